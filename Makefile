@@ -1,0 +1,37 @@
+# Quick start:  make run   (installs what is missing, builds, decodes the simulated DCF77 receiver)
+#               make test  (installs, builds, runs every test; window tests under Xvfb)
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc)
+CMAKE_ARGS ?=
+
+.PHONY: all deps build run test unit-test asan-test bench clean format
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DVARNOL_WERROR=ON $(CMAKE_ARGS)
+
+build: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	$(BUILD)/varnol-decode --simulate --station dcf77 --start 2026-12-07T13:05:00Z --minutes 3
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Unit tests only, built with the address and undefined-behaviour sanitizers.
+asan-test: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVARNOL_WERROR=ON -DVARNOL_SANITIZE=ON $(CMAKE_ARGS)
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L unit
+
+bench: build
+	bash bench/run.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

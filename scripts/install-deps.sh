@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the benchmarks need.
+# Does nothing when they are all there already; needs root (or sudo) otherwise.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake pkg-config make
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libwxgtk3.2-dev
+  portaudio19-dev libsndfile1-dev libsoxr-dev
+  xvfb xauth imagemagick
+  pulseaudio pulseaudio-utils
+  liblnk-utils
+  python3
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+  if command -v sudo >/dev/null 2>&1; then SUDO="sudo"; else
+    echo "error: need root to install ${missing[*]}" >&2; exit 1
+  fi
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

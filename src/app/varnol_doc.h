@@ -1,0 +1,231 @@
+// CVarnolDoc: the one document of the radio clock. It owns every piece of state for the whole
+// run -- settings, the two capture buffers and their headers, the front end's tables, traces,
+// ring and trackers, the marker counters, the decoded minutes, the WWV detector and the status
+// text -- as plain fields in fixed arrays allocated once. It reaches the outside world only
+// through the services it is given at construction (wave input, system clock, settings store,
+// wave-error dialog), so tests drive it with fakes.
+//
+// Time scales used below: a block is 128 samples (about 16 ms); `BlocksPerMinute` blocks make
+// one minute of the sound card's true time; the ring holds the last minute of block levels.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "capture/wave_input.h"
+#include "platform/system_clock.h"
+
+class CVarnolDoc;
+
+constexpr int BlockSize = 128;        // samples
+constexpr int BufferSamples = 2048;   // samples: 16 blocks, 256 ms at 8000 samples per second
+constexpr int CaptureBufferCount = 2;
+constexpr int TraceColumns = 600;     // blocks shown in the strip chart (about 10 s)
+constexpr int SpectrumBins = 64;
+constexpr int LevelRingCapacity = 3800;
+constexpr int MinBlocksPerMinute = 3700;
+constexpr int MaxBlocksPerMinute = 3800;
+constexpr int DefaultBlocksPerMinute = 3756;
+constexpr int MaxMinuteRecords = 7;
+constexpr int StationCount = 7;
+constexpr int UPDATE_HINT_NEW_BUFFER = 99;
+constexpr int UPDATE_HINT_CAPTURE_STARTED = 0;
+constexpr int SyncWindowBlocks = 10;
+constexpr double SyncPhaseStep = 0.07841414786627582;  // radians per sample: 100 Hz at 8012.8 Hz
+constexpr double SyncPhaseWrap = 6.2831853072;          // two pi to ten decimals, as compared
+
+// Stations in the order of the "Transmitter" menu.
+enum StationModes : int {
+  StationMsf = 0,
+  StationHbg = 1,
+  StationDcf77 = 2,
+  StationWwvb = 3,
+  StationVng = 4,
+  StationRwm = 5,
+  StationWwv = 6,
+};
+
+// "No minute handed to the clock step yet": no decoded minute of day can follow it.
+constexpr int NoPreviousMinute = -10;
+
+struct MinuteRecord {
+  char Text[32] = {};  // reset text as formatted at decode time
+  int Hour = 0;        // as decoded, in the station's own time scale
+  int Minute = 0;
+};
+
+// Where the document's state changes are reported: the window's views redraw on hint 99,
+// the command-line tool prints status texts, clock writes and clock offsets.
+class DocObserver {
+ public:
+  virtual ~DocObserver() = default;
+  virtual void OnUpdate(int hint) { (void)hint; }
+  virtual void OnStatusText(const char* text) { (void)text; }
+  // A clock write: the UTC time handed to SetSystemTime and whether it succeeded.
+  virtual void OnClockWrite(const SYSTEMTIME& written, bool ok) {
+    (void)written;
+    (void)ok;
+  }
+  virtual void OnSyncOffset(int64_t seconds) { (void)seconds; }
+};
+
+// Shows the two-line wave-error message (operation text over reason text) and returns when
+// the user has acknowledged it.
+class WaveErrorDialog {
+ public:
+  virtual ~WaveErrorDialog() = default;
+  virtual void ShowModal(const std::string& operation, const std::string& reason) = 0;
+};
+
+// Persisted settings: read at the end of construction, written at destruction.
+class SettingsStore {
+ public:
+  virtual ~SettingsStore() = default;
+  virtual void Load(CVarnolDoc& doc) = 0;
+  virtual void Save(const CVarnolDoc& doc) = 0;
+};
+
+class CVarnolDoc {
+ public:
+  CVarnolDoc(WaveInput& wave, SystemClock& clock, WaveErrorDialog& errors,
+             SettingsStore* settings = nullptr);
+  ~CVarnolDoc();
+  CVarnolDoc(const CVarnolDoc&) = delete;
+  CVarnolDoc& operator=(const CVarnolDoc&) = delete;
+
+  // --- Settings, persisted -------------------------------------------------------------
+  int StationMode = 0;              // 0..6, see StationModes
+  double PcClockOffset = 0.0;       // hours, -13..+13: PC clock offset from UT
+  int AutoSetClock = 0;             // the clock is written only when this is 1
+  int BlocksPerMinute = DefaultBlocksPerMinute;  // soundcard calibration, 3700..3800
+
+  // --- Settings, not persisted ----------------------------------------------------------
+  int AdjustCalibration = 0;
+
+  // --- Derived text and status ------------------------------------------------------------
+  char UtOffsetLabel[32] = {};      // PcClockOffset as "%c%04.1lf"
+  char StatusText[64] = {};
+
+  // --- Capture ---------------------------------------------------------------------------
+  int16_t* CaptureBuffers[CaptureBufferCount] = {};  // BufferSamples each
+  WAVEHDR WaveHeaders[CaptureBufferCount];
+  HWAVEIN WaveHandle = 0;
+  WAVEFORMATEX CaptureFormat;
+  int CurrentBuffer = 0;
+  int Stopped = 1;
+  int CaptureStarted = 0;
+  int TracesValid = 0;
+
+  // --- Front end -------------------------------------------------------------------------
+  double CosTable[129] = {};
+  double NegSinTable[129] = {};
+  double FftRe[128] = {};
+  double FftIm[128] = {};
+  uint8_t SpectrumTrace[TraceColumns][SpectrumBins] = {};
+  int LevelTrace[TraceColumns] = {};
+  int OffFlags[TraceColumns] = {};
+  int LevelRing[LevelRingCapacity] = {};
+  int RingIndex = 0;
+  double PeakLevel = 768.0;
+  double FloorLevel = 0.0;
+  int Threshold = 384;
+  int DisplayColumn = 0;
+
+  // --- Minute-marker tracking ------------------------------------------------------------
+  int MarkerFlags[TraceColumns] = {};
+  int MarkerRunLength = 0;
+  int BlocksSinceMarker = -1;       // blocks since the centre of the last marker run; -1 none
+
+  // --- Decoded minutes ---------------------------------------------------------------------
+  MinuteRecord MinuteRecords[MaxMinuteRecords];
+  int MinuteRecordCount = 0;
+  int MinuteRecordsStored = 0;      // entries RecordMinute stored since the list was emptied
+  int SummerTimeFlag = 0;
+  int LastMinuteOfDay = NoPreviousMinute;
+  int64_t SyncOffset = 0;           // seconds, decoded minus PC
+
+  // --- WWV/WWVH 100 Hz detector --------------------------------------------------------------
+  double SyncPhase = 0.0;                 // radians
+  double SyncSumsI[SyncWindowBlocks] = {};  // oldest first, newest at index 9
+  double SyncSumsQ[SyncWindowBlocks] = {};
+
+  // --- Processing loop ---------------------------------------------------------------------
+  int64_t BlocksProcessed = 0;      // blocks taken from the capture since construction,
+                                    // counting the one being processed
+  // The idle hook: framework idle work first (its result given as `framework_busy`), then a
+  // buffer only when the idle count is above 10. Always returns true.
+  bool OnIdle(long count, bool framework_busy = false);
+  void ProcessCaptureBuffer();
+
+  // --- Capture (start, stop, snapshot, wave errors) --------------------------------------
+  void StartCapture();
+  void StopCapture();
+  void ShowWaveError(const char* operation, MMRESULT code);
+  static const char* WaveErrorReason(MMRESULT code);
+  // Writes the 4142-byte snapshot; false when the file could not be written whole.
+  bool WriteRecordingSnapshot(const char* path = RecordingFileName) const;
+  static constexpr const char* RecordingFileName = "recording.wav";
+
+  // --- Front end ---------------------------------------------------------------------------
+  void LevelStep(const int16_t* block);     // spectrum measure, modes 0..5
+  void RunSyncDetector(const int16_t* block);  // 100 Hz detector, mode 6
+  void ResetSyncDetector();
+  void DecisionStep();
+  void Fft(int m, int n, int scaling_count, int scaling_flag);
+  int OffScore(int second, int tenth) const;
+
+  // --- Decoder frame and clock setting -----------------------------------------------------
+  void DecodeBlock();           // the decoder of StationMode
+  void RecordMinute(const char* text, int hour, int minute);
+  void EndMarkerRun();
+  void SetPcClock();
+  // The per-block frame: marker flag and run counters, then the field reader on marker blocks,
+  // or the end of the run and the clock step on the first block after it.
+  template <typename ReadFields>
+  void DecoderFrame(bool marker, ReadFields read_fields) {
+    if (marker) {
+      MarkerFlags[DisplayColumn] = 1;
+      MarkerRunLength += 1;
+      read_fields();
+    } else {
+      if (MarkerRunLength > 0) EndMarkerRun();
+      MarkerFlags[DisplayColumn] = 0;
+      if (MinuteRecordCount > 0) SetPcClock();
+    }
+  }
+
+  // Station decoders, one per file under decoders/.
+  void DecodeMsf();
+  void DecodeHbg();
+  void DecodeDcf77();
+  void DecodeWwvb();
+  void DecodeVng();
+  void DetectRwmMark();
+  void SnapToMinuteMark();
+  void DecodeWwv();
+
+  // --- Status and notification -----------------------------------------------------------
+  void SetStatusText(const char* text);
+  void SetSyncOffset(int64_t seconds);
+  void BuildUtOffsetLabel();
+  void UpdateAllViews(int hint);
+  void NotifyClockWrite(const SYSTEMTIME& written, bool ok);
+  void AddObserver(DocObserver* observer);
+  void RemoveObserver(DocObserver* observer);
+  // Keeps persisted settings that arrive out of range from breaking the ring arithmetic or
+  // the decoder choice: each one outside its range takes its default.
+  void SanitizeSettings();
+
+  // Services.
+  WaveInput& Wave;
+  SystemClock& Clock;
+  WaveErrorDialog& Errors;
+  SettingsStore* Settings;
+
+ private:
+  static constexpr int MaxObservers = 8;
+  DocObserver* observers_[MaxObservers] = {};
+};
+
+// True when the station's decoder is implemented in this build.
+bool StationSupported(int station_mode);

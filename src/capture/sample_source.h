@@ -1,0 +1,13 @@
+// A stream of audio as the sound card would deliver it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Mono 16-bit samples at 8000 per second of sound-card time.
+class SampleSource {
+ public:
+  virtual ~SampleSource() = default;
+  // Fills up to `count` samples; returns how many (fewer only at the end of the input).
+  virtual size_t Read(int16_t* out, size_t count) = 0;
+};

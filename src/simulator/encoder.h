@@ -1,0 +1,45 @@
+// Station time codes as the receiver hears them. Each encoder is written from the station's
+// published broadcast format, independently of the decoders, so that decoding a simulated
+// signal checks the decoders against a separate picture of the signal.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class StationEncoder {
+ public:
+  virtual ~StationEncoder() = default;
+
+  // Carrier amplitude at UTC time `utc` (seconds since 1970), 1.0 for the full carrier.
+  virtual double Envelope(double utc) = 0;
+
+  // The receiver's audio at UTC time `utc`, given the phase (radians) of the beat tone that
+  // the receiver makes of the carrier at this sample. Peak 1.0 for a full carrier. Stations
+  // with more than an on/off keyed carrier (a subcarrier, seconds ticks) override this.
+  virtual double Audio(double utc, double tone_phase) { return Envelope(utc) * std::sin(tone_phase); }
+};
+
+// Splits a UTC time count into the parts every encoder needs.
+struct UtcMinute {
+  int64_t minute_start = 0;  // seconds since 1970 at second 0 of the minute
+  int second = 0;            // 0..59
+  double fraction = 0.0;     // 0..1 within the second
+};
+UtcMinute SplitUtc(double utc);
+
+// Civil UTC fields of a minute start.
+struct CivilTime {
+  int year = 1970, month = 1, day = 1, weekday = 4;  // weekday 0 = Sunday
+  int hour = 0, minute = 0;
+};
+CivilTime CivilFromUtc(int64_t utc);
+
+// Central European summer time (CEST) in force at `utc`: from 01:00 UTC on the last Sunday of
+// March to 01:00 UTC on the last Sunday of October.
+bool CentralEuropeanSummerTime(int64_t utc);
+
+// Station names as given on the command line: msf hbg dcf77 wwvb vng rwm wwv.
+// Returns nullptr for a station without an encoder.
+std::unique_ptr<StationEncoder> MakeEncoder(const std::string& station);

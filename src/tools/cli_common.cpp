@@ -1,0 +1,98 @@
+#include "tools/cli_common.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+const char* const kStations[] = {"msf", "hbg", "dcf77", "wwvb", "vng", "rwm", "wwv"};
+}
+
+std::optional<int> StationFromName(const std::string& name) {
+  for (int i = 0; i < 7; ++i)
+    if (name == kStations[i]) return i;
+  return std::nullopt;
+}
+
+const char* StationName(int station_mode) {
+  return station_mode >= 0 && station_mode < 7 ? kStations[station_mode] : "?";
+}
+
+std::optional<int64_t> ParseIsoUtc(const std::string& text) {
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+  char sep = 0;
+  int consumed = 0;
+  std::string rest;
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d%n", &y, &mo, &d, &sep, &h, &mi, &consumed) != 6)
+    return std::nullopt;
+  if (sep != 'T' && sep != ' ') return std::nullopt;
+  rest = text.substr(static_cast<size_t>(consumed));
+  if (!rest.empty() && rest[0] == ':') {
+    int n = 0;
+    if (std::sscanf(rest.c_str(), ":%2d%n", &s, &n) != 1) return std::nullopt;
+    rest = rest.substr(static_cast<size_t>(n));
+  }
+  if (rest == "Z" || rest == "+00:00") rest.clear();
+  if (!rest.empty()) return std::nullopt;
+  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59 || y < 1970)
+    return std::nullopt;
+  SYSTEMTIME st;
+  st.wYear = static_cast<uint16_t>(y);
+  st.wMonth = static_cast<uint16_t>(mo);
+  st.wDay = static_cast<uint16_t>(d);
+  st.wHour = static_cast<uint16_t>(h);
+  st.wMinute = static_cast<uint16_t>(mi);
+  st.wSecond = static_cast<uint16_t>(s);
+  const int64_t t = UnixFromSystemTime(st);
+  // Reject dates such as 31 February that would roll into the next month.
+  const SYSTEMTIME back = SystemTimeFromUnix(t);
+  if (back.wDay != st.wDay || back.wMonth != st.wMonth) return std::nullopt;
+  return t;
+}
+
+std::string FormatIsoUtc(const SYSTEMTIME& st) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02uT%02u:%02u:%02uZ", st.wYear, st.wMonth, st.wDay,
+                st.wHour, st.wMinute, st.wSecond);
+  return buf;
+}
+
+std::optional<double> ParseDouble(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  char* end = nullptr;
+  errno = 0;
+  const double v = std::strtod(text.c_str(), &end);
+  if (errno != 0 || end == text.c_str() || *end != '\0' || !std::isfinite(v)) return std::nullopt;
+  return v;
+}
+
+std::optional<long> ParseLong(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (errno != 0 || end == text.c_str() || *end != '\0') return std::nullopt;
+  return v;
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out + "\"";
+}

@@ -1,0 +1,139 @@
+// varnol-signal: writes the simulated receiver's audio for a station to a WAV file, as a
+// receiver would feed it to the sound card.
+#include <sndfile.h>
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "simulator/receiver.h"
+#include "tools/cli_common.h"
+
+namespace {
+
+const char* const kUsage =
+    "Usage: varnol-signal --output FILE [options]\n"
+    "Writes a station's simulated time signal as 16-bit mono WAV.\n"
+    "\n"
+    "  --output FILE           the WAV file to write (required)\n"
+    "  --station NAME          msf, hbg, dcf77, wwvb, vng, rwm or wwv (default dcf77)\n"
+    "  --start TIME            the broadcast's first minute, ISO 8601 UTC (default: now)\n"
+    "  --minutes N             length in minutes (default 3)\n"
+    "  --snr DB                signal-to-noise ratio (default 20)\n"
+    "  --amplitude A           tone peak in sample units (default 600)\n"
+    "  --fade DEPTH            slow fading, 0..0.95 (default 0)\n"
+    "  --seed N                noise seed (default 1)\n"
+    "  --card-blocks-per-minute N  the sound card's true rate (default 3756)\n"
+    "  --rate HZ               sample rate written in the file header (default 8000)\n"
+    "  --help                  this text\n";
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "varnol-signal: %s\n(see varnol-signal --help)\n", message.c_str());
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string output;
+  std::string station = "dcf77";
+  int64_t start = static_cast<int64_t>(std::time(nullptr));
+  double minutes = 3.0;
+  ReceiverSettings rs;
+  int rate = 8000;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (i + 1 >= argc) return UsageError(a == "--output" || a == "--station" || a == "--start" ||
+                                                 a == "--minutes" || a == "--snr" || a == "--amplitude" ||
+                                                 a == "--fade" || a == "--seed" || a == "--rate" ||
+                                                 a == "--card-blocks-per-minute"
+                                             ? a + " needs a value"
+                                             : "unknown option '" + a + "'");
+    const std::string v = argv[++i];
+    if (a == "--output") {
+      output = v;
+    } else if (a == "--station") {
+      if (!StationFromName(v)) return UsageError("unknown station '" + v + "'");
+      station = v;
+    } else if (a == "--start") {
+      const auto t = ParseIsoUtc(v);
+      if (!t) return UsageError("cannot read the time '" + v + "' (use e.g. 2026-12-07T13:05:00Z)");
+      start = *t;
+    } else if (a == "--seed") {
+      const auto n = ParseLong(v);
+      if (!n) return UsageError("cannot read the whole number '" + v + "'");
+      rs.seed = static_cast<uint64_t>(*n);
+    } else if (a == "--rate") {
+      const auto n = ParseLong(v);
+      if (!n || *n < 1000 || *n > 384000) return UsageError("--rate must lie within 1000..384000");
+      rate = static_cast<int>(*n);
+    } else {
+      const auto d = ParseDouble(v);
+      if (!d) return UsageError("cannot read the number '" + v + "' for " + a);
+      if (a == "--minutes") {
+        if (*d <= 0 || *d > 1500) return UsageError("--minutes must lie within 0..1500");
+        minutes = *d;
+      } else if (a == "--snr") {
+        rs.snr_db = *d;
+      } else if (a == "--amplitude") {
+        if (*d < 0 || *d > 32767) return UsageError("--amplitude must lie within 0..32767");
+        rs.amplitude = *d;
+      } else if (a == "--fade") {
+        if (*d < 0 || *d > 0.95) return UsageError("--fade must lie within 0..0.95");
+        rs.fade_depth = *d;
+      } else if (a == "--card-blocks-per-minute") {
+        if (*d < 3000 || *d > 4500) return UsageError("--card-blocks-per-minute must lie within 3000..4500");
+        rs.card_rate = *d * 128.0 / 60.0;
+      } else {
+        return UsageError("unknown option '" + a + "'");
+      }
+    }
+  }
+  if (output.empty()) return UsageError("--output FILE is required");
+  auto encoder = MakeEncoder(station);
+  if (!encoder) return UsageError("no simulated signal for station " + station + " yet");
+
+  start -= start % 60;
+  rs.start_utc = static_cast<double>(start);
+  rs.duration_s = minutes * 60.0;
+  SimulatedReceiver receiver(std::move(encoder), rs);
+
+  // Written beside the target and renamed over it: the file is whole or not there at all.
+  const std::string temp = output + ".part";
+  SF_INFO info{};
+  info.samplerate = rate;
+  info.channels = 1;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  SNDFILE* f = sf_open(temp.c_str(), SFM_WRITE, &info);
+  if (f == nullptr) {
+    std::fprintf(stderr, "varnol-signal: cannot write '%s': %s\n", output.c_str(), sf_strerror(nullptr));
+    return 3;
+  }
+  std::vector<int16_t> chunk(8192);
+  bool ok = true;
+  for (;;) {
+    const size_t n = receiver.Read(chunk.data(), chunk.size());
+    if (n == 0) break;
+    if (sf_write_short(f, chunk.data(), static_cast<sf_count_t>(n)) != static_cast<sf_count_t>(n)) {
+      ok = false;
+      break;
+    }
+  }
+  std::string error = ok ? "" : sf_strerror(f);
+  if (sf_close(f) != 0 && ok) {
+    ok = false;
+    error = "cannot finish the file";
+  }
+  if (!ok || std::rename(temp.c_str(), output.c_str()) != 0) {
+    std::remove(temp.c_str());
+    std::fprintf(stderr, "varnol-signal: cannot write '%s': %s\n", output.c_str(),
+                 error.empty() ? "rename failed" : error.c_str());
+    return 3;
+  }
+  return 0;
+}
