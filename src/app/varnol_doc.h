@@ -216,6 +216,10 @@ class CVarnolDoc {
   // the decoder choice: each one outside its range takes its default.
   void SanitizeSettings();
 
+  // --- Commands and pane texts (menus, toolbar, status panes) ---------------------------------
+
+  // --- end of commands and pane texts ------------------------------------------------------
+
   // Services.
   WaveInput& Wave;
   SystemClock& Clock;
