@@ -1,0 +1,68 @@
+// HBG, Prangins, 75 kHz (Swiss time signal, off the air since 2011 but still found in
+// receivers). It sends the DCF77 time code: at the start of every second the carrier is
+// interrupted for 100 ms (a 0 bit) or 200 ms (a 1 bit), second 59 has no interruption, and
+// the code sent during a minute gives the hour and minute of the following minute in CET
+// (UT+1) or CEST (UT+2). The minute itself is marked differently: second 0 carries two 100 ms
+// interruptions, at 0..100 ms and 200..300 ms (three at the full hour, four at midnight and
+// noon, which this decoder does not take as a minute marker).
+//
+// Fields read (second: field, weight):
+//   17        summer time (CEST) announced         flag
+//   18        standard time (CET) announced        flag
+//   21..27    minute, BCD                          1 2 4 8 10 20 40
+//   28        even parity over 21..28
+//   29..34    hour, BCD                            1 2 4 8 10 20
+//   35        even parity over 29..35
+// A bit is 1 when the carrier is still interrupted in its second tenth (100..200 ms).
+#include <cstdio>
+
+#include "app/varnol_doc.h"
+
+namespace {
+
+constexpr int MinuteWeights[7] = {1, 2, 4, 8, 10, 20, 40};  // seconds 21..27
+constexpr int HourWeights[6] = {1, 2, 4, 8, 10, 20};        // seconds 29..34
+
+// Carrier present in tenths 1..9 of second 59, then at second 0 an interruption, carrier
+// back, a second interruption and carrier for the rest of the second. Stops at the first
+// probe that fails.
+bool HbgMarker(const CVarnolDoc& d) {
+  for (int t = 1; t <= 9; ++t)
+    if (!(d.OffScore(59, t) < 0)) return false;
+  if (!(d.OffScore(0, 0) > 0)) return false;
+  if (!(d.OffScore(0, 1) < 0)) return false;
+  if (!(d.OffScore(0, 2) > 0)) return false;
+  for (int t = 3; t <= 9; ++t)
+    if (!(d.OffScore(0, t) < 0)) return false;
+  return true;
+}
+
+}  // namespace
+
+void CVarnolDoc::DecodeHbg() {
+  DecoderFrame(HbgMarker(*this), [this] {
+    int hour = 0;
+    int hour_ones = 0;
+    for (int i = 0; i < 7; ++i) {
+      if (OffScore(29 + i, 1) > 0) {
+        if (i < 6) hour += HourWeights[i];
+        hour_ones += 1;
+      }
+    }
+    int minute = 0;
+    int minute_ones = 0;
+    for (int i = 0; i < 8; ++i) {
+      if (OffScore(21 + i, 1) > 0) {
+        if (i < 7) minute += MinuteWeights[i];
+        minute_ones += 1;
+      }
+    }
+    SummerTimeFlag = (OffScore(17, 1) > 0 && OffScore(18, 1) < 0) ? 1 : 0;
+    if (hour_ones % 2 == 0 && minute_ones % 2 == 0) {
+      char text[32];
+      std::snprintf(text, sizeof text, "Reset %02d:%02d %s", hour, minute,
+                    SummerTimeFlag == 1 ? "UT+2" : "UT+1");
+      RecordMinute(text, hour, minute);
+    }
+  });
+}

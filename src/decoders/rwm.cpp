@@ -1,0 +1,85 @@
+// RWM, Moscow, short wave (4996, 9996, 14996 kHz). Nothing is decoded from this station: its
+// seconds are marked by short tone pulses, and the minute by a silent second 59 followed by
+// a 0.5 s tone at second 0. After each minute mark the PC clock is snapped to the nearest
+// whole minute of its own local time.
+#include <cstdio>
+
+#include "app/varnol_doc.h"
+
+namespace {
+
+// No tone in tenths 1..9 of second 59 (tenth 0 may still hold that second's tick), then a
+// tone for the first half of second 0 and none for its second half. Stops at the first probe
+// that fails.
+bool RwmMark(const CVarnolDoc& d) {
+  for (int t = 1; t <= 9; ++t)
+    if (!(d.OffScore(59, t) > 0)) return false;
+  for (int t = 0; t <= 4; ++t)
+    if (!(d.OffScore(0, t) < 0)) return false;
+  for (int t = 5; t <= 9; ++t)
+    if (!(d.OffScore(0, t) > 0)) return false;
+  return true;
+}
+
+}  // namespace
+
+void CVarnolDoc::DetectRwmMark() {
+  if (RwmMark(*this)) {
+    MarkerFlags[DisplayColumn] = 1;
+    MarkerRunLength += 1;
+    // A count of mark blocks since the last snap; nothing is stored in MinuteRecords.
+    MinuteRecordCount += 1;
+    return;
+  }
+  if (MarkerRunLength > 0) EndMarkerRun();
+  MarkerFlags[DisplayColumn] = 0;
+  if (MinuteRecordCount > 0) SnapToMinuteMark();
+}
+
+void CVarnolDoc::SnapToMinuteMark() {
+  // The count held no records; nothing of the list may be read by the next clock step.
+  MinuteRecordCount = 0;
+  MinuteRecordsStored = 0;
+
+  // The PC's local time rounded to the nearest minute, 30 s and more rounding up.
+  const int64_t now = Clock.Now();
+  const LocalDateTime local = Clock.Local(now);
+  const int q = (local.hour * 3600 + local.minute * 60 + local.second + 30) / 60;
+  const int hour = q / 60;  // 24 from 23:59:30 on
+  const int minute = q % 60;
+
+  // That minute at second 1 on today's local date, read as standard time; hour 24 is 00 of
+  // the next day.
+  LocalDateTime target = local;
+  target.hour = hour;
+  target.minute = minute;
+  target.second = 1;
+  const int64_t snapped = Clock.LocalStandardToTime(target);
+  const LocalDateTime shown = Clock.Local(snapped);
+  char text[32];
+  std::snprintf(text, sizeof text, "Reset %02d:%02d", shown.hour, shown.minute);
+  SetStatusText(text);
+  SetSyncOffset(snapped - now);  // seconds, snapped minus PC: -28 .. +31
+
+  if (AutoSetClock == 1) {
+    SYSTEMTIME st = Clock.GetSystemTime();
+    if (hour == 24) {
+      // 00 of the next day, never an hour of 24: the date moves on with the time.
+      const int64_t day_start = UnixFromSystemTime(st) / 86400 * 86400;
+      const SYSTEMTIME next = SystemTimeFromUnix(day_start + 86400, st.wMilliseconds);
+      st.wYear = next.wYear;
+      st.wMonth = next.wMonth;
+      st.wDay = next.wDay;
+      st.wDayOfWeek = next.wDayOfWeek;
+      st.wHour = 0;
+    } else {
+      st.wHour = static_cast<uint16_t>(hour);
+    }
+    st.wMinute = static_cast<uint16_t>(minute);
+    st.wSecond = 1;
+    const bool ok = Clock.SetSystemTime(st);
+    NotifyClockWrite(st, ok);
+    // A refused write leaves the clock as it was: keep the measured offset on show.
+    if (ok) SetSyncOffset(0);
+  }
+}

@@ -1,0 +1,65 @@
+// VNG, Llandilo (Australia), short wave. The receiver's audio carries tone pulses: the
+// minute is announced by at least 1.4 s without tone, followed by a tone of about 0.5 s at
+// second 0. Hour and minute of the minute just begun, in UT, are sent in seconds 21..35 as
+// pulse lengths: a pulse still on 100 ms into its second is a 1, a short pulse a 0.
+//
+// Fields read (second: field, weight), in reading order:
+//   34 33 32 31 30 29   hour, BCD                  20 10 8 4 2 1
+//   35                  even parity over 29..35
+//   27 26 25 24 23 22 21  minute, BCD              40 20 10 8 4 2 1
+//   28                  even parity over 21..28
+#include <cstdio>
+
+#include "app/varnol_doc.h"
+
+namespace {
+
+constexpr int HourWeights[6] = {20, 10, 8, 4, 2, 1};        // seconds 34 down to 29
+constexpr int MinuteWeights[7] = {40, 20, 10, 8, 4, 2, 1};  // seconds 27 down to 21
+
+// No tone from 58.6 s through the end of second 59, then a tone for the first half of second
+// 0 and none for its second half. Stops at the first probe that fails.
+bool VngMarker(const CVarnolDoc& d) {
+  for (int t = 6; t <= 9; ++t)
+    if (!(d.OffScore(58, t) > 0)) return false;
+  for (int t = 0; t <= 9; ++t)
+    if (!(d.OffScore(59, t) > 0)) return false;
+  for (int t = 0; t <= 4; ++t)
+    if (!(d.OffScore(0, t) < 0)) return false;
+  for (int t = 5; t <= 9; ++t)
+    if (!(d.OffScore(0, t) > 0)) return false;
+  return true;
+}
+
+// A pulse still on 100 ms into its second.
+bool VngBit(const CVarnolDoc& d, int second) { return d.OffScore(second, 1) < 0; }
+
+}  // namespace
+
+void CVarnolDoc::DecodeVng() {
+  DecoderFrame(VngMarker(*this), [this] {
+    int hour = 0;
+    int hour_ones = 0;
+    for (int i = 0; i < 6; ++i) {
+      if (VngBit(*this, 34 - i)) {
+        hour += HourWeights[i];
+        hour_ones += 1;
+      }
+    }
+    if (VngBit(*this, 35)) hour_ones += 1;
+    int minute = 0;
+    int minute_ones = 0;
+    for (int i = 0; i < 7; ++i) {
+      if (VngBit(*this, 27 - i)) {
+        minute += MinuteWeights[i];
+        minute_ones += 1;
+      }
+    }
+    if (VngBit(*this, 28)) minute_ones += 1;
+    if (hour_ones % 2 != 0 || minute_ones % 2 != 0) return;
+    // Already the minute in progress, in UT: no minute added, no range check.
+    char text[32];
+    std::snprintf(text, sizeof text, "Reset %02d:%02d %s", hour, minute, "UT+0");
+    RecordMinute(text, hour, minute);
+  });
+}

@@ -1,0 +1,63 @@
+// WWV (Fort Collins, Colorado) and WWVH (Kekaha, Hawaii), short wave. Besides the voice and
+// the seconds ticks, both stations send a time code on a 100 Hz subcarrier, one pulse per
+// second: about 0.2 s for a 0, 0.5 s for a 1 and 0.8 s for a position marker (seconds 9, 19,
+// ..., 59); second 0 carries no pulse. The level comes from the 100 Hz synchronous detector.
+// The code sent during a minute gives the UTC hour and minute at the start of that minute;
+// the decoder runs about one second into the next minute and so adds one minute.
+//
+// Fields read (second: field, weight), hour first:
+//   26 25 23 22 21 20     hour, BCD                20 10 8 4 2 1
+//   17 16 15 13 12 11 10  minute, BCD              40 20 10 8 4 2 1
+// Seconds 14 and 24 are unused. There is no check bit for these fields. A bit is 1 when the
+// subcarrier is still on 0.3 s into its second.
+#include <cstdio>
+
+#include "app/varnol_doc.h"
+
+namespace {
+
+constexpr int HourSeconds[6] = {26, 25, 23, 22, 21, 20};
+constexpr int HourWeights[6] = {20, 10, 8, 4, 2, 1};
+constexpr int MinuteSeconds[7] = {17, 16, 15, 13, 12, 11, 10};
+constexpr int MinuteWeights[7] = {40, 20, 10, 8, 4, 2, 1};
+
+// The 0.8 s position marker of second 59 (on through tenth 7, off in tenths 8 and 9), then a
+// second 0 without any pulse. Stops at the first probe that fails.
+bool WwvFrame(const CVarnolDoc& d) {
+  for (int t = 0; t <= 7; ++t)
+    if (!(d.OffScore(59, t) < 0)) return false;
+  for (int t = 8; t <= 9; ++t)
+    if (!(d.OffScore(59, t) > 0)) return false;
+  for (int t = 0; t <= 9; ++t)
+    if (!(d.OffScore(0, t) > 0)) return false;
+  return true;
+}
+
+}  // namespace
+
+void CVarnolDoc::DecodeWwv() {
+  DecoderFrame(WwvFrame(*this), [this] {
+    int hour = 0;
+    for (int i = 0; i < 6; ++i)
+      if (OffScore(HourSeconds[i], 3) < 0) hour += HourWeights[i];
+    int minute = 0;
+    for (int i = 0; i < 7; ++i)
+      if (OffScore(MinuteSeconds[i], 3) < 0) minute += MinuteWeights[i];
+    // The code gave the minute just ended; the minute now in progress is the next one. Only
+    // the carry from the minute can wrap the hour.
+    minute += 1;
+    if (minute > 59) {
+      minute = 0;
+      hour += 1;
+      if (hour > 23) hour = 0;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "Reset %02d:%02d", hour, minute);
+    RecordMinute(text, hour, minute);
+  });
+}
+
+// Every station of the "Transmitter" menu has its decoder in this build.
+bool StationSupported(int station_mode) {
+  return station_mode >= 0 && station_mode < StationCount;
+}
