@@ -1,0 +1,633 @@
+#include "platform/hive_registry.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <thread>
+
+#include "platform/atomic_file.h"
+
+namespace {
+
+constexpr DWORD kQueryValue = 0x0001;  // KEY_QUERY_VALUE
+constexpr DWORD kSetValue = 0x0002;    // KEY_SET_VALUE
+constexpr DWORD kCreateSubKey = 0x0004;
+constexpr LONG kLockViolation = 33;  // ERROR_LOCK_VIOLATION
+// A writer that holds the hive lock longer than this is taken to be stuck; we give up
+// rather than hang the program that wants to write.
+constexpr int kLockWaitMs = 10000;
+
+std::string Lower(const std::string& s) {
+  std::string out = s;
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+const char* RootName(HKEY root) {
+  if (root == HKEY_LOCAL_MACHINE) return "HKEY_LOCAL_MACHINE";
+  if (root == HKEY_CURRENT_USER) return "HKEY_CURRENT_USER";
+  return nullptr;
+}
+
+// "A\\B\\\\C\\" -> "A\B\C": empty components are dropped.
+std::string NormaliseKeyPath(const std::string& path) {
+  std::string out;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('\\', start);
+    if (end == std::string::npos) end = path.size();
+    if (end > start) {
+      if (!out.empty()) out += '\\';
+      out.append(path, start, end - start);
+    }
+    start = end + 1;
+  }
+  return out;
+}
+
+std::string JoinKeyPath(const std::string& a, const std::string& b) {
+  if (a.empty()) return b;
+  if (b.empty()) return a;
+  return a + "\\" + b;
+}
+
+LONG FromErrno(int err) {
+  if (err == EACCES || err == EPERM || err == EROFS) return ERROR_ACCESS_DENIED;
+  if (err == ENOENT || err == ENOTDIR) return ERROR_FILE_NOT_FOUND;
+  return ERROR_ACCESS_DENIED;
+}
+
+int MakeDirectories(const std::string& dir) {
+  if (dir.empty()) return 0;
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+  std::string parent = ParentDirectory(dir);
+  if (parent != dir && parent != "." && parent != "/") {
+    int err = MakeDirectories(parent);
+    if (err != 0) return err;
+  }
+  if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return errno;
+  return 0;
+}
+
+// --- REGEDIT4 text ---------------------------------------------------------------------------
+
+void AppendQuoted(std::string* out, const std::string& text) {
+  *out += '"';
+  for (char c : text) {
+    if (c == '\\' || c == '"') *out += '\\';
+    *out += c;
+  }
+  *out += '"';
+}
+
+void AppendHex(std::string* out, const std::vector<uint8_t>& data) {
+  static const char kDigits[] = "0123456789abcdef";
+  for (size_t i = 0; i < data.size(); ++i) {
+    if (i > 0) *out += ',';
+    *out += kDigits[data[i] >> 4];
+    *out += kDigits[data[i] & 15];
+  }
+}
+
+// A REG_SZ value is written as a quoted string when that form gives back exactly its bytes:
+// one terminating zero, no other zero, no line break. Anything else keeps its bytes as hex(1).
+bool PlainString(const HiveRegistry::Value& v) {
+  if (v.type != REG_SZ || v.data.empty() || v.data.back() != 0) return false;
+  for (size_t i = 0; i + 1 < v.data.size(); ++i) {
+    uint8_t c = v.data[i];
+    if (c == 0 || c == '\r' || c == '\n') return false;
+  }
+  return true;
+}
+
+class LineParser {
+ public:
+  explicit LineParser(const std::string& line) : s_(line) {}
+  bool AtEnd() const { return i_ >= s_.size(); }
+  bool Eat(char c) {
+    if (i_ < s_.size() && s_[i_] == c) {
+      ++i_;
+      return true;
+    }
+    return false;
+  }
+  bool EatPrefix(const char* prefix) {
+    size_t n = std::strlen(prefix);
+    if (s_.compare(i_, n, prefix) != 0) return false;
+    i_ += n;
+    return true;
+  }
+  // A quoted string with the escapes \\ and \".
+  bool Quoted(std::string* out) {
+    if (!Eat('"')) return false;
+    out->clear();
+    while (i_ < s_.size()) {
+      char c = s_[i_++];
+      if (c == '"') return true;
+      if (c == '\\') {
+        if (i_ >= s_.size() || (s_[i_] != '\\' && s_[i_] != '"')) return false;
+        c = s_[i_++];
+      }
+      *out += c;
+    }
+    return false;
+  }
+  bool HexList(std::vector<uint8_t>* out) {
+    out->clear();
+    SkipSpaces();
+    if (AtEnd()) return true;
+    for (;;) {
+      SkipSpaces();
+      int hi = Digit(), lo = hi < 0 ? -1 : Digit();
+      if (hi < 0 || lo < 0) return false;
+      out->push_back(static_cast<uint8_t>(hi * 16 + lo));
+      SkipSpaces();
+      if (AtEnd()) return true;
+      if (!Eat(',')) return false;
+    }
+  }
+  bool Dword(uint32_t* value) {
+    size_t digits = 0;
+    uint32_t v = 0;
+    int d;
+    while ((d = Digit()) >= 0) {
+      if (++digits > 8) return false;
+      v = v * 16 + static_cast<uint32_t>(d);
+    }
+    *value = v;
+    return digits > 0;
+  }
+  bool Decimal(uint32_t* value) {
+    size_t digits = 0;
+    uint64_t v = 0;
+    while (i_ < s_.size() && s_[i_] >= '0' && s_[i_] <= '9') {
+      v = v * 10 + static_cast<uint64_t>(s_[i_++] - '0');
+      if (++digits > 10 || v > 0xFFFFFFFFu) return false;
+    }
+    *value = static_cast<uint32_t>(v);
+    return digits > 0;
+  }
+  bool HexNumber(uint32_t* value) { return Dword(value); }
+
+ private:
+  void SkipSpaces() {
+    while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t')) ++i_;
+  }
+  int Digit() {
+    if (i_ >= s_.size()) return -1;
+    char c = static_cast<char>(std::tolower(static_cast<unsigned char>(s_[i_])));
+    int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    if (d >= 0) ++i_;
+    return d;
+  }
+
+  const std::string& s_;
+  size_t i_ = 0;
+};
+
+// Holds the exclusive lock on a hive while it is read, changed and replaced.
+class HiveLock {
+ public:
+  explicit HiveLock(const std::string& lock_path) {
+    fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0) {
+      error_ = FromErrno(errno);
+      return;
+    }
+    for (int waited = 0;; waited += 10) {
+      if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return;
+      if (errno != EWOULDBLOCK && errno != EINTR) break;
+      if (waited >= kLockWaitMs) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    error_ = kLockViolation;
+    ::close(fd_);
+    fd_ = -1;
+  }
+  ~HiveLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+  }
+  HiveLock(const HiveLock&) = delete;
+  HiveLock& operator=(const HiveLock&) = delete;
+  LONG error() const { return error_; }
+
+ private:
+  int fd_ = -1;
+  LONG error_ = ERROR_SUCCESS;
+};
+
+std::string UtcStamp() {
+  std::time_t now = std::time(nullptr);
+  std::tm tm {};
+  gmtime_r(&now, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &tm);
+  return text;
+}
+
+}  // namespace
+
+std::string QovenRoot() {
+  const char* root = std::getenv("QOVEN_ROOT");
+  if (root != nullptr && *root != '\0') return root;
+  const char* data = std::getenv("XDG_DATA_HOME");
+  // The XDG rules say a relative XDG_DATA_HOME is invalid and is to be ignored.
+  if (data != nullptr && data[0] == '/') return std::string(data) + "/qoven";
+  const char* home = std::getenv("HOME");
+  std::string home_dir = home != nullptr && *home != '\0' ? home : "";
+  if (home_dir.empty()) {
+    if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
+      home_dir = pw->pw_dir;
+    }
+  }
+  return home_dir + "/.local/share/qoven";
+}
+
+std::unique_ptr<Registry> OpenHostRegistry() {
+  return std::make_unique<HiveRegistry>(QovenRoot() + "/registry");
+}
+
+bool HiveRegistry::CaseLess::operator()(const std::string& a, const std::string& b) const {
+  size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    int ca = std::tolower(static_cast<unsigned char>(a[i]));
+    int cb = std::tolower(static_cast<unsigned char>(b[i]));
+    if (ca != cb) return ca < cb;
+  }
+  return a.size() < b.size();
+}
+
+HiveRegistry::HiveRegistry(std::string directory) : directory_(std::move(directory)) {}
+
+HiveRegistry::~HiveRegistry() {
+  // Keys still open hold values the program set; closing them keeps those values.
+  while (!open_.empty()) RegCloseKey(open_.begin()->first);
+}
+
+std::string HiveRegistry::HivePath(HKEY root) const {
+  const char* name = RootName(root);
+  if (directory_.empty() || name == nullptr) return "";
+  return directory_ + "/" + name + ".reg";
+}
+
+std::string HiveRegistry::Format(const std::string& root_name, const Hive& hive) {
+  std::string out = "REGEDIT4\r\n";
+  for (const auto& [unused, key] : hive) {
+    out += "\r\n[" + JoinKeyPath(root_name, key.path) + "]\r\n";
+    for (const auto& [name, value] : key.values) {
+      if (name.empty()) {
+        out += '@';
+      } else {
+        AppendQuoted(&out, name);
+      }
+      out += '=';
+      if (PlainString(value)) {
+        AppendQuoted(&out, std::string(value.data.begin(), value.data.end() - 1));
+      } else if (value.type == REG_DWORD && value.data.size() == 4) {
+        uint32_t v = static_cast<uint32_t>(value.data[0]) | static_cast<uint32_t>(value.data[1]) << 8 |
+                     static_cast<uint32_t>(value.data[2]) << 16 |
+                     static_cast<uint32_t>(value.data[3]) << 24;
+        char text[20];
+        std::snprintf(text, sizeof text, "dword:%08x", v);
+        out += text;
+      } else if (value.type == REG_BINARY) {
+        out += "hex:";
+        AppendHex(&out, value.data);
+      } else {
+        out += "hex(" + std::to_string(value.type) + "):";
+        AppendHex(&out, value.data);
+      }
+      out += "\r\n";
+    }
+  }
+  return out;
+}
+
+bool HiveRegistry::Parse(const std::string& root_name, const std::string& text, Hive* hive) {
+  hive->clear();
+  // Split into lines; a hex value may go on over several lines, each but the last ending in
+  // a backslash.
+  std::vector<std::string> lines;
+  std::string current;
+  size_t pos = 0;
+  bool continued = false;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (continued) {
+      size_t first = line.find_first_not_of(" \t");
+      current += first == std::string::npos ? "" : line.substr(first);
+    } else {
+      current = line;
+    }
+    bool is_hex = current.find("=hex") != std::string::npos && current[0] != '[';
+    continued = is_hex && !current.empty() && current.back() == '\\';
+    if (continued) {
+      current.pop_back();
+      continue;
+    }
+    lines.push_back(current);
+  }
+  if (continued) return false;
+
+  size_t i = 0;
+  while (i < lines.size() && lines[i].empty()) ++i;
+  if (i == lines.size() || lines[i] != "REGEDIT4") return false;
+  Key* key = nullptr;
+  const std::string prefix = Lower(root_name);
+  for (++i; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    if (line.empty() || line[0] == ';') continue;
+    if (line[0] == '[') {
+      if (line.back() != ']' || line.size() < 2) return false;
+      std::string full = line.substr(1, line.size() - 2);
+      std::string lowered = Lower(full);
+      std::string path;
+      if (lowered == prefix) {
+        path = "";
+      } else if (lowered.compare(0, prefix.size() + 1, prefix + "\\") == 0) {
+        path = NormaliseKeyPath(full.substr(prefix.size() + 1));
+      } else {
+        return false;
+      }
+      // Ancestors of a listed key exist too.
+      std::string partial;
+      size_t start = 0;
+      while (start < path.size()) {
+        size_t end = path.find('\\', start);
+        if (end == std::string::npos) end = path.size();
+        partial = path.substr(0, end);
+        if (!hive->count(partial)) (*hive)[partial].path = partial;
+        start = end + 1;
+      }
+      Key& k = (*hive)[path];
+      if (k.path.empty()) k.path = path;
+      key = &k;
+      continue;
+    }
+    if (key == nullptr) return false;
+    LineParser p(line);
+    std::string name;
+    if (!p.Eat('@') && !p.Quoted(&name)) return false;
+    if (!p.Eat('=')) return false;
+    Value value;
+    std::string str;
+    if (p.Quoted(&str)) {
+      value.type = REG_SZ;
+      value.data.assign(str.begin(), str.end());
+      value.data.push_back(0);
+    } else if (p.EatPrefix("dword:")) {
+      uint32_t v = 0;
+      if (!p.Dword(&v)) return false;
+      value.type = REG_DWORD;
+      value.data = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
+                    static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+    } else if (p.EatPrefix("hex:")) {
+      value.type = REG_BINARY;
+      if (!p.HexList(&value.data)) return false;
+    } else if (p.EatPrefix("hex(")) {
+      uint32_t type = 0;
+      if (!p.HexNumber(&type) || !p.Eat(')') || !p.Eat(':')) return false;
+      value.type = type;
+      if (!p.HexList(&value.data)) return false;
+    } else {
+      return false;
+    }
+    if (!p.AtEnd()) return false;
+    key->values[name] = std::move(value);
+  }
+  return true;
+}
+
+bool HiveRegistry::ResolveParent(HKEY handle, HKEY* root, std::string* path) const {
+  if (RootName(handle) != nullptr) {
+    *root = handle;
+    path->clear();
+    return true;
+  }
+  auto it = open_.find(handle);
+  if (it == open_.end()) return false;
+  *root = it->second.root;
+  *path = it->second.path;
+  return true;
+}
+
+HiveRegistry::OpenKey* HiveRegistry::Find(HKEY handle) {
+  if (RootName(handle) != nullptr && !open_.count(handle)) {
+    // The predefined roots are keys too; they stay open for the life of the registry.
+    open_[handle] = OpenKey{handle, "", KEY_ALL_ACCESS, {}};
+  }
+  auto it = open_.find(handle);
+  return it == open_.end() ? nullptr : &it->second;
+}
+
+HiveRegistry::Hive HiveRegistry::LoadHive(HKEY root) const {
+  Hive hive;
+  if (directory_.empty()) {
+    auto it = memory_.find(root);
+    if (it != memory_.end()) hive = it->second;
+    return hive;
+  }
+  std::string text;
+  if (ReadWholeFile(HivePath(root), &text) != 0) return hive;
+  if (!Parse(RootName(root), text, &hive)) hive.clear();  // damaged: read as empty
+  return hive;
+}
+
+bool HiveRegistry::Writable(HKEY root) const {
+  if (directory_.empty()) return true;
+  if (MakeDirectories(directory_) != 0) return false;
+  if (::access(directory_.c_str(), W_OK | X_OK) != 0) return false;
+  std::string hive = HivePath(root);
+  // An existing hive we may not replace counts as unwritable although the folder is.
+  struct stat st {};
+  return ::stat(hive.c_str(), &st) != 0 || S_ISREG(st.st_mode);
+}
+
+template <typename Change>
+LONG HiveRegistry::Transact(HKEY root, Change change) {
+  if (directory_.empty()) {
+    change(memory_[root]);
+    return ERROR_SUCCESS;
+  }
+  if (int err = MakeDirectories(directory_); err != 0) return FromErrno(err);
+  const std::string path = HivePath(root);
+  HiveLock lock(path + ".lock");
+  if (lock.error() != ERROR_SUCCESS) return lock.error();
+
+  Hive hive;
+  std::string text;
+  int read_error = ReadWholeFile(path, &text);
+  if (read_error == 0 && !Parse(RootName(root), text, &hive)) {
+    // Keep the damaged file for whoever wants to recover it, under a name no one else uses.
+    std::string aside = path + ".damaged-" + UtcStamp();
+    std::string candidate = aside;
+    struct stat st {};
+    for (int n = 2; ::lstat(candidate.c_str(), &st) == 0; ++n) {
+      candidate = aside + "-" + std::to_string(n);
+    }
+    if (::rename(path.c_str(), candidate.c_str()) != 0) return FromErrno(errno);
+    std::fprintf(stderr, "registry: %s could not be read; kept as %s\n", path.c_str(),
+                 candidate.c_str());
+    hive.clear();
+  } else if (read_error != 0 && read_error != ENOENT) {
+    return FromErrno(read_error);
+  }
+  if (!change(hive)) return ERROR_SUCCESS;  // nothing to write
+  int err = WriteFileAtomic(path, Format(RootName(root), hive));
+  return err == 0 ? ERROR_SUCCESS : FromErrno(err);
+}
+
+namespace {
+
+// Adds `path` and its ancestors; true when the key itself was new.
+bool AddKey(HiveRegistry::Hive& hive, const std::string& path) {
+  bool added = false;
+  size_t start = 0;
+  for (;;) {
+    size_t end = path.find('\\', start);
+    if (end == std::string::npos) end = path.size();
+    std::string partial = path.substr(0, end);
+    if (!hive.count(partial)) {
+      hive[partial].path = partial;
+      added = end == path.size();
+    }
+    if (end >= path.size()) break;
+    start = end + 1;
+  }
+  return added;
+}
+
+}  // namespace
+
+LONG HiveRegistry::RegCreateKeyExA(HKEY root, const std::string& sub_key, DWORD /*options*/,
+                                   DWORD access, HKEY* result, DWORD* disposition) {
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  HKEY hive_root = 0;
+  std::string base;
+  if (!ResolveParent(root, &hive_root, &base)) return ERROR_INVALID_HANDLE;
+  const std::string path = JoinKeyPath(base, NormaliseKeyPath(sub_key));
+
+  bool exists = path.empty() || LoadHive(hive_root).count(path) > 0;
+  bool wants_write = (access & (kSetValue | kCreateSubKey)) != 0;
+  if ((!exists || wants_write) && !Writable(hive_root)) return ERROR_ACCESS_DENIED;
+  bool created = false;
+  if (!exists) {
+    LONG rc = Transact(hive_root, [&](Hive& hive) {
+      created = AddKey(hive, path);
+      return created;
+    });
+    if (rc != ERROR_SUCCESS) return rc;
+  }
+  HKEY handle = next_handle_++;
+  open_[handle] = OpenKey{hive_root, path, access, {}};
+  *result = handle;
+  if (disposition != nullptr) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  return ERROR_SUCCESS;
+}
+
+LONG HiveRegistry::RegOpenKeyExA(HKEY root, const std::string& sub_key, DWORD access,
+                                 HKEY* result) {
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  HKEY hive_root = 0;
+  std::string base;
+  if (!ResolveParent(root, &hive_root, &base)) return ERROR_INVALID_HANDLE;
+  const std::string path = JoinKeyPath(base, NormaliseKeyPath(sub_key));
+  if (!path.empty() && LoadHive(hive_root).count(path) == 0) return ERROR_FILE_NOT_FOUND;
+  if ((access & (kSetValue | kCreateSubKey)) != 0 && !Writable(hive_root)) {
+    return ERROR_ACCESS_DENIED;
+  }
+  HKEY handle = next_handle_++;
+  open_[handle] = OpenKey{hive_root, path, access, {}};
+  *result = handle;
+  return ERROR_SUCCESS;
+}
+
+LONG HiveRegistry::RegQueryValueExA(HKEY key, const std::string& name, DWORD* type,
+                                    uint8_t* data, DWORD* size) {
+  OpenKey* open = Find(key);
+  if (open == nullptr) return ERROR_INVALID_HANDLE;
+  if ((open->access & kQueryValue) == 0) return ERROR_ACCESS_DENIED;
+  if (data != nullptr && size == nullptr) return ERROR_INVALID_PARAMETER;
+  const Value* value = nullptr;
+  Hive hive;
+  if (auto it = open->pending.find(name); it != open->pending.end()) {
+    value = &it->second;
+  } else {
+    hive = LoadHive(open->root);
+    auto k = hive.find(open->path);
+    if (k != hive.end()) {
+      auto v = k->second.values.find(name);
+      if (v != k->second.values.end()) value = &v->second;
+    }
+  }
+  if (value == nullptr) return ERROR_FILE_NOT_FOUND;
+  if (type != nullptr) *type = value->type;
+  const DWORD length = static_cast<DWORD>(value->data.size());
+  if (data != nullptr) {
+    if (*size < length) {
+      *size = length;
+      return ERROR_MORE_DATA;
+    }
+    std::copy(value->data.begin(), value->data.end(), data);
+  }
+  if (size != nullptr) *size = length;
+  return ERROR_SUCCESS;
+}
+
+LONG HiveRegistry::RegSetValueExA(HKEY key, const std::string& name, DWORD type,
+                                  const uint8_t* data, DWORD size) {
+  OpenKey* open = Find(key);
+  if (open == nullptr) return ERROR_INVALID_HANDLE;
+  if ((open->access & kSetValue) == 0) return ERROR_ACCESS_DENIED;
+  if (data == nullptr && size > 0) return ERROR_INVALID_PARAMETER;
+  Value value;
+  value.type = type;
+  if (size > 0) value.data.assign(data, data + size);
+  open->pending[name] = std::move(value);
+  return ERROR_SUCCESS;
+}
+
+LONG HiveRegistry::Commit(OpenKey& key) {
+  if (key.pending.empty()) return ERROR_SUCCESS;
+  LONG rc = Transact(key.root, [&](Hive& hive) {
+    AddKey(hive, key.path);
+    for (auto& [name, value] : key.pending) {
+      auto& values = hive[key.path].values;
+      values.erase(name);  // a new spelling of the name replaces the old one
+      values[name] = value;
+    }
+    return true;
+  });
+  if (rc == ERROR_SUCCESS) key.pending.clear();
+  return rc;
+}
+
+LONG HiveRegistry::RegFlushKey(HKEY key) {
+  OpenKey* open = Find(key);
+  if (open == nullptr) return ERROR_INVALID_HANDLE;
+  return Commit(*open);
+}
+
+LONG HiveRegistry::RegCloseKey(HKEY key) {
+  auto it = open_.find(key);
+  if (it == open_.end()) return RootName(key) != nullptr ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+  LONG rc = Commit(it->second);
+  open_.erase(it);
+  return rc;
+}

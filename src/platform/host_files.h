@@ -1,0 +1,91 @@
+// Files and folders of the Windows host the installer was written for, kept in one Linux folder
+// (the QOVEN root). Paths are given and reported the Windows way ("C:\Program Files\Clock",
+// backslashes or slashes, case-insensitive); drive C: lives in <root>/drive_c, drive D: in
+// <root>/drive_d and so on, and a relative path is taken from the current directory. Results
+// are Windows error codes, so callers can tell "exists" from "in use" from "no permission".
+//
+// "In use" (ERROR_SHARING_VIOLATION) means what it can mean on Linux: a program file that is
+// being executed (ETXTBSY), or a file on which another open file holds a lock (flock, or a
+// fcntl write lock).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/registry.h"
+
+constexpr LONG ERROR_PATH_NOT_FOUND = 3;
+constexpr LONG ERROR_WRITE_PROTECT = 19;
+constexpr LONG ERROR_GEN_FAILURE = 31;
+constexpr LONG ERROR_SHARING_VIOLATION = 32;
+constexpr LONG ERROR_FILE_EXISTS = 80;
+constexpr LONG ERROR_DISK_FULL = 112;
+constexpr LONG ERROR_INVALID_NAME = 123;
+constexpr LONG ERROR_DIR_NOT_EMPTY = 145;
+constexpr LONG ERROR_ALREADY_EXISTS = 183;
+constexpr LONG ERROR_FILENAME_EXCED_RANGE = 206;
+
+struct FileStatus {
+  bool directory = false;
+  uint64_t size = 0;       // bytes
+  int64_t modified = 0;    // nanoseconds since 1970-01-01 00:00:00 UTC
+};
+
+// What the simulated restart did with WININIT.INI.
+struct RestartReport {
+  bool ini_found = false;
+  int moved = 0;                      // TARGET=TEMP lines carried out
+  int deleted = 0;                    // NUL=TEMP lines carried out
+  std::vector<std::string> failures;  // the lines that could not be carried out
+};
+
+class HostFiles {
+ public:
+  explicit HostFiles(std::string root);
+  virtual ~HostFiles() = default;
+
+  const std::string& root() const { return root_; }
+
+  // The Linux path of a Windows path, or an error (ERROR_INVALID_NAME for names Windows does
+  // not allow, ERROR_PATH_NOT_FOUND for network paths). Existing folders and files are found
+  // whatever the case of the name; ".." never climbs above a drive's root.
+  LONG ToLinuxPath(const std::string& windows_path, std::string* linux_path) const;
+
+  std::string GetWindowsDirectory() const { return "C:\\WINDOWS"; }
+  std::string GetSystemDirectory() const { return "C:\\WINDOWS\\SYSTEM"; }
+
+  // One folder level, as CreateDirectoryA: ERROR_ALREADY_EXISTS, ERROR_PATH_NOT_FOUND (no
+  // parent), ERROR_ACCESS_DENIED.
+  virtual LONG CreateDirectoryA(const std::string& path);
+  // As CopyFileA: the copy keeps the source's modification time; fail_if_exists gives
+  // ERROR_FILE_EXISTS; a target in use ERROR_SHARING_VIOLATION; no permission or a folder
+  // ERROR_ACCESS_DENIED; a missing source ERROR_FILE_NOT_FOUND. The target is replaced whole
+  // or not at all.
+  virtual LONG CopyFileA(const std::string& from, const std::string& to, bool fail_if_exists);
+  virtual LONG GetFileStatus(const std::string& path, FileStatus* status);
+  virtual LONG ReadFile(const std::string& path, std::string* bytes);
+  // Creates or replaces a file with `bytes`, whole or not at all.
+  virtual LONG WriteFile(const std::string& path, std::string_view bytes);
+  virtual LONG DeleteFileA(const std::string& path);
+  virtual LONG RemoveDirectoryA(const std::string& path);
+
+  // What Windows does at its next start (the Linux machine is never rebooted): the [rename]
+  // section of WININIT.INI in the Windows folder is carried out in order -- "TARGET=TEMP" moves
+  // TEMP over TARGET, "NUL=TEMP" deletes TEMP -- and the file is renamed to WININIT.BAK.
+  // A move that fails keeps its TEMP file (a later NUL line for it is skipped) and its line is
+  // written to a fresh WININIT.INI so the next restart tries again.
+  virtual RestartReport ExitWindowsEx();
+
+  // The first use of a root makes it look like a fresh Windows machine: the Windows, system,
+  // desktop, Start-menu and Program Files folders, and the registry values that name the
+  // Program Files and desktop folders (values already present are kept).
+  void SeedFirstUse(Registry& registry);
+
+ private:
+  std::string root_;
+};
+
+// Maps an errno of a file operation onto the Windows error code a program expects.
+LONG WindowsErrorFromErrno(int err);
