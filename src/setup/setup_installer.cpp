@@ -1,0 +1,416 @@
+#include "setup/setup_installer.h"
+
+#include "setup/setup_texts.h"
+
+namespace T = setup_text;
+
+namespace {
+
+std::string CrLf(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + 8);
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+std::string OnlyOutOf(int done, int listed, const char* kind) {
+  return "Only " + std::to_string(done) + " out of " + std::to_string(listed) + " " + kind +
+         " files were copiable.";
+}
+
+}  // namespace
+
+bool NameStaysInside(const std::string& name) {
+  if (name.find(':') != std::string::npos) return false;  // a drive, or no valid name at all
+  if (!name.empty() && (name[0] == '\\' || name[0] == '/')) return false;
+  int depth = 0;
+  size_t pos = 0;
+  while (pos <= name.size()) {
+    size_t end = name.find_first_of("\\/", pos);
+    if (end == std::string::npos) end = name.size();
+    std::string part = name.substr(pos, end - pos);
+    if (part == "..") {
+      if (--depth < 0) return false;
+    } else if (!part.empty() && part != ".") {
+      ++depth;
+    }
+    pos = end + 1;
+  }
+  return true;
+}
+
+bool SetupInstaller::TextFile::Create(const std::string& text) {
+  content_ = CrLf(text);
+  failed_ = files_.WriteFile(path_, content_) != ERROR_SUCCESS;
+  return !failed_;
+}
+
+bool SetupInstaller::TextFile::Write(const std::string& text) {
+  content_ += CrLf(text);
+  failed_ = files_.WriteFile(path_, content_) != ERROR_SUCCESS;
+  return !failed_;
+}
+
+SetupInstaller::SetupInstaller(SetupDialogMembers& members, HostFiles& files, Registry& registry,
+                               ShellLinkFactory& links, MessageSink& messages)
+    : m_(members), files_(files), registry_(registry), links_(links), messages_(messages) {}
+
+void SetupInstaller::ApplyScript(const SetupScript& script) {
+  m_.ProgramName = script.ProgramName;
+  m_.VersionText = script.VersionText;
+  m_.IntroLine1 = T::kIntroLine1;
+  m_.IntroLine2 = m_.ProgramName + T::kVersionJoin + m_.VersionText;
+  m_.IntroLine3 = T::kIntroLine3;
+  m_.DestinationDir = ProgramFilesFolder(registry_) + script.DestinationName;
+  m_.ProgramFileList = script.ProgramFiles;
+  m_.SystemFileList = script.SystemFiles;
+  m_.ProgramFileCount = static_cast<int>(m_.ProgramFileList.size());
+  m_.SystemFileCount = static_cast<int>(m_.SystemFileList.size());
+  m_.ProgressPos = 0;
+}
+
+bool SetupInstaller::ReadScript() {
+  ScriptResult result = ReadSetupScript(files_);
+  if (result.outcome != ScriptOutcome::kRead) {
+    Show(result.message, MessageIcon::kExclamation);
+    return false;
+  }
+  ApplyScript(result.script);
+  return true;
+}
+
+void SetupInstaller::Show(const std::string& text, MessageIcon icon) {
+  messages_.Show(text, icon, MessageButtons::kOk);
+}
+
+void SetupInstaller::Log(const std::string& line) {
+  if (log_ == nullptr || log_->Write(line + "\n") || log_failure_reported_) return;
+  // Without its log the installation would be reported as complete while its story is lost.
+  log_failure_reported_ = true;
+  ErrorsDetected = true;
+  Show("The installation log " + log_->path() + " could not be written.",
+       MessageIcon::kExclamation);
+}
+
+void SetupInstaller::Record(const std::string& line) {
+  if (record_ == nullptr || record_->Write(line + "\n") || record_failure_reported_) return;
+  // An uninstall record that misses a file leaves that file behind for good.
+  record_failure_reported_ = true;
+  ErrorsDetected = true;
+  Show("The uninstall record " + record_->path() + " could not be written.",
+       MessageIcon::kExclamation);
+}
+
+void SetupInstaller::Problem(const std::string& text) {
+  Show(text, MessageIcon::kExclamation);
+  Log(text);
+  ErrorsDetected = true;
+}
+
+void SetupInstaller::AdvanceProgress(int position) {
+  m_.ProgressPos = position;
+  if (controls_ != nullptr) {
+    controls_->MembersToControls(m_);
+    controls_->Pause(kPauseMs);
+  }
+}
+
+InstallOutcome SetupInstaller::OnInstallNow(SetupControls& controls) {
+  controls_ = &controls;
+  controls.ControlsToMembers(m_);
+  ErrorsDetected = false;
+  RebootNeeded = false;
+  log_failure_reported_ = false;
+  record_failure_reported_ = false;
+
+  // 1. The destination folder must be new: an existing one may hold an earlier installation.
+  if (files_.CreateDirectoryA(m_.DestinationDir) != ERROR_SUCCESS) {
+    Show(T::kDestinationNotCreated, MessageIcon::kExclamation);
+    return InstallOutcome::kDestinationNotCreated;
+  }
+
+  // 2. Log and uninstall record.
+  const std::string destination = m_.DestinationDir;
+  TextFile log(files_, destination + T::kLogFile);
+  TextFile record(files_, destination + T::kRecordFile);
+  if (!log.Create(T::kLogHeader + m_.ProgramName + "\n")) {
+    Show("The installation log " + log.path() +
+             " could not be created.\nNothing has been installed.",
+         MessageIcon::kExclamation);
+    files_.RemoveDirectoryA(destination);  // ours and empty: the user can simply try again
+    return InstallOutcome::kNotStarted;
+  }
+  if (!record.Create(m_.ProgramName + "\n" + m_.VersionText + "\n" + destination + "\n" +
+                     log.path() + "\n" + record.path() + "\n")) {
+    Show("The uninstall record " + record.path() +
+             " could not be created.\nNothing has been installed.",
+         MessageIcon::kExclamation);
+    files_.DeleteFileA(log.path());
+    files_.RemoveDirectoryA(destination);
+    return InstallOutcome::kNotStarted;
+  }
+  log_ = &log;
+  record_ = &record;
+
+  // 3. Configuration.
+  m_.StepConfigLabel = T::kStepConfig;
+  AdvanceProgress(5);
+  m_.StepConfigLabel += T::kStepDone;
+  AdvanceProgress(10);
+
+  // 4. Every scripted file must be there (the free space is not examined).
+  m_.StepDiskLabel = T::kStepDisk;
+  AdvanceProgress(15);
+  FileStatus status;
+  for (const std::string& name : m_.ProgramFileList) {
+    if (files_.GetFileStatus(name, &status) != ERROR_SUCCESS) Problem(T::kProgramFileMissing);
+  }
+  for (const std::string& name : m_.SystemFileList) {
+    if (files_.GetFileStatus(name, &status) != ERROR_SUCCESS) {
+      Problem("System file " + name + " could not be found");
+    }
+  }
+  m_.StepDiskLabel += T::kStepDone;
+  AdvanceProgress(20);
+
+  // 5.-8. Copying.
+  m_.StepCopyLabel = T::kStepCopy;
+  AdvanceProgress(25);
+  m_.DestinationDir += "\\";
+  CopyProgramFiles();
+  if (m_.SystemFileCount > 0) CopySystemFiles();
+  m_.StepCopyLabel += T::kStepDone;
+  AdvanceProgress(90);
+
+  // 9. Registry.
+  m_.StepRegistryLabel = T::kStepRegistry;
+  AdvanceProgress(95);
+  WriteRegistryEntries();
+  m_.StepRegistryLabel += T::kStepDone;
+  AdvanceProgress(100);
+
+  // 10. Shortcuts.
+  CreateShortcuts();
+
+  // 11. Report.
+  InstallOutcome outcome = InstallOutcome::kEndProgram;
+  Report(controls, &outcome);
+  log_ = nullptr;
+  record_ = nullptr;
+  controls_ = nullptr;
+  return outcome;
+}
+
+void SetupInstaller::CopyProgramFiles() {
+  int copied = 0;
+  for (const std::string& name : m_.ProgramFileList) {
+    if (!NameStaysInside(name)) {
+      Problem("The program file name " + name +
+              " is not allowed: it must name a file inside the destination folder.");
+      continue;
+    }
+    const std::string target = m_.DestinationDir + name;
+    if (files_.CopyFileA(name, target, true) == ERROR_SUCCESS) {
+      Log("Copied " + name + " to " + target);
+      Record(target);
+      ++copied;
+    }
+  }
+  if (copied != m_.ProgramFileCount) Problem(OnlyOutOf(copied, m_.ProgramFileCount, "program"));
+}
+
+void SetupInstaller::CopySystemFiles() {
+  const std::string sys = files_.GetSystemDirectory() + "\\";
+  int handled = 0;
+  for (const std::string& name : m_.SystemFileList) {
+    if (!NameStaysInside(name)) {
+      Problem("The system file name " + name +
+              " is not allowed: it must name a file inside the system folder.");
+      continue;
+    }
+    const std::string target = sys + name;
+    if (files_.CopyFileA(name, target, true) == ERROR_SUCCESS) {
+      Log("System file " + name + " copied straight to " + target);
+      ++handled;
+      continue;
+    }
+    FileStatus installed, offered;
+    if (files_.GetFileStatus(target, &installed) != ERROR_SUCCESS) continue;
+    if (files_.GetFileStatus(name, &offered) != ERROR_SUCCESS ||
+        files_.GetFileStatus(target, &installed) != ERROR_SUCCESS) {
+      Log(T::kCannotEstablishStatus);
+      ErrorsDetected = true;
+      continue;
+    }
+    if (!(installed.modified < offered.modified)) {
+      Log("No need to copy system file " + name);
+      ++handled;
+      continue;
+    }
+    LONG rc = files_.CopyFileA(name, target, false);
+    if (rc == ERROR_SUCCESS) {
+      Log("System files " + name + " overwritten to " + target);
+      ++handled;
+      continue;
+    }
+    if (rc != ERROR_SHARING_VIOLATION && rc != ERROR_ACCESS_DENIED) {
+      Problem("System copy still failed (" + std::to_string(rc) + ").");
+      continue;
+    }
+    // In use: the new file waits beside the program until the next start replaces the old one.
+    const std::string temp = m_.DestinationDir + name;
+    rc = files_.CopyFileA(name, temp, false);
+    if (rc != ERROR_SUCCESS) {
+      // Scheduling a replacement by a copy that is not there would report success and
+      // install nothing.
+      Problem("System copy still failed (" + std::to_string(rc) + ").");
+      continue;
+    }
+    Log("System file " + name + " copied to " + temp);
+    Record(temp);
+    if (ScheduleReplacement(target, temp)) ++handled;
+  }
+  if (handled != m_.SystemFileCount) Problem(OnlyOutOf(handled, m_.SystemFileCount, "system"));
+}
+
+bool SetupInstaller::ScheduleReplacement(const std::string& target, const std::string& temp) {
+  const std::string ini = files_.GetWindowsDirectory() + T::kWininit;
+  FileStatus status;
+  if (files_.GetFileStatus(ini, &status) != ERROR_SUCCESS) {
+    if (files_.WriteFile(ini, "[rename]\r\n") == ERROR_SUCCESS) Log(T::kWininitCreated);
+  }
+  const std::string move_line = target + "=" + temp;
+  const std::string delete_line = "NUL=" + temp;
+  std::string text;
+  LONG rc = files_.ReadFile(ini, &text);
+  if (rc == ERROR_SUCCESS) {
+    // A last line without its break would otherwise run into ours and both would be lost.
+    if (!text.empty() && text.back() != '\n') text += "\r\n";
+    text += CrLf(move_line + "\n" + delete_line + "\n");
+    rc = files_.WriteFile(ini, text);
+  }
+  if (rc != ERROR_SUCCESS) {
+    Problem(T::kUnableToCreateWininit);
+    return false;
+  }
+  Log(T::kLinesAdded);
+  Log(move_line);
+  Log(delete_line);
+  RebootNeeded = true;
+  return true;
+}
+
+void SetupInstaller::Report(SetupControls& /*controls*/, InstallOutcome* outcome) {
+  if (!ErrorsDetected && !RebootNeeded) {
+    Show(T::kCanRunNow, MessageIcon::kInformation);
+    Log(T::kCompletedOk);
+  }
+  if (ErrorsDetected) {
+    Show(T::kErrorsDetected, MessageIcon::kExclamation);
+    Log(T::kErrorsDetected);
+  }
+  if (!RebootNeeded) {
+    *outcome = InstallOutcome::kEndProgram;
+    return;
+  }
+  if (ErrorsDetected) {
+    // The user should look at the errors first; a restart would hide them.
+    *outcome = InstallOutcome::kStaysOpen;
+    return;
+  }
+  if (messages_.Show(T::kRebootQuestion, MessageIcon::kInformation, MessageButtons::kYesNo) ==
+      MessageAnswer::kYes) {
+    Show(T::kWhenRestarted, MessageIcon::kInformation);
+    Log(T::kRebootAutomatically);
+    RestartReport restart = files_.ExitWindowsEx();
+    if (!restart.failures.empty()) {
+      std::string text = "These replacements could not be made at the restart:";
+      for (const std::string& line : restart.failures) text += "\n" + line;
+      Show(text, MessageIcon::kExclamation);
+    }
+    *outcome = InstallOutcome::kRestarted;
+    return;
+  }
+  Show(T::kRememberReboot, MessageIcon::kExclamation);
+  Log(T::kRebootManually);
+  *outcome = InstallOutcome::kEndProgram;
+}
+
+namespace {
+
+void SetString(Registry& registry, HKEY key, const std::string& name, const std::string& value) {
+  // The stored size counts the terminating zero.
+  registry.RegSetValueExA(key, name, REG_SZ, reinterpret_cast<const uint8_t*>(value.c_str()),
+                          static_cast<DWORD>(value.size() + 1));
+}
+
+}  // namespace
+
+void SetupInstaller::WriteRegistryEntries() {
+  HKEY key = 0;
+  DWORD disposition = 0;
+  if (registry_.RegCreateKeyExA(HKEY_LOCAL_MACHINE,
+                                T::kProgramKeyPrefix + m_.ProgramName + "\\" + m_.VersionText,
+                                REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, &key,
+                                &disposition) == ERROR_SUCCESS) {
+    registry_.RegCloseKey(key);
+  }
+  if (registry_.RegCreateKeyExA(HKEY_LOCAL_MACHINE, T::kUninstallKeyPrefix + m_.ProgramName,
+                                REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, &key,
+                                &disposition) == ERROR_SUCCESS) {
+    SetString(registry_, key, "DisplayName", m_.ProgramName);
+    SetString(registry_, key, "UninstallString", m_.DestinationDir + T::kUninstaller);
+    registry_.RegCloseKey(key);
+  }
+}
+
+void SetupInstaller::CreateShortcuts() {
+  const std::string target =
+      m_.DestinationDir + (m_.ProgramFileList.empty() ? std::string() : m_.ProgramFileList[0]);
+  const std::string& description = m_.ProgramName;
+  const std::string directory = m_.DestinationDir.substr(0, m_.DestinationDir.size() - 1);
+  const std::string link_name = "\\" + m_.ProgramName + T::kLinkExtension;
+
+  const std::string start_menu = files_.GetWindowsDirectory() + T::kStartMenuFolder;
+  Log(files_.CreateDirectoryA(start_menu) == ERROR_SUCCESS ? T::kStartMenuCreated
+                                                            : T::kStartMenuExisted);
+  auto make = [&](const std::string& link) {
+    Log("Shortcut " + link + " to " + target + " called " + description + " with directory " +
+        directory);
+    Record(link);
+    CreateShortcut(target, link, description, directory);
+  };
+  make(start_menu + link_name);
+
+  // Without a desktop entry in the user's shell folders, Windows' own default is used.
+  std::string desktop = files_.GetWindowsDirectory() + "\\Desktop";
+  HKEY key = 0;
+  if (registry_.RegOpenKeyExA(HKEY_CURRENT_USER, T::kShellFoldersKey, KEY_READ, &key) ==
+      ERROR_SUCCESS) {
+    std::string value;
+    if (QueryString(registry_, key, T::kDesktopValue, &value)) desktop = value;
+    registry_.RegCloseKey(key);
+  }
+  make(desktop + link_name);
+}
+
+HRESULT SetupInstaller::CreateShortcut(const std::string& target, const std::string& link,
+                                       const std::string& description,
+                                       const std::string& directory) {
+  std::unique_ptr<ShellLink> shell_link;
+  HRESULT hr = links_.CreateShellLink(&shell_link);
+  if (FAILED(hr) || shell_link == nullptr) return FAILED(hr) ? hr : E_FAIL;
+  if (FAILED(shell_link->SetPath(target))) {
+    messages_.Show(T::kSetPathFailed, MessageIcon::kNone, MessageButtons::kOk);
+  }
+  if (FAILED(shell_link->SetDescription(description))) {
+    messages_.Show(T::kSetDescriptionFailed, MessageIcon::kNone, MessageButtons::kOk);
+  }
+  if (FAILED(shell_link->SetWorkingDirectory(directory))) {
+    messages_.Show(T::kSetWorkingDirectoryFailed, MessageIcon::kNone, MessageButtons::kOk);
+  }
+  return shell_link->Save(MultiByteToWideChar(link), true);
+}

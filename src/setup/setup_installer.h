@@ -1,0 +1,127 @@
+// The installer's work, apart from its window: reading the script into the dialog's members,
+// and the installation that "Install Now" runs -- destination folder, log and uninstall record,
+// file checks, program and system files (with replacement at the next start for a system file
+// in use), registry entries, shortcuts and the closing report.
+//
+// The window is reached only through SetupControls (copying between controls and members, and
+// the pause after each progress point), messages only through MessageSink, so the whole run can
+// be driven and checked without a display.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/host_files.h"
+#include "platform/message_sink.h"
+#include "platform/registry.h"
+#include "platform/shell_link.h"
+#include "setup/setup_script.h"
+
+// The data members of the installer dialog, named as the dialog's controls and script lines.
+struct SetupDialogMembers {
+  std::string IntroLine1;
+  std::string IntroLine3;
+  std::string IntroLine2;
+  std::string StepConfigLabel;
+  std::string StepCopyLabel;
+  std::string StepRegistryLabel;
+  std::string StepDiskLabel;
+  std::string DestinationDir;
+  int ProgressPos = 0;  // 0..100
+  std::vector<std::string> ProgramFileList;
+  std::vector<std::string> SystemFileList;
+  std::string ProgramName;
+  std::string VersionText;
+  int ProgramFileCount = 0;
+  int SystemFileCount = 0;
+};
+
+class SetupControls {
+ public:
+  virtual ~SetupControls() = default;
+  // Takes what the user may have changed (the destination) from the controls.
+  virtual void ControlsToMembers(SetupDialogMembers& members) = 0;
+  // Shows the members, the progress bar at ProgressPos included, and repaints at once.
+  virtual void MembersToControls(const SetupDialogMembers& members) = 0;
+  virtual void Pause(int milliseconds) = 0;
+};
+
+enum class InstallOutcome {
+  kDestinationNotCreated,  // nothing done; the dialog stays open for another folder
+  kNotStarted,             // the log or the record could not be created; nothing installed
+  kStaysOpen,              // errors with a restart pending: the dialog stays open
+  kEndProgram,             // finished; the program ends
+  kRestarted,              // finished with the restart carried out; the program ends
+};
+
+class SetupInstaller {
+ public:
+  SetupInstaller(SetupDialogMembers& members, HostFiles& files, Registry& registry,
+                 ShellLinkFactory& links, MessageSink& messages);
+
+  // Reads the script into the members. False (after telling the user why) when the script is
+  // missing or incomplete: the program then ends without installing anything.
+  bool ReadScript();
+  // Fills the members from a script that has been read.
+  void ApplyScript(const SetupScript& script);
+
+  InstallOutcome OnInstallNow(SetupControls& controls);
+
+  // Progress in steps of the installation: shows `position` and the members, then waits.
+  void AdvanceProgress(int position);
+  void WriteRegistryEntries();
+  void CreateShortcuts();
+  HRESULT CreateShortcut(const std::string& target, const std::string& link,
+                         const std::string& description, const std::string& directory);
+
+  static constexpr int kPauseMs = 500;
+
+ private:
+  // A text file written in text mode (each "\n" stored as CR LF) that is always complete on
+  // disk: every line rewrites it whole.
+  class TextFile {
+   public:
+    TextFile(HostFiles& files, std::string path) : files_(files), path_(std::move(path)) {}
+    bool Create(const std::string& text);
+    bool Write(const std::string& text);
+    const std::string& path() const { return path_; }
+    bool failed() const { return failed_; }
+
+   private:
+    HostFiles& files_;
+    std::string path_;
+    std::string content_;
+    bool failed_ = false;
+  };
+
+  void Show(const std::string& text, MessageIcon icon);
+  // A failed step: message box with the exclamation icon, log line, error flag.
+  void Problem(const std::string& text);
+  void Log(const std::string& line);  // `line` without its "\n"
+  void Record(const std::string& line);
+  void CopyProgramFiles();
+  void CopySystemFiles();
+  // Adds TARGET=TEMP and NUL=TEMP to WININIT.INI; false (after reporting) when it cannot.
+  bool ScheduleReplacement(const std::string& target, const std::string& temp);
+  bool CreateLogAndRecord(const std::string& destination);
+  void Report(SetupControls& controls, InstallOutcome* outcome);
+
+  SetupDialogMembers& m_;
+  HostFiles& files_;
+  Registry& registry_;
+  ShellLinkFactory& links_;
+  MessageSink& messages_;
+  SetupControls* controls_ = nullptr;
+
+  // State of one run.
+  bool ErrorsDetected = false;
+  bool RebootNeeded = false;
+  TextFile* log_ = nullptr;
+  TextFile* record_ = nullptr;
+  bool log_failure_reported_ = false;
+  bool record_failure_reported_ = false;
+};
+
+// Whether a script file name stays inside the folder it is copied into: not absolute, no drive,
+// and no ".." that climbs above that folder.
+bool NameStaysInside(const std::string& name);
