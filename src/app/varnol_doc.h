@@ -218,6 +218,60 @@ class CVarnolDoc {
 
   // --- Commands and pane texts (menus, toolbar, status panes) ---------------------------------
 
+  // A menu item, toolbar button or status pane being refreshed. Update handlers set its check
+  // mark or its text; they never disable it.
+  class CCmdUI {
+   public:
+    virtual ~CCmdUI() = default;
+    virtual void SetCheck(int check) = 0;
+    virtual void SetText(const char* text) = 0;
+  };
+  // What the setup commands show: the two dialogs (true when ended with OK, the values
+  // edited in place), the mixer and the advice message.
+  class SetupUi {
+   public:
+    virtual ~SetupUi() = default;
+    virtual bool RunClockOffsetDialog(double& offset) = 0;  // hours
+    virtual bool RunCalibrationDialog(int& blocks_per_minute, int& adjust_heuristically) = 0;
+    virtual void StartMixer() = 0;  // does not wait for the mixer
+    virtual void ShowInformation(const char* text) = 0;
+  };
+  static constexpr const char* MixerAdvice =
+      "Select the audio source, adjust the volume, make sure it is not muted.  Ensure that the "
+      "overall record level slider (leftmost) is at a suitable level and that Mute-all is not "
+      "checked. If the source you require does not appear, in the Recording Control window, "
+      "click on Options...Properties..Recording and check the input source that you require; "
+      "then click on OK.";
+
+  // Command routing: true when `id` is one of the document's commands (and it was run).
+  // `ui` is needed by the setup commands only; without it they do nothing.
+  bool OnCmdMsg(int id, SetupUi* ui);
+  // Update routing: true when the document has an update handler for `id`.
+  bool OnUpdateCmdUI(int id, CCmdUI& ui);
+
+  void OnStation(int station_mode);  // the seven "Transmitter" commands
+  void OnUpdateStation(int station_mode, CCmdUI& ui);
+  void OnAutoSetClock();             // 32812
+  void OnUpdateAutoSetClock(CCmdUI& ui);
+  void OnStartMenu();                // 32787
+  void OnStartTool();                // 32785
+  void OnStopMenu();                 // 32779
+  void OnStopTool();                 // 32792
+  void OnUpdateStartMenu(CCmdUI& ui);
+  void OnUpdateStartTool(CCmdUI& ui);
+  void OnUpdateStopMenu(CCmdUI& ui);
+  void OnUpdateStopTool(CCmdUI& ui);
+  void OnClockOffset(SetupUi& ui);   // 32813
+  void OnCalibration(SetupUi& ui);   // 32822
+  void OnMixer(SetupUi& ui);         // 32815
+
+  // Status panes, recomputed from the fields at every refresh.
+  void OnUpdateStationPane(CCmdUI& ui);  // 59142
+  void OnUpdatePcPane(CCmdUI& ui);       // 59143
+  void OnUpdateSynPane(CCmdUI& ui);      // 59144
+  void OnUpdateResetPane(CCmdUI& ui);    // 59145
+  static const char* StationShortName(int station_mode);
+
   // --- end of commands and pane texts ------------------------------------------------------
 
   // Services.

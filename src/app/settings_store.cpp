@@ -1,0 +1,67 @@
+#include "app/settings_store.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+// Reads a value into the bytes of `field`, as the registry call would: up to sizeof(T) bytes,
+// little-endian, the stored type unchecked. A missing value, or one larger than the field,
+// leaves the field as it was.
+template <typename T>
+void ReadInto(Registry& registry, HKEY key, const char* name, T& field) {
+  static_assert(sizeof(T) == 4 || sizeof(T) == 8);
+  uint8_t bytes[sizeof(T)];
+  // The field's current bytes, least significant first, so that a shorter stored value
+  // replaces only the low bytes.
+  uint64_t bits = 0;
+  std::memcpy(&bits, &field, sizeof(T));
+  for (size_t i = 0; i < sizeof(T); ++i) bytes[i] = static_cast<uint8_t>(bits >> (8 * i));
+  DWORD type = REG_NONE;
+  DWORD size = sizeof(T);
+  if (registry.RegQueryValueExA(key, name, &type, bytes, &size) != ERROR_SUCCESS) return;
+  bits = 0;
+  for (size_t i = 0; i < sizeof(T); ++i) bits |= static_cast<uint64_t>(bytes[i]) << (8 * i);
+  std::memcpy(&field, &bits, sizeof(T));
+}
+
+template <typename T>
+void Write(Registry& registry, HKEY key, const char* name, DWORD type, const T& field) {
+  static_assert(sizeof(T) == 4 || sizeof(T) == 8);
+  uint64_t bits = 0;
+  std::memcpy(&bits, &field, sizeof(T));
+  uint8_t bytes[sizeof(T)];
+  for (size_t i = 0; i < sizeof(T); ++i) bytes[i] = static_cast<uint8_t>(bits >> (8 * i));
+  registry.RegSetValueExA(key, name, type, bytes, sizeof(T));
+}
+
+}  // namespace
+
+void RegistrySettingsStore::Load(CVarnolDoc& doc) {
+  HKEY key = 0;
+  DWORD disposition = 0;
+  if (registry_.RegCreateKeyExA(HKEY_LOCAL_MACHINE, KeyPath, REG_OPTION_NON_VOLATILE,
+                                KEY_ALL_ACCESS, &key, &disposition) != ERROR_SUCCESS)
+    return;  // defaults; the document builds the offset label itself
+  // A key created just now holds nothing to read.
+  if (disposition == REG_OPENED_EXISTING_KEY) {
+    ReadInto(registry_, key, "CO", doc.PcClockOffset);
+    ReadInto(registry_, key, "TX", doc.StationMode);
+    ReadInto(registry_, key, "AF", doc.AutoSetClock);
+    ReadInto(registry_, key, "MS", doc.BlocksPerMinute);
+  }
+  registry_.RegCloseKey(key);
+}
+
+void RegistrySettingsStore::Save(const CVarnolDoc& doc) {
+  HKEY key = 0;
+  DWORD disposition = 0;
+  if (registry_.RegCreateKeyExA(HKEY_LOCAL_MACHINE, KeyPath, REG_OPTION_NON_VOLATILE,
+                                KEY_ALL_ACCESS, &key, &disposition) != ERROR_SUCCESS)
+    return;
+  Write(registry_, key, "CO", REG_BINARY, doc.PcClockOffset);
+  Write(registry_, key, "TX", REG_DWORD, doc.StationMode);
+  Write(registry_, key, "AF", REG_DWORD, doc.AutoSetClock);
+  Write(registry_, key, "MS", REG_DWORD, doc.BlocksPerMinute);
+  registry_.RegCloseKey(key);
+}
