@@ -1,0 +1,54 @@
+// The time codes of the simulated stations besides DCF77, each written from the station's
+// published broadcast format, and the encoders that key a carrier or a tone with them.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "simulator/encoder.h"
+
+// DUT1 (UT1 - UTC) announced by the simulated stations, in tenths of a second.
+constexpr int SimulatedDut1Tenths = 1;
+
+// United States daylight saving time (second Sunday of March to first Sunday of November,
+// changing at 02:00 local time) in force at the end (24:00 UTC) of the UTC day holding `utc`.
+bool UsDaylightSavingAtDayEnd(int64_t utc);
+
+// Day of the year of the UTC date holding `utc`, 1 = 1 January.
+int DayOfYear(int64_t utc);
+
+// MSF (NPL): the A and B bits sent during the minute starting at `minute_start_utc`; they
+// describe the following minute in UK civil time. a[0] and b[0] are unused (second 0 is the
+// 500 ms minute marker).
+struct MsfCode {
+  std::array<int, 60> a{};
+  std::array<int, 60> b{};
+};
+MsfCode MsfBits(int64_t minute_start_utc);
+
+// Pulse kinds of the NIST codes (WWVB carrier reductions, WWV/WWVH 100 Hz pulses).
+enum NistSymbol : int { NistZero = 0, NistOne = 1, NistMarker = 2, NistNoPulse = 3 };
+
+// WWVB: the 60 symbols of the minute starting at `minute_start_utc`, describing that minute.
+std::array<int, 60> WwvbSymbols(int64_t minute_start_utc);
+
+// WWV/WWVH: the 60 symbols of the 100 Hz subcarrier code for the minute starting at
+// `minute_start_utc`, describing that minute; second 0 carries no pulse.
+std::array<int, 60> WwvSymbols(int64_t minute_start_utc);
+
+// VNG: the bits of seconds 21..35 (others 0) sent during the minute starting at
+// `minute_start_utc`; they give the following minute in UT.
+std::array<int, 60> VngBits(int64_t minute_start_utc);
+
+// HBG: carrier interruptions in second 0 of the minute starting at `minute_start_utc`:
+// 2, 3 at the full hour, 4 at midnight and noon (Swiss legal time).
+int HbgSecondZeroInterruptions(int64_t minute_start_utc);
+
+std::unique_ptr<StationEncoder> MakeMsfEncoder();
+std::unique_ptr<StationEncoder> MakeHbgEncoder();
+std::unique_ptr<StationEncoder> MakeWwvbEncoder();
+std::unique_ptr<StationEncoder> MakeVngEncoder();
+std::unique_ptr<StationEncoder> MakeRwmEncoder();
+// WWV (1000 Hz seconds ticks) or, with `hawaii`, WWVH (1200 Hz ticks).
+std::unique_ptr<StationEncoder> MakeWwvEncoder(bool hawaii);
