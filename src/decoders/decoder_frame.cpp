@@ -78,7 +78,11 @@ void CVarnolDoc::SetPcClock() {
     local.hour = hour;
     local.minute = minute;
     local.second = 1;
-    const int64_t decoded = Clock.LocalStandardToTime(local);
+    // Near midnight the decoded minute may belong to the day before or after the PC's date:
+    // take the one nearest the PC's time, so the offset is the clock's error, not a day.
+    int64_t decoded = Clock.LocalStandardToTime(local);
+    if (decoded - now > 43200) decoded -= 86400;
+    if (now - decoded > 43200) decoded += 86400;
     SetSyncOffset(decoded - now);
 
     if (AutoSetClock == 1) {

@@ -42,7 +42,7 @@ const char* const kUsage =
     "  --station NAME          msf, hbg, dcf77, wwvb, vng, rwm or wwv (default dcf77)\n"
     "  --start TIME            simulated broadcast's first minute, ISO 8601 UTC (default: now)\n"
     "  --minutes N             minutes of simulated signal (default 3), or of live capture\n"
-    "  --snr DB                simulated receiver's signal-to-noise ratio (default 20)\n"
+    "  --snr DB                simulated receiver's signal-to-noise ratio in dB over 0..4 kHz (default 3)\n"
     "  --amplitude A           simulated tone's peak in sample units (default 600)\n"
     "  --fade DEPTH            simulated slow fading, 0..0.95 (default 0)\n"
     "  --seed N                simulated noise seed (default 1)\n"
@@ -132,7 +132,7 @@ struct Options {
   std::optional<int64_t> start;
   std::optional<int64_t> clock;
   double minutes = -1;
-  double snr = 20.0;
+  double snr = ReceiverSettings{}.snr_db;
   double amplitude = 600.0;
   double fade = 0.0;
   uint64_t seed = 1;

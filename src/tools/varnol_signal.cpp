@@ -1,6 +1,7 @@
 // varnol-signal: writes the simulated receiver's audio for a station to a WAV file, as a
 // receiver would feed it to the sound card.
 #include <sndfile.h>
+#include <soxr.h>
 
 #include <cstdio>
 #include <ctime>
@@ -20,12 +21,13 @@ const char* const kUsage =
     "  --station NAME          msf, hbg, dcf77, wwvb, vng, rwm or wwv (default dcf77)\n"
     "  --start TIME            the broadcast's first minute, ISO 8601 UTC (default: now)\n"
     "  --minutes N             length in minutes (default 3)\n"
-    "  --snr DB                signal-to-noise ratio (default 20)\n"
+    "  --snr DB                signal-to-noise ratio in dB over 0..4 kHz (default 3)\n"
     "  --amplitude A           tone peak in sample units (default 600)\n"
     "  --fade DEPTH            slow fading, 0..0.95 (default 0)\n"
     "  --seed N                noise seed (default 1)\n"
     "  --card-blocks-per-minute N  the sound card's true rate (default 3756)\n"
-    "  --rate HZ               sample rate written in the file header (default 8000)\n"
+    "  --rate HZ               sample rate of the file: the 8000 Hz sound-card audio is resampled\n"
+    "                          to it, as a recorder at that rate would capture it (default 8000)\n"
     "  --help                  this text\n";
 
 int UsageError(const std::string& message) {
@@ -114,16 +116,40 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "varnol-signal: cannot write '%s': %s\n", output.c_str(), sf_strerror(nullptr));
     return 3;
   }
-  std::vector<int16_t> chunk(8192);
-  bool ok = true;
-  for (;;) {
-    const size_t n = receiver.Read(chunk.data(), chunk.size());
-    if (n == 0) break;
-    if (sf_write_short(f, chunk.data(), static_cast<sf_count_t>(n)) != static_cast<sf_count_t>(n)) {
-      ok = false;
-      break;
+  // The receiver's audio at the sound card's 8000 samples per second, resampled when the file
+  // is to hold another rate.
+  soxr_t resampler = nullptr;
+  if (rate != 8000) {
+    soxr_error_t e = nullptr;
+    const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+    const soxr_quality_spec_t q = soxr_quality_spec(SOXR_HQ, 0);
+    resampler = soxr_create(8000.0, rate, 1, &e, &io, &q, nullptr);
+    if (e != nullptr) {
+      sf_close(f);
+      std::remove(temp.c_str());
+      std::fprintf(stderr, "varnol-signal: cannot resample to %d Hz: %s\n", rate, e);
+      return 3;
     }
   }
+  std::vector<int16_t> chunk(8192);
+  std::vector<float> in(8192);
+  std::vector<float> out(8192 * 50 + 4096);
+  bool ok = true;
+  for (bool last = false; ok && !last;) {
+    const size_t n = receiver.Read(chunk.data(), chunk.size());
+    last = n == 0;
+    if (resampler == nullptr) {
+      if (n > 0 && sf_write_short(f, chunk.data(), static_cast<sf_count_t>(n)) != static_cast<sf_count_t>(n))
+        ok = false;
+      continue;
+    }
+    for (size_t i = 0; i < n; ++i) in[i] = static_cast<float>(chunk[i]) / 32768.0f;
+    size_t done = 0;
+    soxr_process(resampler, last ? nullptr : in.data(), n, nullptr, out.data(), out.size(), &done);
+    if (done > 0 && sf_write_float(f, out.data(), static_cast<sf_count_t>(done)) != static_cast<sf_count_t>(done))
+      ok = false;
+  }
+  if (resampler != nullptr) soxr_delete(resampler);
   std::string error = ok ? "" : sf_strerror(f);
   if (sf_close(f) != 0 && ok) {
     ok = false;

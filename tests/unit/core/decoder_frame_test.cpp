@@ -238,3 +238,18 @@ TEST_F(FrameTest, PerBlockFrameEndsTheRunOnItsFirstFailingBlock) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FrameTest, OffsetAcrossMidnightIsTheClocksErrorNotADay) {
+  SimulatedClock at(1796687990);  // 2026-12-07 23:59:50 UTC, the PC a little slow
+  CVarnolDoc d(wave, at, errors);
+  d.StationMode = StationWwvb;
+  d.RecordMinute("a", 0, 0);
+  d.SetPcClock();
+  d.RecordMinute("b", 0, 1);
+  d.SetPcClock();
+  EXPECT_EQ(d.SyncOffset, 71);  // 00:01:01 on the next day minus 23:59:50
+}
+
+}  // namespace

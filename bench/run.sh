@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Runs every benchmark program, then times varnol-decode on a one-hour DCF77 recording (file
+# reading and the whole loop). Figures are real-time factors and ratios from the same run.
+set -euo pipefail
+BUILD=${1:-build}
+for b in "$BUILD"/bench/bench_*; do
+  [ -x "$b" ] || continue
+  echo "== $(basename "$b")"
+  "$b" --benchmark_counters_tabular=true
+done
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+"$BUILD"/varnol-signal --station dcf77 --start 2026-12-07T13:05:00Z --minutes 60 --output "$tmp/hour.wav"
+echo "== varnol-decode on a one-hour 8 kHz DCF77 recording"
+start=$(date +%s.%N)
+(cd "$tmp" && "$OLDPWD/$BUILD"/varnol-decode --input "$tmp/hour.wav" --clock 2026-12-07T13:05:00Z > "$tmp/out.txt")
+end=$(date +%s.%N)
+resets=$(grep -c 'Reset' "$tmp/out.txt" || true)
+awk -v s="$start" -v e="$end" -v r="$resets" \
+  'BEGIN { t = e - s; printf "wall %.3f s for 3600 s of audio: %.0f x real time; %d reset texts\n", t, 3600 / t, r }'

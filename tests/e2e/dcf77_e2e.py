@@ -1,0 +1,137 @@
+#!/usr/bin/env python3
+"""End-to-end checks of varnol-decode and varnol-signal on simulated DCF77 signals.
+
+Usage: dcf77_e2e.py BUILD_DIR
+Runs the real programs and checks the status texts and clock writes they report.
+Prints 'N passed, N failed' at the end and exits non-zero on any failure.
+"""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+
+BUILD = sys.argv[1]
+DECODE = os.path.join(BUILD, "varnol-decode")
+SIGNAL = os.path.join(BUILD, "varnol-signal")
+passed = 0
+failed = 0
+
+
+def check(name, condition, detail=""):
+    global passed, failed
+    if condition:
+        passed += 1
+        print(f"ok    {name}")
+    else:
+        failed += 1
+        print(f"FAIL  {name} {detail}")
+
+
+def run(args, cwd):
+    p = subprocess.run(args, cwd=cwd, capture_output=True, text=True, timeout=300)
+    return p.returncode, p.stdout, p.stderr
+
+
+def decode(args, cwd):
+    code, out, err = run([DECODE, "--json"] + args, cwd)
+    events = [json.loads(line) for line in out.splitlines() if line.strip()]
+    return code, events, err
+
+
+def resets(events):
+    return [e["text"] for e in events if e["event"] == "status" and e["text"].startswith("Reset")]
+
+
+def clocks(events):
+    return [e["utc"] for e in events if e["event"] == "clock"]
+
+
+def main():
+    with tempfile.TemporaryDirectory() as tmp:
+        # 1. An ordinary winter afternoon: the code of each minute announces the next one.
+        code, ev, err = decode(["--simulate", "--station", "dcf77", "--start", "2026-12-07T13:05:00Z",
+                                "--minutes", "4"], tmp)
+        check("winter: exit 0", code == 0, err)
+        check("winter: first status is 'decoding... '", ev and ev[0] == {"t": 0.0, "event": "status", "text": "decoding... "}, ev[:1])
+        check("winter: reset texts", resets(ev) == ["Reset 14:07 UT+1", "Reset 14:08 UT+1"], resets(ev))
+        check("winter: clock writes", clocks(ev) == ["2026-12-07T13:07:01Z", "2026-12-07T13:08:01Z"], clocks(ev))
+        check("winter: simulated clock is never 'written'", all(not e["written"] for e in ev if e["event"] == "clock"))
+        marks = [e["text"] for e in ev if e["event"] == "status" and e["text"].startswith("mark")]
+        check("winter: marks a minute apart", marks[1:] == ["mark 3756"] * (len(marks) - 1) and len(marks) == 3, marks)
+        reset_t = [e["t"] for e in ev if e["event"] == "status" and e["text"].startswith("Reset")]
+        check("winter: reset about 1 s into each minute", all(abs(t - round(t / 60.1) * 60.1) < 2.5 for t in reset_t), reset_t)
+        check("winter: snapshot written at stop", os.path.getsize(os.path.join(tmp, "recording.wav")) == 4142)
+
+        # 2. Summer time: UT+2.
+        code, ev, err = decode(["--simulate", "--start", "2026-07-01T10:00:00Z", "--minutes", "3"], tmp)
+        check("summer: reset texts", resets(ev) == ["Reset 12:02 UT+2"], resets(ev))
+        check("summer: clock write in UT", clocks(ev) == ["2026-07-01T10:02:01Z"], clocks(ev))
+
+        # 3. Across midnight UT: 00:00 never follows 23:59 (the minute of day starts again), and
+        #    with the PC clock two minutes slow the first write falls on the next day while the
+        #    system date still reads the old one: the date goes with the time.
+        code, ev, err = decode(["--simulate", "--start", "2026-12-07T23:58:00Z", "--clock", "2026-12-07T23:56:00Z",
+                                "--minutes", "4.5"], tmp)
+        check("midnight: reset texts", resets(ev) == ["Reset 01:01 UT+1", "Reset 01:02 UT+1"], resets(ev))
+        check("midnight: the write carries the date over",
+              clocks(ev) == ["2026-12-08T00:01:01Z", "2026-12-08T00:02:01Z"], clocks(ev))
+        syncs = [e["seconds"] for e in ev if e["event"] == "sync"]
+        check("midnight: the slow clock shows +120 s, then 0 after the write", syncs == [120, 0], syncs)
+
+        # 4. The user's offset from UT goes into the written time.
+        code, ev, err = decode(["--simulate", "--start", "2026-12-07T13:05:00Z", "--minutes", "3", "--offset", "5.5"], tmp)
+        check("offset 5.5 h: clock write", clocks(ev) == ["2026-12-07T18:37:01Z"], clocks(ev))
+
+        # 5. A 44.1 kHz stereo-free recording decodes the same as the simulated receiver.
+        wav = os.path.join(tmp, "dcf-44k.wav")
+        code, out, err = run([SIGNAL, "--station", "dcf77", "--start", "2026-12-07T13:05:00Z", "--minutes", "4",
+                              "--rate", "44100", "--output", wav], tmp)
+        check("44.1 kHz recording written", code == 0 and os.path.getsize(wav) > 4 * 60 * 44100 * 2, err)
+        code, ev, err = decode(["--input", wav, "--clock", "2026-12-07T13:05:00Z"], tmp)
+        check("44.1 kHz recording: exit 0", code == 0, err)
+        check("44.1 kHz recording: reset texts", resets(ev) == ["Reset 14:07 UT+1", "Reset 14:08 UT+1"], resets(ev))
+        check("44.1 kHz recording: clock writes", clocks(ev) == ["2026-12-07T13:07:01Z", "2026-12-07T13:08:01Z"], clocks(ev))
+
+        # 6. A sound card 0.1 % fast: the calibration follows the measured minute and minutes
+        #    go on decoding. A card off nominal lets pulse edges drift across the decoder's
+        #    windows, and now and then a window pattern passes for a marker: allow a few.
+        code, ev, err = decode(["--simulate", "--start", "2026-12-07T13:05:00Z", "--minutes", "10",
+                                "--card-blocks-per-minute", "3760", "--adjust-calibration"], tmp)
+        marks = [int(e["text"].split()[1]) for e in ev if e["event"] == "status" and e["text"].startswith("mark")]
+        check("fast card: most marks measure 3760 blocks", sum(abs(m - 3760) <= 2 for m in marks) >= 6, marks)
+        check("fast card: consecutive minutes still decode", len(resets(ev)) >= 6, resets(ev))
+        check("fast card: every clock write is right to the second",
+              all(c.endswith(":01Z") and c[14:16] == r[9:11] for c, r in zip(clocks(ev), resets(ev))), (clocks(ev), resets(ev)))
+
+        # 7. Inputs that cannot be read: exit 3 and a line naming the file.
+        missing = os.path.join(tmp, "nothing-here.wav")
+        code, out, err = run([DECODE, "--input", missing], tmp)
+        check("missing file: exit 3 naming it", code == 3 and missing in err and err.count("\n") == 1, (code, err))
+        text = os.path.join(tmp, "notes.wav")
+        with open(text, "w") as f:
+            f.write("this is not audio\n")
+        code, out, err = run([DECODE, "--input", text], tmp)
+        check("text file: exit 3 naming it", code == 3 and text in err, (code, err))
+        empty = os.path.join(tmp, "empty.wav")
+        code, out, err = run([SIGNAL, "--minutes", "0.0001", "--output", empty], tmp)
+        open(empty, "wb").close()
+        code, out, err = run([DECODE, "--input", empty], tmp)
+        check("empty file: exit 3", code == 3 and empty in err, (code, err))
+
+        # 8. Usage errors: exit 2 with a clear message.
+        for args, words in [(["--station", "xyz"], "unknown station"), (["--start", "yesterday"], "cannot read the time"),
+                            (["--blocks-per-minute", "3699"], "3700..3800"), (["--offset", "13.5"], "-13..13"),
+                            (["--set-clock"], "--device"), (["--bogus"], "unknown option"),
+                            (["--simulate", "--input", "x.wav"], "one input")]:
+            code, out, err = run([DECODE] + args, tmp)
+            check(f"usage {' '.join(args)}: exit 2", code == 2 and words in err, (code, err))
+        code, out, err = run([DECODE, "--help"], tmp)
+        check("--help: exit 0 with usage", code == 0 and "--station" in out)
+
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
