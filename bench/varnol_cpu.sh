@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# CPU use of the clock window while it captures in real time: runs build/varnol on its own Xvfb
+# display with the simulated DCF77 receiver (paced at 8000 samples per second, as a sound card),
+# starts the capture through the window's own Start command, lets it settle, then measures the
+# process's user + system time over 60 s of wall-clock time (from /proc/PID/stat).
+#
+# Usage: bench/varnol_cpu.sh [BUILD_DIR] [SECONDS]
+# Prints one line: "varnol capture CPU: X.XX % of one core over N s (user+system ticks T)".
+set -euo pipefail
+build=${1:-build}
+seconds=${2:-60}
+here=$(cd "$(dirname "$0")/.." && pwd)
+varnol="$here/$build/varnol"
+[ -x "$varnol" ] || { echo "no $varnol: build the varnol target first" >&2; exit 2; }
+
+work=$(mktemp -d)
+xvfb_pid=""
+varnol_pid=""
+cleanup() {
+  [ -n "$varnol_pid" ] && kill "$varnol_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A display of our own; Xvfb tells which number it took.
+exec 3<> "$work/displayfd"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp > "$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 50); do
+  display=$(head -n1 "$work/displayfd" 2>/dev/null || true)
+  [ -n "$display" ] && break
+  sleep 0.1
+done
+[ -n "${display:-}" ] || { echo "Xvfb did not start" >&2; exit 1; }
+
+cat > "$work/script" <<SCRIPT
+command 32811
+command 32787
+wait $(( (seconds + 30) * 1000 ))
+SCRIPT
+
+cd "$work"
+DISPLAY=":$display" QOVEN_ROOT="$work/qoven" VARNOL_TEST_SCRIPT="$work/script" \
+  "$varnol" --simulate dcf77 > "$work/varnol.log" 2>&1 &
+varnol_pid=$!
+
+ticks() { awk '{print $14 + $15}' "/proc/$varnol_pid/stat"; }
+sleep 10  # start-up and the first buffers
+t0=$(ticks)
+s0=$(date +%s.%N)
+sleep "$seconds"
+t1=$(ticks)
+s1=$(date +%s.%N)
+hz=$(getconf CLK_TCK)
+awk -v t="$((t1 - t0))" -v hz="$hz" -v s0="$s0" -v s1="$s1" 'BEGIN {
+  wall = s1 - s0
+  printf "varnol capture CPU: %.2f %% of one core over %.0f s (user+system ticks %d)\n", 100 * t / hz / wall, wall, t
+}'
+kill "$varnol_pid" 2>/dev/null || true
+wait "$varnol_pid" 2>/dev/null || true
+varnol_pid=""

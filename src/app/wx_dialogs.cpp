@@ -1,0 +1,174 @@
+// The setup dialogs, the About box and the program's message boxes. Each dialog is laid out as
+// its template gives it, in dialog units, so it scales with the desktop's font.
+#include <wx/wx.h>
+#include <wx/dcmemory.h>
+#include <wx/msgdlg.h>
+#include <wx/generic/msgdlgg.h>
+#include <wx/statbmp.h>
+
+#include "app/setup_dialogs.h"
+#include "app/wx_varnol.h"
+
+wxRect DialogRect(wxWindow* dialog, int x, int y, int width, int height) {
+  const wxPoint p = dialog->ConvertDialogToPixels(wxPoint(x, y));
+  const wxSize s = dialog->ConvertDialogToPixels(wxSize(width, height));
+  return wxRect(p, s);
+}
+
+int ShowMessage(wxWindow* parent, const wxString& text, long style) {
+  wxGenericMessageDialog box(parent, text, ProgramName, style);
+  return box.ShowModal();
+}
+
+namespace {
+
+wxStaticText* Label(wxDialog* d, const char* text, int x, int y, int w, int h, int id = wxID_ANY) {
+  const wxRect r = DialogRect(d, x, y, w, h);
+  return new wxStaticText(d, id, text, r.GetPosition(), r.GetSize(), wxST_NO_AUTORESIZE);
+}
+
+wxButton* Button(wxDialog* d, int id, const char* text, int x, int y, int w, int h) {
+  const wxRect r = DialogRect(d, x, y, w, h);
+  return new wxButton(d, id, text, r.GetPosition(), r.GetSize());
+}
+
+wxTextCtrl* Edit(wxDialog* d, int id, int x, int y, int w, int h) {
+  const wxRect r = DialogRect(d, x, y, w, h);
+  return new wxTextCtrl(d, id, "", r.GetPosition(), r.GetSize());
+}
+
+// Refuses an entry as the dialog framework does: the message, then the edit selected again.
+void Refuse(wxDialog* d, wxTextCtrl* edit, const char* message) {
+  ShowMessage(d, message, wxOK | wxICON_EXCLAMATION);
+  edit->SetFocus();
+  edit->SelectAll();
+}
+
+}  // namespace
+
+// --- PC clock offset ---------------------------------------------------------------------------
+
+CClockOffsetDlg::CClockOffsetDlg(wxWindow* parent) : wxDialog(parent, wxID_ANY, "PC clock offset") {
+  SetClientSize(ConvertDialogToPixels(wxSize(186, 53)));
+  Label(this, "PC clock offset from UT", 21, 15, 76, 8);
+  edit_ = Edit(this, IdOffsetEdit, 101, 11, 40, 14);
+  Label(this, "hours", 147, 15, 18, 8);
+  Button(this, wxID_CANCEL, "Cancel", 7, 32, 50, 14);
+  Button(this, wxID_OK, "OK", 129, 32, 50, 14)->SetDefault();
+  Bind(wxEVT_BUTTON, &CClockOffsetDlg::OnOk, this, wxID_OK);
+  edit_->SetFocus();
+}
+
+bool CClockOffsetDlg::TransferDataToWindow() {
+  edit_->ChangeValue(FormatOffsetEdit(Offset));
+  edit_->SelectAll();
+  return true;
+}
+
+void CClockOffsetDlg::OnOk(wxCommandEvent&) {
+  const OffsetField f = CheckOffsetEdit(edit_->GetValue().ToStdString());
+  if (f.check != FieldCheck::Accepted) {
+    Refuse(this, edit_, OffsetRefusal(f.check));
+    return;
+  }
+  Offset = f.hours;
+  EndModal(wxID_OK);
+}
+
+// --- Soundcard calibration ------------------------------------------------------------------------
+
+CCalibrationDlg::CCalibrationDlg(wxWindow* parent)
+    : wxDialog(parent, wxID_ANY, "Calibrate soundcard") {
+  SetClientSize(ConvertDialogToPixels(wxSize(186, 73)));
+  Label(this, "Soundcard calibration (nominal 3756)", 11, 9, 118, 8);
+  edit_ = Edit(this, IdBlocksEdit, 139, 6, 40, 14);
+  Button(this, IdDefault, "Default", 129, 28, 50, 14);
+  const wxRect r = DialogRect(this, 13, 31, 73, 10);
+  adjust_ = new wxCheckBox(this, IdAdjust, "Adjust heuristically", r.GetPosition(), r.GetSize());
+  Button(this, wxID_CANCEL, "Cancel", 7, 52, 50, 14);
+  Button(this, wxID_OK, "OK", 129, 52, 50, 14)->SetDefault();
+  Bind(wxEVT_BUTTON, &CCalibrationDlg::OnOk, this, wxID_OK);
+  Bind(wxEVT_BUTTON, &CCalibrationDlg::OnDefault, this, IdDefault);
+  edit_->SetFocus();
+}
+
+bool CCalibrationDlg::TransferDataToWindow() {
+  adjust_->SetValue(AdjustHeuristically != 0);
+  edit_->ChangeValue(FormatCalibrationEdit(BlocksPerMinuteValue));
+  return true;
+}
+
+void CCalibrationDlg::OnDefault(wxCommandEvent&) {
+  // Every member goes back into the controls, so the check box shows its state as of the
+  // dialog's opening (or the last OK) again.
+  BlocksPerMinuteValue = NominalBlocksPerMinute;
+  TransferDataToWindow();
+}
+
+void CCalibrationDlg::OnOk(wxCommandEvent&) {
+  // The check box is taken first, then the number is checked.
+  AdjustHeuristically = adjust_->GetValue() ? 1 : 0;
+  const CalibrationField f = CheckCalibrationEdit(edit_->GetValue().ToStdString());
+  if (f.check != FieldCheck::Accepted) {
+    Refuse(this, edit_, CalibrationRefusal(f.check));
+    return;
+  }
+  BlocksPerMinuteValue = f.blocks_per_minute;
+  EndModal(wxID_OK);
+}
+
+// --- About box and icon ----------------------------------------------------------------------------
+
+wxIcon ProgramIcon(int size) {
+  wxBitmap bitmap(size, size, 32);
+  {
+    wxMemoryDC dc(bitmap);
+    dc.SetBackground(wxBrush(wxColour(192, 192, 192)));
+    dc.Clear();
+    const int c = size / 2;
+    const int r = size / 2 - 1;
+    dc.SetPen(wxPen(wxColour(0, 0, 127), std::max(1, size / 16)));
+    dc.SetBrush(wxBrush(wxColour(255, 255, 255)));
+    dc.DrawCircle(c, c, r);
+    dc.SetPen(wxPen(wxColour(0, 0, 0), std::max(1, size / 12)));
+    dc.DrawLine(c, c, c, c - r * 3 / 4);      // minute hand at twelve
+    dc.DrawLine(c, c, c + r / 2, c);          // hour hand at three
+    dc.SetPen(wxPen(wxColour(255, 0, 0), 1));
+    dc.DrawLine(c, c, c - r / 2, c + r / 2);  // second hand
+    dc.SelectObject(wxNullBitmap);
+  }
+  wxIcon icon;
+  icon.CopyFromBitmap(bitmap);
+  return icon;
+}
+
+CAboutDlg::CAboutDlg(wxWindow* parent) : wxDialog(parent, wxID_ANY, "About Marvesta") {
+  SetClientSize(ConvertDialogToPixels(wxSize(217, 55)));
+  const wxRect icon_rect = DialogRect(this, 11, 17, 20, 20);
+  new wxStaticBitmap(this, wxID_ANY, ProgramIcon(32), icon_rect.GetPosition(), wxSize(32, 32));
+  Label(this, "Marvesta Version 1.6.02", 40, 10, 119, 8);
+  Button(this, wxID_OK, "OK", 178, 7, 32, 14)->SetDefault();
+}
+
+void CMainFrame::ShowAbout() {
+  CAboutDlg about(this);
+  about.ShowModal();
+}
+
+bool CMainFrame::RunClockOffsetDialog(double& offset) {
+  CClockOffsetDlg dlg(this);
+  dlg.Offset = offset;
+  if (dlg.ShowModal() != wxID_OK) return false;
+  offset = dlg.Offset;
+  return true;
+}
+
+bool CMainFrame::RunCalibrationDialog(int& blocks_per_minute, int& adjust_heuristically) {
+  CCalibrationDlg dlg(this);
+  dlg.BlocksPerMinuteValue = blocks_per_minute;
+  dlg.AdjustHeuristically = adjust_heuristically;
+  if (dlg.ShowModal() != wxID_OK) return false;
+  blocks_per_minute = dlg.BlocksPerMinuteValue;
+  adjust_heuristically = dlg.AdjustHeuristically;
+  return true;
+}

@@ -1,0 +1,133 @@
+// The clock window's wxWidgets side: the main frame with its toolbar, menus and status panes,
+// the window that shows the strip chart, the dialogs, and the mapping between the program's
+// command numbers and the toolkit's ids (which must lie below 32768).
+#pragma once
+
+#include <wx/wx.h>
+
+#include <memory>
+#include <string>
+
+#include "app/command_ids.h"
+#include "app/varnol_doc.h"
+#include "display/signal_view.h"
+
+// Toolkit id of a command number, and back (0 for a number or id that is not in the table).
+int WxIdOf(int command);
+int CommandOf(int wx_id);
+
+// Message boxes titled with the program's name.
+constexpr const char* ProgramName = "Marvesta";
+int ShowMessage(wxWindow* parent, const wxString& text, long style);
+
+// The window under the toolbar that shows the strip chart.
+class CVarnolViewWindow : public wxWindow {
+ public:
+  CVarnolViewWindow(wxWindow* parent, CVarnolDoc& doc);
+  ~CVarnolViewWindow() override;
+  CVarnolView& View() { return view_; }
+  const RgbImage& Canvas() const { return canvas_; }
+
+ private:
+  void OnPaint(wxPaintEvent& event);
+  void OnSize(wxSizeEvent& event);
+
+  CVarnolDoc& doc_;
+  CVarnolView view_;
+  RgbImage canvas_;           // the client area as last painted
+  bool erase_pending_ = true;  // the next paint starts from an erased client area
+};
+
+class CMainFrame : public wxFrame, public CVarnolDoc::SetupUi {
+ public:
+  explicit CMainFrame(CVarnolDoc& doc);
+  ~CMainFrame() override;
+  // False when the toolbar or status bar could not be built (the window is then not shown).
+  bool Created() const { return created_; }
+
+  // Recomputes check marks, the auto-set item's text and the four pane texts from the document.
+  void RefreshCommandUi();
+  // Runs a command by its number, as its menu item or button does.
+  void RunCommand(int command);
+
+  CVarnolViewWindow* ViewWindow() { return view_window_; }
+  wxStatusBar* StatusBar() { return m_wndStatusBar; }
+  wxToolBar* ToolBar() { return m_wndToolBar; }
+
+  // SetupUi
+  bool RunClockOffsetDialog(double& offset) override;
+  bool RunCalibrationDialog(int& blocks_per_minute, int& adjust_heuristically) override;
+  void StartMixer() override;
+  void ShowInformation(const char* text) override;
+
+ private:
+  void BuildMenus();
+  bool BuildToolBar();
+  bool BuildStatusBar();
+  void OnMenu(wxCommandEvent& event);
+  void OnPaneTimer(wxTimerEvent& event);
+  void OnClose(wxCloseEvent& event);
+  void ShowAbout();
+  void ShowHelpTopics();
+
+  CVarnolDoc& doc_;
+  wxStatusBar* m_wndStatusBar = nullptr;
+  wxToolBar* m_wndToolBar = nullptr;
+  CVarnolViewWindow* view_window_ = nullptr;
+  wxTimer pane_timer_;
+  bool created_ = true;
+};
+
+// Places a control of a dialog template: position and size in dialog units.
+wxRect DialogRect(wxWindow* dialog, int x, int y, int width, int height);
+
+// "PC clock offset" (template 135): the offset of the PC clock from UT, -13 to 13 hours.
+class CClockOffsetDlg : public wxDialog {
+ public:
+  static constexpr int IdOffsetEdit = 1044;
+  explicit CClockOffsetDlg(wxWindow* parent);
+  double Offset = 0.0;  // hours
+
+  bool TransferDataToWindow() override;
+
+ private:
+  void OnOk(wxCommandEvent& event);
+  wxTextCtrl* edit_ = nullptr;
+};
+
+// "Calibrate soundcard" (template 137): blocks per minute, 3700 to 3800, and the automatic
+// adjustment.
+class CCalibrationDlg : public wxDialog {
+ public:
+  static constexpr int IdBlocksEdit = 1049;
+  static constexpr int IdDefault = 1050;
+  static constexpr int IdAdjust = 1051;
+  explicit CCalibrationDlg(wxWindow* parent);
+  int AdjustHeuristically = 0;
+  int BlocksPerMinuteValue = 0;
+
+  bool TransferDataToWindow() override;
+
+ private:
+  void OnOk(wxCommandEvent& event);
+  void OnDefault(wxCommandEvent& event);
+  wxTextCtrl* edit_ = nullptr;
+  wxCheckBox* adjust_ = nullptr;
+};
+
+// The About box (template 100).
+class CAboutDlg : public wxDialog {
+ public:
+  explicit CAboutDlg(wxWindow* parent);
+};
+
+// The program's icon: a clock face.
+wxIcon ProgramIcon(int size);
+
+// The pane timer's call into the application's idle handler (count 0).
+void PaneTimerTick();
+
+// The test hook: when VARNOL_TEST_SCRIPT names a file, its lines drive the window as a user
+// would (menu and button events, text typed into dialogs) and record what the window shows.
+// Returns false when the script cannot be read.
+bool StartTestScript(const std::string& path, CMainFrame* frame, CVarnolDoc* doc);
