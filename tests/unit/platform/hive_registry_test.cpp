@@ -1,0 +1,315 @@
+#include "platform/hive_registry.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "unit/platform/temp_root.h"
+
+namespace {
+
+std::vector<uint8_t> Bytes(const std::string& s, bool with_zero) {
+  std::vector<uint8_t> out(s.begin(), s.end());
+  if (with_zero) out.push_back(0);
+  return out;
+}
+
+LONG SetValue(Registry& reg, HKEY root, const std::string& key, const std::string& name,
+              DWORD type, const std::vector<uint8_t>& data) {
+  HKEY h = 0;
+  LONG rc = reg.RegCreateKeyExA(root, key, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, &h, nullptr);
+  if (rc != ERROR_SUCCESS) return rc;
+  rc = reg.RegSetValueExA(h, name, type, data.data(), static_cast<DWORD>(data.size()));
+  LONG close = reg.RegCloseKey(h);
+  return rc != ERROR_SUCCESS ? rc : close;
+}
+
+// Reads a value back through a fresh registry object (so from the file, not from memory).
+LONG GetValue(const std::string& dir, HKEY root, const std::string& key, const std::string& name,
+              DWORD* type, std::vector<uint8_t>* data) {
+  HiveRegistry reg(dir);
+  HKEY h = 0;
+  LONG rc = reg.RegOpenKeyExA(root, key, KEY_READ, &h);
+  if (rc != ERROR_SUCCESS) return rc;
+  DWORD size = 0;
+  rc = reg.RegQueryValueExA(h, name, type, nullptr, &size);
+  if (rc == ERROR_SUCCESS) {
+    data->assign(size, 0);
+    rc = reg.RegQueryValueExA(h, name, type, data->data(), &size);
+  }
+  reg.RegCloseKey(h);
+  return rc;
+}
+
+struct ValueCase {
+  const char* label;
+  DWORD type;
+  std::vector<uint8_t> data;
+  const char* line;  // how the value appears in the hive file
+};
+
+class HiveValueTest : public ::testing::TestWithParam<ValueCase> {};
+
+TEST_P(HiveValueTest, SurvivesTheFileUnchanged) {
+  TempRoot root;
+  const std::string dir = root / "registry";
+  const ValueCase& c = GetParam();
+  {
+    HiveRegistry reg(dir);
+    ASSERT_EQ(SetValue(reg, HKEY_LOCAL_MACHINE, "SOFTWARE\\QOVEN\\Marvesta\\1.6", "V", c.type, c.data),
+              ERROR_SUCCESS);
+  }
+  const std::string text = ReadText(dir + "/HKEY_LOCAL_MACHINE.reg");
+  EXPECT_NE(text.find(std::string("\"V\"=") + c.line + "\r\n"), std::string::npos) << text;
+  DWORD type = 0;
+  std::vector<uint8_t> data;
+  ASSERT_EQ(GetValue(dir, HKEY_LOCAL_MACHINE, "SOFTWARE\\QOVEN\\Marvesta\\1.6", "V", &type, &data),
+            ERROR_SUCCESS);
+  EXPECT_EQ(type, c.type);
+  EXPECT_EQ(data, c.data);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, HiveValueTest,
+    ::testing::Values(
+        ValueCase{"dword", REG_DWORD, {0x78, 0x56, 0x34, 0x12}, "dword:12345678"},
+        ValueCase{"binary", REG_BINARY, {0x00, 0xff, 0x10}, "hex:00,ff,10"},
+        ValueCase{"empty_binary", REG_BINARY, {}, "hex:"},
+        ValueCase{"string", REG_SZ, Bytes("C:\\Program Files", true), "\"C:\\\\Program Files\""},
+        ValueCase{"quotes", REG_SZ, Bytes("say \"hi\"", true), "\"say \\\"hi\\\"\""},
+        ValueCase{"empty_string", REG_SZ, Bytes("", true), "\"\""},
+        ValueCase{"string_with_break", REG_SZ, Bytes("a\nb", true), "hex(1):61,0a,62,00"},
+        ValueCase{"string_without_zero", REG_SZ, Bytes("ab", false), "hex(1):61,62"},
+        ValueCase{"short_dword", REG_DWORD, {1, 2}, "hex(4):01,02"},
+        ValueCase{"multi_string", 7, Bytes(std::string("a\0b\0", 4), true), "hex(7):61,00,62,00,00"}),
+    [](const auto& p) { return std::string(p.param.label); });
+
+struct DamagedCase {
+  const char* label;
+  const char* text;
+};
+
+class DamagedHiveTest : public ::testing::TestWithParam<DamagedCase> {};
+
+TEST_P(DamagedHiveTest, IsReadAsEmptyAndKeptAsideBeforeAWrite) {
+  TempRoot root;
+  const std::string dir = root / "registry";
+  const std::string hive = dir + "/HKEY_LOCAL_MACHINE.reg";
+  WriteText(hive, GetParam().text);
+
+  HiveRegistry reg(dir);
+  HKEY h = 0;
+  EXPECT_EQ(reg.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\A", KEY_READ, &h), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(ReadText(hive), GetParam().text) << "reading must not touch the file";
+
+  ASSERT_EQ(SetValue(reg, HKEY_LOCAL_MACHINE, "SOFTWARE\\B", "x", REG_DWORD, {1, 0, 0, 0}),
+            ERROR_SUCCESS);
+  int aside = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    if (entry.path().filename().string().rfind("HKEY_LOCAL_MACHINE.reg.damaged-", 0) == 0) {
+      ++aside;
+      EXPECT_EQ(ReadText(entry.path().string()), GetParam().text);
+    }
+  }
+  EXPECT_EQ(aside, 1);
+  EXPECT_NE(ReadText(hive).find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\B]"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, DamagedHiveTest,
+    ::testing::Values(
+        DamagedCase{"no_header", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\"x\"=dword:1\n"},
+        DamagedCase{"binary_garbage", "\x7f" "ELF\x01\x02\x00\xff"},
+        DamagedCase{"value_before_key", "REGEDIT4\n\"x\"=dword:1\n"},
+        DamagedCase{"other_root", "REGEDIT4\n[HKEY_CURRENT_USER\\SOFTWARE\\A]\n"},
+        DamagedCase{"unterminated_string", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\"x\"=\"abc\n"},
+        DamagedCase{"bad_escape", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\"x\"=\"a\\qb\"\n"},
+        DamagedCase{"long_dword", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\"x\"=dword:123456789\n"},
+        DamagedCase{"bad_hex", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\"x\"=hex:0g\n"},
+        DamagedCase{"open_header", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A\n"},
+        DamagedCase{"dangling_continuation", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\"x\"=hex:01,\\\n"}),
+    [](const auto& p) { return std::string(p.param.label); });
+
+TEST(HiveRegistry, ReadsHandWrittenHivesWithCommentsAndContinuedHex) {
+  TempRoot root;
+  const std::string dir = root / "registry";
+  WriteText(dir + "/HKEY_CURRENT_USER.reg",
+            "REGEDIT4\n; made by hand\n\n[HKEY_CURRENT_USER\\Software\\Test]\n"
+            "\"Bin\"=hex:01,02,\\\n  03,04\n@=\"default\"\n");
+  DWORD type = 0;
+  std::vector<uint8_t> data;
+  ASSERT_EQ(GetValue(dir, HKEY_CURRENT_USER, "SOFTWARE\\TEST", "bin", &type, &data), ERROR_SUCCESS);
+  EXPECT_EQ(data, (std::vector<uint8_t>{1, 2, 3, 4}));
+  ASSERT_EQ(GetValue(dir, HKEY_CURRENT_USER, "software\\test", "", &type, &data), ERROR_SUCCESS);
+  EXPECT_EQ(data, Bytes("default", true));
+  // The parent of a listed key exists too.
+  HiveRegistry reg(dir);
+  HKEY h = 0;
+  EXPECT_EQ(reg.RegOpenKeyExA(HKEY_CURRENT_USER, "Software", KEY_READ, &h), ERROR_SUCCESS);
+}
+
+TEST(HiveRegistry, TwoWritersKeepEachOthersKeys) {
+  TempRoot root;
+  const std::string dir = root / "registry";
+  HiveRegistry setup(dir), clock(dir);
+  HKEY a = 0, b = 0;
+  ASSERT_EQ(setup.RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\QOVEN\\Setup", 0, KEY_ALL_ACCESS, &a, nullptr), ERROR_SUCCESS);
+  ASSERT_EQ(clock.RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\QOVEN\\Marvesta\\1.6", 0, KEY_ALL_ACCESS, &b, nullptr), ERROR_SUCCESS);
+  const uint8_t one[4] = {1, 0, 0, 0}, two[4] = {2, 0, 0, 0};
+  ASSERT_EQ(setup.RegSetValueExA(a, "A", REG_DWORD, one, 4), ERROR_SUCCESS);
+  ASSERT_EQ(clock.RegSetValueExA(b, "CO", REG_DWORD, two, 4), ERROR_SUCCESS);
+  ASSERT_EQ(clock.RegCloseKey(b), ERROR_SUCCESS);
+  ASSERT_EQ(setup.RegCloseKey(a), ERROR_SUCCESS);  // must not drop the clock's value
+  DWORD type = 0;
+  std::vector<uint8_t> data;
+  EXPECT_EQ(GetValue(dir, HKEY_LOCAL_MACHINE, "SOFTWARE\\QOVEN\\Setup", "A", &type, &data), ERROR_SUCCESS);
+  EXPECT_EQ(GetValue(dir, HKEY_LOCAL_MACHINE, "SOFTWARE\\QOVEN\\Marvesta\\1.6", "CO", &type, &data), ERROR_SUCCESS);
+  EXPECT_EQ(data[0], 2);
+}
+
+TEST(HiveRegistry, ConcurrentProcessesLoseNoValue) {
+  TempRoot root;
+  const std::string dir = root / "registry";
+  constexpr int kWriters = 4, kValues = 25;
+  std::vector<pid_t> children;
+  for (int w = 0; w < kWriters; ++w) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      int failures = 0;
+      for (int v = 0; v < kValues; ++v) {
+        HiveRegistry reg(dir);
+        std::vector<uint8_t> data = {static_cast<uint8_t>(v), 0, 0, 0};
+        const std::string key = std::string("SOFTWARE\\W").append(std::to_string(w));
+        const std::string name = std::string("v").append(std::to_string(v));
+        failures += SetValue(reg, HKEY_LOCAL_MACHINE, key, name, REG_DWORD, data) != ERROR_SUCCESS;
+      }
+      _exit(failures);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  for (int w = 0; w < kWriters; ++w) {
+    for (int v = 0; v < kValues; ++v) {
+      DWORD type = 0;
+      std::vector<uint8_t> data;
+      const std::string key = std::string("SOFTWARE\\W").append(std::to_string(w));
+      const std::string name = std::string("v").append(std::to_string(v));
+      EXPECT_EQ(GetValue(dir, HKEY_LOCAL_MACHINE, key, name, &type, &data), ERROR_SUCCESS)
+          << "writer " << w << " value " << v;
+    }
+  }
+}
+
+TEST(HiveRegistry, QuerySizesAndAccessFollowTheWindowsRules) {
+  HiveRegistry reg("");  // in memory
+  HKEY h = 0;
+  DWORD disposition = 0;
+  ASSERT_EQ(reg.RegCreateKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_ALL_ACCESS, &h, &disposition), ERROR_SUCCESS);
+  EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+  const char text[] = "twelve chars";
+  ASSERT_EQ(reg.RegSetValueExA(h, "S", REG_SZ, reinterpret_cast<const uint8_t*>(text), sizeof text), ERROR_SUCCESS);
+  uint8_t small[4] = {9, 9, 9, 9};
+  DWORD size = sizeof small;
+  EXPECT_EQ(reg.RegQueryValueExA(h, "S", nullptr, small, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, sizeof text);
+  EXPECT_EQ(small[0], 9) << "nothing is copied when the room is too small";
+  EXPECT_EQ(reg.RegQueryValueExA(h, "missing", nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(reg.RegQueryValueExA(h, "S", nullptr, small, nullptr), ERROR_INVALID_PARAMETER);
+  ASSERT_EQ(reg.RegCloseKey(h), ERROR_SUCCESS);
+  EXPECT_EQ(reg.RegCloseKey(h), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(reg.RegSetValueExA(h, "S", REG_SZ, nullptr, 0), ERROR_INVALID_HANDLE);
+
+  HKEY again = 0;
+  ASSERT_EQ(reg.RegCreateKeyExA(HKEY_CURRENT_USER, "k", 0, KEY_READ, &again, &disposition), ERROR_SUCCESS);
+  EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+  EXPECT_EQ(reg.RegSetValueExA(again, "S", REG_SZ, nullptr, 0), ERROR_ACCESS_DENIED);
+  HKEY w = 0;
+  ASSERT_EQ(reg.RegOpenKeyExA(HKEY_CURRENT_USER, "K", KEY_WRITE, &w), ERROR_SUCCESS);
+  EXPECT_EQ(reg.RegQueryValueExA(w, "S", nullptr, nullptr, &size), ERROR_ACCESS_DENIED);
+}
+
+TEST(HiveRegistry, OpenKeysAreWrittenWhenTheRegistryGoes) {
+  TempRoot root;
+  const std::string dir = root / "registry";
+  {
+    HiveRegistry reg(dir);
+    HKEY h = 0;
+    ASSERT_EQ(reg.RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Left\\Open", 0, KEY_ALL_ACCESS, &h, nullptr), ERROR_SUCCESS);
+    const uint8_t v[4] = {7, 0, 0, 0};
+    ASSERT_EQ(reg.RegSetValueExA(h, "MS", REG_DWORD, v, 4), ERROR_SUCCESS);
+  }
+  DWORD type = 0;
+  std::vector<uint8_t> data;
+  ASSERT_EQ(GetValue(dir, HKEY_LOCAL_MACHINE, "SOFTWARE\\Left\\Open", "MS", &type, &data), ERROR_SUCCESS);
+  EXPECT_EQ(data[0], 7);
+}
+
+TEST(HiveRegistry, AnUnwritableRootRefusesWriteAccess) {
+  TempRoot root;
+  const std::string dir = root / "registry";
+  {
+    HiveRegistry reg(dir);
+    ASSERT_EQ(SetValue(reg, HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", "x", REG_DWORD, {1, 0, 0, 0}), ERROR_SUCCESS);
+  }
+  const std::string before = ReadText(dir + "/HKEY_LOCAL_MACHINE.reg");
+  ::chmod(dir.c_str(), 0555);
+  int result = RunUnprivileged([&] {
+    HiveRegistry reg(dir);
+    HKEY h = 0;
+    if (reg.RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", 0, KEY_ALL_ACCESS, &h, nullptr) != ERROR_ACCESS_DENIED) return 1;
+    if (reg.RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", 0, KEY_WRITE, &h, nullptr) != ERROR_ACCESS_DENIED) return 2;
+    if (reg.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", KEY_READ, &h) != ERROR_SUCCESS) return 3;
+    return 0;
+  });
+  ::chmod(dir.c_str(), 0755);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(ReadText(dir + "/HKEY_LOCAL_MACHINE.reg"), before);
+}
+
+struct RootCase {
+  const char* label;
+  const char* qoven_root;
+  const char* xdg_data_home;
+  const char* home;
+  const char* expected;
+};
+
+class QovenRootTest : public ::testing::TestWithParam<RootCase> {};
+
+TEST_P(QovenRootTest, FollowsTheEnvironment) {
+  const RootCase& c = GetParam();
+  auto set = [](const char* name, const char* value) {
+    if (value == nullptr) ::unsetenv(name); else ::setenv(name, value, 1);
+  };
+  const char* old_root = std::getenv("QOVEN_ROOT");
+  std::string saved_root = old_root ? old_root : "";
+  const char* old_xdg = std::getenv("XDG_DATA_HOME");
+  std::string saved_xdg = old_xdg ? old_xdg : "";
+  std::string saved_home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  set("QOVEN_ROOT", c.qoven_root);
+  set("XDG_DATA_HOME", c.xdg_data_home);
+  set("HOME", c.home);
+  const std::string root = QovenRoot();
+  set("QOVEN_ROOT", old_root ? saved_root.c_str() : nullptr);
+  set("XDG_DATA_HOME", old_xdg ? saved_xdg.c_str() : nullptr);
+  set("HOME", saved_home.c_str());
+  EXPECT_EQ(root, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Environment, QovenRootTest,
+    ::testing::Values(RootCase{"explicit", "/srv/q", "/x", "/home/u", "/srv/q"},
+                      RootCase{"empty_root", "", "/x", "/home/u", "/x/qoven"},
+                      RootCase{"xdg", nullptr, "/data", "/home/u", "/data/qoven"},
+                      RootCase{"relative_xdg", nullptr, "data", "/home/u", "/home/u/.local/share/qoven"},
+                      RootCase{"home", nullptr, nullptr, "/home/u", "/home/u/.local/share/qoven"}),
+    [](const auto& p) { return std::string(p.param.label); });
+
+}  // namespace

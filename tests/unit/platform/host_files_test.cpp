@@ -1,0 +1,258 @@
+#include "platform/host_files.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "platform/hive_registry.h"
+#include "unit/platform/temp_root.h"
+
+namespace {
+
+class HostFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directories(root_ / "drive_c/WINDOWS/SYSTEM");
+    std::filesystem::create_directories(root_ / "drive_c/Program Files");
+  }
+  std::string C(const std::string& rest) const { return root_ / ("drive_c/" + rest); }
+
+  TempRoot root_;
+  HostFiles files_{root_.path()};
+};
+
+struct MapCase {
+  const char* label;
+  const char* windows;
+  const char* linux_rest;  // below the root; "" when the mapping must fail
+  LONG error;
+};
+
+class PathMapTest : public HostFilesTest, public ::testing::WithParamInterface<MapCase> {};
+
+TEST_P(PathMapTest, MapsOntoTheDriveFolders) {
+  const MapCase& c = GetParam();
+  std::string out;
+  EXPECT_EQ(files_.ToLinuxPath(c.windows, &out), c.error);
+  if (c.error == ERROR_SUCCESS) {
+    EXPECT_EQ(out, root_ / c.linux_rest);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, PathMapTest,
+    ::testing::Values(
+        MapCase{"program_files", "C:\\Program Files\\Clock", "drive_c/Program Files/Clock", 0},
+        MapCase{"other_drive", "d:/Apps\\Clock", "drive_d/Apps/Clock", 0},
+        MapCase{"found_whatever_the_case", "c:\\windows\\system\\x.dll", "drive_c/WINDOWS/SYSTEM/x.dll", 0},
+        MapCase{"no_climbing_above_the_drive", "C:\\..\\..\\etc\\passwd", "drive_c/etc/passwd", 0},
+        MapCase{"root_of_current_drive", "\\WINDOWS", "drive_c/WINDOWS", 0},
+        MapCase{"doubled_separators", "C:\\Program Files\\\\Clock\\", "drive_c/Program Files/Clock", 0},
+        MapCase{"network_path", "\\\\server\\share", "", ERROR_PATH_NOT_FOUND},
+        MapCase{"forbidden_character", "C:\\a|b", "", ERROR_INVALID_NAME},
+        MapCase{"colon_inside", "C:\\a:b", "", ERROR_INVALID_NAME},
+        MapCase{"empty", "", "", ERROR_INVALID_NAME}),
+    [](const auto& p) { return std::string(p.param.label); });
+
+TEST_F(HostFilesTest, CreateDirectoryMakesOneLevel) {
+  EXPECT_EQ(files_.CreateDirectoryA("C:\\Program Files\\Clock"), ERROR_SUCCESS);
+  EXPECT_TRUE(std::filesystem::is_directory(C("Program Files/Clock")));
+  EXPECT_EQ(files_.CreateDirectoryA("C:\\Program Files\\Clock"), ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(files_.CreateDirectoryA("C:\\No\\Such\\Parent"), ERROR_PATH_NOT_FOUND);
+}
+
+TEST_F(HostFilesTest, CopyKeepsTheModificationTimeAndFailsIfAsked) {
+  WriteText(C("a.txt"), "new");
+  struct timespec times[2] = {{1000000000, 0}, {1000000000, 500}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, C("a.txt").c_str(), times, 0), 0);
+  ASSERT_EQ(files_.CopyFileA("C:\\a.txt", "C:\\b.txt", true), ERROR_SUCCESS);
+  FileStatus a, b;
+  ASSERT_EQ(files_.GetFileStatus("C:\\a.txt", &a), ERROR_SUCCESS);
+  ASSERT_EQ(files_.GetFileStatus("C:\\B.TXT", &b), ERROR_SUCCESS);
+  EXPECT_EQ(a.modified, b.modified);
+  EXPECT_EQ(b.size, 3u);
+  WriteText(C("b.txt"), "old contents");
+  EXPECT_EQ(files_.CopyFileA("C:\\a.txt", "C:\\b.txt", true), ERROR_FILE_EXISTS);
+  EXPECT_EQ(ReadText(C("b.txt")), "old contents");
+  EXPECT_EQ(files_.CopyFileA("C:\\a.txt", "C:\\b.txt", false), ERROR_SUCCESS);
+  EXPECT_EQ(ReadText(C("b.txt")), "new");
+  for (const auto& e : std::filesystem::directory_iterator(root_ / "drive_c")) {
+    EXPECT_EQ(e.path().filename().string().find(".b.txt."), std::string::npos) << "temporary left";
+  }
+}
+
+struct CopyErrorCase {
+  const char* label;
+  const char* from;
+  const char* to;
+  bool fail_if_exists;
+  LONG error;
+};
+
+class CopyErrorTest : public HostFilesTest, public ::testing::WithParamInterface<CopyErrorCase> {};
+
+TEST_P(CopyErrorTest, GivesTheWindowsCode) {
+  WriteText(C("src.txt"), "x");
+  WriteText(C("dst.txt"), "y");
+  const CopyErrorCase& c = GetParam();
+  EXPECT_EQ(files_.CopyFileA(c.from, c.to, c.fail_if_exists), c.error);
+  EXPECT_EQ(ReadText(C("dst.txt")), "y");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Errors, CopyErrorTest,
+    ::testing::Values(
+        CopyErrorCase{"missing_source", "C:\\none.txt", "C:\\new.txt", true, ERROR_FILE_NOT_FOUND},
+        CopyErrorCase{"missing_source_folder", "C:\\none\\x.txt", "C:\\new.txt", true, ERROR_PATH_NOT_FOUND},
+        CopyErrorCase{"target_exists", "C:\\src.txt", "C:\\dst.txt", true, ERROR_FILE_EXISTS},
+        CopyErrorCase{"target_is_a_folder", "C:\\src.txt", "C:\\WINDOWS", false, ERROR_ACCESS_DENIED},
+        CopyErrorCase{"source_is_a_folder", "C:\\WINDOWS", "C:\\new.txt", false, ERROR_ACCESS_DENIED},
+        CopyErrorCase{"missing_target_folder", "C:\\src.txt", "C:\\none\\x.txt", false, ERROR_PATH_NOT_FOUND},
+        CopyErrorCase{"onto_itself", "C:\\dst.txt", "C:\\DST.TXT", false, ERROR_SHARING_VIOLATION}),
+    [](const auto& p) { return std::string(p.param.label); });
+
+TEST_F(HostFilesTest, ATargetLockedByAnotherOpenFileIsInUse) {
+  WriteText(C("src.txt"), "new");
+  WriteText(C("locked.dll"), "old");
+  int fd = ::open(C("locked.dll").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_SH), 0);
+  EXPECT_EQ(files_.CopyFileA("C:\\src.txt", "C:\\locked.dll", false), ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(ReadText(C("locked.dll")), "old");
+  ::close(fd);
+  EXPECT_EQ(files_.CopyFileA("C:\\src.txt", "C:\\locked.dll", false), ERROR_SUCCESS);
+}
+
+TEST_F(HostFilesTest, ATargetWithARecordLockOfAnotherProcessIsInUse) {
+  WriteText(C("src.txt"), "new");
+  WriteText(C("record.dll"), "old");
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  pid_t child = ::fork();
+  if (child == 0) {
+    int fd = ::open(C("record.dll").c_str(), O_RDWR);
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    if (fd < 0 || ::fcntl(fd, F_SETLK, &fl) != 0) _exit(1);
+    (void)!::write(ready[1], "r", 1);
+    ::pause();
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  EXPECT_EQ(files_.CopyFileA("C:\\src.txt", "C:\\record.dll", false), ERROR_SHARING_VIOLATION);
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  EXPECT_EQ(files_.CopyFileA("C:\\src.txt", "C:\\record.dll", false), ERROR_SUCCESS);
+}
+
+TEST_F(HostFilesTest, AProgramBeingRunIsInUse) {
+  std::filesystem::copy_file("/bin/sleep", C("WINDOWS/SYSTEM/RUNNING.EXE"));
+  ::chmod(C("WINDOWS/SYSTEM/RUNNING.EXE").c_str(), 0755);
+  WriteText(C("src.txt"), "new");
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::execl(C("WINDOWS/SYSTEM/RUNNING.EXE").c_str(), "sleep", "30", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Wait until the child runs the program (its executable is then the copied file).
+  const std::string exe_link = "/proc/" + std::to_string(child) + "/exe";
+  for (int i = 0; i < 200 && std::filesystem::read_symlink(exe_link).filename() != "RUNNING.EXE"; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(files_.CopyFileA("C:\\src.txt", "C:\\WINDOWS\\SYSTEM\\RUNNING.EXE", false),
+            ERROR_SHARING_VIOLATION);
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+}
+
+TEST_F(HostFilesTest, NoPermissionIsAccessDenied) {
+  WriteText(C("src.txt"), "new");
+  WriteText(C("WINDOWS/SYSTEM/ro.dll"), "old");
+  ::chmod(C("WINDOWS/SYSTEM/ro.dll").c_str(), 0444);
+  ::chmod(root_.path().c_str(), 0755);
+  int rc = RunUnprivileged([&] {
+    return static_cast<int>(files_.CopyFileA("C:\\src.txt", "C:\\WINDOWS\\SYSTEM\\ro.dll", false));
+  });
+  EXPECT_EQ(rc, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(ReadText(C("WINDOWS/SYSTEM/ro.dll")), "old");
+}
+
+TEST_F(HostFilesTest, RestartCarriesOutTheRenameSectionInOrder) {
+  WriteText(C("WINDOWS/SYSTEM/A.DLL"), "old a");
+  WriteText(C("Program Files/A.DLL"), "new a");
+  WriteText(C("Program Files/gone.tmp"), "x");
+  WriteText(C("WINDOWS/other.txt"), "untouched");
+  WriteText(C("WINDOWS/wininit.ini"),
+            "[other]\r\nC:\\WINDOWS\\other.txt=C:\\nothing\r\n[Rename]\r\n"
+            "C:\\WINDOWS\\SYSTEM\\A.DLL=C:\\Program Files\\A.DLL\r\n"
+            "NUL=C:\\Program Files\\A.DLL\r\nNUL=C:\\Program Files\\gone.tmp\r\n");
+  RestartReport report = files_.ExitWindowsEx();
+  EXPECT_TRUE(report.ini_found);
+  EXPECT_EQ(report.moved, 1);
+  EXPECT_EQ(report.deleted, 2);
+  EXPECT_TRUE(report.failures.empty());
+  EXPECT_EQ(ReadText(C("WINDOWS/SYSTEM/A.DLL")), "new a");
+  EXPECT_FALSE(Exists(C("Program Files/A.DLL")));
+  EXPECT_FALSE(Exists(C("Program Files/gone.tmp")));
+  EXPECT_EQ(ReadText(C("WINDOWS/other.txt")), "untouched");
+  EXPECT_FALSE(Exists(C("WINDOWS/wininit.ini")));
+  EXPECT_TRUE(Exists(C("WINDOWS/WININIT.BAK")));
+}
+
+TEST_F(HostFilesTest, AFailedMoveKeepsItsFileAndIsTriedAgainNextTime) {
+  WriteText(C("Program Files/NEW.DLL"), "new");
+  WriteText(C("WINDOWS/WININIT.INI"),
+            "[rename]\nC:\\No Folder\\NEW.DLL=C:\\Program Files\\NEW.DLL\nNUL=C:\\Program Files\\NEW.DLL\n");
+  RestartReport report = files_.ExitWindowsEx();
+  EXPECT_EQ(report.moved, 0);
+  ASSERT_EQ(report.failures.size(), 1u);
+  EXPECT_EQ(ReadText(C("Program Files/NEW.DLL")), "new") << "the only copy must survive";
+  EXPECT_EQ(ReadText(C("WINDOWS/WININIT.INI")),
+            "[rename]\r\nC:\\No Folder\\NEW.DLL=C:\\Program Files\\NEW.DLL\r\n"
+            "NUL=C:\\Program Files\\NEW.DLL\r\n");
+}
+
+TEST_F(HostFilesTest, RestartWithoutWininitDoesNothing) {
+  RestartReport report = files_.ExitWindowsEx();
+  EXPECT_FALSE(report.ini_found);
+  EXPECT_FALSE(Exists(C("WINDOWS/WININIT.BAK")));
+}
+
+TEST(HostFilesSeeding, AFreshRootLooksLikeAFreshWindowsMachineOnce) {
+  TempRoot root;
+  HiveRegistry registry(root / "registry");
+  HostFiles files(root.path());
+  files.SeedFirstUse(registry);
+  for (const char* dir : {"drive_c/WINDOWS/SYSTEM", "drive_c/WINDOWS/Desktop",
+                          "drive_c/WINDOWS/Start Menu/Programs", "drive_c/Program Files"}) {
+    EXPECT_TRUE(std::filesystem::is_directory(root / dir)) << dir;
+  }
+  EXPECT_NE(ReadText(root / "registry/HKEY_LOCAL_MACHINE.reg")
+                .find("\"ProgramFilesDir\"=\"C:\\\\Program Files\""), std::string::npos);
+  EXPECT_NE(ReadText(root / "registry/HKEY_CURRENT_USER.reg")
+                .find("[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders]\r\n"
+                      "\"Desktop\"=\"C:\\\\WINDOWS\\\\Desktop\""), std::string::npos);
+  // A user's later change is not undone by the next start.
+  HKEY key = 0;
+  ASSERT_EQ(registry.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
+                                   KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+  const char apps[] = "D:\\Apps";
+  registry.RegSetValueExA(key, "ProgramFilesDir", REG_SZ, reinterpret_cast<const uint8_t*>(apps), sizeof apps);
+  registry.RegCloseKey(key);
+  files.SeedFirstUse(registry);
+  EXPECT_NE(ReadText(root / "registry/HKEY_LOCAL_MACHINE.reg").find("D:\\\\Apps"), std::string::npos);
+}
+
+}  // namespace
