@@ -9,7 +9,7 @@ PACKAGES=(
   libwxgtk3.2-dev
   portaudio19-dev libsndfile1-dev libsoxr-dev
   xvfb xauth imagemagick
-  pulseaudio pulseaudio-utils
+  pulseaudio pulseaudio-utils libasound2-plugins
   liblnk-utils
   python3
 )

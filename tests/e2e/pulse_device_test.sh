@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# The sound-card backend against a real sound server: a private PulseAudio daemon with a null
+# sink, a simulated DCF77 recording played into it, and varnol-decode --device capturing the
+# sink's monitor through PortAudio (ALSA's default device goes to PulseAudio while it runs).
+# Skips (exit 77) only when PulseAudio cannot run here, saying why.
+set -u
+BUILD=$1
+DECODE=$BUILD/varnol-decode
+SIGNAL=$BUILD/varnol-signal
+work=$(mktemp -d)
+export XDG_RUNTIME_DIR=$work/runtime HOME=$work/home
+mkdir -p "$XDG_RUNTIME_DIR" "$HOME"
+chmod 700 "$XDG_RUNTIME_DIR"
+unset PULSE_SERVER
+passed=0
+failed=0
+check() {  # name, condition result (0 = true)
+  if [ "$2" -eq 0 ]; then passed=$((passed + 1)); echo "ok    $1"; else failed=$((failed + 1)); echo "FAIL  $1"; fi
+}
+cleanup() {
+  pactl exit >/dev/null 2>&1 || true
+  [ -n "${player:-}" ] && kill "$player" 2>/dev/null
+  sleep 0.3
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+
+# Without any sound server or card, Start says why it could not open the device.
+if [ -z "$("$DECODE" --list-devices 2>/dev/null)" ]; then
+  "$DECODE" --device --minutes 0.1 >"$work/out0" 2>"$work/err0"
+  code=$?
+  grep -q '^On opening the wave device\.\.$' "$work/err0" && grep -q '^The sound device does not exist$' "$work/err0"
+  check "no device: exit 3 with the wave-device message" $(( code == 3 ? $? : 1 ))
+fi
+
+if ! command -v pulseaudio >/dev/null; then
+  echo "SKIP: pulseaudio is not installed"; exit 77
+fi
+if ! pulseaudio --daemonize=yes --exit-idle-time=-1 -n --load=module-native-protocol-unix \
+     --load="module-null-sink sink_name=vsink" --log-target=file:"$work/pulse.log" 2>"$work/pulse.err"; then
+  echo "SKIP: PulseAudio cannot run on this machine: $(tail -n 3 "$work/pulse.err" "$work/pulse.log" 2>/dev/null | tr '\n' ' ')"
+  exit 77
+fi
+for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+if ! pactl set-default-source vsink.monitor; then
+  echo "SKIP: PulseAudio started but has no null sink monitor"; exit 77
+fi
+
+# Three minutes of DCF77 from 13:05 UTC, played from 13:05:10, so that the ring holds the time
+# code of minute 13:05 (seconds 17 to 35) when its marker arrives after about 51 s; the next
+# marker, some 60 s later, brings the consecutive minute.
+"$SIGNAL" --station dcf77 --start 2026-12-07T13:05:00Z --minutes 3 --output full.wav || exit 1
+python3 - <<'PY' || exit 1
+import wave
+with wave.open("full.wav", "rb") as src, wave.open("play.wav", "wb") as dst:
+    dst.setparams(src.getparams())
+    src.setpos(int(10 * src.getframerate()))
+    dst.writeframes(src.readframes(src.getnframes()))
+PY
+
+"$DECODE" --device --minutes 1.95 --json >"$work/out" 2>"$work/err" &
+decoder=$!
+sleep 1
+paplay --device=vsink play.wav &
+player=$!
+wait $decoder
+code=$?
+check "device capture: exit 0" $(( code == 0 ? 0 : 1 ))
+grep -q '"text": "decoding... "' "$work/out"; check "device capture: started" $?
+grep -q '"text": "mark ' "$work/out"; check "device capture: minute marks seen" $?
+grep -q '"text": "Reset 14:07 UT+1"' "$work/out"; check "device capture: a consecutive minute decoded" $?
+grep -q '"event": "clock", "utc": "[0-9-]*T13:07:01Z", "written": false' "$work/out"
+check "device capture: the clock step is a dry run at 13:07:01 UTC" $?
+if [ "$failed" -ne 0 ]; then
+  echo "--- decoder output"; cat "$work/out"; echo "--- decoder errors"; tail -n 20 "$work/err"
+fi
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
