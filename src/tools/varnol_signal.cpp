@@ -15,9 +15,9 @@ namespace {
 
 const char* const kUsage =
     "Usage: varnol-signal --output FILE [options]\n"
-    "Writes a station's simulated time signal as 16-bit mono WAV.\n"
+    "Writes a station's simulated time signal as 16-bit mono WAV (or FLAC for a .flac name).\n"
     "\n"
-    "  --output FILE           the WAV file to write (required)\n"
+    "  --output FILE           the file to write: WAV, or FLAC when it ends in .flac (required)\n"
     "  --station NAME          msf, hbg, dcf77, wwvb, vng, rwm or wwv (default dcf77)\n"
     "  --start TIME            the broadcast's first minute, ISO 8601 UTC (default: now)\n"
     "  --minutes N             length in minutes (default 3)\n"
@@ -110,7 +110,9 @@ int main(int argc, char** argv) {
   SF_INFO info{};
   info.samplerate = rate;
   info.channels = 1;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  // FLAC when the name says so, else 16-bit WAV.
+  const bool flac = output.size() > 5 && output.compare(output.size() - 5, 5, ".flac") == 0;
+  info.format = flac ? (SF_FORMAT_FLAC | SF_FORMAT_PCM_16) : (SF_FORMAT_WAV | SF_FORMAT_PCM_16);
   SNDFILE* f = sf_open(temp.c_str(), SFM_WRITE, &info);
   if (f == nullptr) {
     std::fprintf(stderr, "varnol-signal: cannot write '%s': %s\n", output.c_str(), sf_strerror(nullptr));

@@ -93,6 +93,30 @@ def main():
         check("44.1 kHz recording: reset texts", resets(ev) == ["Reset 14:07 UT+1", "Reset 14:08 UT+1"], resets(ev))
         check("44.1 kHz recording: clock writes", clocks(ev) == ["2026-12-07T13:07:01Z", "2026-12-07T13:08:01Z"], clocks(ev))
 
+        # 5b. FLAC at 48 kHz, and a stereo recording whose left channel carries the signal.
+        flac = os.path.join(tmp, "dcf-48k.flac")
+        code, out, err = run([SIGNAL, "--start", "2026-12-07T13:05:00Z", "--minutes", "3", "--rate", "48000",
+                              "--output", flac], tmp)
+        code, ev, err = decode(["--input", flac, "--clock", "2026-12-07T13:05:00Z"], tmp)
+        check("48 kHz FLAC recording decodes", resets(ev) == ["Reset 14:07 UT+1"], (code, err, resets(ev)))
+        import wave as wavmod
+        import random
+        stereo = os.path.join(tmp, "stereo.wav")
+        with wavmod.open(wav, "rb") as src, wavmod.open(stereo, "wb") as dst:
+            frames = src.readframes(src.getnframes())
+            dst.setnchannels(2)
+            dst.setsampwidth(2)
+            dst.setframerate(src.getframerate())
+            rng = random.Random(7)
+            right = bytes(rng.getrandbits(8) for _ in range(2))  # a constant buzz, no time code
+            out_frames = bytearray()
+            for i in range(0, len(frames), 2):
+                out_frames += frames[i:i + 2] + right
+            dst.writeframes(bytes(out_frames))
+        code, ev, err = decode(["--input", stereo, "--clock", "2026-12-07T13:05:00Z"], tmp)
+        check("stereo recording: the left channel decodes", resets(ev) == ["Reset 14:07 UT+1", "Reset 14:08 UT+1"],
+              (code, err, resets(ev)))
+
         # 6. A sound card 0.1 % fast: the calibration follows the measured minute and minutes
         #    go on decoding. A card off nominal lets pulse edges drift across the decoder's
         #    windows, and now and then a window pattern passes for a marker: allow a few.

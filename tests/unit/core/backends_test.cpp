@@ -1,0 +1,234 @@
+// The buffer queue shared by the capture backends, recordings as input, the simulated clock
+// and the system-time conversions.
+#include <gtest/gtest.h>
+
+#include <sndfile.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/varnol_doc.h"
+#include "capture/recording_source.h"
+#include "capture/source_wave_input.h"
+#include "platform/linux_clock.h"
+#include "tools/cli_common.h"
+
+namespace {
+
+class CountingSource : public SampleSource {
+ public:
+  explicit CountingSource(size_t total) : total_(total) {}
+  size_t Read(int16_t* out, size_t count) override {
+    size_t n = 0;
+    while (n < count && next_ < total_) out[n++] = static_cast<int16_t>(next_++ % 30000);
+    return n;
+  }
+
+ private:
+  size_t total_;
+  size_t next_ = 0;
+};
+
+struct Buffers {
+  int16_t data[2][BufferSamples] = {};
+  WAVEHDR h[2];
+  Buffers() {
+    for (int i = 0; i < 2; ++i) {
+      h[i].lpData = reinterpret_cast<char*>(data[i]);
+      h[i].dwBufferLength = sizeof data[i];
+    }
+  }
+};
+
+WAVEFORMATEX Pcm8k() {
+  WAVEFORMATEX f;
+  f.wFormatTag = WAVE_FORMAT_PCM;
+  f.nChannels = 1;
+  f.nSamplesPerSec = 8000;
+  f.nAvgBytesPerSec = 16000;
+  f.nBlockAlign = 2;
+  f.wBitsPerSample = 16;
+  return f;
+}
+
+TEST(SourceWaveInput, FillsQueuedBuffersInOrderAndMarksThemDone) {
+  SourceWaveInput wave(std::make_unique<CountingSource>(5000));
+  Buffers b;
+  HWAVEIN h = 0;
+  const WAVEFORMATEX f = Pcm8k();
+  ASSERT_EQ(wave.waveInOpen(&h, WAVE_MAPPER, &f, 0, 0, 0), MMSYSERR_NOERROR);
+  HWAVEIN second = 0;
+  EXPECT_EQ(wave.waveInOpen(&second, WAVE_MAPPER, &f, 0, 0, 0), MMSYSERR_ALLOCATED);
+  EXPECT_EQ(wave.waveInAddBuffer(h, &b.h[0], sizeof(WAVEHDR)), WAVERR_UNPREPARED);
+  for (auto& hdr : b.h) {
+    ASSERT_EQ(wave.waveInPrepareHeader(h, &hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(wave.waveInAddBuffer(h, &hdr, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+  }
+  EXPECT_FALSE(wave.Pump());  // not started
+  ASSERT_EQ(wave.waveInStart(h), MMSYSERR_NOERROR);
+  ASSERT_TRUE(wave.Pump());
+  EXPECT_EQ(b.h[0].dwFlags.load() & (WHDR_DONE | WHDR_INQUEUE), WHDR_DONE);
+  EXPECT_EQ(b.h[1].dwFlags.load() & WHDR_DONE, 0u);
+  EXPECT_EQ(b.data[0][2047], 2047);
+  ASSERT_TRUE(wave.Pump());
+  EXPECT_EQ(b.data[1][0], 2048);
+  EXPECT_FALSE(wave.Pump());  // nothing queued: nothing read
+  ASSERT_EQ(wave.waveInAddBuffer(h, &b.h[0], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+  EXPECT_FALSE(wave.Pump());  // 904 samples left: the partial buffer is not handed over
+  EXPECT_TRUE(wave.AtEnd());
+  EXPECT_EQ(b.h[0].dwFlags.load() & WHDR_DONE, 0u);
+  // Reset hands back what is queued, marked done; then the headers can go.
+  EXPECT_EQ(wave.waveInUnprepareHeader(h, &b.h[0], sizeof(WAVEHDR)), WAVERR_STILLPLAYING);
+  ASSERT_EQ(wave.waveInReset(h), MMSYSERR_NOERROR);
+  EXPECT_NE(b.h[0].dwFlags.load() & WHDR_DONE, 0u);
+  EXPECT_EQ(wave.waveInUnprepareHeader(h, &b.h[0], sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+  EXPECT_EQ(wave.waveInClose(h), MMSYSERR_NOERROR);
+  EXPECT_EQ(wave.waveInStart(h), MMSYSERR_INVALHANDLE);
+}
+
+TEST(SourceWaveInput, RefusesOtherFormats) {
+  SourceWaveInput wave(std::make_unique<CountingSource>(10));
+  HWAVEIN h = 0;
+  WAVEFORMATEX f = Pcm8k();
+  f.nChannels = 2;
+  EXPECT_EQ(wave.waveInOpen(&h, WAVE_MAPPER, &f, 0, 0, 0), WAVERR_BADFORMAT);
+  f = Pcm8k();
+  f.nSamplesPerSec = 11025;
+  EXPECT_EQ(wave.waveInOpen(&h, WAVE_MAPPER, &f, 0, 0, 0), WAVERR_BADFORMAT);
+  EXPECT_EQ(wave.waveInOpen(&h, 3, &f, 0, 0, 0), MMSYSERR_BADDEVICEID);
+}
+
+TEST(SourceWaveInput, RealTimePacingDeliversAndWakesTheReader) {
+  SourceWaveInput wave(std::make_unique<CountingSource>(100000), SourceWaveInput::Pacing::RealTime);
+  std::atomic<int> wakes{0};
+  wave.SetBufferDoneNotifier([&] { wakes.fetch_add(1); });
+  Buffers b;
+  HWAVEIN h = 0;
+  const WAVEFORMATEX f = Pcm8k();
+  ASSERT_EQ(wave.waveInOpen(&h, WAVE_MAPPER, &f, 0, 0, 0), MMSYSERR_NOERROR);
+  for (auto& hdr : b.h) {
+    wave.waveInPrepareHeader(h, &hdr, sizeof(WAVEHDR));
+    wave.waveInAddBuffer(h, &hdr, sizeof(WAVEHDR));
+  }
+  wave.waveInStart(h);
+  for (int i = 0; i < 200 && (b.h[0].dwFlags.load() & WHDR_DONE) == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_NE(b.h[0].dwFlags.load() & WHDR_DONE, 0u);
+  EXPECT_GE(wakes.load(), 1);
+  wave.waveInReset(h);
+  for (auto& hdr : b.h) wave.waveInUnprepareHeader(h, &hdr, sizeof(WAVEHDR));
+  EXPECT_EQ(wave.waveInClose(h), MMSYSERR_NOERROR);
+}
+
+std::string WriteTone(const char* name, int rate, int channels, double seconds) {
+  const std::string path = std::string("/tmp/varnol-unit-") + std::to_string(getpid()) + name;
+  SF_INFO info{};
+  info.samplerate = rate;
+  info.channels = channels;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+  EXPECT_NE(f, nullptr);
+  const int frames = static_cast<int>(seconds * rate);
+  std::vector<short> data(static_cast<size_t>(frames * channels));
+  for (int i = 0; i < frames; ++i) {
+    data[static_cast<size_t>(i * channels)] = static_cast<short>(1000 * std::sin(2 * M_PI * 1000.0 * i / rate));
+    for (int c = 1; c < channels; ++c) data[static_cast<size_t>(i * channels + c)] = 12345;  // not the signal
+  }
+  sf_writef_short(f, data.data(), frames);
+  sf_close(f);
+  return path;
+}
+
+TEST(RecordingSource, ResamplesToEightKilohertzAndTakesTheLeftChannel) {
+  const std::string path = WriteTone("-44k.wav", 44100, 2, 2.0);
+  std::string error;
+  auto source = RecordingSource::Open(path, error);
+  ASSERT_NE(source, nullptr) << error;
+  EXPECT_EQ(source->FileRate(), 44100);
+  std::vector<int16_t> out(20000);
+  const size_t n = source->Read(out.data(), out.size());
+  EXPECT_NEAR(static_cast<double>(n), 16000.0, 40.0);  // two seconds at 8000 per second
+  // One period of 1 kHz at 8000 per second is 8 samples: x[i] and x[i+8] agree.
+  double diff = 0, energy = 0;
+  for (size_t i = 2000; i < 10000; ++i) {
+    diff += std::abs(out[i] - out[i + 8]);
+    energy += std::abs(out[i]);
+  }
+  EXPECT_LT(diff, 0.02 * energy);
+  // Mean |x| of a 1000-peak sine taken 8 times a period: 603 to 653 depending on phase (the
+  // right channel's constant 12345 would be far above).
+  EXPECT_GT(energy / 8000.0, 590.0);
+  EXPECT_LT(energy / 8000.0, 660.0);
+  std::remove(path.c_str());
+}
+
+TEST(RecordingSource, UnreadableInputsSayWhy) {
+  std::string error;
+  EXPECT_EQ(RecordingSource::Open("/nonexistent/x.wav", error), nullptr);
+  EXPECT_FALSE(error.empty());
+  const std::string text = "/tmp/varnol-unit-text.wav";
+  FILE* f = std::fopen(text.c_str(), "w");
+  std::fputs("hello", f);
+  std::fclose(f);
+  error.clear();
+  EXPECT_EQ(RecordingSource::Open(text, error), nullptr);
+  EXPECT_FALSE(error.empty());
+  std::remove(text.c_str());
+  const std::string empty = WriteTone("-empty.wav", 8000, 1, 0.0);
+  error.clear();
+  EXPECT_EQ(RecordingSource::Open(empty, error), nullptr);
+  EXPECT_EQ(error, "the recording holds no audio");
+  std::remove(empty.c_str());
+}
+
+TEST(SimulatedClock, FollowsTheAudioAndItsWrites) {
+  SimulatedClock c(1796648400, 3756.0);
+  int64_t blocks = 3756;  // one minute of audio
+  c.FollowBlocks(&blocks);
+  EXPECT_EQ(c.Now(), 1796648460);
+  SYSTEMTIME st = c.GetSystemTime();
+  st.wMinute = 30;
+  st.wSecond = 1;
+  EXPECT_TRUE(c.SetSystemTime(st));
+  EXPECT_EQ(c.Now(), 1796648400 + 30 * 60 + 1);
+  blocks += 3756 * 2;
+  EXPECT_EQ(c.Now(), 1796648400 + 32 * 60 + 1);
+  c.RefuseWrites(true);
+  EXPECT_FALSE(c.SetSystemTime(st));
+  EXPECT_EQ(c.Now(), 1796648400 + 32 * 60 + 1);
+}
+
+TEST(SystemTime, ConversionsRoundTripAcrossYearsAndLeapDays) {
+  for (int64_t t : {int64_t{0}, int64_t{951782400} /* 2000-02-29 */, int64_t{1798761599}, int64_t{4107542400}}) {
+    const SYSTEMTIME st = SystemTimeFromUnix(t);
+    EXPECT_EQ(UnixFromSystemTime(st), t);
+  }
+  const SYSTEMTIME leap = SystemTimeFromUnix(951782400 + 3661);
+  EXPECT_EQ(leap.wYear, 2000);
+  EXPECT_EQ(leap.wMonth, 2);
+  EXPECT_EQ(leap.wDay, 29);
+  EXPECT_EQ(leap.wDayOfWeek, 2);  // a Tuesday
+  EXPECT_EQ(leap.wHour, 1);
+  EXPECT_EQ(leap.wMinute, 1);
+  EXPECT_EQ(leap.wSecond, 1);
+}
+
+TEST(CommandLine, TimesAndNumbers) {
+  EXPECT_EQ(ParseIsoUtc("2026-12-07T13:05:00Z"), 1796648700);
+  EXPECT_EQ(ParseIsoUtc("2026-12-07T13:05Z"), 1796648700);
+  EXPECT_EQ(ParseIsoUtc("2026-12-07 13:05:30"), 1796648730);
+  EXPECT_FALSE(ParseIsoUtc("2026-02-30T00:00:00Z"));
+  EXPECT_FALSE(ParseIsoUtc("2026-12-07T25:00:00Z"));
+  EXPECT_FALSE(ParseIsoUtc("2026-12-07T13:05:00+02:00"));
+  EXPECT_FALSE(ParseIsoUtc("yesterday"));
+  EXPECT_FALSE(ParseDouble("1.5x"));
+  EXPECT_FALSE(ParseDouble("nan"));
+  EXPECT_EQ(ParseDouble("-3.5"), -3.5);
+  EXPECT_EQ(JsonString("a\"b\\c\n"), "\"a\\\"b\\\\c\\n\"");
+  EXPECT_EQ(StationFromName("wwv"), 6);
+  EXPECT_FALSE(StationFromName("DCF"));
+}
+
+}  // namespace
