@@ -197,7 +197,7 @@ InstallOutcome SetupInstaller::OnInstallNow(SetupControls& controls) {
 
   // 11. Report.
   InstallOutcome outcome = InstallOutcome::kEndProgram;
-  Report(controls, &outcome);
+  Report(&outcome);
   log_ = nullptr;
   record_ = nullptr;
   controls_ = nullptr;
@@ -303,7 +303,7 @@ bool SetupInstaller::ScheduleReplacement(const std::string& target, const std::s
   return true;
 }
 
-void SetupInstaller::Report(SetupControls& /*controls*/, InstallOutcome* outcome) {
+void SetupInstaller::Report(InstallOutcome* outcome) {
   if (!ErrorsDetected && !RebootNeeded) {
     Show(T::kCanRunNow, MessageIcon::kInformation);
     Log(T::kCompletedOk);

@@ -104,7 +104,7 @@ class SetupInstaller {
   // Adds TARGET=TEMP and NUL=TEMP to WININIT.INI; false (after reporting) when it cannot.
   bool ScheduleReplacement(const std::string& target, const std::string& temp);
   bool CreateLogAndRecord(const std::string& destination);
-  void Report(SetupControls& controls, InstallOutcome* outcome);
+  void Report(InstallOutcome* outcome);
 
   SetupDialogMembers& m_;
   HostFiles& files_;
