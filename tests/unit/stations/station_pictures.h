@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "unit/core/fakes.h"
@@ -47,3 +51,28 @@ inline std::string Hhmmss(const SYSTEMTIME& st) {
                 st.wMinute, st.wSecond);
   return s;
 }
+
+// Stopping a capture writes "recording.wav" into the working directory: tests that stop one
+// run inside a scratch directory of their own, removed afterwards.
+class ScratchDirectory {
+ public:
+  ScratchDirectory() {
+    char name[] = "/tmp/varnol-stations-XXXXXX";
+    if (mkdtemp(name) != nullptr) dir_ = name;
+    char cwd[4096];
+    if (getcwd(cwd, sizeof cwd) != nullptr) old_ = cwd;
+    if (!dir_.empty() && chdir(dir_.c_str()) != 0) dir_.clear();
+  }
+  ~ScratchDirectory() {
+    if (dir_.empty()) return;
+    if (!old_.empty() && chdir(old_.c_str()) != 0) return;
+    std::remove((dir_ + "/recording.wav").c_str());
+    rmdir(dir_.c_str());
+  }
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+ private:
+  std::string dir_;
+  std::string old_;
+};

@@ -156,6 +156,7 @@ TEST_F(DetectorTest, BitIdenticalToSeparateCosineAndSine) {
 
 // Capture start resets the detector; a station change neither resets nor advances it.
 TEST_F(DetectorTest, StateRunsOnAcrossStationChangesAndResetsAtStart) {
+  ScratchDirectory scratch;
   doc.StartCapture();
   ASSERT_EQ(doc.Stopped, 0);
   const std::vector<int16_t> tone = Tone(100.0, 800.0, 0.0, 16);
@@ -176,6 +177,7 @@ TEST_F(DetectorTest, StateRunsOnAcrossStationChangesAndResetsAtStart) {
   doc.StartCapture();
   EXPECT_EQ(doc.SyncPhase, 0.0);
   for (int k = 0; k < SyncWindowBlocks; ++k) EXPECT_EQ(doc.SyncSumsI[k], 0.0);
+  doc.StopCapture();
 }
 
 // ------------------------------------------------------------------------------- decoder --
