@@ -80,7 +80,7 @@ CODE=$(wait_exit "$PID" 20)
 [ "$CODE" = 0 ] || fail "setup ended with $CODE"
 
 DEST="$QOVEN_ROOT/drive_c/Program Files/QOVEN Marvesta GUI"
-[ -f "$DEST/Marvesta.exe" ] || fail "program file not installed"
+[ -f "$DEST/Marvesta.exe" ] || { ls -R "$QOVEN_ROOT/drive_c/Program Files"; fail "program file not installed"; }
 [ -f "$QOVEN_ROOT/drive_c/WINDOWS/SYSTEM/QVNCTL.DLL" ] || fail "system file not installed"
 EXPECTED_LOG=$(printf '%s\r\n' \
   "Setup log for: Marvesta" \
@@ -92,9 +92,11 @@ EXPECTED_LOG=$(printf '%s\r\n' \
   "Shortcut C:\\WINDOWS\\Desktop\\Marvesta.LNK to C:\\Program Files\\QOVEN Marvesta GUI\\Marvesta.exe called Marvesta with directory C:\\Program Files\\QOVEN Marvesta GUI" \
   "Installation completed OK")
 [ "$(cat "$DEST/setuplog.txt")" = "$EXPECTED_LOG" ] || { cat -A "$DEST/setuplog.txt"; fail "log differs"; }
-grep -qF '"UninstallString"="C:\\Program Files\\QOVEN Marvesta GUI\\Uninstal.exe"' \
-  "$QOVEN_ROOT/registry/HKEY_LOCAL_MACHINE.reg" || fail "uninstall entry missing"
-lnkinfo "$QOVEN_ROOT/drive_c/WINDOWS/Desktop/Marvesta.LNK" | grep -qF 'C:\Program Files\QOVEN Marvesta GUI\Marvesta.exe' \
+HIVE=$(cat "$QOVEN_ROOT/registry/HKEY_LOCAL_MACHINE.reg")
+[[ "$HIVE" == *'"UninstallString"="C:\\Program Files\\QOVEN Marvesta GUI\\Uninstal.exe"'* ]] \
+  || fail "uninstall entry missing"
+LINK_INFO=$(lnkinfo "$QOVEN_ROOT/drive_c/WINDOWS/Desktop/Marvesta.LNK")
+[[ "$LINK_INFO" == *'Local path			: C:\Program Files\QOVEN Marvesta GUI\Marvesta.exe'* ]] \
   || fail "desktop shortcut does not point at the program"
 
 # --- Second run: Exit ---------------------------------------------------------------------------
@@ -107,4 +109,16 @@ read -r EX EY < <(du 242 184)
 CODE=$(wait_exit "$PID" 10)
 [ "$CODE" = 0 ] || fail "Exit ended setup with $CODE"
 [ "$(ls "$QOVEN_ROOT/drive_c/Program Files")" = "QOVEN Marvesta GUI" ] || fail "Exit installed something"
+
+# --- Third run: no script ---------------------------------------------------------------------
+mkdir -p "$OUT/empty"
+cd "$OUT/empty"
+"$SETUP" & PID=$!
+wait_window setup 20
+import -window root "$OUT/5-no-script.png"
+read -r MX MY MW MH < <(geometry setup)
+"$DRIVER" "move:$(( MX + MW / 2 )),$(( MY + MH / 2 ))" key:RETURN
+CODE=$(wait_exit "$PID" 10)
+[ "$CODE" = 1 ] || fail "setup without a script ended with $CODE"
+geometry "$TITLE" >/dev/null && fail "the dialog opened without a script"
 echo "PASS (screenshots in $OUT)"
