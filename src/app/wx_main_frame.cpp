@@ -5,7 +5,10 @@
 #include <wx/dcmemory.h>
 #include <wx/utils.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
 #include <string>
 
 #include "app/setup_dialogs.h"
@@ -75,18 +78,15 @@ class ToolUi : public CVarnolDoc::CCmdUI {
   int id_;
 };
 
+// Collects a pane's text; the bar is changed afterwards, all panes at once.
 class PaneUi : public CVarnolDoc::CCmdUI {
  public:
-  PaneUi(wxStatusBar* bar, int pane) : bar_(bar), pane_(pane) {}
   void SetCheck(int) override {}
-  void SetText(const char* text) override {
-    // Only a changed text is set, so that an unchanged pane is not redrawn.
-    if (bar_->GetStatusText(pane_) != text) bar_->SetStatusText(text, pane_);
-  }
+  void SetText(const char* text) override { std::snprintf(text_, sizeof text_, "%s", text); }
+  const char* Text() const { return text_; }
 
  private:
-  wxStatusBar* bar_;
-  int pane_;
+  char text_[96] = {};
 };
 
 // The four 16 x 15 toolbar images on a grey ground.
@@ -258,26 +258,43 @@ bool CMainFrame::BuildStatusBar() {
   SetStatusBar(m_wndStatusBar);
   SetStatusBarPane(0);  // menu and toolbar prompts go to the message line
   m_wndStatusBar->SetStatusText(cmd::IdlePrompt, 0);
-  for (int i = 0; i < 4; ++i) m_wndStatusBar->SetStatusText(samples[i], i + 1);
+  for (int i = 0; i < 4; ++i) {
+    m_wndStatusBar->SetStatusText(samples[i], i + 1);
+    std::snprintf(pane_texts_[i], sizeof pane_texts_[i], "%s", samples[i]);
+  }
   return true;
 }
 
 void CMainFrame::RefreshCommandUi() {
-  wxMenuBar* bar = GetMenuBar();
-  for (int command : UpdatedMenuItems) {
-    wxMenuItem* item = bar != nullptr ? bar->FindItem(WxIdOf(command)) : nullptr;
-    if (item == nullptr) continue;
-    MenuItemUi ui(item);
-    doc_.OnUpdateCmdUI(command, ui);
+  if (menu_items_[0] == nullptr) {
+    wxMenuBar* bar = GetMenuBar();
+    for (size_t i = 0; i < std::size(UpdatedMenuItems); ++i)
+      menu_items_[i] = bar != nullptr ? bar->FindItem(WxIdOf(UpdatedMenuItems[i])) : nullptr;
+  }
+  for (size_t i = 0; i < std::size(UpdatedMenuItems); ++i) {
+    if (menu_items_[i] == nullptr) continue;
+    MenuItemUi ui(menu_items_[i]);
+    doc_.OnUpdateCmdUI(UpdatedMenuItems[i], ui);
   }
   for (int command : UpdatedTools) {
     ToolUi ui(m_wndToolBar, WxIdOf(command));
     doc_.OnUpdateCmdUI(command, ui);
   }
+  PaneUi panes[4];
+  bool changed = false;
   for (int i = 0; i < 4; ++i) {
-    PaneUi ui(m_wndStatusBar, i + 1);
-    doc_.OnUpdateCmdUI(PaneCommands[i], ui);
+    doc_.OnUpdateCmdUI(PaneCommands[i], panes[i]);
+    if (std::strcmp(panes[i].Text(), pane_texts_[i]) != 0) changed = true;
   }
+  if (!changed) return;
+  // Only changed panes are set, and the bar is redrawn once for all of them.
+  m_wndStatusBar->Freeze();
+  for (int i = 0; i < 4; ++i) {
+    if (std::strcmp(panes[i].Text(), pane_texts_[i]) == 0) continue;
+    std::snprintf(pane_texts_[i], sizeof pane_texts_[i], "%s", panes[i].Text());
+    m_wndStatusBar->SetStatusText(wxString::FromUTF8(pane_texts_[i]), i + 1);
+  }
+  m_wndStatusBar->Thaw();
 }
 
 void CMainFrame::OnPaneTimer(wxTimerEvent&) { PaneTimerTick(); }

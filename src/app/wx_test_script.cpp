@@ -9,6 +9,7 @@
 //   dialog-check ID 0|1         set check box ID of the open dialog
 //   dialog-button ID            press button ID of the open dialog (1 OK, 2 Cancel)
 //   dialog-dump LABEL           record the open dialog's title and control texts
+//                               (the dialog commands wait up to 5 s for a dialog to open)
 //   shot FILE                   screenshot of the whole screen (ImageMagick import)
 //   close                       close the window as its close box does
 //
@@ -34,7 +35,7 @@ class TestScript : public wxEvtHandler {
       : lines_(std::move(lines)), out_(output, std::ios::app), frame_(frame), doc_(doc) {
     timer_.SetOwner(this);
     Bind(wxEVT_TIMER, &TestScript::OnTimer, this);
-    timer_.Start(50);
+    timer_.StartOnce(50);
   }
 
  private:
@@ -148,11 +149,8 @@ class TestScript : public wxEvtHandler {
       Dump(rest);
       return true;
     }
-    if (verb == "dialog-dump") {
-      DumpDialog(rest);
-      return true;
-    }
-    if (verb == "dialog-set" || verb == "dialog-check" || verb == "dialog-button") {
+    if (verb == "dialog-dump" || verb == "dialog-set" || verb == "dialog-check" ||
+        verb == "dialog-button") {
       wxDialog* d = OpenDialog();
       if (d == nullptr) {
         // The dialog may not be open yet: try again on the next tick, for a while.
@@ -165,6 +163,10 @@ class TestScript : public wxEvtHandler {
         return true;
       }
       dialog_tries_ = 0;
+      if (verb == "dialog-dump") {
+        DumpDialog(rest);
+        return true;
+      }
       const size_t space = rest.find(' ');
       const int id = std::atoi(rest.substr(0, space).c_str());
       const std::string value = space == std::string::npos ? "" : rest.substr(space + 1);
@@ -205,7 +207,10 @@ class TestScript : public wxEvtHandler {
       if (!go_on) break;
     }
     running_ = false;
-    if (next_ >= lines_.size()) timer_.Stop();
+    if (next_ >= lines_.size()) return;
+    // Sleep through a wait; poll every 50 ms while waiting for a pane text or a dialog.
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until_ - Clock::now()).count();
+    timer_.StartOnce(left > 50 ? static_cast<int>(left) : 50);
   }
 
   std::vector<std::string> lines_;

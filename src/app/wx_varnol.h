@@ -35,6 +35,7 @@ class CVarnolViewWindow : public wxWindow {
   CVarnolDoc& doc_;
   CVarnolView view_;
   RgbImage canvas_;           // the client area as last painted
+  wxBitmap bitmap_;           // the canvas on its way to the screen
   bool erase_pending_ = true;  // the next paint starts from an erased client area
 };
 
@@ -76,6 +77,8 @@ class CMainFrame : public wxFrame, public CVarnolDoc::SetupUi {
   CVarnolViewWindow* view_window_ = nullptr;
   wxTimer pane_timer_;
   bool created_ = true;
+  char pane_texts_[4][96] = {};  // what the four custom panes show
+  wxMenuItem* menu_items_[10] = {};  // the items the document updates, found once
 };
 
 // Places a control of a dialog template: position and size in dialog units.

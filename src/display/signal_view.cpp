@@ -1,5 +1,8 @@
 #include "display/signal_view.h"
 
+#include <algorithm>
+#include <cstring>
+
 using namespace view_colours;
 
 RgbImage::RgbImage(int width, int height, Rgb fill) { Resize(width, height, fill); }
@@ -34,13 +37,35 @@ void RgbImage::Fill(Rgb c) {
 }
 
 void RgbImage::Blit(int x, int y, int width, int height, const RgbImage& src, int src_x, int src_y) {
+  // Clip the rectangle against both images, then copy row by row.
+  if (src_x < 0) {
+    width += src_x;
+    x -= src_x;
+    src_x = 0;
+  }
+  if (src_y < 0) {
+    height += src_y;
+    y -= src_y;
+    src_y = 0;
+  }
+  if (x < 0) {
+    width += x;
+    src_x -= x;
+    x = 0;
+  }
+  if (y < 0) {
+    height += y;
+    src_y -= y;
+    y = 0;
+  }
+  width = std::min({width, src.width_ - src_x, width_ - x});
+  height = std::min({height, src.height_ - src_y, height_ - y});
+  if (width <= 0 || height <= 0) return;
   for (int row = 0; row < height; ++row) {
-    for (int col = 0; col < width; ++col) {
-      const int sx = src_x + col;
-      const int sy = src_y + row;
-      if (sx < 0 || sy < 0 || sx >= src.width_ || sy >= src.height_) continue;
-      Set(x + col, y + row, src.Get(sx, sy));
-    }
+    const uint8_t* from = &src.pixels_[(static_cast<size_t>(src_y + row) * static_cast<size_t>(src.width_) +
+                                        static_cast<size_t>(src_x)) * 3];
+    uint8_t* to = &pixels_[(static_cast<size_t>(y + row) * static_cast<size_t>(width_) + static_cast<size_t>(x)) * 3];
+    std::memmove(to, from, static_cast<size_t>(width) * 3);
   }
 }
 

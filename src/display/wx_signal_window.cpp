@@ -1,7 +1,10 @@
 // The window that shows the strip chart: it keeps the client area as a pixel image (a window's
 // content persists between paints) and lets CVarnolView paint into it.
 #include <wx/dcclient.h>
-#include <wx/image.h>
+#include <wx/rawbmp.h>
+
+#include <cstddef>
+#include <cstring>
 
 #include "app/wx_varnol.h"
 
@@ -43,6 +46,21 @@ void CVarnolViewWindow::OnPaint(wxPaintEvent&) {
     erase_pending_ = false;
   }
   view_.OnDraw(canvas_);
-  wxImage image(canvas_.Width(), canvas_.Height(), canvas_.Data(), true);
-  dc.DrawBitmap(wxBitmap(image), 0, 0);
+  // The image goes to the screen through one bitmap kept from paint to paint.
+  if (!bitmap_.IsOk() || bitmap_.GetWidth() != canvas_.Width() || bitmap_.GetHeight() != canvas_.Height())
+    bitmap_.Create(canvas_.Width(), canvas_.Height(), 24);
+  {
+    // Three bytes a pixel, red first, as the canvas: whole rows are copied.
+    static_assert(wxNativePixelFormat::RED == 0 && wxNativePixelFormat::GREEN == 1 &&
+                  wxNativePixelFormat::BLUE == 2 && wxNativePixelFormat::SizePixel == 3);
+    wxNativePixelData data(bitmap_);  // the pixels are handed back when it goes
+    if (!data) return;
+    wxNativePixelData::Iterator origin(data);
+    auto* rows = reinterpret_cast<unsigned char*>(origin.m_ptr);
+    const size_t row_bytes = static_cast<size_t>(canvas_.Width()) * 3;
+    for (int y = 0; y < canvas_.Height(); ++y)
+      std::memcpy(rows + static_cast<ptrdiff_t>(y) * data.GetRowStride(),
+                  canvas_.Data() + static_cast<size_t>(y) * row_bytes, row_bytes);
+  }
+  dc.DrawBitmap(bitmap_, 0, 0);
 }

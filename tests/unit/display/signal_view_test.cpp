@@ -251,3 +251,26 @@ TEST(RgbImageFlood, StopsAtTheBorderColourOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RgbImageBlit, ClipsOnEverySide) {
+  RgbImage src(4, 3, Rgb{});
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 4; ++x) src.Set(x, y, Rgb{uint8_t(x), uint8_t(y), 9});
+  RgbImage dst(5, 5, Rgb{255, 255, 255});
+  dst.Blit(-1, 3, 4, 3, src, 0, 0);  // left and bottom cut off
+  EXPECT_EQ(dst.Get(0, 3), (Rgb{1, 0, 9}));
+  EXPECT_EQ(dst.Get(2, 4), (Rgb{3, 1, 9}));
+  EXPECT_EQ(dst.Get(3, 3), (Rgb{255, 255, 255}));
+  dst.Blit(3, 0, 4, 2, src, 1, 1);  // right cut off, source rows 1..2
+  EXPECT_EQ(dst.Get(3, 0), (Rgb{1, 1, 9}));
+  EXPECT_EQ(dst.Get(4, 1), (Rgb{2, 2, 9}));
+  dst.Blit(0, 0, 3, 3, src, 3, 2);  // only source pixel (3, 2) exists
+  EXPECT_EQ(dst.Get(0, 0), (Rgb{3, 2, 9}));
+  EXPECT_EQ(dst.Get(1, 0), (Rgb{255, 255, 255}));
+  dst.Blit(0, 0, 600, 82, src, -2, 0);  // a source x left of the image
+  EXPECT_EQ(dst.Get(2, 0), (Rgb{0, 0, 9}));
+}
+
+}  // namespace

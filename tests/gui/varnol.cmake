@@ -1,0 +1,10 @@
+# The clock window under Xvfb, driven through its test hook (VARNOL_TEST_SCRIPT): menu and
+# toolbar commands are posted as clicks post them, dialogs are filled in and their buttons
+# pressed, and the window's title, size, panes and check marks are recorded and checked.
+if(TARGET varnol)
+  foreach(case window dialogs wave_error)
+    add_test(NAME gui_varnol_${case}
+             COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/varnol_gui.sh $<TARGET_FILE:varnol> ${case})
+    set_tests_properties(gui_varnol_${case} PROPERTIES LABELS gui TIMEOUT 420)
+  endforeach()
+endif()

@@ -1,0 +1,246 @@
+#!/usr/bin/env bash
+# One window test of varnol under Xvfb: bash varnol_gui.sh VARNOL CASE (window, dialogs,
+# wave_error). Runs in a temporary working folder with a temporary QOVEN_ROOT. Set
+# VARNOL_SHOT_DIR to keep the screenshots.
+set -uo pipefail
+varnol=$1
+case_name=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+export QOVEN_ROOT="$work/qoven"
+failures=0
+
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# run SCRIPT ARGS...: runs the window on the script; the record ends up in $work/out.
+run() {
+  local script=$1
+  shift
+  VARNOL_TEST_SCRIPT="$script" VARNOL_TEST_OUTPUT="$work/out" \
+    timeout 380 xvfb-run -a -s "-screen 0 1024x768x24" "$varnol" "$@" > "$work/log" 2>&1
+  local rc=$?
+  [ $rc -eq 0 ] || fail "varnol exited with $rc"
+}
+
+line() { grep -m1 "^$1 " "$work/out" || true; }
+
+# has LABEL TEXT: the recorded line LABEL contains TEXT.
+has() {
+  local l
+  l=$(line "$1")
+  [ -n "$l" ] || { fail "no record '$1'"; return; }
+  grep -qF -- "$2" <<< "$l" || fail "'$1' lacks '$2': $l"
+}
+lacks() {
+  local l
+  l=$(line "$1")
+  grep -qF -- "$2" <<< "$l" && fail "'$1' shows '$2': $l"
+}
+matches() {
+  local l
+  l=$(line "$1")
+  grep -qE -- "$2" <<< "$l" || fail "'$1' does not match /$2/: $l"
+}
+hive_has() {
+  grep -qF -- "$1" "$QOVEN_ROOT/registry/HKEY_LOCAL_MACHINE.reg" 2>/dev/null ||
+    fail "hive lacks $1: $(cat "$QOVEN_ROOT/registry/HKEY_LOCAL_MACHINE.reg" 2>/dev/null)"
+}
+keep_shot() {
+  if [ -n "${VARNOL_SHOT_DIR:-}" ] && [ -f "$work/$1" ]; then cp "$work/$1" "$VARNOL_SHOT_DIR/"; fi
+}
+
+case "$case_name" in
+window)
+  cat > script <<SCRIPT
+dump initial
+wait 600
+dump refreshed
+command 32811
+wait 300
+dump dcf77
+command 32787
+wait 3000
+dump running
+shot $work/window-running.png
+wait-pane 2 Reset 240
+dump reset
+shot $work/window-reset.png
+command 32812
+command 32779
+wait 500
+dump stopped
+close
+SCRIPT
+  run script --simulate dcf77
+  # The window as it opens: its place, size and title, the panes' sample texts.
+  has initial "title=Marvesta rect=0,0,600x172"
+  has initial "pane0=[For Help, press F1] pane1=[DCF77] pane2=[Reset 22:22 UT+2] pane3=[Syn 22:22:22 -00.0] pane4=[PC 22:22:22 +00.0]"
+  # The first refresh: defaults of a first run.
+  has refreshed "pane1=[MSF] pane2=[ready to start]"
+  matches refreshed 'pane3=\[Syn [0-2][0-9]:[0-5][0-9]:[0-5][0-9]\+00\.0\] pane4=\[PC [0-2][0-9]:[0-5][0-9]:[0-5][0-9]\+00\.0\]'
+  has refreshed "checked=32779,32810, autoset=[Enable] tools=01"
+  has dcf77 "pane1=[DCF77] pane2=[ready to start]"
+  has dcf77 "checked=32779,32811,"
+  # Capturing: the strip chart has drawn columns.
+  has running "checked=32787,32811, autoset=[Enable] tools=10"
+  has running "stopped=0"
+  lacks running "pane2=[ready to start]"
+  lacks running "view_column=0 "
+  # Two consecutive decoded minutes give the reset text.
+  grep -q "^TIMEOUT" "$work/out" && fail "no reset text within 240 s: $(line reset)"
+  matches reset 'pane2=\[Reset [0-2][0-9]:[0-5][0-9] '
+  has stopped "pane2=[ready to start]"
+  has stopped "checked=32779,32811,32812, autoset=[Enabled] tools=01"
+  # Stop wrote the snapshot; exit wrote the four settings.
+  [ "$(stat -c %s recording.wav 2>/dev/null)" = 4142 ] || fail "recording.wav is not 4142 bytes"
+  [ "$(head -c 4 recording.wav 2>/dev/null)" = RIFF ] || fail "recording.wav is not RIFF"
+  hive_has '"TX"=dword:00000002'
+  hive_has '"AF"=dword:00000001'
+  hive_has '"MS"=dword:00000eac'
+  hive_has '"CO"=hex:00,00,00,00,00,00,00,00'
+  keep_shot window-running.png
+  keep_shot window-reset.png
+  ;;
+dialogs)
+  cat > script <<SCRIPT
+wait 300
+command 32813
+dialog-dump offset-open
+wait 300
+shot $work/offset-dialog.png
+dialog-set 1044 13.5
+dialog-button 1
+wait 400
+dialog-dump offset-refused
+shot $work/offset-refused.png
+dialog-button 1
+wait 300
+dialog-dump offset-still-open
+dialog-set 1044 13
+dialog-button 1
+wait 400
+dump offset13
+command 32813
+dialog-dump offset-reopen
+dialog-set 1044 -13
+dialog-button 1
+wait 400
+dump offset-13
+command 32813
+dialog-set 1044 5
+dialog-button 2
+wait 400
+dump offset-cancelled
+command 32822
+dialog-dump calibration-open
+wait 300
+shot $work/calibration-dialog.png
+dialog-set 1049 3801
+dialog-check 1051 1
+dialog-button 1
+wait 400
+dialog-dump calibration-refused-3801
+dialog-button 1
+wait 300
+dialog-set 1049 3699
+dialog-button 1
+wait 400
+dialog-dump calibration-refused-3699
+dialog-button 1
+wait 300
+dialog-button 1050
+wait 300
+dialog-dump calibration-default
+dialog-set 1049 3700
+dialog-button 1
+wait 400
+command 32822
+dialog-dump calibration-reopen
+dialog-button 1050
+wait 200
+dialog-button 2
+wait 300
+command 57664
+dialog-dump about
+wait 300
+shot $work/about.png
+dialog-button 1
+wait 300
+command 32815
+dialog-dump mixer
+dialog-button 1
+wait 300
+dump done
+close
+SCRIPT
+  PATH=/usr/bin:/bin run script --simulate dcf77
+  has offset-open "dialog=[PC clock offset]"
+  has offset-open "edit1044=[0]"
+  has offset-refused "Enter a number between -13 and 13."
+  has offset-still-open "dialog=[PC clock offset]"
+  has offset-still-open "edit1044=[13.5]"
+  has offset13 "pane3=[Syn"
+  has offset13 " [UT+13.0]  ]"
+  has offset-reopen "edit1044=[13]"
+  has offset-13 " [UT-13.0]  ] pane4=[PC"
+  has offset-cancelled " [UT-13.0]  ] pane4=[PC"
+  has calibration-open "dialog=[Calibrate soundcard]"
+  has calibration-open "edit1049=[3756]"
+  has calibration-open "check1051=0"
+  has calibration-refused-3801 "Enter an integer between 3700 and 3800."
+  has calibration-refused-3699 "Enter an integer between 3700 and 3800."
+  # Default puts 3756 in the edit; the check box shows its state as of the last OK pressed.
+  has calibration-default "edit1049=[3756]"
+  has calibration-default "check1051=1"
+  has calibration-reopen "edit1049=[3700] check1051=1"
+  has about "Marvesta Version 1.6.02"
+  has mixer "Select the audio source, adjust the volume, make sure it is not muted."
+  has mixer "check the input source that you require; then click on OK."
+  has done "pane2=[ready to start]"
+  hive_has '"CO"=hex:00,00,00,00,00,00,2a,c0'
+  hive_has '"MS"=dword:00000e74'
+  for s in offset-dialog offset-refused calibration-dialog about; do keep_shot $s.png; done
+  ;;
+wave_error)
+  cat > script <<SCRIPT
+wait 300
+command 32787
+dialog-dump error
+wait 500
+shot $work/wave-error.png
+dialog-button 1
+wait 400
+dump after
+close
+SCRIPT
+  run script
+  if grep -q "^error no-dialog" "$work/out"; then
+    # This machine has a sound card: the capture started instead.
+    has after "stopped=0"
+  else
+    has error "dialog=[Dialog] static1002=[On opening the wave device..] static1003=["
+    has after "stopped=1"
+    has after "pane2=[ready to start]"
+    has after "tools=01"
+    [ -e recording.wav ] && fail "a failed start wrote recording.wav"
+  fi
+  keep_shot wave-error.png
+  ;;
+*)
+  echo "unknown case $case_name"
+  exit 2
+  ;;
+esac
+
+if [ "$failures" -ne 0 ]; then
+  echo "--- record"
+  cat "$work/out"
+  echo "--- log"
+  tail -20 "$work/log"
+  exit 1
+fi
+echo "gui $case_name: ok"
