@@ -67,12 +67,14 @@ int WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mode
 }
 
 int ReadWholeFile(const std::string& path, std::string* out) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a pipe or device in the file's place cannot stall the program.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno;
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    int err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     ::close(fd);
-    return EISDIR;
+    return err;
   }
   std::string data;
   char buffer[65536];

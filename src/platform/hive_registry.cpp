@@ -197,6 +197,25 @@ class LineParser {
   size_t i_ = 0;
 };
 
+// Whether a value line holds hex data (which alone may go on over several lines): the text
+// after the value's name and its "=" starts with "hex". A string value is never taken for
+// one, whatever it contains.
+bool ValueIsHex(const std::string& line) {
+  size_t i = 0;
+  if (line.empty()) return false;
+  if (line[0] == '@') {
+    i = 1;
+  } else if (line[0] == '"') {
+    for (i = 1; i < line.size() && line[i] != '"'; ++i) {
+      if (line[i] == '\\') ++i;
+    }
+    ++i;
+  } else {
+    return false;
+  }
+  return line.compare(i, 4, "=hex") == 0;
+}
+
 // Holds the exclusive lock on a hive while it is read, changed and replaced.
 class HiveLock {
  public:
@@ -335,7 +354,7 @@ bool HiveRegistry::Parse(const std::string& root_name, const std::string& text, 
     } else {
       current = line;
     }
-    bool is_hex = current.find("=hex") != std::string::npos && current[0] != '[';
+    bool is_hex = ValueIsHex(current);
     continued = is_hex && !current.empty() && current.back() == '\\';
     if (continued) {
       current.pop_back();

@@ -223,7 +223,8 @@ LONG HostFiles::CopyFileA(const std::string& from, const std::string& to, bool f
   if (LONG rc = ToLinuxPath(from, &src); rc != ERROR_SUCCESS) return rc;
   if (LONG rc = ToLinuxPath(to, &dst); rc != ERROR_SUCCESS) return rc;
 
-  int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking opens: a pipe or device in place of a file must not stall the copy.
+  int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (in < 0) return errno == ENOENT ? MissingError(src) : WindowsErrorFromErrno(errno);
   struct stat in_st {};
   if (::fstat(in, &in_st) != 0 || !S_ISREG(in_st.st_mode)) {
@@ -239,11 +240,11 @@ LONG HostFiles::CopyFileA(const std::string& from, const std::string& to, bool f
     LONG rc = ERROR_SUCCESS;
     if (fail_if_exists) {
       rc = ERROR_FILE_EXISTS;
-    } else if (S_ISDIR(dst_st.st_mode)) {
-      rc = ERROR_ACCESS_DENIED;
+    } else if (!S_ISREG(dst_st.st_mode)) {
+      rc = ERROR_ACCESS_DENIED;  // a folder, a pipe or a device is not replaced
     } else if (dst_st.st_dev == in_st.st_dev && dst_st.st_ino == in_st.st_ino) {
       rc = ERROR_SHARING_VIOLATION;  // a file cannot be copied onto itself
-    } else if ((old = ::open(dst.c_str(), O_WRONLY | O_CLOEXEC)) < 0) {
+    } else if ((old = ::open(dst.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK)) < 0) {
       rc = WindowsErrorFromErrno(errno);
     } else if (HeldByOthers(old)) {
       rc = ERROR_SHARING_VIOLATION;
@@ -405,9 +406,13 @@ RestartReport HostFiles::ExitWindowsEx() {
     if (err == 0) {
       ++report.moved;
     } else {
-      kept_temps.push_back(temp);
-      retry.push_back(line);
       report.failures.push_back(line);
+      // Only a replacement whose file is still there can be made at a later start.
+      struct stat st {};
+      if (::stat(temp_path.c_str(), &st) == 0) {
+        kept_temps.push_back(temp);
+        retry.push_back(line);
+      }
     }
   }
 

@@ -81,6 +81,8 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"string", REG_SZ, Bytes("C:\\Program Files", true), "\"C:\\\\Program Files\""},
         ValueCase{"quotes", REG_SZ, Bytes("say \"hi\"", true), "\"say \\\"hi\\\"\""},
         ValueCase{"empty_string", REG_SZ, Bytes("", true), "\"\""},
+        ValueCase{"trailing_backslash", REG_SZ, Bytes("C:\\Apps\\", true), "\"C:\\\\Apps\\\\\""},
+        ValueCase{"looks_like_hex", REG_SZ, Bytes("x=hex:01,\\", true), "\"x=hex:01,\\\\\""},
         ValueCase{"string_with_break", REG_SZ, Bytes("a\nb", true), "hex(1):61,0a,62,00"},
         ValueCase{"string_without_zero", REG_SZ, Bytes("ab", false), "hex(1):61,62"},
         ValueCase{"short_dword", REG_DWORD, {1, 2}, "hex(4):01,02"},

@@ -224,6 +224,23 @@ TEST_F(HostFilesTest, AFailedMoveKeepsItsFileAndIsTriedAgainNextTime) {
             "NUL=C:\\Program Files\\NEW.DLL\r\n");
 }
 
+TEST_F(HostFilesTest, PipesInPlaceOfFilesAreRefusedWithoutWaiting) {
+  ASSERT_EQ(::mkfifo(C("pipe").c_str(), 0644), 0);
+  WriteText(C("src.txt"), "x");
+  EXPECT_EQ(files_.CopyFileA("C:\\pipe", "C:\\new.txt", false), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(files_.CopyFileA("C:\\src.txt", "C:\\pipe", false), ERROR_ACCESS_DENIED);
+  std::string bytes;
+  EXPECT_NE(files_.ReadFile("C:\\pipe", &bytes), ERROR_SUCCESS);
+}
+
+TEST_F(HostFilesTest, AReplacementWhoseFileIsGoneIsNotKeptForLater) {
+  WriteText(C("WINDOWS/WININIT.INI"), "[rename]\r\nC:\\WINDOWS\\X.DLL=C:\\gone.dll\r\n");
+  RestartReport report = files_.ExitWindowsEx();
+  EXPECT_EQ(report.failures.size(), 1u);
+  EXPECT_FALSE(Exists(C("WINDOWS/WININIT.INI")));
+  EXPECT_TRUE(Exists(C("WINDOWS/WININIT.BAK")));
+}
+
 TEST_F(HostFilesTest, RestartWithoutWininitDoesNothing) {
   RestartReport report = files_.ExitWindowsEx();
   EXPECT_FALSE(report.ini_found);
