@@ -182,7 +182,7 @@ TEST_F(DetectorTest, StateRunsOnAcrossStationChangesAndResetsAtStart) {
 
 // ------------------------------------------------------------------------------- decoder --
 
-enum { Zero = 0, One = 1, Marker = 2, NoPulse = 3 };
+enum { Zero = 0, One = 1, Marker = 2, NoPulse = 3, Short1 = 4, Long0 = 5 };
 
 // 100 Hz pulses from 30 ms to 200, 500 or 800 ms; second 0 without a pulse.
 void WwvTime(int (&sym)[60], int hour, int minute) {
@@ -196,9 +196,10 @@ void WwvTime(int (&sym)[60], int hour, int minute) {
     if (bits[s]) sym[s] = One;
 }
 
+// Short1 and Long0: pulses a receiver's filters have shortened to 400 ms or lengthened to 300.
 void FillWwv(CVarnolDoc& doc, const int (&sym)[60]) {
   FillRing(doc, [&](int s, double f) {
-    constexpr double end[4] = {0.2, 0.5, 0.8, 0.0};
+    constexpr double end[6] = {0.2, 0.5, 0.8, 0.0, 0.4, 0.3};
     return f >= 0.03 && f < end[sym[s]];
   });
 }
@@ -215,7 +216,8 @@ class WwvTest : public DocTest {
 struct WwvFieldCase {
   const char* name;
   int hour, minute;
-  int extra[3];  // seconds whose pulse is set to a 1 besides the time, 0-terminated
+  int extra[3];  // seconds whose pulse is set to `kind` besides the time, 0-terminated
+  int kind;
   const char* record;
   int rec_hour, rec_minute;
 };
@@ -226,7 +228,7 @@ TEST_P(WwvFields, MinuteOfTheCodePlusOne) {
   const WwvFieldCase& c = GetParam();
   int sym[60];
   WwvTime(sym, c.hour, c.minute);
-  for (int s : c.extra) if (s != 0) sym[s] = One;
+  for (int s : c.extra) if (s != 0) sym[s] = c.kind;
   FillWwv(doc, sym);
   DecodeOnce(doc);
   ASSERT_EQ(doc.MarkerFlags[doc.DisplayColumn], 1);
@@ -237,12 +239,15 @@ TEST_P(WwvFields, MinuteOfTheCodePlusOne) {
 
 INSTANTIATE_TEST_SUITE_P(
     Wwv, WwvFields,
-    ::testing::Values(WwvFieldCase{"Code1407", 14, 7, {0}, "Reset 14:08", 14, 8},
-                      WwvFieldCase{"Code2359", 23, 59, {0}, "Reset 00:00", 0, 0},
-                      WwvFieldCase{"Code1259", 12, 59, {0}, "Reset 13:00", 13, 0},
-                      WwvFieldCase{"Minute75Carries", 5, 75, {0}, "Reset 06:00", 6, 0},
-                      WwvFieldCase{"Hour24WithoutCarryStays", 24, 10, {0}, "Reset 24:11", 24, 11},
-                      WwvFieldCase{"Seconds14And24NotRead", 14, 7, {14, 24, 0}, "Reset 14:08", 14, 8}),
+    ::testing::Values(WwvFieldCase{"Code1407", 14, 7, {0}, One, "Reset 14:08", 14, 8},
+                      WwvFieldCase{"Code1458", 14, 58, {0}, One, "Reset 14:59", 14, 59},
+                      WwvFieldCase{"Code2359", 23, 59, {0}, One, "Reset 00:00", 0, 0},
+                      WwvFieldCase{"Code1259", 12, 59, {0}, One, "Reset 13:00", 13, 0},
+                      WwvFieldCase{"Minute75Carries", 5, 75, {0}, One, "Reset 06:00", 6, 0},
+                      WwvFieldCase{"Hour24WithoutCarryStays", 24, 10, {0}, One, "Reset 24:11", 24, 11},
+                      WwvFieldCase{"Seconds14And24NotRead", 14, 7, {14, 24, 0}, One, "Reset 14:08", 14, 8},
+                      WwvFieldCase{"OneShortenedTo400msReadsOne", 14, 7, {13, 0}, Short1, "Reset 14:16", 14, 16},
+                      WwvFieldCase{"ZeroLengthenedTo300msReadsZero", 14, 7, {15, 0}, Long0, "Reset 14:08", 14, 8}),
     CaseName<WwvFields::ParamType>);
 
 struct WwvFrameCase {
