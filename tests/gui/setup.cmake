@@ -2,8 +2,11 @@
 # extension by setup_gui_driver, with screenshots kept in the build folder.
 if(TARGET setup)
   find_package(wxWidgets 3.2 REQUIRED COMPONENTS core base)
-  include(${wxWidgets_USE_FILE})
   add_executable(setup_gui_driver ${CMAKE_CURRENT_LIST_DIR}/setup_gui_driver.cpp)
+  # wx settings for this target only, so other window tests here are not affected.
+  target_include_directories(setup_gui_driver SYSTEM PRIVATE ${wxWidgets_INCLUDE_DIRS})
+  target_compile_definitions(setup_gui_driver PRIVATE ${wxWidgets_DEFINITIONS})
+  target_compile_options(setup_gui_driver PRIVATE ${wxWidgets_CXX_FLAGS})
   target_link_libraries(setup_gui_driver PRIVATE ${wxWidgets_LIBRARIES})
   add_test(NAME gui_setup
            COMMAND xvfb-run -a -s "-screen 0 1024x768x24"

@@ -56,20 +56,6 @@ INSTANTIATE_TEST_SUITE_P(
                  "A description", "C:\\Program Files\\A folder name that is much longer than the eighty characters of old"}),
     [](const auto& p) { return std::string(p.param.label); });
 
-TEST(ShellLinkFile, HeaderCarriesTheClassIdAndTheTargetsSize) {
-  FileStatus status;
-  status.size = 4242;
-  status.modified = 0;
-  std::vector<uint8_t> bytes = BuildShellLinkFile("C:\\x.exe", "x", "C:\\", &status);
-  ASSERT_GE(bytes.size(), 76u);
-  EXPECT_EQ(bytes[0], 0x4C);
-  const uint8_t clsid[16] = {0x01, 0x14, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
-  EXPECT_TRUE(std::equal(clsid, clsid + 16, bytes.begin() + 4));
-  EXPECT_EQ(bytes[52] | bytes[53] << 8, 4242);
-  // The file ends with the empty terminal block.
-  EXPECT_TRUE(std::all_of(bytes.end() - 4, bytes.end(), [](uint8_t b) { return b == 0; }));
-}
-
 TEST(ShellLinkFile, PropertiesTooLongForTheFormatAreRefused) {
   TempRoot root;
   HostFiles files(root.path());
