@@ -352,3 +352,45 @@ TEST_F(RwmClock, UnfinishedRunOfAnotherStationSnapsAndIsGone) {
 }
 
 }  // namespace
+
+namespace {
+
+// The level trackers' steps of the short-wave modes: the tone stations (VNG, RWM) let the
+// peak rise fast and fall slowly; the 100 Hz detector's floor falls at half the usual rate.
+struct TrackerCase {
+  const char* name;
+  int mode;
+  int level;
+  double peak, floor;  // after one block, from peak 500 and floor 100
+};
+
+class TrackerSteps : public DocTest, public ::testing::WithParamInterface<TrackerCase> {};
+
+TEST_P(TrackerSteps, OneBlock) {
+  const TrackerCase& c = GetParam();
+  doc.StationMode = c.mode;
+  doc.PeakLevel = 500.0;
+  doc.FloorLevel = 100.0;
+  doc.LevelTrace[doc.DisplayColumn] = c.level;
+  doc.DecisionStep();
+  EXPECT_DOUBLE_EQ(doc.PeakLevel, c.peak);
+  EXPECT_DOUBLE_EQ(doc.FloorLevel, c.floor);
+  EXPECT_EQ(doc.Threshold, static_cast<int>((c.peak + c.floor) / 2.0));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stations, TrackerSteps,
+    ::testing::Values(TrackerCase{"VngAbovePeak", StationVng, 600, 503.0, 100.5},
+                      TrackerCase{"VngBetween", StationVng, 300, 499.8, 100.5},
+                      TrackerCase{"VngBelowFloor", StationVng, 50, 499.8, 98.0},
+                      TrackerCase{"VngAtFloorRaisesIt", StationVng, 100, 499.8, 100.5},
+                      TrackerCase{"RwmAbovePeak", StationRwm, 600, 503.0, 100.5},
+                      TrackerCase{"RwmBelowFloor", StationRwm, 50, 499.8, 98.0},
+                      TrackerCase{"WwvAbovePeak", StationWwv, 600, 502.0, 100.5},
+                      TrackerCase{"WwvAtPeakLowersIt", StationWwv, 500, 499.5, 100.5},
+                      TrackerCase{"WwvBelowFloor", StationWwv, 50, 499.5, 99.0},
+                      TrackerCase{"MsfBelowFloor", StationMsf, 50, 499.5, 98.0},
+                      TrackerCase{"WwvbBetween", StationWwvb, 300, 499.5, 100.2}),
+    CaseName<TrackerSteps::ParamType>);
+
+}  // namespace
