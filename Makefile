@@ -26,7 +26,7 @@ test: build
 
 # Unit tests only, built with the address and undefined-behaviour sanitizers.
 asan-test: deps
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVARNOL_WERROR=ON -DVARNOL_SANITIZE=ON $(CMAKE_ARGS)
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVARNOL_WERROR=ON -DVARNOL_SANITIZE=ON -DVARNOL_GUI=OFF $(CMAKE_ARGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L unit
 
