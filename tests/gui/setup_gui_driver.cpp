@@ -20,6 +20,7 @@ int KeyCode(const std::string& name) {
   if (name == "END") return WXK_END;
   if (name == "HOME") return WXK_HOME;
   if (name == "BACK") return WXK_BACK;
+  if (name == "DOWN") return WXK_DOWN;
   if (name.size() == 1) return static_cast<unsigned char>(name[0]);
   return 0;
 }
@@ -34,6 +35,7 @@ bool Run(wxUIActionSimulator& sim, const std::string& command) {
     return sim.MouseMove(x, y);
   }
   if (verb == "click") return sim.MouseClick();
+  if (verb == "rclick") return sim.MouseClick(wxMOUSE_BTN_RIGHT);
   if (verb == "sleep") {
     wxMilliSleep(static_cast<unsigned long>(std::atol(arg.c_str())));
     return true;

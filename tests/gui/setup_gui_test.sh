@@ -19,7 +19,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 # which may share the name, are a few pixels small): prints "X Y WIDTH HEIGHT".
 geometry() {
   xwininfo -root -children 2>/dev/null | awk -v name="\"$1\":" '
-    $2 == name || ($2 " " $3 " " $4 == name) {
+    index($0, " " name " ") > 0 {
       for (i = 3; i <= NF; i++) if ($i ~ /^[0-9]+x[0-9]+[+-][0-9-]+[+-][0-9-]+$/) g = $i
       split(g, a, /[x+]/); if (a[1] > 50 && a[2] > 50) { print a[3], a[4], a[1], a[2]; found = 1; exit }
     }
@@ -104,6 +104,15 @@ LINK_INFO=$(lnkinfo "$QOVEN_ROOT/drive_c/WINDOWS/Desktop/Marvesta.LNK")
 wait_window "$TITLE" 20
 read -r X Y W H < <(geometry "$TITLE")
 import -window root "$OUT/4-second-run.png"
+# The About entry of the dialog's menu (right mouse button).
+read -r PX PY < <(du 160 185)
+"$DRIVER" "move:$PX,$PY" rclick sleep:300 key:DOWN key:RETURN
+wait_window "About setup" 10
+import -window root "$OUT/5-about.png"
+read -r AX AY AW AH < <(geometry "About setup")
+"$DRIVER" "move:$(( AX + AW / 2 )),$(( AY + AH / 2 ))" key:RETURN
+for _ in $(seq 1 50); do geometry "About setup" >/dev/null || break; sleep 0.1; done
+geometry "About setup" >/dev/null && fail "the About box did not close"
 read -r EX EY < <(du 242 184)
 "$DRIVER" "move:$EX,$EY" click
 CODE=$(wait_exit "$PID" 10)
@@ -115,7 +124,7 @@ mkdir -p "$OUT/empty"
 cd "$OUT/empty"
 "$SETUP" & PID=$!
 wait_window setup 20
-import -window root "$OUT/5-no-script.png"
+import -window root "$OUT/6-no-script.png"
 read -r MX MY MW MH < <(geometry setup)
 "$DRIVER" "move:$(( MX + MW / 2 )),$(( MY + MH / 2 ))" key:RETURN
 CODE=$(wait_exit "$PID" 10)
