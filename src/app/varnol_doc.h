@@ -161,6 +161,7 @@ class CVarnolDoc {
   void StartCapture();
   void StopCapture();
   void ShowWaveError(const char* operation, MMRESULT code);
+  void CloseWaveDevice();  // reset, unprepare the prepared headers, close
   static const char* WaveErrorReason(MMRESULT code);
   // Writes the 4142-byte snapshot; false when the file could not be written whole.
   bool WriteRecordingSnapshot(const char* path = RecordingFileName) const;

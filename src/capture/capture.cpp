@@ -103,13 +103,7 @@ void CVarnolDoc::StartCapture() {
       CaptureStarted = 1;
       UpdateAllViews(UPDATE_HINT_CAPTURE_STARTED);
     } else {
-      Wave.waveInReset(WaveHandle);
-      for (auto& h : WaveHeaders) {
-        if ((h.dwFlags.load() & WHDR_PREPARED) != 0)
-          Wave.waveInUnprepareHeader(WaveHandle, &h, sizeof(WAVEHDR));
-      }
-      Wave.waveInClose(WaveHandle);
-      WaveHandle = 0;
+      CloseWaveDevice();
     }
   }
 
@@ -120,6 +114,13 @@ void CVarnolDoc::StartCapture() {
 void CVarnolDoc::StopCapture() {
   if (Stopped != 0) return;
   Stopped = 1;
+  CloseWaveDevice();
+  WriteRecordingSnapshot();
+  TracesValid = 1;
+}
+
+void CVarnolDoc::CloseWaveDevice() {
+  // The driver hands back both buffers; the results are not examined.
   Wave.waveInReset(WaveHandle);
   for (auto& h : WaveHeaders) {
     if ((h.dwFlags.load() & WHDR_PREPARED) != 0)
@@ -127,8 +128,6 @@ void CVarnolDoc::StopCapture() {
   }
   Wave.waveInClose(WaveHandle);
   WaveHandle = 0;
-  WriteRecordingSnapshot();
-  TracesValid = 1;
 }
 
 bool CVarnolDoc::WriteRecordingSnapshot(const char* path) const {

@@ -2,9 +2,7 @@
 
 #include <ctime>
 
-namespace {
-
-// Days since 1970-01-01 of a proleptic Gregorian date (Howard Hinnant's algorithm).
+// Howard Hinnant's algorithm.
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
   y -= m <= 2;
   const int64_t era = (y >= 0 ? y : y - 399) / 400;
@@ -13,8 +11,6 @@ int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
   const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
   return era * 146097 + static_cast<int64_t>(doe) - 719468;
 }
-
-}  // namespace
 
 SYSTEMTIME SystemTimeFromUnix(int64_t t, int milliseconds) {
   int64_t days = t / 86400;

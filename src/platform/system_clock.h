@@ -49,6 +49,9 @@ class SystemClock {
   virtual bool SetSystemTime(const SYSTEMTIME& st) = 0;
 };
 
+// Days since 1970-01-01 of a proleptic Gregorian date.
+int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day);
+
 // Conversions between a UTC time count and the broken-down system time (no time zone).
 SYSTEMTIME SystemTimeFromUnix(int64_t t, int milliseconds = 0);
 int64_t UnixFromSystemTime(const SYSTEMTIME& st);  // milliseconds ignored
