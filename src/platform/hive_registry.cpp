@@ -249,7 +249,7 @@ class HiveLock {
 
 std::string UtcStamp() {
   std::time_t now = std::time(nullptr);
-  std::tm tm {};
+  std::tm tm{};
   gmtime_r(&now, &tm);
   char text[32];
   std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &tm);
@@ -316,8 +316,7 @@ std::string HiveRegistry::Format(const std::string& root_name, const Hive& hive)
         AppendQuoted(&out, std::string(value.data.begin(), value.data.end() - 1));
       } else if (value.type == REG_DWORD && value.data.size() == 4) {
         uint32_t v = static_cast<uint32_t>(value.data[0]) | static_cast<uint32_t>(value.data[1]) << 8 |
-                     static_cast<uint32_t>(value.data[2]) << 16 |
-                     static_cast<uint32_t>(value.data[3]) << 24;
+                     static_cast<uint32_t>(value.data[2]) << 16 | static_cast<uint32_t>(value.data[3]) << 24;
         char text[20];
         std::snprintf(text, sizeof text, "dword:%08x", v);
         out += text;
@@ -414,8 +413,8 @@ bool HiveRegistry::Parse(const std::string& root_name, const std::string& text, 
       uint32_t v = 0;
       if (!p.Dword(&v)) return false;
       value.type = REG_DWORD;
-      value.data = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
-                    static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+      value.data = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+                    static_cast<uint8_t>(v >> 24)};
     } else if (p.EatPrefix("hex:")) {
       value.type = REG_BINARY;
       if (!p.HexList(&value.data)) return false;
@@ -501,8 +500,7 @@ LONG HiveRegistry::Transact(HKEY root, Change change) {
       candidate = aside + "-" + std::to_string(n);
     }
     if (::rename(path.c_str(), candidate.c_str()) != 0) return FromErrno(errno);
-    std::fprintf(stderr, "registry: %s could not be read; kept as %s\n", path.c_str(),
-                 candidate.c_str());
+    std::fprintf(stderr, "registry: %s could not be read; kept as %s\n", path.c_str(), candidate.c_str());
     hive.clear();
   } else if (read_error != 0 && read_error != ENOENT) {
     return FromErrno(read_error);
@@ -534,8 +532,8 @@ bool AddKey(HiveRegistry::Hive& hive, const std::string& path) {
 
 }  // namespace
 
-LONG HiveRegistry::RegCreateKeyExA(HKEY root, const std::string& sub_key, DWORD /*options*/,
-                                   DWORD access, HKEY* result, DWORD* disposition) {
+LONG HiveRegistry::RegCreateKeyExA(HKEY root, const std::string& sub_key, DWORD /*options*/, DWORD access,
+                                   HKEY* result, DWORD* disposition) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   HKEY hive_root = 0;
   std::string base;
@@ -560,8 +558,7 @@ LONG HiveRegistry::RegCreateKeyExA(HKEY root, const std::string& sub_key, DWORD 
   return ERROR_SUCCESS;
 }
 
-LONG HiveRegistry::RegOpenKeyExA(HKEY root, const std::string& sub_key, DWORD access,
-                                 HKEY* result) {
+LONG HiveRegistry::RegOpenKeyExA(HKEY root, const std::string& sub_key, DWORD access, HKEY* result) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   HKEY hive_root = 0;
   std::string base;
@@ -577,8 +574,8 @@ LONG HiveRegistry::RegOpenKeyExA(HKEY root, const std::string& sub_key, DWORD ac
   return ERROR_SUCCESS;
 }
 
-LONG HiveRegistry::RegQueryValueExA(HKEY key, const std::string& name, DWORD* type,
-                                    uint8_t* data, DWORD* size) {
+LONG HiveRegistry::RegQueryValueExA(HKEY key, const std::string& name, DWORD* type, uint8_t* data,
+                                    DWORD* size) {
   OpenKey* open = Find(key);
   if (open == nullptr) return ERROR_INVALID_HANDLE;
   if ((open->access & kQueryValue) == 0) return ERROR_ACCESS_DENIED;
@@ -609,8 +606,8 @@ LONG HiveRegistry::RegQueryValueExA(HKEY key, const std::string& name, DWORD* ty
   return ERROR_SUCCESS;
 }
 
-LONG HiveRegistry::RegSetValueExA(HKEY key, const std::string& name, DWORD type,
-                                  const uint8_t* data, DWORD size) {
+LONG HiveRegistry::RegSetValueExA(HKEY key, const std::string& name, DWORD type, const uint8_t* data,
+                                  DWORD size) {
   OpenKey* open = Find(key);
   if (open == nullptr) return ERROR_INVALID_HANDLE;
   if ((open->access & kSetValue) == 0) return ERROR_ACCESS_DENIED;

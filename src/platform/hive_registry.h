@@ -35,11 +35,10 @@ class HiveRegistry : public Registry {
   HiveRegistry(const HiveRegistry&) = delete;
   HiveRegistry& operator=(const HiveRegistry&) = delete;
 
-  LONG RegCreateKeyExA(HKEY root, const std::string& sub_key, DWORD options, DWORD access,
-                       HKEY* result, DWORD* disposition) override;
+  LONG RegCreateKeyExA(HKEY root, const std::string& sub_key, DWORD options, DWORD access, HKEY* result,
+                       DWORD* disposition) override;
   LONG RegOpenKeyExA(HKEY root, const std::string& sub_key, DWORD access, HKEY* result) override;
-  LONG RegQueryValueExA(HKEY key, const std::string& name, DWORD* type, uint8_t* data,
-                        DWORD* size) override;
+  LONG RegQueryValueExA(HKEY key, const std::string& name, DWORD* type, uint8_t* data, DWORD* size) override;
   LONG RegSetValueExA(HKEY key, const std::string& name, DWORD type, const uint8_t* data,
                       DWORD size) override;
   LONG RegCloseKey(HKEY key) override;

@@ -17,17 +17,23 @@
 
 namespace {
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+bool IsSeparator(char c) {
+  return c == '\\' || c == '/';
+}
 
 bool ValidComponent(const std::string& name) {
   for (char c : name) {
     auto u = static_cast<unsigned char>(c);
     if (u < 32) return false;
     switch (c) {
-      case '<': case '>': case ':': case '"': case '|': case '?': case '*':
-        return false;
-      default:
-        break;
+      case '<':
+      case '>':
+      case ':':
+      case '"':
+      case '|':
+      case '?':
+      case '*': return false;
+      default: break;
     }
   }
   return true;
@@ -59,7 +65,6 @@ std::string CurrentDirectory() {
   }
   return buffer.data();
 }
-
 
 bool IsDirectory(const std::string& linux_path) {
   struct stat st {};
@@ -116,11 +121,11 @@ int MoveReplacing(const std::string& from, const std::string& to) {
   return errno;
 }
 
-void SetRegistryString(Registry& registry, HKEY root, const std::string& key,
-                       const std::string& name, const std::string& value) {
+void SetRegistryString(Registry& registry, HKEY root, const std::string& key, const std::string& name,
+                       const std::string& value) {
   HKEY handle = 0;
-  if (registry.RegCreateKeyExA(root, key, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, &handle,
-                               nullptr) != ERROR_SUCCESS) {
+  if (registry.RegCreateKeyExA(root, key, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, &handle, nullptr) !=
+      ERROR_SUCCESS) {
     return;
   }
   DWORD size = 0;
@@ -147,11 +152,16 @@ LONG WindowsErrorFromErrno(int err) {
   switch (err) {
     case 0: return ERROR_SUCCESS;
     case ENOENT: return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR: case ELOOP: return ERROR_PATH_NOT_FOUND;
-    case EACCES: case EPERM: case EISDIR: return ERROR_ACCESS_DENIED;
-    case ETXTBSY: case EBUSY: return ERROR_SHARING_VIOLATION;
+    case ENOTDIR:
+    case ELOOP: return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EISDIR: return ERROR_ACCESS_DENIED;
+    case ETXTBSY:
+    case EBUSY: return ERROR_SHARING_VIOLATION;
     case EEXIST: return ERROR_FILE_EXISTS;
-    case ENOSPC: case EDQUOT: return ERROR_DISK_FULL;
+    case ENOSPC:
+    case EDQUOT: return ERROR_DISK_FULL;
     case EROFS: return ERROR_WRITE_PROTECT;
     case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
     case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
@@ -348,7 +358,9 @@ std::string Trimmed(const std::string& s) {
   return s.substr(a, b - a + 1);
 }
 
-bool SameText(const std::string& a, const char* b) { return ::strcasecmp(a.c_str(), b) == 0; }
+bool SameText(const std::string& a, const char* b) {
+  return ::strcasecmp(a.c_str(), b) == 0;
+}
 
 }  // namespace
 
@@ -438,12 +450,12 @@ void HostFiles::SeedFirstUse(Registry& registry) {
   SetRegistryString(registry, HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
                     "ProgramFilesDir", "C:\\Program Files");
   SetRegistryString(registry, HKEY_CURRENT_USER,
-                    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-                    "Desktop", "C:\\WINDOWS\\Desktop");
+                    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", "Desktop",
+                    "C:\\WINDOWS\\Desktop");
   // drive_c is made last: it marks the seeding as done, so an interrupted one is repeated.
   const std::string staging = root_ + "/drive_c.seeding";
-  for (const char* dir : {"/WINDOWS/SYSTEM", "/WINDOWS/Desktop", "/WINDOWS/Start Menu/Programs",
-                          "/Program Files"}) {
+  for (const char* dir :
+       {"/WINDOWS/SYSTEM", "/WINDOWS/Desktop", "/WINDOWS/Start Menu/Programs", "/Program Files"}) {
     MakeDirectories(staging + dir);
   }
   if (::rename(staging.c_str(), drive_c.c_str()) != 0) MakeDirectories(drive_c);

@@ -29,8 +29,8 @@ constexpr LONG ERROR_FILENAME_EXCED_RANGE = 206;
 
 struct FileStatus {
   bool directory = false;
-  uint64_t size = 0;       // bytes
-  int64_t modified = 0;    // nanoseconds since 1970-01-01 00:00:00 UTC
+  uint64_t size = 0;     // bytes
+  int64_t modified = 0;  // nanoseconds since 1970-01-01 00:00:00 UTC
 };
 
 // What the simulated restart did with WININIT.INI.

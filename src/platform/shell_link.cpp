@@ -76,8 +76,7 @@ class HostShellLink : public ShellLink {
     std::vector<uint8_t> bytes =
         BuildShellLinkFile(target_, description_, directory_, known ? &status : nullptr);
     LONG rc = files_.WriteFile(WideCharToUtf8(link_path),
-                               std::string_view(reinterpret_cast<const char*>(bytes.data()),
-                                                bytes.size()));
+                               std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     return HRESULT_FROM_WIN32(rc);
   }
 
@@ -125,10 +124,10 @@ std::vector<uint8_t> BuildShellLinkFile(const std::string& target, const std::st
   Put64(&out, filetime);  // access
   Put64(&out, filetime);  // write
   Put32(&out, size);
-  Put32(&out, 0);             // icon index
+  Put32(&out, 0);  // icon index
   Put32(&out, kShowNormal);
-  Put16(&out, 0);             // hot key
-  Put16(&out, 0);             // reserved
+  Put16(&out, 0);  // hot key
+  Put16(&out, 0);  // reserved
   Put32(&out, 0);
   Put32(&out, 0);
 

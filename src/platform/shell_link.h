@@ -21,8 +21,12 @@ constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 constexpr HRESULT HRESULT_FROM_WIN32(LONG code) {
   return code == 0 ? S_OK : static_cast<HRESULT>(0x80070000u | (static_cast<uint32_t>(code) & 0xFFFFu));
 }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
+constexpr bool FAILED(HRESULT hr) {
+  return hr < 0;
+}
+constexpr bool SUCCEEDED(HRESULT hr) {
+  return hr >= 0;
+}
 
 class ShellLink {
  public:

@@ -91,8 +91,7 @@ void SetupInstaller::Log(const std::string& line) {
   // Without its log the installation would be reported as complete while its story is lost.
   log_failure_reported_ = true;
   ErrorsDetected = true;
-  Show("The installation log " + log_->path() + " could not be written.",
-       MessageIcon::kExclamation);
+  Show("The installation log " + log_->path() + " could not be written.", MessageIcon::kExclamation);
 }
 
 void SetupInstaller::Record(const std::string& line) {
@@ -100,8 +99,7 @@ void SetupInstaller::Record(const std::string& line) {
   // An uninstall record that misses a file leaves that file behind for good.
   record_failure_reported_ = true;
   ErrorsDetected = true;
-  Show("The uninstall record " + record_->path() + " could not be written.",
-       MessageIcon::kExclamation);
+  Show("The uninstall record " + record_->path() + " could not be written.", MessageIcon::kExclamation);
 }
 
 void SetupInstaller::Problem(const std::string& text) {
@@ -137,16 +135,14 @@ InstallOutcome SetupInstaller::OnInstallNow(SetupControls& controls) {
   TextFile log(files_, destination + T::kLogFile);
   TextFile record(files_, destination + T::kRecordFile);
   if (!log.Create(T::kLogHeader + m_.ProgramName + "\n")) {
-    Show("The installation log " + log.path() +
-             " could not be created.\nNothing has been installed.",
+    Show("The installation log " + log.path() + " could not be created.\nNothing has been installed.",
          MessageIcon::kExclamation);
     files_.RemoveDirectoryA(destination);  // ours and empty: the user can simply try again
     return InstallOutcome::kNotStarted;
   }
-  if (!record.Create(m_.ProgramName + "\n" + m_.VersionText + "\n" + destination + "\n" +
-                     log.path() + "\n" + record.path() + "\n")) {
-    Show("The uninstall record " + record.path() +
-             " could not be created.\nNothing has been installed.",
+  if (!record.Create(m_.ProgramName + "\n" + m_.VersionText + "\n" + destination + "\n" + log.path() + "\n" +
+                     record.path() + "\n")) {
+    Show("The uninstall record " + record.path() + " could not be created.\nNothing has been installed.",
          MessageIcon::kExclamation);
     files_.DeleteFileA(log.path());
     files_.RemoveDirectoryA(destination);
@@ -352,10 +348,9 @@ void SetString(Registry& registry, HKEY key, const std::string& name, const std:
 void SetupInstaller::WriteRegistryEntries() {
   HKEY key = 0;
   DWORD disposition = 0;
-  if (registry_.RegCreateKeyExA(HKEY_LOCAL_MACHINE,
-                                T::kProgramKeyPrefix + m_.ProgramName + "\\" + m_.VersionText,
-                                REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, &key,
-                                &disposition) == ERROR_SUCCESS) {
+  if (registry_.RegCreateKeyExA(
+          HKEY_LOCAL_MACHINE, T::kProgramKeyPrefix + m_.ProgramName + "\\" + m_.VersionText,
+          REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, &key, &disposition) == ERROR_SUCCESS) {
     registry_.RegCloseKey(key);
   }
   if (registry_.RegCreateKeyExA(HKEY_LOCAL_MACHINE, T::kUninstallKeyPrefix + m_.ProgramName,
@@ -375,11 +370,9 @@ void SetupInstaller::CreateShortcuts() {
   const std::string link_name = "\\" + m_.ProgramName + T::kLinkExtension;
 
   const std::string start_menu = files_.GetWindowsDirectory() + T::kStartMenuFolder;
-  Log(files_.CreateDirectoryA(start_menu) == ERROR_SUCCESS ? T::kStartMenuCreated
-                                                            : T::kStartMenuExisted);
+  Log(files_.CreateDirectoryA(start_menu) == ERROR_SUCCESS ? T::kStartMenuCreated : T::kStartMenuExisted);
   auto make = [&](const std::string& link) {
-    Log("Shortcut " + link + " to " + target + " called " + description + " with directory " +
-        directory);
+    Log("Shortcut " + link + " to " + target + " called " + description + " with directory " + directory);
     Record(link);
     CreateShortcut(target, link, description, directory);
   };
@@ -388,8 +381,7 @@ void SetupInstaller::CreateShortcuts() {
   // Without a desktop entry in the user's shell folders, Windows' own default is used.
   std::string desktop = files_.GetWindowsDirectory() + "\\Desktop";
   HKEY key = 0;
-  if (registry_.RegOpenKeyExA(HKEY_CURRENT_USER, T::kShellFoldersKey, KEY_READ, &key) ==
-      ERROR_SUCCESS) {
+  if (registry_.RegOpenKeyExA(HKEY_CURRENT_USER, T::kShellFoldersKey, KEY_READ, &key) == ERROR_SUCCESS) {
     std::string value;
     if (QueryString(registry_, key, T::kDesktopValue, &value)) desktop = value;
     registry_.RegCloseKey(key);
@@ -398,8 +390,7 @@ void SetupInstaller::CreateShortcuts() {
 }
 
 HRESULT SetupInstaller::CreateShortcut(const std::string& target, const std::string& link,
-                                       const std::string& description,
-                                       const std::string& directory) {
+                                       const std::string& description, const std::string& directory) {
   std::unique_ptr<ShellLink> shell_link;
   HRESULT hr = links_.CreateShellLink(&shell_link);
   if (FAILED(hr) || shell_link == nullptr) return FAILED(hr) ? hr : E_FAIL;

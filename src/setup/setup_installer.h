@@ -56,8 +56,8 @@ enum class InstallOutcome {
 
 class SetupInstaller {
  public:
-  SetupInstaller(SetupDialogMembers& members, HostFiles& files, Registry& registry,
-                 ShellLinkFactory& links, MessageSink& messages);
+  SetupInstaller(SetupDialogMembers& members, HostFiles& files, Registry& registry, ShellLinkFactory& links,
+                 MessageSink& messages);
 
   // Reads the script into the members. False (after telling the user why) when the script is
   // missing or incomplete: the program then ends without installing anything.
@@ -71,8 +71,8 @@ class SetupInstaller {
   void AdvanceProgress(int position);
   void WriteRegistryEntries();
   void CreateShortcuts();
-  HRESULT CreateShortcut(const std::string& target, const std::string& link,
-                         const std::string& description, const std::string& directory);
+  HRESULT CreateShortcut(const std::string& target, const std::string& link, const std::string& description,
+                         const std::string& directory);
 
   static constexpr int kPauseMs = 500;
 

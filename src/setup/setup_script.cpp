@@ -23,8 +23,8 @@ ScriptResult ParseSetupScript(const std::string& text) {
   ScriptResult result;
   const std::vector<std::string> lines = ScriptLines(text);
   if (lines.size() < 3) {
-    static const char* const kMissingLine[] = {
-        "line 1, the program name", "line 2, the version", "line 3, the destination folder name"};
+    static const char* const kMissingLine[] = {"line 1, the program name", "line 2, the version",
+                                               "line 3, the destination folder name"};
     result.outcome = ScriptOutcome::kIncomplete;
     result.message = std::string("The essential file SETUP.DAT is incomplete: ") +
                      kMissingLine[lines.size()] +
@@ -63,8 +63,8 @@ bool QueryString(Registry& registry, HKEY key, const std::string& name, std::str
   if (registry.RegQueryValueExA(key, name, &type, nullptr, &size) != ERROR_SUCCESS) return false;
   if (type != REG_SZ) return false;
   std::string data(size, '\0');
-  if (registry.RegQueryValueExA(key, name, &type, reinterpret_cast<uint8_t*>(data.data()),
-                                &size) != ERROR_SUCCESS) {
+  if (registry.RegQueryValueExA(key, name, &type, reinterpret_cast<uint8_t*>(data.data()), &size) !=
+      ERROR_SUCCESS) {
     return false;
   }
   data.resize(size);

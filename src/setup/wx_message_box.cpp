@@ -1,11 +1,12 @@
 #include "setup/wx_message_box.h"
 
 #include <wx/app.h>
-#include <wx/msgdlg.h>
+// clang-format off
+#include <wx/msgdlg.h>  // before the generic dialog, which builds on it
 #include <wx/generic/msgdlgg.h>
+// clang-format on
 
-MessageAnswer WxMessageSink::Show(const std::string& text, MessageIcon icon,
-                                  MessageButtons buttons) {
+MessageAnswer WxMessageSink::Show(const std::string& text, MessageIcon icon, MessageButtons buttons) {
   long style = buttons == MessageButtons::kYesNo ? wxYES_NO : wxOK;
   switch (icon) {
     case MessageIcon::kExclamation: style |= wxICON_EXCLAMATION; break;

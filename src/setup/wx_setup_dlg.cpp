@@ -1,8 +1,8 @@
 #include "setup/wx_setup_dlg.h"
 
+#include <wx/dcclient.h>
 #include <wx/evtloop.h>
 #include <wx/iconbndl.h>
-#include <wx/dcclient.h>
 #include <wx/menu.h>
 #include <wx/settings.h>
 #include <wx/sizer.h>
@@ -18,7 +18,9 @@ namespace T = setup_text;
 
 namespace {
 
-wxString Wx(const std::string& text) { return wxString::FromUTF8(text.c_str()); }
+wxString Wx(const std::string& text) {
+  return wxString::FromUTF8(text.c_str());
+}
 
 class CAboutDlg : public wxDialog {
  public:
@@ -97,8 +99,7 @@ void CSetupDlg::CreateControls() {
   auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
   auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
   auto label = [&](int id, const char* text, int x, int y, int w, long style) {
-    auto* control =
-        new wxStaticText(this, id, text, at(x, y), size(w, 8), style | wxST_NO_AUTORESIZE);
+    auto* control = new wxStaticText(this, id, text, at(x, y), size(w, 8), style | wxST_NO_AUTORESIZE);
     boxes_[control] = wxRect(at(x, y), size(w, 8));
     FitLabel(control);
     return control;
@@ -151,9 +152,9 @@ void CSetupDlg::MembersToControls(const SetupDialogMembers& members) {
   ProgressBar->SetValue(members.ProgressPos);
   // Texts are shown as they are: "&" in a program name is not a mnemonic.
   const std::pair<wxStaticText*, const std::string*> labels[] = {
-      {intro1_, &members.IntroLine1},           {intro3_, &members.IntroLine3},
-      {intro2_, &members.IntroLine2},           {step_config_, &members.StepConfigLabel},
-      {step_copy_, &members.StepCopyLabel},     {step_registry_, &members.StepRegistryLabel},
+      {intro1_, &members.IntroLine1},       {intro3_, &members.IntroLine3},
+      {intro2_, &members.IntroLine2},       {step_config_, &members.StepConfigLabel},
+      {step_copy_, &members.StepCopyLabel}, {step_registry_, &members.StepRegistryLabel},
       {step_disk_, &members.StepDiskLabel}};
   for (const auto& [control, text] : labels) {
     control->SetLabelText(Wx(*text));
@@ -180,13 +181,10 @@ void CSetupDlg::Pause(int milliseconds) {
 void CSetupDlg::OnInstallNow(wxCommandEvent& /*event*/) {
   switch (installer_.OnInstallNow(*this)) {
     case InstallOutcome::kEndProgram:
-    case InstallOutcome::kRestarted:
-      EndModal(wxID_OK);
-      break;
+    case InstallOutcome::kRestarted: EndModal(wxID_OK); break;
     case InstallOutcome::kDestinationNotCreated:
     case InstallOutcome::kNotStarted:
-    case InstallOutcome::kStaysOpen:
-      break;
+    case InstallOutcome::kStaysOpen: break;
   }
 }
 

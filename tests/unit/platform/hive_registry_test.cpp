@@ -17,8 +17,8 @@ std::vector<uint8_t> Bytes(const std::string& s, bool with_zero) {
   return out;
 }
 
-LONG SetValue(Registry& reg, HKEY root, const std::string& key, const std::string& name,
-              DWORD type, const std::vector<uint8_t>& data) {
+LONG SetValue(Registry& reg, HKEY root, const std::string& key, const std::string& name, DWORD type,
+              const std::vector<uint8_t>& data) {
   HKEY h = 0;
   LONG rc = reg.RegCreateKeyExA(root, key, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, &h, nullptr);
   if (rc != ERROR_SUCCESS) return rc;
@@ -28,8 +28,8 @@ LONG SetValue(Registry& reg, HKEY root, const std::string& key, const std::strin
 }
 
 // Reads a value back through a fresh registry object (so from the file, not from memory).
-LONG GetValue(const std::string& dir, HKEY root, const std::string& key, const std::string& name,
-              DWORD* type, std::vector<uint8_t>* data) {
+LONG GetValue(const std::string& dir, HKEY root, const std::string& key, const std::string& name, DWORD* type,
+              std::vector<uint8_t>* data) {
   HiveRegistry reg(dir);
   HKEY h = 0;
   LONG rc = reg.RegOpenKeyExA(root, key, KEY_READ, &h);
@@ -107,8 +107,7 @@ TEST_P(DamagedHiveTest, IsReadAsEmptyAndKeptAsideBeforeAWrite) {
   EXPECT_EQ(reg.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\A", KEY_READ, &h), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(ReadText(hive), GetParam().text) << "reading must not touch the file";
 
-  ASSERT_EQ(SetValue(reg, HKEY_LOCAL_MACHINE, "SOFTWARE\\B", "x", REG_DWORD, {1, 0, 0, 0}),
-            ERROR_SUCCESS);
+  ASSERT_EQ(SetValue(reg, HKEY_LOCAL_MACHINE, "SOFTWARE\\B", "x", REG_DWORD, {1, 0, 0, 0}), ERROR_SUCCESS);
   int aside = 0;
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
     if (entry.path().filename().string().rfind("HKEY_LOCAL_MACHINE.reg.damaged-", 0) == 0) {
@@ -124,7 +123,9 @@ INSTANTIATE_TEST_SUITE_P(
     Files, DamagedHiveTest,
     ::testing::Values(
         DamagedCase{"no_header", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\"x\"=dword:1\n"},
-        DamagedCase{"binary_garbage", "\x7f" "ELF\x01\x02\x00\xff"},
+        DamagedCase{"binary_garbage",
+                    "\x7f"
+                    "ELF\x01\x02\x00\xff"},
         DamagedCase{"value_before_key", "REGEDIT4\n\"x\"=dword:1\n"},
         DamagedCase{"other_root", "REGEDIT4\n[HKEY_CURRENT_USER\\SOFTWARE\\A]\n"},
         DamagedCase{"unterminated_string", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\"x\"=\"abc\n"},
@@ -132,7 +133,8 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCase{"long_dword", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\"x\"=dword:123456789\n"},
         DamagedCase{"bad_hex", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\"x\"=hex:0g\n"},
         DamagedCase{"open_header", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A\n"},
-        DamagedCase{"dangling_continuation", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\"x\"=hex:01,\\\n"}),
+        DamagedCase{"dangling_continuation",
+                    "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\"x\"=hex:01,\\\n"}),
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST(HiveRegistry, ReadsHandWrittenHivesWithCommentsAndContinuedHex) {
@@ -158,8 +160,12 @@ TEST(HiveRegistry, TwoWritersKeepEachOthersKeys) {
   const std::string dir = root / "registry";
   HiveRegistry setup(dir), clock(dir);
   HKEY a = 0, b = 0;
-  ASSERT_EQ(setup.RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\QOVEN\\Setup", 0, KEY_ALL_ACCESS, &a, nullptr), ERROR_SUCCESS);
-  ASSERT_EQ(clock.RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\QOVEN\\Marvesta\\1.6", 0, KEY_ALL_ACCESS, &b, nullptr), ERROR_SUCCESS);
+  ASSERT_EQ(
+      setup.RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\QOVEN\\Setup", 0, KEY_ALL_ACCESS, &a, nullptr),
+      ERROR_SUCCESS);
+  ASSERT_EQ(clock.RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\QOVEN\\Marvesta\\1.6", 0, KEY_ALL_ACCESS, &b,
+                                  nullptr),
+            ERROR_SUCCESS);
   const uint8_t one[4] = {1, 0, 0, 0}, two[4] = {2, 0, 0, 0};
   ASSERT_EQ(setup.RegSetValueExA(a, "A", REG_DWORD, one, 4), ERROR_SUCCESS);
   ASSERT_EQ(clock.RegSetValueExA(b, "CO", REG_DWORD, two, 4), ERROR_SUCCESS);
@@ -168,7 +174,8 @@ TEST(HiveRegistry, TwoWritersKeepEachOthersKeys) {
   DWORD type = 0;
   std::vector<uint8_t> data;
   EXPECT_EQ(GetValue(dir, HKEY_LOCAL_MACHINE, "SOFTWARE\\QOVEN\\Setup", "A", &type, &data), ERROR_SUCCESS);
-  EXPECT_EQ(GetValue(dir, HKEY_LOCAL_MACHINE, "SOFTWARE\\QOVEN\\Marvesta\\1.6", "CO", &type, &data), ERROR_SUCCESS);
+  EXPECT_EQ(GetValue(dir, HKEY_LOCAL_MACHINE, "SOFTWARE\\QOVEN\\Marvesta\\1.6", "CO", &type, &data),
+            ERROR_SUCCESS);
   EXPECT_EQ(data[0], 2);
 }
 
@@ -216,7 +223,8 @@ TEST(HiveRegistry, QuerySizesAndAccessFollowTheWindowsRules) {
   ASSERT_EQ(reg.RegCreateKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_ALL_ACCESS, &h, &disposition), ERROR_SUCCESS);
   EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
   const char text[] = "twelve chars";
-  ASSERT_EQ(reg.RegSetValueExA(h, "S", REG_SZ, reinterpret_cast<const uint8_t*>(text), sizeof text), ERROR_SUCCESS);
+  ASSERT_EQ(reg.RegSetValueExA(h, "S", REG_SZ, reinterpret_cast<const uint8_t*>(text), sizeof text),
+            ERROR_SUCCESS);
   uint8_t small[4] = {9, 9, 9, 9};
   DWORD size = sizeof small;
   EXPECT_EQ(reg.RegQueryValueExA(h, "S", nullptr, small, &size), ERROR_MORE_DATA);
@@ -243,7 +251,8 @@ TEST(HiveRegistry, OpenKeysAreWrittenWhenTheRegistryGoes) {
   {
     HiveRegistry reg(dir);
     HKEY h = 0;
-    ASSERT_EQ(reg.RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Left\\Open", 0, KEY_ALL_ACCESS, &h, nullptr), ERROR_SUCCESS);
+    ASSERT_EQ(reg.RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Left\\Open", 0, KEY_ALL_ACCESS, &h, nullptr),
+              ERROR_SUCCESS);
     const uint8_t v[4] = {7, 0, 0, 0};
     ASSERT_EQ(reg.RegSetValueExA(h, "MS", REG_DWORD, v, 4), ERROR_SUCCESS);
   }
@@ -258,15 +267,20 @@ TEST(HiveRegistry, AnUnwritableRootRefusesWriteAccess) {
   const std::string dir = root / "registry";
   {
     HiveRegistry reg(dir);
-    ASSERT_EQ(SetValue(reg, HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", "x", REG_DWORD, {1, 0, 0, 0}), ERROR_SUCCESS);
+    ASSERT_EQ(SetValue(reg, HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", "x", REG_DWORD, {1, 0, 0, 0}),
+              ERROR_SUCCESS);
   }
   const std::string before = ReadText(dir + "/HKEY_LOCAL_MACHINE.reg");
   ::chmod(dir.c_str(), 0555);
   int result = RunUnprivileged([&] {
     HiveRegistry reg(dir);
     HKEY h = 0;
-    if (reg.RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", 0, KEY_ALL_ACCESS, &h, nullptr) != ERROR_ACCESS_DENIED) return 1;
-    if (reg.RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", 0, KEY_WRITE, &h, nullptr) != ERROR_ACCESS_DENIED) return 2;
+    if (reg.RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", 0, KEY_ALL_ACCESS, &h, nullptr) !=
+        ERROR_ACCESS_DENIED)
+      return 1;
+    if (reg.RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", 0, KEY_WRITE, &h, nullptr) !=
+        ERROR_ACCESS_DENIED)
+      return 2;
     if (reg.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", KEY_READ, &h) != ERROR_SUCCESS) return 3;
     return 0;
   });
@@ -288,7 +302,10 @@ class QovenRootTest : public ::testing::TestWithParam<RootCase> {};
 TEST_P(QovenRootTest, FollowsTheEnvironment) {
   const RootCase& c = GetParam();
   auto set = [](const char* name, const char* value) {
-    if (value == nullptr) ::unsetenv(name); else ::setenv(name, value, 1);
+    if (value == nullptr)
+      ::unsetenv(name);
+    else
+      ::setenv(name, value, 1);
   };
   const char* old_root = std::getenv("QOVEN_ROOT");
   std::string saved_root = old_root ? old_root : "";

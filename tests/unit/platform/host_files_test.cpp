@@ -256,17 +256,23 @@ TEST(HostFilesSeeding, AFreshRootLooksLikeAFreshWindowsMachineOnce) {
                           "drive_c/WINDOWS/Start Menu/Programs", "drive_c/Program Files"}) {
     EXPECT_TRUE(std::filesystem::is_directory(root / dir)) << dir;
   }
-  EXPECT_NE(ReadText(root / "registry/HKEY_LOCAL_MACHINE.reg")
-                .find("\"ProgramFilesDir\"=\"C:\\\\Program Files\""), std::string::npos);
-  EXPECT_NE(ReadText(root / "registry/HKEY_CURRENT_USER.reg")
-                .find("[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders]\r\n"
-                      "\"Desktop\"=\"C:\\\\WINDOWS\\\\Desktop\""), std::string::npos);
+  EXPECT_NE(
+      ReadText(root / "registry/HKEY_LOCAL_MACHINE.reg").find("\"ProgramFilesDir\"=\"C:\\\\Program Files\""),
+      std::string::npos);
+  EXPECT_NE(
+      ReadText(root / "registry/HKEY_CURRENT_USER.reg")
+          .find(
+              "[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders]\r\n"
+              "\"Desktop\"=\"C:\\\\WINDOWS\\\\Desktop\""),
+      std::string::npos);
   // A user's later change is not undone by the next start.
   HKEY key = 0;
   ASSERT_EQ(registry.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
-                                   KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+                                   KEY_ALL_ACCESS, &key),
+            ERROR_SUCCESS);
   const char apps[] = "D:\\Apps";
-  registry.RegSetValueExA(key, "ProgramFilesDir", REG_SZ, reinterpret_cast<const uint8_t*>(apps), sizeof apps);
+  registry.RegSetValueExA(key, "ProgramFilesDir", REG_SZ, reinterpret_cast<const uint8_t*>(apps),
+                          sizeof apps);
   registry.RegCloseKey(key);
   files.SeedFirstUse(registry);
   EXPECT_NE(ReadText(root / "registry/HKEY_LOCAL_MACHINE.reg").find("D:\\\\Apps"), std::string::npos);

@@ -49,11 +49,15 @@ TEST_P(ShellLinkTest, LnkinfoReadsBackWhatWasSet) {
 INSTANTIATE_TEST_SUITE_P(
     Links, ShellLinkTest,
     ::testing::Values(
-        LinkCase{"existing_target", "C:\\Program Files\\Clock\\Clock.exe", "Clock", "C:\\Program Files\\Clock"},
-        LinkCase{"missing_target", "D:\\Apps\\Radio Clock\\radio.exe", "Radio Clock 1.6", "D:\\Apps\\Radio Clock"},
+        LinkCase{"existing_target", "C:\\Program Files\\Clock\\Clock.exe", "Clock",
+                 "C:\\Program Files\\Clock"},
+        LinkCase{"missing_target", "D:\\Apps\\Radio Clock\\radio.exe", "Radio Clock 1.6",
+                 "D:\\Apps\\Radio Clock"},
         LinkCase{"long_path",
-                 "C:\\Program Files\\A folder name that is much longer than the eighty characters of old\\clock.exe",
-                 "A description", "C:\\Program Files\\A folder name that is much longer than the eighty characters of old"}),
+                 "C:\\Program Files\\A folder name that is much longer than the eighty characters of "
+                 "old\\clock.exe",
+                 "A description",
+                 "C:\\Program Files\\A folder name that is much longer than the eighty characters of old"}),
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST(ShellLinkFile, PropertiesTooLongForTheFormatAreRefused) {
@@ -95,15 +99,15 @@ TEST_P(WideTextTest, ConvertsEveryByteString) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, WideTextTest,
-    ::testing::Values(
-        TextCase{"ascii", "Clock", u"Clock", "Clock"},
-        TextCase{"two_byte", "Uhr \xC3\xA4", u"Uhr \u00E4", "Uhr \xC3\xA4"},
-        TextCase{"three_byte", "\xE2\x82\xAC", u"\u20AC", "\xE2\x82\xAC"},
-        TextCase{"astral", "\xF0\x9F\x95\x90", u"\U0001F550", "\xF0\x9F\x95\x90"},
-        TextCase{"latin1_byte", "caf\xE9", u"caf\u00E9", "caf\xC3\xA9"},
-        TextCase{"truncated_sequence", "a\xE2\x82", u"a\u00E2\u0082", "a\xC3\xA2\xC2\x82"},
-        TextCase{"overlong", "\xC0\xAF", u"\u00C0\u00AF", "\xC3\x80\xC2\xAF"},
-        TextCase{"surrogate_half", "\xED\xA0\x80", u"\u00ED\u00A0\u0080", "\xC3\xAD\xC2\xA0\xC2\x80"}),
+    ::testing::Values(TextCase{"ascii", "Clock", u"Clock", "Clock"},
+                      TextCase{"two_byte", "Uhr \xC3\xA4", u"Uhr \u00E4", "Uhr \xC3\xA4"},
+                      TextCase{"three_byte", "\xE2\x82\xAC", u"\u20AC", "\xE2\x82\xAC"},
+                      TextCase{"astral", "\xF0\x9F\x95\x90", u"\U0001F550", "\xF0\x9F\x95\x90"},
+                      TextCase{"latin1_byte", "caf\xE9", u"caf\u00E9", "caf\xC3\xA9"},
+                      TextCase{"truncated_sequence", "a\xE2\x82", u"a\u00E2\u0082", "a\xC3\xA2\xC2\x82"},
+                      TextCase{"overlong", "\xC0\xAF", u"\u00C0\u00AF", "\xC3\x80\xC2\xAF"},
+                      TextCase{"surrogate_half", "\xED\xA0\x80", u"\u00ED\u00A0\u0080",
+                               "\xC3\xAD\xC2\xA0\xC2\x80"}),
     [](const auto& p) { return std::string(p.param.label); });
 
 }  // namespace

@@ -51,7 +51,9 @@ inline void WriteText(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-inline bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+inline bool Exists(const std::string& path) {
+  return std::filesystem::exists(path);
+}
 
 // Runs `body` in a child process as user and group "nobody" (65534) when we are root, as
 // ourselves otherwise, and returns its result (-1 when the child failed to report).
@@ -84,7 +86,10 @@ inline std::string CommandOutput(const std::string& command) {
 inline std::string ShellQuote(const std::string& s) {
   std::string out = "'";
   for (char c : s) {
-    if (c == '\'') out += "'\\''"; else out += c;
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out += c;
   }
   return out + "'";
 }

@@ -26,8 +26,8 @@ class FakeControls : public SetupControls {
     if (!typed.empty()) m.DestinationDir = typed;
   }
   void MembersToControls(const SetupDialogMembers& m) override {
-    shown.push_back({m.ProgressPos, m.StepConfigLabel, m.StepDiskLabel, m.StepCopyLabel,
-                     m.StepRegistryLabel, m.DestinationDir});
+    shown.push_back({m.ProgressPos, m.StepConfigLabel, m.StepDiskLabel, m.StepCopyLabel, m.StepRegistryLabel,
+                     m.DestinationDir});
   }
   void Pause(int milliseconds) override { pauses.push_back(milliseconds); }
 
@@ -140,20 +140,19 @@ class InstallTest : public ::testing::Test {
 TEST_F(InstallTest, ACleanInstallWritesLogRecordAndReportsSuccess) {
   Script("+Clock.exe\r\n+Uninstal.exe\r\n*QVN.DLL\r\n", {"Clock.exe", "Uninstal.exe", "QVN.DLL"});
   EXPECT_EQ(Install(), InstallOutcome::kEndProgram);
-  EXPECT_EQ(Log(), (Lines{
-      "Setup log for: Clock",
-      "Copied Clock.exe to C:\\Program Files\\Clock\\Clock.exe",
-      "Copied Uninstal.exe to C:\\Program Files\\Clock\\Uninstal.exe",
-      "System file QVN.DLL copied straight to C:\\WINDOWS\\SYSTEM\\QVN.DLL",
-      "New QOVEN program files directory created",
-      std::string("Shortcut C:\\WINDOWS\\Start Menu\\Programs\\QOVEN\\Clock.LNK") + kShortcutLine,
-      std::string("Shortcut C:\\WINDOWS\\Desktop\\Clock.LNK") + kShortcutLine,
-      "Installation completed OK"}));
-  EXPECT_EQ(Record(), (Lines{
-      "Clock", "1.0", kDest, "C:\\Program Files\\Clock\\setuplog.txt",
-      "C:\\Program Files\\Clock\\uninstal.dat",
-      "C:\\Program Files\\Clock\\Clock.exe", "C:\\Program Files\\Clock\\Uninstal.exe",
-      "C:\\WINDOWS\\Start Menu\\Programs\\QOVEN\\Clock.LNK", "C:\\WINDOWS\\Desktop\\Clock.LNK"}));
+  EXPECT_EQ(Log(), (Lines{"Setup log for: Clock", "Copied Clock.exe to C:\\Program Files\\Clock\\Clock.exe",
+                          "Copied Uninstal.exe to C:\\Program Files\\Clock\\Uninstal.exe",
+                          "System file QVN.DLL copied straight to C:\\WINDOWS\\SYSTEM\\QVN.DLL",
+                          "New QOVEN program files directory created",
+                          std::string("Shortcut C:\\WINDOWS\\Start Menu\\Programs\\QOVEN\\Clock.LNK") +
+                              kShortcutLine,
+                          std::string("Shortcut C:\\WINDOWS\\Desktop\\Clock.LNK") + kShortcutLine,
+                          "Installation completed OK"}));
+  EXPECT_EQ(Record(), (Lines{"Clock", "1.0", kDest, "C:\\Program Files\\Clock\\setuplog.txt",
+                             "C:\\Program Files\\Clock\\uninstal.dat", "C:\\Program Files\\Clock\\Clock.exe",
+                             "C:\\Program Files\\Clock\\Uninstal.exe",
+                             "C:\\WINDOWS\\Start Menu\\Programs\\QOVEN\\Clock.LNK",
+                             "C:\\WINDOWS\\Desktop\\Clock.LNK"}));
   ASSERT_EQ(sink_.messages.size(), 1u);
   EXPECT_EQ(sink_.messages[0].text, "You can now run the new application.");
   EXPECT_EQ(sink_.messages[0].icon, MessageIcon::kInformation);
@@ -173,9 +172,12 @@ TEST_F(InstallTest, ProgressShowsEightPointsWithTheirLabelsAndPauses) {
       {15, "Checking configuration" + done, "Checking disk space", "", "", kDest},
       {20, "Checking configuration" + done, "Checking disk space" + done, "", "", kDest},
       {25, "Checking configuration" + done, "Checking disk space" + done, "Copying Files", "", kDest},
-      {90, "Checking configuration" + done, "Checking disk space" + done, "Copying Files" + done, "", std::string(kDest) + "\\"},
-      {95, "Checking configuration" + done, "Checking disk space" + done, "Copying Files" + done, "Updating Registry", std::string(kDest) + "\\"},
-      {100, "Checking configuration" + done, "Checking disk space" + done, "Copying Files" + done, "Updating Registry" + done, std::string(kDest) + "\\"}};
+      {90, "Checking configuration" + done, "Checking disk space" + done, "Copying Files" + done, "",
+       std::string(kDest) + "\\"},
+      {95, "Checking configuration" + done, "Checking disk space" + done, "Copying Files" + done,
+       "Updating Registry", std::string(kDest) + "\\"},
+      {100, "Checking configuration" + done, "Checking disk space" + done, "Copying Files" + done,
+       "Updating Registry" + done, std::string(kDest) + "\\"}};
   for (size_t i = 0; i < 8; ++i) {
     const auto& s = controls_.shown[i];
     EXPECT_EQ(s.position, expected[i].position);
@@ -192,10 +194,12 @@ TEST_F(InstallTest, RegistryEntriesReachTheHiveFile) {
   Install();
   const std::string hive = Hklm();
   EXPECT_NE(hive.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\QOVEN\\Clock\\1.0]\r\n"), std::string::npos) << hive;
-  EXPECT_NE(hive.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Clock]\r\n"
-                      "\"DisplayName\"=\"Clock\"\r\n"
-                      "\"UninstallString\"=\"C:\\\\Program Files\\\\Clock\\\\Uninstal.exe\"\r\n"),
-            std::string::npos) << hive;
+  EXPECT_NE(
+      hive.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Clock]\r\n"
+                "\"DisplayName\"=\"Clock\"\r\n"
+                "\"UninstallString\"=\"C:\\\\Program Files\\\\Clock\\\\Uninstal.exe\"\r\n"),
+      std::string::npos)
+      << hive;
   // The installer's writes keep what was there before.
   EXPECT_NE(hive.find("\"ProgramFilesDir\"=\"C:\\\\Program Files\""), std::string::npos);
 }
@@ -240,19 +244,18 @@ TEST_F(InstallTest, TheEditedDestinationIsUsedAndRecordedAsTyped) {
 TEST_F(InstallTest, MissingFilesAreReportedAndTheRestIsInstalled) {
   Script("+Clock.exe\r\n+Missing.exe\r\n*GONE.DLL\r\n", {"Clock.exe"});
   EXPECT_EQ(Install(), InstallOutcome::kEndProgram);
-  EXPECT_EQ(sink_.Texts(), (Lines{"One of the program files could not be found",
-                                  "System file GONE.DLL could not be found",
-                                  "Only 1 out of 2 program files were copiable.",
-                                  "Only 0 out of 1 system files were copiable.",
-                                  "Installation errors were detected."}));
+  EXPECT_EQ(sink_.Texts(),
+            (Lines{"One of the program files could not be found", "System file GONE.DLL could not be found",
+                   "Only 1 out of 2 program files were copiable.",
+                   "Only 0 out of 1 system files were copiable.", "Installation errors were detected."}));
   for (const auto& m : sink_.messages) EXPECT_EQ(m.icon, MessageIcon::kExclamation) << m.text;
   const Lines log = Log();
-  EXPECT_EQ(Lines(log.begin(), log.begin() + 6),
-            (Lines{"Setup log for: Clock", "One of the program files could not be found",
-                   "System file GONE.DLL could not be found",
-                   "Copied Clock.exe to C:\\Program Files\\Clock\\Clock.exe",
-                   "Only 1 out of 2 program files were copiable.",
-                   "Only 0 out of 1 system files were copiable."}));
+  EXPECT_EQ(
+      Lines(log.begin(), log.begin() + 6),
+      (Lines{"Setup log for: Clock", "One of the program files could not be found",
+             "System file GONE.DLL could not be found",
+             "Copied Clock.exe to C:\\Program Files\\Clock\\Clock.exe",
+             "Only 1 out of 2 program files were copiable.", "Only 0 out of 1 system files were copiable."}));
   EXPECT_EQ(log.back(), "Installation errors were detected.");
 }
 
@@ -279,10 +282,10 @@ TEST_P(SystemFileAgeTest, OnlyAnOlderInstalledFileIsReplaced) {
 
 INSTANTIATE_TEST_SUITE_P(
     Ages, SystemFileAgeTest,
-    ::testing::Values(
-        AgeCase{"same_age", 0, "No need to copy system file QVN.DLL"},
-        AgeCase{"newer", 60, "No need to copy system file QVN.DLL"},
-        AgeCase{"older", -60, "System files QVN.DLL overwritten to C:\\WINDOWS\\SYSTEM\\QVN.DLL"}),
+    ::testing::Values(AgeCase{"same_age", 0, "No need to copy system file QVN.DLL"},
+                      AgeCase{"newer", 60, "No need to copy system file QVN.DLL"},
+                      AgeCase{"older", -60,
+                              "System files QVN.DLL overwritten to C:\\WINDOWS\\SYSTEM\\QVN.DLL"}),
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST_F(InstallTest, SystemFilesInUseAreReplacedAtTheRestart) {
@@ -295,16 +298,16 @@ TEST_F(InstallTest, SystemFilesInUseAreReplacedAtTheRestart) {
   EXPECT_EQ(Install(), InstallOutcome::kRestarted);
 
   const std::string a_temp = "C:\\Program Files\\Clock\\A.DLL", b_temp = "C:\\Program Files\\Clock\\B.DLL";
-  EXPECT_EQ(Log(), (Lines{
-      "Setup log for: Clock", "Copied Clock.exe to C:\\Program Files\\Clock\\Clock.exe",
-      "System file A.DLL copied to " + a_temp, "WININIT.INI created", "Lines added to WININIT.INI:",
-      "C:\\WINDOWS\\SYSTEM\\A.DLL=" + a_temp, "NUL=" + a_temp,
-      "System file B.DLL copied to " + b_temp, "Lines added to WININIT.INI:",
-      "C:\\WINDOWS\\SYSTEM\\B.DLL=" + b_temp, "NUL=" + b_temp,
-      "New QOVEN program files directory created",
-      std::string("Shortcut C:\\WINDOWS\\Start Menu\\Programs\\QOVEN\\Clock.LNK") + kShortcutLine,
-      std::string("Shortcut C:\\WINDOWS\\Desktop\\Clock.LNK") + kShortcutLine,
-      "Elected to reboot automatically"}));
+  EXPECT_EQ(
+      Log(),
+      (Lines{"Setup log for: Clock", "Copied Clock.exe to C:\\Program Files\\Clock\\Clock.exe",
+             "System file A.DLL copied to " + a_temp, "WININIT.INI created", "Lines added to WININIT.INI:",
+             "C:\\WINDOWS\\SYSTEM\\A.DLL=" + a_temp, "NUL=" + a_temp, "System file B.DLL copied to " + b_temp,
+             "Lines added to WININIT.INI:", "C:\\WINDOWS\\SYSTEM\\B.DLL=" + b_temp, "NUL=" + b_temp,
+             "New QOVEN program files directory created",
+             std::string("Shortcut C:\\WINDOWS\\Start Menu\\Programs\\QOVEN\\Clock.LNK") + kShortcutLine,
+             std::string("Shortcut C:\\WINDOWS\\Desktop\\Clock.LNK") + kShortcutLine,
+             "Elected to reboot automatically"}));
   const Lines record = Record();
   EXPECT_EQ(Lines(record.begin() + 5, record.begin() + 8),
             (Lines{"C:\\Program Files\\Clock\\Clock.exe", a_temp, b_temp}));
@@ -358,8 +361,8 @@ TEST_F(InstallTest, ErrorsWithAPendingRestartKeepTheDialogOpenWithoutAsking) {
 TEST_F(InstallTest, AFileNamedTwiceCountsOnce) {
   Script("+Clock.exe\r\n+Uninstal.exe\r\n+Clock.exe\r\n", {"Clock.exe", "Uninstal.exe"});
   Install();
-  EXPECT_EQ(sink_.Texts(), (Lines{"Only 2 out of 3 program files were copiable.",
-                                  "Installation errors were detected."}));
+  EXPECT_EQ(sink_.Texts(),
+            (Lines{"Only 2 out of 3 program files were copiable.", "Installation errors were detected."}));
   const Lines log = Log();
   EXPECT_EQ(Lines(log.begin(), log.begin() + 4),
             (Lines{"Setup log for: Clock", "Copied Clock.exe to C:\\Program Files\\Clock\\Clock.exe",
@@ -388,15 +391,24 @@ TEST_P(UnsafeNameTest, IsAFailedFileAndWritesNothingOutside) {
   EXPECT_FALSE(Exists(C("outside.txt")));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, UnsafeNameTest,
-    ::testing::Values(
-        UnsafeCase{"parent", "+..\\outside.txt", "The program file name ..\\outside.txt is not allowed: it must name a file inside the destination folder."},
-        UnsafeCase{"parent_in_the_middle", "+sub\\..\\..\\outside.txt", "The program file name sub\\..\\..\\outside.txt is not allowed: it must name a file inside the destination folder."},
-        UnsafeCase{"drive", "+C:\\outside.txt", "The program file name C:\\outside.txt is not allowed: it must name a file inside the destination folder."},
-        UnsafeCase{"root", "+\\outside.txt", "The program file name \\outside.txt is not allowed: it must name a file inside the destination folder."},
-        UnsafeCase{"system_parent", "*../outside.txt", "The system file name ../outside.txt is not allowed: it must name a file inside the system folder."}),
-    [](const auto& p) { return std::string(p.param.label); });
+INSTANTIATE_TEST_SUITE_P(Names, UnsafeNameTest,
+                         ::testing::Values(UnsafeCase{"parent", "+..\\outside.txt",
+                                                      "The program file name ..\\outside.txt is not allowed: "
+                                                      "it must name a file inside the destination folder."},
+                                           UnsafeCase{
+                                               "parent_in_the_middle", "+sub\\..\\..\\outside.txt",
+                                               "The program file name sub\\..\\..\\outside.txt is not "
+                                               "allowed: it must name a file inside the destination folder."},
+                                           UnsafeCase{"drive", "+C:\\outside.txt",
+                                                      "The program file name C:\\outside.txt is not allowed: "
+                                                      "it must name a file inside the destination folder."},
+                                           UnsafeCase{"root", "+\\outside.txt",
+                                                      "The program file name \\outside.txt is not allowed: "
+                                                      "it must name a file inside the destination folder."},
+                                           UnsafeCase{"system_parent", "*../outside.txt",
+                                                      "The system file name ../outside.txt is not allowed: "
+                                                      "it must name a file inside the system folder."}),
+                         [](const auto& p) { return std::string(p.param.label); });
 
 TEST_F(InstallTest, LongNamesAndManyFilesAreInstalledWhole) {
   std::string body;
@@ -440,9 +452,12 @@ TEST_P(UnwritableLogTest, StopsBeforeCopyingAnything) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, UnwritableLogTest,
-    ::testing::Values(
-        UnwritableCase{"log", "setuplog.txt", "The installation log C:\\Program Files\\Clock\\setuplog.txt could not be created.\nNothing has been installed."},
-        UnwritableCase{"record", "uninstal.dat", "The uninstall record C:\\Program Files\\Clock\\uninstal.dat could not be created.\nNothing has been installed."}),
+    ::testing::Values(UnwritableCase{"log", "setuplog.txt",
+                                     "The installation log C:\\Program Files\\Clock\\setuplog.txt could not "
+                                     "be created.\nNothing has been installed."},
+                      UnwritableCase{"record", "uninstal.dat",
+                                     "The uninstall record C:\\Program Files\\Clock\\uninstal.dat could not "
+                                     "be created.\nNothing has been installed."}),
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST_F(InstallTest, ALogThatCannotBeWrittenLaterIsAnError) {
@@ -450,10 +465,12 @@ TEST_F(InstallTest, ALogThatCannotBeWrittenLaterIsAnError) {
   links_ = std::make_unique<HostShellLinkFactory>(*files_);
   Script("+Clock.exe\r\n+Uninstal.exe\r\n", {"Clock.exe", "Uninstal.exe"});
   EXPECT_EQ(Install(), InstallOutcome::kEndProgram);
-  EXPECT_EQ(sink_.Texts(), (Lines{"The installation log C:\\Program Files\\Clock\\setuplog.txt could not be written.",
-                                  "Installation errors were detected."}));
+  EXPECT_EQ(sink_.Texts(),
+            (Lines{"The installation log C:\\Program Files\\Clock\\setuplog.txt could not be written.",
+                   "Installation errors were detected."}));
   // What was written is complete up to the failure.
-  EXPECT_EQ(Log(), (Lines{"Setup log for: Clock", "Copied Clock.exe to C:\\Program Files\\Clock\\Clock.exe"}));
+  EXPECT_EQ(Log(),
+            (Lines{"Setup log for: Clock", "Copied Clock.exe to C:\\Program Files\\Clock\\Clock.exe"}));
 }
 
 TEST_F(InstallTest, AnExistingStartMenuFolderIsReused) {
@@ -468,7 +485,8 @@ TEST_F(InstallTest, TheDesktopFolderComesFromTheUsersShellFolders) {
   HKEY key = 0;
   ASSERT_EQ(registry_.RegOpenKeyExA(HKEY_CURRENT_USER,
                                     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-                                    KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+                                    KEY_ALL_ACCESS, &key),
+            ERROR_SUCCESS);
   const char desk[] = "C:\\Users Desk";
   registry_.RegSetValueExA(key, "Desktop", REG_SZ, reinterpret_cast<const uint8_t*>(desk), sizeof desk);
   registry_.RegCloseKey(key);

@@ -48,18 +48,68 @@ const std::string kLong(200, 'x');
 INSTANTIATE_TEST_SUITE_P(
     Scripts, ScriptTest,
     ::testing::Values(
-        ScriptCase{"crlf", "Clock\r\n1.0\r\nClock\r\n+Clock.exe\r\n*A.DLL\r\n", "Clock", "1.0", "Clock", {"Clock.exe"}, {"A.DLL"}},
-        ScriptCase{"lf", "Clock\n1.0\nClock\n+Clock.exe\n*A.DLL\n", "Clock", "1.0", "Clock", {"Clock.exe"}, {"A.DLL"}},
-        ScriptCase{"last_line_without_break", "Clock\n1.0\nClock\n+Clock.exe", "Clock", "1.0", "Clock", {"Clock.exe"}, {}},
+        ScriptCase{"crlf",
+                   "Clock\r\n1.0\r\nClock\r\n+Clock.exe\r\n*A.DLL\r\n",
+                   "Clock",
+                   "1.0",
+                   "Clock",
+                   {"Clock.exe"},
+                   {"A.DLL"}},
+        ScriptCase{"lf",
+                   "Clock\n1.0\nClock\n+Clock.exe\n*A.DLL\n",
+                   "Clock",
+                   "1.0",
+                   "Clock",
+                   {"Clock.exe"},
+                   {"A.DLL"}},
+        ScriptCase{"last_line_without_break",
+                   "Clock\n1.0\nClock\n+Clock.exe",
+                   "Clock",
+                   "1.0",
+                   "Clock",
+                   {"Clock.exe"},
+                   {}},
         ScriptCase{"three_lines_only", "Clock\n1.0\nClock", "Clock", "1.0", "Clock", {}, {}},
         ScriptCase{"plus_alone", "Clock\n1.0\nClock\n+\n", "Clock", "1.0", "Clock", {""}, {}},
-        ScriptCase{"comments_blank_and_leading_space", "Clock\n1.0\nClock\n; note\n\n +Not.exe\n *Not.dll\n+Yes.exe\n", "Clock", "1.0", "Clock", {"Yes.exe"}, {}},
-        ScriptCase{"header_lines_whatever_they_start_with", "+Clock\n*1.0\n Clock \n", "+Clock", "*1.0", " Clock ", {}, {}},
-        ScriptCase{"spaces_kept", "Clock\n1.0\nClock\n+My Clock.exe  \n", "Clock", "1.0", "Clock", {"My Clock.exe  "}, {}},
-        ScriptCase{"more_than_ten_of_each", "Clock\n1.0\nClock\n" + Many('+', 12) + Many('*', 11), "Clock", "1.0", "Clock", ManyNames(12), ManyNames(11)},
-        ScriptCase{"long_lines_whole", kLong + "\n1.0\n" + kLong + "\n+" + kLong + "\n", kLong, "1.0", kLong, {kLong}, {}},
-        ScriptCase{"ctrl_z_ends_the_text", "Clock\n1.0\nClock\n+A.exe\n\x1A+B.exe\n", "Clock", "1.0", "Clock", {"A.exe"}, {}},
-        ScriptCase{"lone_cr_stays", "Clock\n1.0\nClock\n+A\rB.exe\n", "Clock", "1.0", "Clock", {"A\rB.exe"}, {}}),
+        ScriptCase{"comments_blank_and_leading_space",
+                   "Clock\n1.0\nClock\n; note\n\n +Not.exe\n *Not.dll\n+Yes.exe\n",
+                   "Clock",
+                   "1.0",
+                   "Clock",
+                   {"Yes.exe"},
+                   {}},
+        ScriptCase{"header_lines_whatever_they_start_with",
+                   "+Clock\n*1.0\n Clock \n",
+                   "+Clock",
+                   "*1.0",
+                   " Clock ",
+                   {},
+                   {}},
+        ScriptCase{"spaces_kept",
+                   "Clock\n1.0\nClock\n+My Clock.exe  \n",
+                   "Clock",
+                   "1.0",
+                   "Clock",
+                   {"My Clock.exe  "},
+                   {}},
+        ScriptCase{"more_than_ten_of_each", "Clock\n1.0\nClock\n" + Many('+', 12) + Many('*', 11), "Clock",
+                   "1.0", "Clock", ManyNames(12), ManyNames(11)},
+        ScriptCase{"long_lines_whole",
+                   kLong + "\n1.0\n" + kLong + "\n+" + kLong + "\n",
+                   kLong,
+                   "1.0",
+                   kLong,
+                   {kLong},
+                   {}},
+        ScriptCase{"ctrl_z_ends_the_text",
+                   "Clock\n1.0\nClock\n+A.exe\n\x1A+B.exe\n",
+                   "Clock",
+                   "1.0",
+                   "Clock",
+                   {"A.exe"},
+                   {}},
+        ScriptCase{
+            "lone_cr_stays", "Clock\n1.0\nClock\n+A\rB.exe\n", "Clock", "1.0", "Clock", {"A\rB.exe"}, {}}),
     [](const auto& p) { return std::string(p.param.label); });
 
 struct ShortCase {
@@ -78,12 +128,12 @@ TEST_P(ShortScriptTest, SaysWhichLineIsMissing) {
                            "version and the destination folder name.");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Scripts, ShortScriptTest,
-    ::testing::Values(ShortCase{"empty", "", "line 1, the program name"},
-                      ShortCase{"one_line", "Clock\r\n", "line 2, the version"},
-                      ShortCase{"two_lines", "Clock\r\n1.0", "line 3, the destination folder name"}),
-    [](const auto& p) { return std::string(p.param.label); });
+INSTANTIATE_TEST_SUITE_P(Scripts, ShortScriptTest,
+                         ::testing::Values(ShortCase{"empty", "", "line 1, the program name"},
+                                           ShortCase{"one_line", "Clock\r\n", "line 2, the version"},
+                                           ShortCase{"two_lines", "Clock\r\n1.0",
+                                                     "line 3, the destination folder name"}),
+                         [](const auto& p) { return std::string(p.param.label); });
 
 // The script as the dialog reads it at start, from the current directory.
 class ReadScriptTest : public ::testing::Test {
@@ -95,8 +145,9 @@ class ReadScriptTest : public ::testing::Test {
   void TearDown() override { std::filesystem::current_path(old_dir_); }
   void SetProgramFilesDir(DWORD type, const std::string& value) {
     HKEY key = 0;
-    ASSERT_EQ(registry_.RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
-                                        0, KEY_ALL_ACCESS, &key, nullptr), ERROR_SUCCESS);
+    ASSERT_EQ(registry_.RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                                        KEY_ALL_ACCESS, &key, nullptr),
+              ERROR_SUCCESS);
     registry_.RegSetValueExA(key, "ProgramFilesDir", type, reinterpret_cast<const uint8_t*>(value.c_str()),
                              static_cast<DWORD>(value.size() + 1));
     registry_.RegCloseKey(key);
@@ -162,12 +213,11 @@ TEST_P(ProgramFilesTest, ProposesTheDestinationUnderIt) {
 
 INSTANTIATE_TEST_SUITE_P(
     Values, ProgramFilesTest,
-    ::testing::Values(
-        FolderCase{"from_registry", REG_SZ, "D:\\Apps", "D:\\Apps\\Clock"},
-        FolderCase{"absent", REG_NONE, "", "C:\\Program Files\\Clock"},
-        FolderCase{"not_a_string", REG_BINARY, "D:\\Apps", "C:\\Program Files\\Clock"},
-        FolderCase{"longer_than_eighty", REG_SZ, "D:\\" + std::string(120, 'p'),
-                   "D:\\" + std::string(120, 'p') + "\\Clock"}),
+    ::testing::Values(FolderCase{"from_registry", REG_SZ, "D:\\Apps", "D:\\Apps\\Clock"},
+                      FolderCase{"absent", REG_NONE, "", "C:\\Program Files\\Clock"},
+                      FolderCase{"not_a_string", REG_BINARY, "D:\\Apps", "C:\\Program Files\\Clock"},
+                      FolderCase{"longer_than_eighty", REG_SZ, "D:\\" + std::string(120, 'p'),
+                                 "D:\\" + std::string(120, 'p') + "\\Clock"}),
     [](const auto& p) { return std::string(p.param.label); });
 
 }  // namespace
