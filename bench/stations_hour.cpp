@@ -99,14 +99,15 @@ void BM_StationHour(benchmark::State& state, const std::string& station, int mod
     state.ResumeTiming();
   }
   const double audio_seconds = static_cast<double>(audio.size()) / (3756.0 * 128.0 / 60.0);
-  state.counters["x_realtime"] =
-      benchmark::Counter(audio_seconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["x_realtime"] = benchmark::Counter(audio_seconds * static_cast<double>(state.iterations()),
+                                                    benchmark::Counter::kIsRate);
   // hours of audio per second of run time, inverted: seconds of run time per hour of audio
   state.counters["s_per_hour"] =
       benchmark::Counter(audio_seconds / HourSeconds * static_cast<double>(state.iterations()),
                          benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   state.counters["clock_writes"] = writes;
-  const double per_hour = loop_seconds / static_cast<double>(state.iterations()) * HourSeconds / audio_seconds;
+  const double per_hour =
+      loop_seconds / static_cast<double>(state.iterations()) * HourSeconds / audio_seconds;
   g_seconds_per_hour[station] = per_hour;
   const auto dcf77 = g_seconds_per_hour.find("dcf77");
   if (dcf77 != g_seconds_per_hour.end() && dcf77->second > 0.0)
@@ -115,12 +116,33 @@ void BM_StationHour(benchmark::State& state, const std::string& station, int mod
 
 }  // namespace
 
-BENCHMARK_CAPTURE(BM_StationHour, dcf77, std::string("dcf77"), StationDcf77)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK_CAPTURE(BM_StationHour, msf, std::string("msf"), StationMsf)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK_CAPTURE(BM_StationHour, hbg, std::string("hbg"), StationHbg)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK_CAPTURE(BM_StationHour, wwvb, std::string("wwvb"), StationWwvb)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK_CAPTURE(BM_StationHour, vng, std::string("vng"), StationVng)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK_CAPTURE(BM_StationHour, rwm, std::string("rwm"), StationRwm)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK_CAPTURE(BM_StationHour, wwv, std::string("wwv"), StationWwv)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK_CAPTURE(BM_StationHour, dcf77, std::string("dcf77"), StationDcf77)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_StationHour, msf, std::string("msf"), StationMsf)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_StationHour, hbg, std::string("hbg"), StationHbg)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_StationHour, wwvb, std::string("wwvb"), StationWwvb)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_StationHour, vng, std::string("vng"), StationVng)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_StationHour, rwm, std::string("rwm"), StationRwm)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_StationHour, wwv, std::string("wwv"), StationWwv)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -32,7 +32,9 @@ bool VngMarker(const CVarnolDoc& d) {
 }
 
 // A pulse still on 100 ms into its second.
-bool VngBit(const CVarnolDoc& d, int second) { return d.OffScore(second, 1) < 0; }
+bool VngBit(const CVarnolDoc& d, int second) {
+  return d.OffScore(second, 1) < 0;
+}
 
 }  // namespace
 

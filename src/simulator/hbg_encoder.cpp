@@ -45,4 +45,6 @@ class HbgEncoder : public StationEncoder {
 
 }  // namespace
 
-std::unique_ptr<StationEncoder> MakeHbgEncoder() { return std::make_unique<HbgEncoder>(); }
+std::unique_ptr<StationEncoder> MakeHbgEncoder() {
+  return std::make_unique<HbgEncoder>();
+}

@@ -39,7 +39,9 @@ int OddParity(const std::array<int, 60>& bits, int first, int last) {
 }
 
 // British Summer Time starts and ends at 01:00 UTC on the same Sundays as CEST.
-bool BritishSummerTime(int64_t utc) { return CentralEuropeanSummerTime(utc); }
+bool BritishSummerTime(int64_t utc) {
+  return CentralEuropeanSummerTime(utc);
+}
 
 }  // namespace
 
@@ -96,4 +98,6 @@ class MsfEncoder : public StationEncoder {
 
 }  // namespace
 
-std::unique_ptr<StationEncoder> MakeMsfEncoder() { return std::make_unique<MsfEncoder>(); }
+std::unique_ptr<StationEncoder> MakeMsfEncoder() {
+  return std::make_unique<MsfEncoder>();
+}

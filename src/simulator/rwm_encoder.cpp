@@ -9,12 +9,16 @@ class RwmEncoder : public StationEncoder {
   double Envelope(double utc) override {
     const UtcMinute m = SplitUtc(utc);
     double pulse = 0.1;  // seconds of tone
-    if (m.second == 0) pulse = 0.5;
-    else if (m.second == 59) pulse = 0.0;
+    if (m.second == 0)
+      pulse = 0.5;
+    else if (m.second == 59)
+      pulse = 0.0;
     return m.fraction < pulse ? 1.0 : 0.0;
   }
 };
 
 }  // namespace
 
-std::unique_ptr<StationEncoder> MakeRwmEncoder() { return std::make_unique<RwmEncoder>(); }
+std::unique_ptr<StationEncoder> MakeRwmEncoder() {
+  return std::make_unique<RwmEncoder>();
+}

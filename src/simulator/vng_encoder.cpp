@@ -49,9 +49,12 @@ class VngEncoder : public StationEncoder {
       cached_minute_ = m.minute_start;
     }
     double pulse = 0.05;  // seconds of tone
-    if (m.second == 0) pulse = 0.5;
-    else if (m.second == 59) pulse = 0.0;
-    else if (bits_[m.second]) pulse = 0.2;
+    if (m.second == 0)
+      pulse = 0.5;
+    else if (m.second == 59)
+      pulse = 0.0;
+    else if (bits_[m.second])
+      pulse = 0.2;
     return m.fraction < pulse ? 1.0 : 0.0;
   }
 
@@ -62,4 +65,6 @@ class VngEncoder : public StationEncoder {
 
 }  // namespace
 
-std::unique_ptr<StationEncoder> MakeVngEncoder() { return std::make_unique<VngEncoder>(); }
+std::unique_ptr<StationEncoder> MakeVngEncoder() {
+  return std::make_unique<VngEncoder>();
+}

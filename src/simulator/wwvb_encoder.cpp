@@ -32,10 +32,14 @@ int64_t DaysFromDate(int y, int m, int d) {
   return era * 146097 + doe - 719468;
 }
 
-int64_t DayNumber(int64_t utc) { return (utc >= 0 ? utc : utc - 86399) / 86400; }
+int64_t DayNumber(int64_t utc) {
+  return (utc >= 0 ? utc : utc - 86399) / 86400;
+}
 
 // 0 = Sunday
-int Weekday(int64_t day) { return static_cast<int>(((day + 4) % 7 + 7) % 7); }
+int Weekday(int64_t day) {
+  return static_cast<int>(((day + 4) % 7 + 7) % 7);
+}
 
 void PutBcd(std::array<int, 60>& s, const int* seconds, const int* weights, int count, int value) {
   for (int k = 0; k < count; ++k) {
@@ -120,4 +124,6 @@ class WwvbEncoder : public StationEncoder {
 
 }  // namespace
 
-std::unique_ptr<StationEncoder> MakeWwvbEncoder() { return std::make_unique<WwvbEncoder>(); }
+std::unique_ptr<StationEncoder> MakeWwvbEncoder() {
+  return std::make_unique<WwvbEncoder>();
+}

@@ -14,7 +14,7 @@ import subprocess
 import sys
 import tempfile
 
-BUILD = sys.argv[1]
+BUILD = os.path.abspath(sys.argv[1])
 DECODE = os.path.join(BUILD, "varnol-decode")
 SIGNAL = os.path.join(BUILD, "varnol-signal")
 passed = 0

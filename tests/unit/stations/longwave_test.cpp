@@ -95,9 +95,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct MsfMarkerCase {
   const char* name;
-  double second0_off;             // seconds of carrier off at second 0
-  int a_second;                   // an A bit of 52..59 to invert, 0 none
-  int b_second;                   // a B bit to set, 0 none
+  double second0_off;  // seconds of carrier off at second 0
+  int a_second;        // an A bit of 52..59 to invert, 0 none
+  int b_second;        // a B bit to set, 0 none
   bool marker;
 };
 
@@ -115,20 +115,19 @@ TEST_P(MsfMarker, HalfSecondOffAndTheIdentifier) {
   EXPECT_EQ(doc.MinuteRecordCount, c.marker ? 1 : 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Msf, MsfMarker,
-    ::testing::Values(MsfMarkerCase{"Broadcast", 0.5, 0, 0, true},
-                      MsfMarkerCase{"TenthsFiveToNineNotExamined", 0.9, 0, 0, true},
-                      MsfMarkerCase{"OrdinarySecondStart100ms", 0.1, 0, 0, false},
-                      MsfMarkerCase{"OrdinarySecondStart200ms", 0.2, 0, 0, false},
-                      MsfMarkerCase{"CarrierBackAt400ms", 0.4, 0, 0, false},
-                      MsfMarkerCase{"Bit52AOne", 0.5, 52, 0, false},
-                      MsfMarkerCase{"Bit53AZero", 0.5, 53, 0, false},
-                      MsfMarkerCase{"Bit56AZero", 0.5, 56, 0, false},
-                      MsfMarkerCase{"Bit58AZero", 0.5, 58, 0, false},
-                      MsfMarkerCase{"Bit59AOne", 0.5, 59, 0, false},
-                      MsfMarkerCase{"BBitsAreNotPartOfIt", 0.5, 0, 52, true}),
-    CaseName<MsfMarker::ParamType>);
+INSTANTIATE_TEST_SUITE_P(Msf, MsfMarker,
+                         ::testing::Values(MsfMarkerCase{"Broadcast", 0.5, 0, 0, true},
+                                           MsfMarkerCase{"TenthsFiveToNineNotExamined", 0.9, 0, 0, true},
+                                           MsfMarkerCase{"OrdinarySecondStart100ms", 0.1, 0, 0, false},
+                                           MsfMarkerCase{"OrdinarySecondStart200ms", 0.2, 0, 0, false},
+                                           MsfMarkerCase{"CarrierBackAt400ms", 0.4, 0, 0, false},
+                                           MsfMarkerCase{"Bit52AOne", 0.5, 52, 0, false},
+                                           MsfMarkerCase{"Bit53AZero", 0.5, 53, 0, false},
+                                           MsfMarkerCase{"Bit56AZero", 0.5, 56, 0, false},
+                                           MsfMarkerCase{"Bit58AZero", 0.5, 58, 0, false},
+                                           MsfMarkerCase{"Bit59AOne", 0.5, 59, 0, false},
+                                           MsfMarkerCase{"BBitsAreNotPartOfIt", 0.5, 0, 52, true}),
+                         CaseName<MsfMarker::ParamType>);
 
 // Two consecutive runs: the second writes the clock with the summer hour taken off.
 TEST_F(MsfTest, SummerMinuteWritesHourMinusOne) {
@@ -204,17 +203,16 @@ TEST_P(HbgMarker, TwoInterruptionsAfterAQuietSecond) {
   EXPECT_EQ(OnlyRecord(doc), c.marker ? "Reset 14:07 UT+1" : "");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Hbg, HbgMarker,
-    ::testing::Values(HbgMarkerCase{"Minute", 2, -1, true},
-                      HbgMarkerCase{"Dcf77FormOneInterruption", 1, -1, false},
-                      HbgMarkerCase{"FullHourThree", 3, -1, false},
-                      HbgMarkerCase{"MidnightAndNoonFour", 4, -1, false},
-                      HbgMarkerCase{"Second59TenthZeroNotExamined", 2, 0, true},
-                      HbgMarkerCase{"Second59TenthOne", 2, 1, false},
-                      HbgMarkerCase{"Second59TenthFive", 2, 5, false},
-                      HbgMarkerCase{"Second59TenthNine", 2, 9, false}),
-    CaseName<HbgMarker::ParamType>);
+INSTANTIATE_TEST_SUITE_P(Hbg, HbgMarker,
+                         ::testing::Values(HbgMarkerCase{"Minute", 2, -1, true},
+                                           HbgMarkerCase{"Dcf77FormOneInterruption", 1, -1, false},
+                                           HbgMarkerCase{"FullHourThree", 3, -1, false},
+                                           HbgMarkerCase{"MidnightAndNoonFour", 4, -1, false},
+                                           HbgMarkerCase{"Second59TenthZeroNotExamined", 2, 0, true},
+                                           HbgMarkerCase{"Second59TenthOne", 2, 1, false},
+                                           HbgMarkerCase{"Second59TenthFive", 2, 5, false},
+                                           HbgMarkerCase{"Second59TenthNine", 2, 9, false}),
+                         CaseName<HbgMarker::ParamType>);
 
 struct HbgClockCase {
   const char* name;
@@ -327,7 +325,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct WwvbMarkerCase {
   const char* name;
-  int second;                // 59 or 0
+  int second;                           // 59 or 0
   std::function<bool(double)> carrier;  // carrier at fraction f of that second
   bool marker;
 };
@@ -349,14 +347,15 @@ TEST_P(WwvbMarker, TwoEightHundredMillisecondMarkers) {
 
 INSTANTIATE_TEST_SUITE_P(
     Wwvb, WwvbMarker,
-    ::testing::Values(
-        WwvbMarkerCase{"Second0Marker", 0, [](double f) { return f >= 0.8; }, true},
-        WwvbMarkerCase{"Second0Zero", 0, [](double f) { return f >= 0.2; }, false},
-        WwvbMarkerCase{"Second0One", 0, [](double f) { return f >= 0.5; }, false},
-        WwvbMarkerCase{"Second59One", 59, [](double f) { return f >= 0.5; }, false},
-        WwvbMarkerCase{"Second0CarrierInTenth3", 0, [](double f) { return f >= 0.8 || (f >= 0.3 && f < 0.4); }, false},
-        WwvbMarkerCase{"Second59ReducedInTenth8", 59, [](double f) { return f >= 0.9; }, false},
-        WwvbMarkerCase{"Second0ReducedInTenth9", 0, [](double f) { return f >= 0.8 && f < 0.9; }, false}),
+    ::testing::Values(WwvbMarkerCase{"Second0Marker", 0, [](double f) { return f >= 0.8; }, true},
+                      WwvbMarkerCase{"Second0Zero", 0, [](double f) { return f >= 0.2; }, false},
+                      WwvbMarkerCase{"Second0One", 0, [](double f) { return f >= 0.5; }, false},
+                      WwvbMarkerCase{"Second59One", 59, [](double f) { return f >= 0.5; }, false},
+                      WwvbMarkerCase{"Second0CarrierInTenth3", 0,
+                                     [](double f) { return f >= 0.8 || (f >= 0.3 && f < 0.4); }, false},
+                      WwvbMarkerCase{"Second59ReducedInTenth8", 59, [](double f) { return f >= 0.9; }, false},
+                      WwvbMarkerCase{"Second0ReducedInTenth9", 0,
+                                     [](double f) { return f >= 0.8 && f < 0.9; }, false}),
     CaseName<WwvbMarker::ParamType>);
 
 // 14:59 then 15:00 in two runs: the clock is written at 15:00:01, no hour correction.

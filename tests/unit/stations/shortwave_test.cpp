@@ -62,7 +62,8 @@ class VngFields : public VngTest, public ::testing::WithParamInterface<VngFieldC
 TEST_P(VngFields, EvenParitiesInBothGroups) {
   const VngFieldCase& c = GetParam();
   int bits[60] = {};
-  for (int s : c.on) if (s != 0) bits[s] = 1;
+  for (int s : c.on)
+    if (s != 0) bits[s] = 1;
   FillVng(doc, bits);
   DecodeOnce(doc);
   EXPECT_EQ(doc.MarkerFlags[doc.DisplayColumn], 1);
@@ -109,17 +110,16 @@ TEST_P(VngMarker, SilenceThenHalfSecondTone) {
   EXPECT_EQ(doc.MinuteRecordCount, c.marker ? 1 : 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Vng, VngMarker,
-    ::testing::Values(VngMarkerCase{"Minute", {0.5, -1, -1}, true},
-                      VngMarkerCase{"ToneStillOnAt550ms", {0.7, -1, -1}, false},
-                      VngMarkerCase{"ToneEndedBefore400ms", {0.35, -1, -1}, false},
-                      VngMarkerCase{"ToneAt58point5NotExamined", {0.5, 5, -1}, true},
-                      VngMarkerCase{"ToneAt58point6", {0.5, 6, -1}, false},
-                      VngMarkerCase{"ToneAt58point9", {0.5, 9, -1}, false},
-                      VngMarkerCase{"ToneAt59point0", {0.5, -1, 0}, false},
-                      VngMarkerCase{"ToneAt59point5", {0.5, -1, 5}, false}),
-    CaseName<VngMarker::ParamType>);
+INSTANTIATE_TEST_SUITE_P(Vng, VngMarker,
+                         ::testing::Values(VngMarkerCase{"Minute", {0.5, -1, -1}, true},
+                                           VngMarkerCase{"ToneStillOnAt550ms", {0.7, -1, -1}, false},
+                                           VngMarkerCase{"ToneEndedBefore400ms", {0.35, -1, -1}, false},
+                                           VngMarkerCase{"ToneAt58point5NotExamined", {0.5, 5, -1}, true},
+                                           VngMarkerCase{"ToneAt58point6", {0.5, 6, -1}, false},
+                                           VngMarkerCase{"ToneAt58point9", {0.5, 9, -1}, false},
+                                           VngMarkerCase{"ToneAt59point0", {0.5, -1, 0}, false},
+                                           VngMarkerCase{"ToneAt59point5", {0.5, -1, 5}, false}),
+                         CaseName<VngMarker::ParamType>);
 
 TEST_F(VngTest, ConsecutiveMinutesWriteUtWithoutCorrection) {
   doc.AutoSetClock = 1;
@@ -179,24 +179,23 @@ TEST_P(RwmMark, CountsMarkBlocksAndStoresNothing) {
   EXPECT_STREQ(doc.StatusText, "before");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rwm, RwmMark,
-    ::testing::Values(RwmMarkCase{"Mark", 0.5, -1, true},
-                      RwmMarkCase{"TickInTenthZeroOf59Allowed", 0.5, 0, true},
-                      RwmMarkCase{"ToneInTenthOneOf59", 0.5, 1, false},
-                      RwmMarkCase{"ToneInTenthNineOf59", 0.5, 9, false},
-                      RwmMarkCase{"ToneStillOnAt550ms", 0.7, -1, false},
-                      RwmMarkCase{"ToneEndedBefore400ms", 0.3, -1, false}),
-    CaseName<RwmMark::ParamType>);
+INSTANTIATE_TEST_SUITE_P(Rwm, RwmMark,
+                         ::testing::Values(RwmMarkCase{"Mark", 0.5, -1, true},
+                                           RwmMarkCase{"TickInTenthZeroOf59Allowed", 0.5, 0, true},
+                                           RwmMarkCase{"ToneInTenthOneOf59", 0.5, 1, false},
+                                           RwmMarkCase{"ToneInTenthNineOf59", 0.5, 9, false},
+                                           RwmMarkCase{"ToneStillOnAt550ms", 0.7, -1, false},
+                                           RwmMarkCase{"ToneEndedBefore400ms", 0.3, -1, false}),
+                         CaseName<RwmMark::ParamType>);
 
 // The snap at a given PC time (TZ=UTC, so local time is UTC and standard time).
 struct SnapCase {
   const char* name;
-  int64_t now;            // PC clock, UTC seconds
+  int64_t now;  // PC clock, UTC seconds
   const char* text;
-  int64_t offset;         // seconds, snapped minus PC
-  const char* written;    // UTC system time written
-  int day_of_week;        // of the written date, 0 = Sunday
+  int64_t offset;       // seconds, snapped minus PC
+  const char* written;  // UTC system time written
+  int day_of_week;      // of the written date, 0 = Sunday
 };
 
 class RwmSnap : public ::testing::TestWithParam<SnapCase> {
@@ -378,19 +377,18 @@ TEST_P(TrackerSteps, OneBlock) {
   EXPECT_EQ(doc.Threshold, static_cast<int>((c.peak + c.floor) / 2.0));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Stations, TrackerSteps,
-    ::testing::Values(TrackerCase{"VngAbovePeak", StationVng, 600, 503.0, 100.5},
-                      TrackerCase{"VngBetween", StationVng, 300, 499.8, 100.5},
-                      TrackerCase{"VngBelowFloor", StationVng, 50, 499.8, 98.0},
-                      TrackerCase{"VngAtFloorRaisesIt", StationVng, 100, 499.8, 100.5},
-                      TrackerCase{"RwmAbovePeak", StationRwm, 600, 503.0, 100.5},
-                      TrackerCase{"RwmBelowFloor", StationRwm, 50, 499.8, 98.0},
-                      TrackerCase{"WwvAbovePeak", StationWwv, 600, 502.0, 100.5},
-                      TrackerCase{"WwvAtPeakLowersIt", StationWwv, 500, 499.5, 100.5},
-                      TrackerCase{"WwvBelowFloor", StationWwv, 50, 499.5, 99.0},
-                      TrackerCase{"MsfBelowFloor", StationMsf, 50, 499.5, 98.0},
-                      TrackerCase{"WwvbBetween", StationWwvb, 300, 499.5, 100.2}),
-    CaseName<TrackerSteps::ParamType>);
+INSTANTIATE_TEST_SUITE_P(Stations, TrackerSteps,
+                         ::testing::Values(TrackerCase{"VngAbovePeak", StationVng, 600, 503.0, 100.5},
+                                           TrackerCase{"VngBetween", StationVng, 300, 499.8, 100.5},
+                                           TrackerCase{"VngBelowFloor", StationVng, 50, 499.8, 98.0},
+                                           TrackerCase{"VngAtFloorRaisesIt", StationVng, 100, 499.8, 100.5},
+                                           TrackerCase{"RwmAbovePeak", StationRwm, 600, 503.0, 100.5},
+                                           TrackerCase{"RwmBelowFloor", StationRwm, 50, 499.8, 98.0},
+                                           TrackerCase{"WwvAbovePeak", StationWwv, 600, 502.0, 100.5},
+                                           TrackerCase{"WwvAtPeakLowersIt", StationWwv, 500, 499.5, 100.5},
+                                           TrackerCase{"WwvBelowFloor", StationWwv, 50, 499.5, 99.0},
+                                           TrackerCase{"MsfBelowFloor", StationMsf, 50, 499.5, 98.0},
+                                           TrackerCase{"WwvbBetween", StationWwvb, 300, 499.5, 100.2}),
+                         CaseName<TrackerSteps::ParamType>);
 
 }  // namespace

@@ -32,8 +32,8 @@ std::string Bits(const std::array<int, 60>& s) {
 // seconds to a group.
 TEST(StationCodes, MsfAnnouncesTheNextMinuteMsbFirst) {
   const MsfCode c = MsfBits(At1406);  // announces 14:07 GMT, Monday 7 December 2026
-  EXPECT_EQ(Bits(c.a), std::string("0000000000") + "0000000001" + "0011010010" + "0001110010" +
-                           "1010000001" + "1101111110");
+  EXPECT_EQ(Bits(c.a), std::string("0000000000") + "0000000001" + "0011010010" + "0001110010" + "1010000001" +
+                           "1101111110");
   // DUT1 +0.1 s in 1B; all four parities already odd; no summer time
   EXPECT_EQ(Bits(c.b), std::string("0100000000") + std::string(50, '0'));
 }
@@ -54,20 +54,23 @@ TEST(StationCodes, MsfSummerTimeBits) {
 }
 
 TEST(StationCodes, WwvbGivesThisMinute) {
-  EXPECT_EQ(Symbols(WwvbSymbols(At1406 + 60)),  // 14:07 UTC, day 341, year 26, UT1 +0.1
-            std::string("M00000111M") + "000100100M" + "001100100M" + "000100101M" + "000100010M" +
-                "011000000M");
+  EXPECT_EQ(
+      Symbols(WwvbSymbols(At1406 + 60)),  // 14:07 UTC, day 341, year 26, UT1 +0.1
+      std::string("M00000111M") + "000100100M" + "001100100M" + "000100101M" + "000100010M" + "011000000M");
 }
 
 TEST(StationCodes, WwvGivesThisMinuteLsbFirst) {
-  EXPECT_EQ(Symbols(WwvSymbols(At1406 + 60)),
-            std::string("-00001100M") + "111000000M" + "001001000M" + "100000010M" + "110000000M" +
-                "101000100M");
+  EXPECT_EQ(Symbols(WwvSymbols(At1406 + 60)), std::string("-00001100M") + "111000000M" + "001001000M" +
+                                                  "100000010M" + "110000000M" + "101000100M");
 }
 
 TEST(StationCodes, UsDaylightSavingBits) {
   // 2026: DST from Sunday 8 March to Sunday 1 November
-  struct Day { int64_t noon; int bit57_wwvb; int bit58_wwvb; };
+  struct Day {
+    int64_t noon;
+    int bit57_wwvb;
+    int bit58_wwvb;
+  };
   for (const Day& d : {Day{1772971200 - 86400, 0, 0}, Day{1772971200, 1, 0}, Day{1773057600, 1, 1},
                        Day{1793534400, 0, 1}, Day{1793620800, 0, 0}}) {
     const auto wwvb = WwvbSymbols(d.noon);
@@ -84,7 +87,9 @@ TEST(StationCodes, VngAnnouncesTheNextMinute) {
   std::string fields;
   for (int s = 21; s <= 35; ++s) fields += static_cast<char>('0' + bits[s]);
   // minute 1 2 4 8 10 20 40 parity | hour 1 2 4 8 10 20 parity
-  EXPECT_EQ(fields, "11100001" "0010100");
+  EXPECT_EQ(fields,
+            "11100001"
+            "0010100");
 }
 
 TEST(StationCodes, HbgSecondZeroInterruptions) {
@@ -155,9 +160,11 @@ TEST_P(DecodesThroughTheLoop, WritesTheTrueMinute) {
 
   EXPECT_GE(static_cast<int>(log.written.size()), c.min_writes);
   for (size_t i = 0; i < log.written.size(); ++i) {
-    const double true_time = static_cast<double>(Start) + static_cast<double>(log.at_block[i]) * 128.0 / rs.card_rate;
+    const double true_time =
+        static_cast<double>(Start) + static_cast<double>(log.at_block[i]) * 128.0 / rs.card_rate;
     const int64_t minute = static_cast<int64_t>(true_time) / 60 * 60;
-    EXPECT_EQ(log.written[i], minute + 1) << "write " << i << " at " << true_time - static_cast<double>(Start) << " s";
+    EXPECT_EQ(log.written[i], minute + 1)
+        << "write " << i << " at " << true_time - static_cast<double>(Start) << " s";
   }
 }
 
@@ -166,29 +173,28 @@ TEST_P(DecodesThroughTheLoop, WritesTheTrueMinute) {
 // of noise over the whole 4 kHz band; fading swings the gain down to 50 % (RWM: 20 %) once a
 // minute. Outside these conditions see the figures measured with varnol-decode: deeper
 // fading makes levels from earlier in the minute fall below the threshold of its end.
-INSTANTIATE_TEST_SUITE_P(
-    Stations, DecodesThroughTheLoop,
-    ::testing::Values(LoopCase{"Msf", "msf", StationMsf, 20, 600, 0, 4, 2},
-                      LoopCase{"MsfWeak", "msf", StationMsf, 0, 600, 0, 4, 2},
-                      LoopCase{"MsfLoud", "msf", StationMsf, 20, 12000, 0, 4, 2},
-                      LoopCase{"MsfFading", "msf", StationMsf, 10, 600, 0.5, 4, 2},
-                      LoopCase{"Hbg", "hbg", StationHbg, 20, 600, 0, 4, 2},
-                      LoopCase{"HbgWeak", "hbg", StationHbg, 0, 600, 0, 4, 2},
-                      LoopCase{"Wwvb", "wwvb", StationWwvb, 20, 600, 0, 4, 2},
-                      LoopCase{"WwvbWeak", "wwvb", StationWwvb, 3, 600, 0, 4, 2},
-                      LoopCase{"WwvbLoud", "wwvb", StationWwvb, 10, 3000, 0, 4, 2},
-                      LoopCase{"WwvbFading", "wwvb", StationWwvb, 10, 600, 0.5, 4, 2},
-                      LoopCase{"Vng", "vng", StationVng, 20, 600, 0, 4, 2},
-                      LoopCase{"VngWeak", "vng", StationVng, 0, 600, 0, 4, 2},
-                      LoopCase{"VngFading", "vng", StationVng, 10, 600, 0.5, 4, 2},
-                      LoopCase{"Rwm", "rwm", StationRwm, 20, 600, 0, 4, 3},
-                      LoopCase{"RwmWeak", "rwm", StationRwm, 0, 600, 0, 4, 3},
-                      LoopCase{"RwmFading", "rwm", StationRwm, 10, 600, 0.8, 4, 3},
-                      LoopCase{"Wwv", "wwv", StationWwv, 20, 600, 0, 4, 2},
-                      LoopCase{"Wwvh", "wwvh", StationWwv, 20, 600, 0, 4, 2},
-                      LoopCase{"WwvWeak", "wwv", StationWwv, 0, 600, 0, 4, 2},
-                      LoopCase{"WwvFading", "wwv", StationWwv, 10, 600, 0.5, 4, 2},
-                      LoopCase{"WwvLoud", "wwv", StationWwv, 10, 1500, 0, 4, 2}),
-    CaseName<DecodesThroughTheLoop::ParamType>);
+INSTANTIATE_TEST_SUITE_P(Stations, DecodesThroughTheLoop,
+                         ::testing::Values(LoopCase{"Msf", "msf", StationMsf, 20, 600, 0, 4, 2},
+                                           LoopCase{"MsfWeak", "msf", StationMsf, 0, 600, 0, 4, 2},
+                                           LoopCase{"MsfLoud", "msf", StationMsf, 20, 12000, 0, 4, 2},
+                                           LoopCase{"MsfFading", "msf", StationMsf, 10, 600, 0.5, 4, 2},
+                                           LoopCase{"Hbg", "hbg", StationHbg, 20, 600, 0, 4, 2},
+                                           LoopCase{"HbgWeak", "hbg", StationHbg, 0, 600, 0, 4, 2},
+                                           LoopCase{"Wwvb", "wwvb", StationWwvb, 20, 600, 0, 4, 2},
+                                           LoopCase{"WwvbWeak", "wwvb", StationWwvb, 3, 600, 0, 4, 2},
+                                           LoopCase{"WwvbLoud", "wwvb", StationWwvb, 10, 3000, 0, 4, 2},
+                                           LoopCase{"WwvbFading", "wwvb", StationWwvb, 10, 600, 0.5, 4, 2},
+                                           LoopCase{"Vng", "vng", StationVng, 20, 600, 0, 4, 2},
+                                           LoopCase{"VngWeak", "vng", StationVng, 0, 600, 0, 4, 2},
+                                           LoopCase{"VngFading", "vng", StationVng, 10, 600, 0.5, 4, 2},
+                                           LoopCase{"Rwm", "rwm", StationRwm, 20, 600, 0, 4, 3},
+                                           LoopCase{"RwmWeak", "rwm", StationRwm, 0, 600, 0, 4, 3},
+                                           LoopCase{"RwmFading", "rwm", StationRwm, 10, 600, 0.8, 4, 3},
+                                           LoopCase{"Wwv", "wwv", StationWwv, 20, 600, 0, 4, 2},
+                                           LoopCase{"Wwvh", "wwvh", StationWwv, 20, 600, 0, 4, 2},
+                                           LoopCase{"WwvWeak", "wwv", StationWwv, 0, 600, 0, 4, 2},
+                                           LoopCase{"WwvFading", "wwv", StationWwv, 10, 600, 0.5, 4, 2},
+                                           LoopCase{"WwvLoud", "wwv", StationWwv, 10, 1500, 0, 4, 2}),
+                         CaseName<DecodesThroughTheLoop::ParamType>);
 
 }  // namespace

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,7 +13,9 @@
 #include "unit/core/ring_builder.h"
 
 // Runs the station's decoder once on the ring as it stands.
-inline void DecodeOnce(CVarnolDoc& doc) { doc.DecodeBlock(); }
+inline void DecodeOnce(CVarnolDoc& doc) {
+  doc.DecodeBlock();
+}
 
 // Ends a marker run: a ring with no marker pattern (carrier throughout), one decoder step.
 inline void EndRun(CVarnolDoc& doc) {

@@ -21,7 +21,8 @@ constexpr double CardRate = 3756.0 * 128.0 / 60.0;  // samples per second, 8012.
 std::vector<int16_t> Tone(double hz, double amplitude, double phase, int blocks) {
   std::vector<int16_t> x(static_cast<size_t>(blocks) * BlockSize);
   for (size_t n = 0; n < x.size(); ++n)
-    x[n] = static_cast<int16_t>(std::lround(amplitude * std::sin(TwoPi * hz * static_cast<double>(n) / CardRate + phase)));
+    x[n] = static_cast<int16_t>(
+        std::lround(amplitude * std::sin(TwoPi * hz * static_cast<double>(n) / CardRate + phase)));
   return x;
 }
 
@@ -127,8 +128,8 @@ TEST_F(DetectorTest, FirstWrapOnThe81stSample) {
 TEST_F(DetectorTest, BitIdenticalToSeparateCosineAndSine) {
   // VARNOL_TEST_SEED replays a run
   const char* given = std::getenv("VARNOL_TEST_SEED");
-  const unsigned seed = given != nullptr ? static_cast<unsigned>(std::strtoul(given, nullptr, 10))
-                                         : std::random_device{}();
+  const unsigned seed =
+      given != nullptr ? static_cast<unsigned>(std::strtoul(given, nullptr, 10)) : std::random_device{}();
   std::printf("detector bit-identity seed %u (VARNOL_TEST_SEED=%u to repeat)\n", seed, seed);
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
@@ -228,7 +229,8 @@ TEST_P(WwvFields, MinuteOfTheCodePlusOne) {
   const WwvFieldCase& c = GetParam();
   int sym[60];
   WwvTime(sym, c.hour, c.minute);
-  for (int s : c.extra) if (s != 0) sym[s] = c.kind;
+  for (int s : c.extra)
+    if (s != 0) sym[s] = c.kind;
   FillWwv(doc, sym);
   DecodeOnce(doc);
   ASSERT_EQ(doc.MarkerFlags[doc.DisplayColumn], 1);
@@ -239,22 +241,23 @@ TEST_P(WwvFields, MinuteOfTheCodePlusOne) {
 
 INSTANTIATE_TEST_SUITE_P(
     Wwv, WwvFields,
-    ::testing::Values(WwvFieldCase{"Code1407", 14, 7, {0}, One, "Reset 14:08", 14, 8},
-                      WwvFieldCase{"Code1458", 14, 58, {0}, One, "Reset 14:59", 14, 59},
-                      WwvFieldCase{"Code2359", 23, 59, {0}, One, "Reset 00:00", 0, 0},
-                      WwvFieldCase{"Code1259", 12, 59, {0}, One, "Reset 13:00", 13, 0},
-                      WwvFieldCase{"Minute75Carries", 5, 75, {0}, One, "Reset 06:00", 6, 0},
-                      WwvFieldCase{"Hour24WithoutCarryStays", 24, 10, {0}, One, "Reset 24:11", 24, 11},
-                      WwvFieldCase{"Seconds14And24NotRead", 14, 7, {14, 24, 0}, One, "Reset 14:08", 14, 8},
-                      WwvFieldCase{"OneShortenedTo400msReadsOne", 14, 7, {13, 0}, Short1, "Reset 14:16", 14, 16},
-                      WwvFieldCase{"ZeroLengthenedTo300msReadsZero", 14, 7, {15, 0}, Long0, "Reset 14:08", 14, 8}),
+    ::testing::Values(
+        WwvFieldCase{"Code1407", 14, 7, {0}, One, "Reset 14:08", 14, 8},
+        WwvFieldCase{"Code1458", 14, 58, {0}, One, "Reset 14:59", 14, 59},
+        WwvFieldCase{"Code2359", 23, 59, {0}, One, "Reset 00:00", 0, 0},
+        WwvFieldCase{"Code1259", 12, 59, {0}, One, "Reset 13:00", 13, 0},
+        WwvFieldCase{"Minute75Carries", 5, 75, {0}, One, "Reset 06:00", 6, 0},
+        WwvFieldCase{"Hour24WithoutCarryStays", 24, 10, {0}, One, "Reset 24:11", 24, 11},
+        WwvFieldCase{"Seconds14And24NotRead", 14, 7, {14, 24, 0}, One, "Reset 14:08", 14, 8},
+        WwvFieldCase{"OneShortenedTo400msReadsOne", 14, 7, {13, 0}, Short1, "Reset 14:16", 14, 16},
+        WwvFieldCase{"ZeroLengthenedTo300msReadsZero", 14, 7, {15, 0}, Long0, "Reset 14:08", 14, 8}),
     CaseName<WwvFields::ParamType>);
 
 struct WwvFrameCase {
   const char* name;
-  double pulse_end59;    // seconds: end of the second-59 pulse
-  double pulse_end0;     // seconds: end of a pulse in second 0, 0 = none
-  double pulse_start0;   // where that pulse starts
+  double pulse_end59;   // seconds: end of the second-59 pulse
+  double pulse_end0;    // seconds: end of a pulse in second 0, 0 = none
+  double pulse_start0;  // where that pulse starts
   bool frame;
 };
 
@@ -275,15 +278,15 @@ TEST_P(WwvFrame, MarkerThenAnEmptySecond) {
   EXPECT_EQ(doc.MinuteRecordCount, c.frame ? 1 : 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Wwv, WwvFrame,
-    ::testing::Values(WwvFrameCase{"Frame", 0.8, 0.0, 0.0, true},
-                      WwvFrameCase{"Second59PulseEndedBefore700ms", 0.65, 0.0, 0.0, false},
-                      WwvFrameCase{"Second59PulseIntoTenth8", 0.9, 0.0, 0.0, false},
-                      WwvFrameCase{"Second0ZeroPulse", 0.8, 0.2, 0.03, false},
-                      WwvFrameCase{"Second0PulseInTenth9", 0.8, 1.0, 0.9, false},
-                      WwvFrameCase{"Second59ZeroPulse", 0.2, 0.0, 0.0, false}),
-    CaseName<WwvFrame::ParamType>);
+INSTANTIATE_TEST_SUITE_P(Wwv, WwvFrame,
+                         ::testing::Values(WwvFrameCase{"Frame", 0.8, 0.0, 0.0, true},
+                                           WwvFrameCase{"Second59PulseEndedBefore700ms", 0.65, 0.0, 0.0,
+                                                        false},
+                                           WwvFrameCase{"Second59PulseIntoTenth8", 0.9, 0.0, 0.0, false},
+                                           WwvFrameCase{"Second0ZeroPulse", 0.8, 0.2, 0.03, false},
+                                           WwvFrameCase{"Second0PulseInTenth9", 0.8, 1.0, 0.9, false},
+                                           WwvFrameCase{"Second59ZeroPulse", 0.2, 0.0, 0.0, false}),
+                         CaseName<WwvFrame::ParamType>);
 
 // 23:59 becomes 00:00, which never follows 23:59 in the clock step; 00:01 then does.
 TEST_F(WwvTest, MidnightIsWrittenOneMinuteLate) {
