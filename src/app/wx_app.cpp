@@ -160,6 +160,8 @@ bool CVarnolApp::OnInit() {
 
   // Menus, toolbar and panes are refreshed by the pane timer, not on every idle call.
   wxUpdateUIEvent::SetUpdateInterval(-1);
+  // Idle events go to the application only; no window here has idle work of its own.
+  wxIdleEvent::SetMode(wxIDLE_PROCESS_SPECIFIED);
   Bind(wxEVT_IDLE, &CVarnolApp::OnIdleEvent, this);
 
   frame_ = new CMainFrame(*doc_);

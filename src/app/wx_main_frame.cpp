@@ -3,6 +3,7 @@
 #include <wx/artprov.h>
 #include <wx/cshelp.h>
 #include <wx/dcmemory.h>
+#include <wx/settings.h>
 #include <wx/utils.h>
 
 #include <cstdio>
@@ -51,18 +52,25 @@ const char* Tip(int command) {
   return t != nullptr ? t->tip : "";
 }
 
+// Changes a menu item only where the document's state differs from what the item shows
+// (`shown` remembers that, so that an unchanged item costs nothing).
 class MenuItemUi : public CVarnolDoc::CCmdUI {
  public:
-  explicit MenuItemUi(wxMenuItem* item) : item_(item) {}
+  MenuItemUi(wxMenuItem* item, MenuItemShown& shown) : item_(item), shown_(shown) {}
   void SetCheck(int check) override {
-    if (item_->IsCheckable() && item_->IsChecked() != (check != 0)) item_->Check(check != 0);
+    if (!item_->IsCheckable() || shown_.check == check) return;
+    item_->Check(check != 0);
+    shown_.check = check;
   }
   void SetText(const char* text) override {
-    if (item_->GetItemLabelText() != text) item_->SetItemLabel(text);
+    if (shown_.text == text) return;
+    item_->SetItemLabel(text);
+    shown_.text = text;
   }
 
  private:
   wxMenuItem* item_;
+  MenuItemShown& shown_;
 };
 
 class ToolUi : public CVarnolDoc::CCmdUI {
@@ -152,6 +160,11 @@ CMainFrame::CMainFrame(CVarnolDoc& doc)
     : wxFrame(nullptr, wxID_ANY, ProgramName, wxPoint(0, 0), wxSize(600, 172)), doc_(doc) {
   // A 600 x 172 window at the screen's top-left corner.
   SetSize(0, 0, 600, 172);
+  // The font and colours fixed once (the theme's own): a paint would otherwise ask the desktop
+  // theme for them every time.
+  SetFont(wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT));
+  SetOwnForegroundColour(GetForegroundColour());
+  SetOwnBackgroundColour(GetBackgroundColour());
   BuildMenus();
   if (!BuildToolBar() || !BuildStatusBar()) {
     created_ = false;
@@ -245,6 +258,10 @@ bool CMainFrame::BuildToolBar() {
 bool CMainFrame::BuildStatusBar() {
   // Texts too long for a pane are cut off at its edge, never ellipsised or widened.
   m_wndStatusBar = new wxStatusBar(this, WxIdOf(cmd::ID_STATUS_BAR), wxSTB_SIZEGRIP | wxFULL_REPAINT_ON_RESIZE);
+  // Its own font and colours (the theme's), so that a repaint does not ask the theme again.
+  m_wndStatusBar->SetFont(wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT));
+  m_wndStatusBar->SetForegroundColour(m_wndStatusBar->GetForegroundColour());
+  m_wndStatusBar->SetBackgroundColour(m_wndStatusBar->GetBackgroundColour());
   const char* samples[4] = {cmd::StationPaneSample, cmd::ResetPaneSample, cmd::SynPaneSample,
                             cmd::PcPaneSample};
   int widths[5] = {-1, 0, 0, 0, 0};
@@ -273,7 +290,7 @@ void CMainFrame::RefreshCommandUi() {
   }
   for (size_t i = 0; i < std::size(UpdatedMenuItems); ++i) {
     if (menu_items_[i] == nullptr) continue;
-    MenuItemUi ui(menu_items_[i]);
+    MenuItemUi ui(menu_items_[i], menu_shown_[i]);
     doc_.OnUpdateCmdUI(UpdatedMenuItems[i], ui);
   }
   for (int command : UpdatedTools) {
@@ -313,7 +330,10 @@ void CMainFrame::RunCommand(int command) {
     case cmd::ID_FILE_NEW: return;  // the one document stays as it is
     default: break;
   }
-  if (doc_.OnCmdMsg(command, this)) RefreshCommandUi();
+  // A click toggles a check item by itself: what the items show is no longer known.
+  for (MenuItemShown& shown : menu_shown_) shown.check = -1;
+  doc_.OnCmdMsg(command, this);
+  RefreshCommandUi();
 }
 
 void CMainFrame::OnMenu(wxCommandEvent& event) { RunCommand(CommandOf(event.GetId())); }

@@ -39,6 +39,12 @@ class CVarnolViewWindow : public wxWindow {
   bool erase_pending_ = true;  // the next paint starts from an erased client area
 };
 
+// What a menu item shows as last set (check -1: not set yet).
+struct MenuItemShown {
+  int check = -1;
+  std::string text;
+};
+
 class CMainFrame : public wxFrame, public CVarnolDoc::SetupUi {
  public:
   explicit CMainFrame(CVarnolDoc& doc);
@@ -79,6 +85,7 @@ class CMainFrame : public wxFrame, public CVarnolDoc::SetupUi {
   bool created_ = true;
   char pane_texts_[4][96] = {};  // what the four custom panes show
   wxMenuItem* menu_items_[10] = {};  // the items the document updates, found once
+  MenuItemShown menu_shown_[10];
 };
 
 // Places a control of a dialog template: position and size in dialog units.

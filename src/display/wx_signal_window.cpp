@@ -2,6 +2,7 @@
 // content persists between paints) and lets CVarnolView paint into it.
 #include <wx/dcclient.h>
 #include <wx/rawbmp.h>
+#include <wx/settings.h>
 
 #include <cstddef>
 #include <cstring>
@@ -13,6 +14,10 @@ CVarnolViewWindow::CVarnolViewWindow(wxWindow* parent, CVarnolDoc& doc)
       doc_(doc),
       view_(doc) {
   SetBackgroundStyle(wxBG_STYLE_PAINT);  // every pixel comes from the image
+  // A font and colours of its own: otherwise every paint asks the desktop theme for them.
+  SetFont(wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT));
+  SetForegroundColour(wxColour(255, 255, 255));
+  SetBackgroundColour(wxColour(0, 0, 127));
   SetHelpText("The signal of the last ten seconds: spectrum, tone level with the threshold "
               "(red), blocks below the threshold (blue) and minute markers (cyan).");
   view_.Invalidate = [this](bool erase) {
