@@ -99,7 +99,8 @@ void CSetupDlg::CreateControls() {
   auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
   auto size = [this](int w, int h) { return ConvertDialogToPixels(wxSize(w, h)); };
   auto label = [&](int id, const char* text, int x, int y, int w, long style) {
-    auto* control = new wxStaticText(this, id, text, at(x, y), size(w, 8), style | wxST_NO_AUTORESIZE);
+    auto* control = new wxStaticText(this, id, text, at(x, y), size(w, 8),
+                                     style | wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
     boxes_[control] = wxRect(at(x, y), size(w, 8));
     FitLabel(control);
     return control;
@@ -121,25 +122,39 @@ void CSetupDlg::CreateControls() {
   auto* exit = new wxButton(this, wxID_OK, T::kExit, at(190, 177), size(105, 14));
   exit->SetDefault();
   install->Raise();
+  for (const auto& [control, unused] : boxes_) FitLabel(control);
   // Tab order as designed: destination, Install Now, Exit.
   install->MoveAfterInTabOrder(destination_);
   exit->MoveAfterInTabOrder(install);
 }
 
 // A text wider than its place in the layout (the stand-in font may be wider than the one the
-// layout was made for) gets the room it needs rather than being cut off: a centred label
-// grows on both sides, a left-aligned one to the right, both within the dialog.
+// layout was made for, and names can be long) gets the room it needs, as far as there is room:
+// a centred label grows on both sides, a left-aligned one to the right, never over another
+// control in its row nor past the dialog's edge. What still does not fit ends in "...".
 void CSetupDlg::FitLabel(wxStaticText* control) {
   auto it = boxes_.find(control);
   if (it == boxes_.end()) return;
   wxRect box = it->second;
   const int needed = control->GetTextExtent(control->GetLabelText()).x + 4;
   if (needed > box.width) {
-    const int margin = ConvertDialogToPixels(wxSize(4, 0)).x;
-    const int room = GetClientSize().x - 2 * margin;
-    if (control->HasFlag(wxALIGN_CENTRE_HORIZONTAL)) box.x -= (needed - box.width) / 2;
-    box.width = std::min(needed, room);
-    box.x = std::clamp(box.x, margin, margin + room - box.width);
+    const int gap = ConvertDialogToPixels(wxSize(4, 0)).x;
+    int left = gap, right = GetClientSize().x - gap;
+    for (wxWindow* other : GetChildren()) {
+      if (other == control || !other->IsShown()) continue;
+      auto known = boxes_.find(static_cast<wxStaticText*>(other));
+      const wxRect r = known != boxes_.end() ? known->second : other->GetRect();
+      if (r.GetBottom() < box.GetTop() || r.GetTop() > box.GetBottom()) continue;
+      if (r.GetLeft() > box.GetRight()) right = std::min(right, r.GetLeft() - gap);
+      if (r.GetRight() < box.GetLeft()) left = std::max(left, r.GetRight() + gap);
+    }
+    if (control->HasFlag(wxALIGN_CENTRE_HORIZONTAL)) {
+      box.width = std::max(box.width, std::min(needed, right - left));
+      box.x = std::clamp(it->second.x - (box.width - it->second.width) / 2, left,
+                         std::max(left, right - box.width));
+    } else {
+      box.width = std::max(box.width, std::min(needed, right - box.x));
+    }
   }
   if (control->GetRect() != box) control->SetSize(box);
 }
