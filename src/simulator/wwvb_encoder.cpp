@@ -17,20 +17,12 @@
 #include <array>
 #include <cstdint>
 
+#include "platform/system_clock.h"
 #include "simulator/station_codes.h"
 
 namespace {
 
 constexpr double ReducedCarrier = 0.1413;  // -17 dB
-
-int64_t DaysFromDate(int y, int m, int d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
 
 int64_t DayNumber(int64_t utc) {
   return (utc >= 0 ? utc : utc - 86399) / 86400;
@@ -53,14 +45,14 @@ void PutBcd(std::array<int, 60>& s, const int* seconds, const int* weights, int 
 }  // namespace
 
 int DayOfYear(int64_t utc) {
-  return static_cast<int>(DayNumber(utc) - DaysFromDate(CivilFromUtc(utc).year, 1, 1)) + 1;
+  return static_cast<int>(DayNumber(utc) - DaysFromCivil(CivilFromUtc(utc).year, 1, 1)) + 1;
 }
 
 bool UsDaylightSavingAtDayEnd(int64_t utc) {
   const int64_t day = DayNumber(utc);
   const int year = CivilFromUtc(utc).year;
-  const int64_t march1 = DaysFromDate(year, 3, 1);
-  const int64_t november1 = DaysFromDate(year, 11, 1);
+  const int64_t march1 = DaysFromCivil(year, 3, 1);
+  const int64_t november1 = DaysFromCivil(year, 11, 1);
   const int64_t second_sunday_march = march1 + (7 - Weekday(march1)) % 7 + 7;
   const int64_t first_sunday_november = november1 + (7 - Weekday(november1)) % 7;
   return day >= second_sunday_march && day < first_sunday_november;
