@@ -9,10 +9,20 @@
 #include "app/setup_dialogs.h"
 #include "app/wx_varnol.h"
 
-wxRect DialogRect(wxWindow* dialog, int x, int y, int width, int height) {
+wxRect DialogRect(wxWindow* dialog, int x, int y, int width, int height, double scale) {
   const wxPoint p = dialog->ConvertDialogToPixels(wxPoint(x, y));
   const wxSize s = dialog->ConvertDialogToPixels(wxSize(width, height));
-  return wxRect(p, s);
+  return wxRect(static_cast<int>(p.x * scale), p.y, static_cast<int>(s.x * scale), s.y);
+}
+
+double TemplateScale(wxWindow* dialog, std::initializer_list<TemplateText> texts) {
+  double scale = 1.0;
+  for (const TemplateText& t : texts) {
+    const double room = dialog->ConvertDialogToPixels(wxSize(t.width, 0)).x;
+    const double needed = dialog->GetTextExtent(t.text).x + t.extra + 2;
+    if (room > 0 && needed / room > scale) scale = needed / room;
+  }
+  return scale;
 }
 
 int ShowMessage(wxWindow* parent, const wxString& text, long style) {
@@ -22,18 +32,19 @@ int ShowMessage(wxWindow* parent, const wxString& text, long style) {
 
 namespace {
 
-wxStaticText* Label(wxDialog* d, const char* text, int x, int y, int w, int h, int id = wxID_ANY) {
-  const wxRect r = DialogRect(d, x, y, w, h);
+wxStaticText* Label(wxDialog* d, double scale, const char* text, int x, int y, int w, int h,
+                    int id = wxID_ANY) {
+  const wxRect r = DialogRect(d, x, y, w, h, scale);
   return new wxStaticText(d, id, text, r.GetPosition(), r.GetSize(), wxST_NO_AUTORESIZE);
 }
 
-wxButton* Button(wxDialog* d, int id, const char* text, int x, int y, int w, int h) {
-  const wxRect r = DialogRect(d, x, y, w, h);
+wxButton* Button(wxDialog* d, double scale, int id, const char* text, int x, int y, int w, int h) {
+  const wxRect r = DialogRect(d, x, y, w, h, scale);
   return new wxButton(d, id, text, r.GetPosition(), r.GetSize());
 }
 
-wxTextCtrl* Edit(wxDialog* d, int id, int x, int y, int w, int h) {
-  const wxRect r = DialogRect(d, x, y, w, h);
+wxTextCtrl* Edit(wxDialog* d, double scale, int id, int x, int y, int w, int h) {
+  const wxRect r = DialogRect(d, x, y, w, h, scale);
   return new wxTextCtrl(d, id, "", r.GetPosition(), r.GetSize());
 }
 
@@ -49,12 +60,13 @@ void Refuse(wxDialog* d, wxTextCtrl* edit, const char* message) {
 // --- PC clock offset ---------------------------------------------------------------------------
 
 CClockOffsetDlg::CClockOffsetDlg(wxWindow* parent) : wxDialog(parent, wxID_ANY, "PC clock offset") {
-  SetClientSize(ConvertDialogToPixels(wxSize(186, 53)));
-  Label(this, "PC clock offset from UT", 21, 15, 76, 8);
-  edit_ = Edit(this, IdOffsetEdit, 101, 11, 40, 14);
-  Label(this, "hours", 147, 15, 18, 8);
-  Button(this, wxID_CANCEL, "Cancel", 7, 32, 50, 14);
-  Button(this, wxID_OK, "OK", 129, 32, 50, 14)->SetDefault();
+  scale_ = TemplateScale(this, {{"PC clock offset from UT", 76}, {"hours", 18}});
+  SetClientSize(DialogRect(this, 0, 0, 186, 53, scale_).GetSize());
+  Label(this, scale_, "PC clock offset from UT", 21, 15, 76, 8);
+  edit_ = Edit(this, scale_, IdOffsetEdit, 101, 11, 40, 14);
+  Label(this, scale_, "hours", 147, 15, 18, 8);
+  Button(this, scale_, wxID_CANCEL, "Cancel", 7, 32, 50, 14);
+  Button(this, scale_, wxID_OK, "OK", 129, 32, 50, 14)->SetDefault();
   Bind(wxEVT_BUTTON, &CClockOffsetDlg::OnOk, this, wxID_OK);
   edit_->SetFocus();
 }
@@ -79,14 +91,16 @@ void CClockOffsetDlg::OnOk(wxCommandEvent&) {
 
 CCalibrationDlg::CCalibrationDlg(wxWindow* parent)
     : wxDialog(parent, wxID_ANY, "Calibrate soundcard") {
-  SetClientSize(ConvertDialogToPixels(wxSize(186, 73)));
-  Label(this, "Soundcard calibration (nominal 3756)", 11, 9, 118, 8);
-  edit_ = Edit(this, IdBlocksEdit, 139, 6, 40, 14);
-  Button(this, IdDefault, "Default", 129, 28, 50, 14);
-  const wxRect r = DialogRect(this, 13, 31, 73, 10);
+  scale_ = TemplateScale(this, {{"Soundcard calibration (nominal 3756)", 118},
+                                {"Adjust heuristically", 73, 24}});
+  SetClientSize(DialogRect(this, 0, 0, 186, 73, scale_).GetSize());
+  Label(this, scale_, "Soundcard calibration (nominal 3756)", 11, 9, 118, 8);
+  edit_ = Edit(this, scale_, IdBlocksEdit, 139, 6, 40, 14);
+  Button(this, scale_, IdDefault, "Default", 129, 28, 50, 14);
+  const wxRect r = DialogRect(this, 13, 31, 73, 10, scale_);
   adjust_ = new wxCheckBox(this, IdAdjust, "Adjust heuristically", r.GetPosition(), r.GetSize());
-  Button(this, wxID_CANCEL, "Cancel", 7, 52, 50, 14);
-  Button(this, wxID_OK, "OK", 129, 52, 50, 14)->SetDefault();
+  Button(this, scale_, wxID_CANCEL, "Cancel", 7, 52, 50, 14);
+  Button(this, scale_, wxID_OK, "OK", 129, 52, 50, 14)->SetDefault();
   Bind(wxEVT_BUTTON, &CCalibrationDlg::OnOk, this, wxID_OK);
   Bind(wxEVT_BUTTON, &CCalibrationDlg::OnDefault, this, IdDefault);
   edit_->SetFocus();
@@ -137,17 +151,19 @@ wxIcon ProgramIcon(int size) {
     dc.DrawLine(c, c, c - r / 2, c + r / 2);  // second hand
     dc.SelectObject(wxNullBitmap);
   }
+  bitmap.SetMask(new wxMask(bitmap, wxColour(192, 192, 192)));  // round, not square
   wxIcon icon;
   icon.CopyFromBitmap(bitmap);
   return icon;
 }
 
 CAboutDlg::CAboutDlg(wxWindow* parent) : wxDialog(parent, wxID_ANY, "About Marvesta") {
-  SetClientSize(ConvertDialogToPixels(wxSize(217, 55)));
-  const wxRect icon_rect = DialogRect(this, 11, 17, 20, 20);
+  const double scale = TemplateScale(this, {{"Marvesta Version 1.6.02", 119}});
+  SetClientSize(DialogRect(this, 0, 0, 217, 55, scale).GetSize());
+  const wxRect icon_rect = DialogRect(this, 11, 17, 20, 20, scale);
   new wxStaticBitmap(this, wxID_ANY, ProgramIcon(32), icon_rect.GetPosition(), wxSize(32, 32));
-  Label(this, "Marvesta Version 1.6.02", 40, 10, 119, 8);
-  Button(this, wxID_OK, "OK", 178, 7, 32, 14)->SetDefault();
+  Label(this, scale, "Marvesta Version 1.6.02", 40, 10, 119, 8);
+  Button(this, scale, wxID_OK, "OK", 178, 7, 32, 14)->SetDefault();
 }
 
 void CMainFrame::ShowAbout() {

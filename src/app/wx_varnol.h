@@ -5,6 +5,7 @@
 
 #include <wx/wx.h>
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -88,8 +89,20 @@ class CMainFrame : public wxFrame, public CVarnolDoc::SetupUi {
   MenuItemShown menu_shown_[10];
 };
 
-// Places a control of a dialog template: position and size in dialog units.
-wxRect DialogRect(wxWindow* dialog, int x, int y, int width, int height);
+// Places a control of a dialog template: position and size in dialog units. `scale` widens
+// the template (see TemplateScale).
+wxRect DialogRect(wxWindow* dialog, int x, int y, int width, int height, double scale = 1.0);
+
+// A text of a template and the width (dialog units) the template gives it.
+struct TemplateText {
+  const char* text;
+  int width;
+  int extra = 0;  // pixels beside the text (a check box's box)
+};
+// How much wider than its dialog units a template must be laid out for these texts to fit in
+// the desktop's font (1.0 when they fit; the desktop's font can be wider than the one the
+// templates were drawn for).
+double TemplateScale(wxWindow* dialog, std::initializer_list<TemplateText> texts);
 
 // "PC clock offset" (template 135): the offset of the PC clock from UT, -13 to 13 hours.
 class CClockOffsetDlg : public wxDialog {
@@ -103,6 +116,7 @@ class CClockOffsetDlg : public wxDialog {
  private:
   void OnOk(wxCommandEvent& event);
   wxTextCtrl* edit_ = nullptr;
+  double scale_ = 1.0;
 };
 
 // "Calibrate soundcard" (template 137): blocks per minute, 3700 to 3800, and the automatic
@@ -123,6 +137,7 @@ class CCalibrationDlg : public wxDialog {
   void OnDefault(wxCommandEvent& event);
   wxTextCtrl* edit_ = nullptr;
   wxCheckBox* adjust_ = nullptr;
+  double scale_ = 1.0;
 };
 
 // The About box (template 100).

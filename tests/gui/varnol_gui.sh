@@ -3,7 +3,7 @@
 # wave_error). Runs in a temporary working folder with a temporary QOVEN_ROOT. Set
 # VARNOL_SHOT_DIR to keep the screenshots.
 set -uo pipefail
-varnol=$1
+varnol=$(readlink -f "$1")
 case_name=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -26,7 +26,7 @@ run() {
   [ $rc -eq 0 ] || fail "varnol exited with $rc"
 }
 
-line() { grep -m1 "^$1 " "$work/out" || true; }
+line() { grep -m1 "^$1 " "$work/out" 2>/dev/null || true; }
 
 # has LABEL TEXT: the recorded line LABEL contains TEXT.
 has() {
