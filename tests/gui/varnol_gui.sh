@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# One window test of varnol under Xvfb: bash varnol_gui.sh VARNOL CASE (window, dialogs,
-# wave_error). Runs in a temporary working folder with a temporary QOVEN_ROOT. Set
-# VARNOL_SHOT_DIR to keep the screenshots.
+# One window test of varnol under Xvfb: bash varnol_gui.sh VARNOL CASE, where CASE is window,
+# dialogs, exit_capturing or wave_error. Runs in a temporary working folder with a temporary
+# QOVEN_ROOT. Set VARNOL_SHOT_DIR to keep the screenshots.
 set -uo pipefail
 varnol=$(readlink -f "$1")
 case_name=$2
@@ -204,6 +204,21 @@ SCRIPT
   hive_has '"CO"=hex:00,00,00,00,00,00,2a,c0'
   hive_has '"MS"=dword:00000e74'
   for s in offset-dialog offset-refused calibration-dialog about; do keep_shot $s.png; done
+  ;;
+exit_capturing)
+  # Closing the window while capturing stops the capture (writing the snapshot) and saves.
+  cat > script <<SCRIPT
+command 32816
+command 32785
+wait 2000
+dump capturing
+close
+SCRIPT
+  run script --simulate hbg
+  has capturing "stopped=0"
+  has capturing "tools=10"
+  [ "$(stat -c %s recording.wav 2>/dev/null)" = 4142 ] || fail "exit while capturing wrote no recording.wav"
+  hive_has '"TX"=dword:00000001'
   ;;
 wave_error)
   cat > script <<SCRIPT
