@@ -199,6 +199,7 @@ class CVarnolDoc {
   void DecodeMsf();
   void DecodeHbg();
   void DecodeDcf77();
+  void ReadCentralEuropeanCode();  // DCF77 and HBG fields, on a marker block
   void DecodeWwvb();
   void DecodeVng();
   void DetectRwmMark();

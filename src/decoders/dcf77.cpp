@@ -35,30 +35,33 @@ bool Dcf77Marker(const CVarnolDoc& d) {
 
 }  // namespace
 
+// The Central European code shared with HBG: hour, minute, their even parities and the zone
+// bits, read on a marker block; the minute is recorded when both parities hold.
+void CVarnolDoc::ReadCentralEuropeanCode() {
+  int hour = 0;
+  int hour_ones = 0;
+  for (int i = 0; i < 7; ++i) {
+    if (OffScore(29 + i, 1) > 0) {
+      if (i < 6) hour += HourWeights[i];
+      hour_ones += 1;
+    }
+  }
+  int minute = 0;
+  int minute_ones = 0;
+  for (int i = 0; i < 8; ++i) {
+    if (OffScore(21 + i, 1) > 0) {
+      if (i < 7) minute += MinuteWeights[i];
+      minute_ones += 1;
+    }
+  }
+  SummerTimeFlag = (OffScore(17, 1) > 0 && OffScore(18, 1) < 0) ? 1 : 0;
+  if (hour_ones % 2 == 0 && minute_ones % 2 == 0) {
+    char text[32];
+    std::snprintf(text, sizeof text, "Reset %02d:%02d %s", hour, minute, SummerTimeFlag == 1 ? "UT+2" : "UT+1");
+    RecordMinute(text, hour, minute);
+  }
+}
+
 void CVarnolDoc::DecodeDcf77() {
-  DecoderFrame(Dcf77Marker(*this), [this] {
-    int hour = 0;
-    int hour_ones = 0;
-    for (int i = 0; i < 7; ++i) {
-      if (OffScore(29 + i, 1) > 0) {
-        if (i < 6) hour += HourWeights[i];
-        hour_ones += 1;
-      }
-    }
-    int minute = 0;
-    int minute_ones = 0;
-    for (int i = 0; i < 8; ++i) {
-      if (OffScore(21 + i, 1) > 0) {
-        if (i < 7) minute += MinuteWeights[i];
-        minute_ones += 1;
-      }
-    }
-    SummerTimeFlag = (OffScore(17, 1) > 0 && OffScore(18, 1) < 0) ? 1 : 0;
-    if (hour_ones % 2 == 0 && minute_ones % 2 == 0) {
-      char text[32];
-      std::snprintf(text, sizeof text, "Reset %02d:%02d %s", hour, minute,
-                    SummerTimeFlag == 1 ? "UT+2" : "UT+1");
-      RecordMinute(text, hour, minute);
-    }
-  });
+  DecoderFrame(Dcf77Marker(*this), [this] { ReadCentralEuropeanCode(); });
 }

@@ -13,15 +13,11 @@
 //   28        even parity over 21..28
 //   29..34    hour, BCD                            1 2 4 8 10 20
 //   35        even parity over 29..35
-// A bit is 1 when the carrier is still interrupted in its second tenth (100..200 ms).
-#include <cstdio>
-
+// A bit is 1 when the carrier is still interrupted in its second tenth (100..200 ms). The
+// reader is DCF77's (ReadCentralEuropeanCode).
 #include "app/varnol_doc.h"
 
 namespace {
-
-constexpr int MinuteWeights[7] = {1, 2, 4, 8, 10, 20, 40};  // seconds 21..27
-constexpr int HourWeights[6] = {1, 2, 4, 8, 10, 20};        // seconds 29..34
 
 // Carrier present in tenths 1..9 of second 59, then at second 0 an interruption, carrier
 // back, a second interruption and carrier for the rest of the second. Stops at the first
@@ -40,29 +36,5 @@ bool HbgMarker(const CVarnolDoc& d) {
 }  // namespace
 
 void CVarnolDoc::DecodeHbg() {
-  DecoderFrame(HbgMarker(*this), [this] {
-    int hour = 0;
-    int hour_ones = 0;
-    for (int i = 0; i < 7; ++i) {
-      if (OffScore(29 + i, 1) > 0) {
-        if (i < 6) hour += HourWeights[i];
-        hour_ones += 1;
-      }
-    }
-    int minute = 0;
-    int minute_ones = 0;
-    for (int i = 0; i < 8; ++i) {
-      if (OffScore(21 + i, 1) > 0) {
-        if (i < 7) minute += MinuteWeights[i];
-        minute_ones += 1;
-      }
-    }
-    SummerTimeFlag = (OffScore(17, 1) > 0 && OffScore(18, 1) < 0) ? 1 : 0;
-    if (hour_ones % 2 == 0 && minute_ones % 2 == 0) {
-      char text[32];
-      std::snprintf(text, sizeof text, "Reset %02d:%02d %s", hour, minute,
-                    SummerTimeFlag == 1 ? "UT+2" : "UT+1");
-      RecordMinute(text, hour, minute);
-    }
-  });
+  DecoderFrame(HbgMarker(*this), [this] { ReadCentralEuropeanCode(); });
 }

@@ -1,5 +1,7 @@
 #include "tools/cli_common.h"
 
+#include "app/varnol_doc.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -12,6 +14,7 @@ const char* const kStations[] = {"msf", "hbg", "dcf77", "wwvb", "vng", "rwm", "w
 std::optional<int> StationFromName(const std::string& name) {
   for (int i = 0; i < 7; ++i)
     if (name == kStations[i]) return i;
+  if (name == "wwvh") return StationWwv;  // decoded as WWV; simulated with Hawaii's 1200 Hz ticks
   return std::nullopt;
 }
 

@@ -7,7 +7,8 @@
 
 #include "platform/system_clock.h"
 
-// Station names on the command line, in the order of StationMode: msf hbg dcf77 wwvb vng rwm wwv.
+// Station names on the command line, in the order of StationMode: msf hbg dcf77 wwvb vng rwm wwv;
+// wwvh is WWV's mode with Hawaii's signal.
 std::optional<int> StationFromName(const std::string& name);
 const char* StationName(int station_mode);
 

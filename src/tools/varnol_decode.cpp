@@ -39,7 +39,7 @@ const char* const kUsage =
     "  --list-devices          list the input devices and exit\n"
     "\n"
     "Options:\n"
-    "  --station NAME          msf, hbg, dcf77, wwvb, vng, rwm or wwv (default dcf77)\n"
+    "  --station NAME          msf, hbg, dcf77, wwvb, vng, rwm, wwv or wwvh\n                          (default dcf77)\n"
     "  --start TIME            simulated broadcast's first minute, ISO 8601 UTC (default: now)\n"
     "  --minutes N             minutes of simulated signal (default 3), or of live capture\n"
     "  --snr DB                simulated receiver's signal-to-noise ratio in dB over 0..4 kHz (default 3)\n"
@@ -129,6 +129,7 @@ struct Options {
   std::string file;
   std::string device;
   int station = StationDcf77;
+  std::string station_name = "dcf77";  // as given: wwvh simulates Hawaii in WWV's mode
   std::optional<int64_t> start;
   std::optional<int64_t> clock;
   double minutes = -1;
@@ -177,8 +178,9 @@ int main(int argc, char** argv) {
     } else if (a == "--station") {
       if (!value(v)) return UsageError("--station needs a name");
       const auto s = StationFromName(v);
-      if (!s) return UsageError("unknown station '" + v + "' (msf, hbg, dcf77, wwvb, vng, rwm, wwv)");
+      if (!s) return UsageError("unknown station '" + v + "' (msf, hbg, dcf77, wwvb, vng, rwm, wwv, wwvh)");
       o.station = *s;
+      o.station_name = v;
     } else if (a == "--start" || a == "--clock") {
       if (!value(v)) return UsageError(a + " needs a time");
       const auto t = ParseIsoUtc(v);
@@ -260,9 +262,8 @@ int main(int argc, char** argv) {
       rs.seed = o.seed;
       rs.fade_depth = o.fade;
       rs.duration_s = (o.minutes > 0 ? o.minutes : 3.0) * 60.0;
-      auto encoder = MakeEncoder(StationName(o.station));
-      if (!encoder)
-        return UsageError(std::string("no simulated signal for station ") + StationName(o.station) + " yet");
+      auto encoder = MakeEncoder(o.station_name);
+      if (!encoder) return UsageError("no simulated signal for station " + o.station_name + " yet");
       source = std::make_unique<SimulatedReceiver>(std::move(encoder), rs);
       clock_start = o.clock.value_or(start);
     } else {

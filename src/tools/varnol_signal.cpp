@@ -18,7 +18,7 @@ const char* const kUsage =
     "Writes a station's simulated time signal as 16-bit mono WAV (or FLAC for a .flac name).\n"
     "\n"
     "  --output FILE           the file to write: WAV, or FLAC when it ends in .flac (required)\n"
-    "  --station NAME          msf, hbg, dcf77, wwvb, vng, rwm or wwv (default dcf77)\n"
+    "  --station NAME          msf, hbg, dcf77, wwvb, vng, rwm, wwv or wwvh\n                          (default dcf77)\n"
     "  --start TIME            the broadcast's first minute, ISO 8601 UTC (default: now)\n"
     "  --minutes N             length in minutes (default 3)\n"
     "  --snr DB                signal-to-noise ratio in dB over 0..4 kHz (default 3)\n"

@@ -228,6 +228,7 @@ TEST(CommandLine, TimesAndNumbers) {
   EXPECT_EQ(ParseDouble("-3.5"), -3.5);
   EXPECT_EQ(JsonString("a\"b\\c\n"), "\"a\\\"b\\\\c\\n\"");
   EXPECT_EQ(StationFromName("wwv"), 6);
+  EXPECT_EQ(StationFromName("wwvh"), 6);
   EXPECT_FALSE(StationFromName("DCF"));
 }
 
