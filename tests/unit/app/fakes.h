@@ -1,95 +1,14 @@
-// Stand-ins for the document's services: an in-memory registry, a wave-input device whose
-// calls all succeed unless told otherwise, a settable clock in UTC, and recorders for the
-// wave-error dialog, the command-UI refresh and the setup dialogs.
+// Stand-ins for the document's services: a wave-input device whose calls all succeed unless
+// told otherwise, a settable clock in UTC, and recorders for the wave-error dialog and the
+// command-UI refresh.
 #pragma once
 
 #include <cstring>
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/varnol_doc.h"
-#include "platform/registry.h"
-
-struct FakeRegistryValue {
-  DWORD type = REG_NONE;
-  std::vector<uint8_t> bytes;
-};
-
-class FakeRegistry : public Registry {
- public:
-  using Key = std::map<std::string, FakeRegistryValue>;
-  std::map<std::string, Key> keys;  // path -> values (as of the last close)
-  bool refuse_open = false;
-  int queries = 0;
-  int writes = 0;
-
-  LONG RegCreateKeyExA(HKEY root, const std::string& sub_key, DWORD, DWORD, HKEY* result,
-                       DWORD* disposition) override {
-    if (refuse_open || root != HKEY_LOCAL_MACHINE) return ERROR_ACCESS_DENIED;
-    const bool existed = keys.count(sub_key) != 0;
-    open_[next_] = {sub_key, keys[sub_key]};
-    *result = next_++;
-    if (disposition != nullptr) *disposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
-    if (!existed) keys.erase(sub_key);  // appears in the hive when closed
-    return ERROR_SUCCESS;
-  }
-  LONG RegOpenKeyExA(HKEY, const std::string& sub_key, DWORD, HKEY* result) override {
-    if (keys.count(sub_key) == 0) return ERROR_FILE_NOT_FOUND;
-    open_[next_] = {sub_key, keys[sub_key]};
-    *result = next_++;
-    return ERROR_SUCCESS;
-  }
-  LONG RegQueryValueExA(HKEY key, const std::string& name, DWORD* type, uint8_t* data,
-                        DWORD* size) override {
-    ++queries;
-    auto k = open_.find(key);
-    if (k == open_.end()) return ERROR_INVALID_HANDLE;
-    auto v = k->second.second.find(name);
-    if (v == k->second.second.end()) return ERROR_FILE_NOT_FOUND;
-    if (type != nullptr) *type = v->second.type;
-    const DWORD need = static_cast<DWORD>(v->second.bytes.size());
-    if (need > *size) {
-      *size = need;
-      return ERROR_MORE_DATA;
-    }
-    std::memcpy(data, v->second.bytes.data(), need);
-    *size = need;
-    return ERROR_SUCCESS;
-  }
-  LONG RegSetValueExA(HKEY key, const std::string& name, DWORD type, const uint8_t* data,
-                      DWORD size) override {
-    ++writes;
-    auto k = open_.find(key);
-    if (k == open_.end()) return ERROR_INVALID_HANDLE;
-    k->second.second[name] = {type, std::vector<uint8_t>(data, data + size)};
-    return ERROR_SUCCESS;
-  }
-  LONG RegCloseKey(HKEY key) override {
-    auto k = open_.find(key);
-    if (k == open_.end()) return ERROR_INVALID_HANDLE;
-    keys[k->second.first] = k->second.second;
-    open_.erase(k);
-    return ERROR_SUCCESS;
-  }
-
-  void SetDword(const std::string& path, const std::string& name, uint32_t v) {
-    keys[path][name] = {REG_DWORD, {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}};
-  }
-  void SetDouble(const std::string& path, const std::string& name, double d) {
-    uint64_t bits;
-    std::memcpy(&bits, &d, 8);
-    std::vector<uint8_t> b(8);
-    for (int i = 0; i < 8; ++i) b[i] = uint8_t(bits >> (8 * i));
-    keys[path][name] = {REG_BINARY, b};
-  }
-  int OpenCount() const { return static_cast<int>(open_.size()); }
-
- private:
-  HKEY next_ = 0x100;
-  std::map<HKEY, std::pair<std::string, Key>> open_;
-};
 
 // Every call succeeds unless a failure is set; buffers are never filled.
 class FakeWaveInput : public WaveInput {

@@ -1,97 +1,73 @@
+// The settings' byte layout and range checks, on a registry kept in memory.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 #include <limits>
-#include <memory>
+#include <vector>
 
 #include "app/settings_store.h"
+#include "platform/hive_registry.h"
 #include "unit/app/fakes.h"
 
 namespace {
 
-const std::string kKey = RegistrySettingsStore::KeyPath;
-
-struct Services {
+class SettingsStoreTest : public ::testing::Test {
+ protected:
+  HiveRegistry reg{""};  // in memory
+  RegistrySettingsStore store{reg};
   FakeWaveInput wave;
   FakeClock clock;
   RecordingErrors errors;
+
+  void Put(const char* name, DWORD type, std::vector<uint8_t> bytes) {
+    HKEY key = 0;
+    DWORD disposition = 0;
+    ASSERT_EQ(reg.RegCreateKeyExA(HKEY_LOCAL_MACHINE, RegistrySettingsStore::KeyPath, 0, KEY_ALL_ACCESS,
+                                  &key, &disposition),
+              ERROR_SUCCESS);
+    reg.RegSetValueExA(key, name, type, bytes.data(), static_cast<DWORD>(bytes.size()));
+    reg.RegCloseKey(key);
+  }
+  void PutDword(const char* name, uint32_t v) {
+    Put(name, REG_DWORD, {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)});
+  }
+  void PutDouble(const char* name, double d) {
+    uint64_t bits;
+    std::memcpy(&bits, &d, 8);
+    std::vector<uint8_t> b(8);
+    for (int i = 0; i < 8; ++i) b[i] = uint8_t(bits >> (8 * i));
+    Put(name, REG_BINARY, b);
+  }
+  std::vector<uint8_t> Get(const char* name, DWORD* type) {
+    HKEY key = 0;
+    EXPECT_EQ(reg.RegOpenKeyExA(HKEY_LOCAL_MACHINE, RegistrySettingsStore::KeyPath, KEY_READ, &key),
+              ERROR_SUCCESS);
+    std::vector<uint8_t> data(16);
+    DWORD size = 16;
+    if (reg.RegQueryValueExA(key, name, type, data.data(), &size) != ERROR_SUCCESS) size = 0;
+    reg.RegCloseKey(key);
+    data.resize(size);
+    return data;
+  }
 };
 
-uint32_t Dword(const FakeRegistryValue& v) {
-  EXPECT_EQ(v.bytes.size(), 4u);
-  return uint32_t(v.bytes[0]) | uint32_t(v.bytes[1]) << 8 | uint32_t(v.bytes[2]) << 16 |
-         uint32_t(v.bytes[3]) << 24;
-}
-
-double Double(const FakeRegistryValue& v) {
-  EXPECT_EQ(v.bytes.size(), 8u);
-  uint64_t bits = 0;
-  for (size_t i = 0; i < 8 && i < v.bytes.size(); ++i) bits |= uint64_t(v.bytes[i]) << (8 * i);
-  double d;
-  std::memcpy(&d, &bits, 8);
-  return d;
-}
-
-TEST(SettingsStore, FirstRunReadsNothingAndWritesAllFourAtExit) {
-  FakeRegistry reg;
-  RegistrySettingsStore store(reg);
-  Services s;
+TEST_F(SettingsStoreTest, ValuesAreWrittenWithTheirTypesLowByteFirst) {
   {
-    CVarnolDoc doc(s.wave, s.clock, s.errors, &store);
-    EXPECT_EQ(reg.queries, 0);
-    EXPECT_EQ(doc.StationMode, 0);
-    EXPECT_EQ(doc.PcClockOffset, 0.0);
-    EXPECT_EQ(doc.AutoSetClock, 0);
-    EXPECT_EQ(doc.BlocksPerMinute, 3756);
-    EXPECT_STREQ(doc.UtOffsetLabel, "+00.0");
-    EXPECT_EQ(reg.writes, 0);
-  }
-  ASSERT_EQ(reg.keys.count(kKey), 1u);
-  const auto& key = reg.keys[kKey];
-  ASSERT_EQ(key.size(), 4u);
-  EXPECT_EQ(key.at("CO").type, REG_BINARY);
-  EXPECT_EQ(Double(key.at("CO")), 0.0);
-  EXPECT_EQ(key.at("TX").type, REG_DWORD);
-  EXPECT_EQ(Dword(key.at("TX")), 0u);
-  EXPECT_EQ(key.at("AF").type, REG_DWORD);
-  EXPECT_EQ(Dword(key.at("AF")), 0u);
-  EXPECT_EQ(key.at("MS").type, REG_DWORD);
-  EXPECT_EQ(Dword(key.at("MS")), 3756u);
-  EXPECT_EQ(reg.OpenCount(), 0);  // every key opened was closed
-}
-
-TEST(SettingsStore, PartialKeyKeepsDefaultsForMissingValues) {
-  FakeRegistry reg;
-  reg.SetDword(kKey, "TX", 2);
-  reg.SetDouble(kKey, "CO", -3.5);
-  RegistrySettingsStore store(reg);
-  Services s;
-  CVarnolDoc doc(s.wave, s.clock, s.errors, &store);
-  EXPECT_EQ(doc.StationMode, 2);
-  EXPECT_EQ(doc.PcClockOffset, -3.5);
-  EXPECT_STREQ(doc.UtOffsetLabel, "-03.5");
-  EXPECT_EQ(doc.AutoSetClock, 0);
-  EXPECT_EQ(doc.BlocksPerMinute, 3756);
-}
-
-TEST(SettingsStore, ValuesRoundTripLittleEndian) {
-  FakeRegistry reg;
-  RegistrySettingsStore store(reg);
-  Services s;
-  {
-    CVarnolDoc doc(s.wave, s.clock, s.errors, &store);
+    CVarnolDoc doc(wave, clock, errors, &store);
     doc.StationMode = 6;
     doc.PcClockOffset = 5.5;
     doc.AutoSetClock = 1;
-    doc.BlocksPerMinute = 3801 - 2;
+    doc.BlocksPerMinute = 3799;
   }
-  const auto& key = reg.keys[kKey];
-  // 3799 = 0x0ED7, stored low byte first.
-  EXPECT_EQ(key.at("MS").bytes, (std::vector<uint8_t>{0xD7, 0x0E, 0, 0}));
-  // 5.5 = 0x4016000000000000, stored low byte first.
-  EXPECT_EQ(key.at("CO").bytes, (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 0x16, 0x40}));
-  CVarnolDoc again(s.wave, s.clock, s.errors, &store);
+  DWORD type = REG_NONE;
+  // 3799 = 0x0ED7; 5.5 = 0x4016000000000000.
+  EXPECT_EQ(Get("MS", &type), (std::vector<uint8_t>{0xD7, 0x0E, 0, 0}));
+  EXPECT_EQ(type, REG_DWORD);
+  EXPECT_EQ(Get("CO", &type), (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 0x16, 0x40}));
+  EXPECT_EQ(type, REG_BINARY);
+  EXPECT_EQ(Get("TX", &type), (std::vector<uint8_t>{6, 0, 0, 0}));
+  EXPECT_EQ(Get("AF", &type), (std::vector<uint8_t>{1, 0, 0, 0}));
+  CVarnolDoc again(wave, clock, errors, &store);
   EXPECT_EQ(again.StationMode, 6);
   EXPECT_EQ(again.PcClockOffset, 5.5);
   EXPECT_EQ(again.AutoSetClock, 1);
@@ -99,44 +75,11 @@ TEST(SettingsStore, ValuesRoundTripLittleEndian) {
   EXPECT_STREQ(again.UtOffsetLabel, "+05.5");
 }
 
-TEST(SettingsStore, ChangesReachTheRegistryOnlyAtExit) {
-  FakeRegistry reg;
-  reg.SetDword(kKey, "TX", 1);
-  RegistrySettingsStore store(reg);
-  Services s;
-  {
-    CVarnolDoc doc(s.wave, s.clock, s.errors, &store);
-    doc.OnCmdMsg(32811, nullptr);  // DCF77
-    doc.OnCmdMsg(32812, nullptr);  // auto set on
-    EXPECT_EQ(Dword(reg.keys[kKey].at("TX")), 1u);
-    EXPECT_EQ(reg.keys[kKey].count("AF"), 0u);
-    EXPECT_EQ(reg.writes, 0);
-  }
-  EXPECT_EQ(Dword(reg.keys[kKey].at("TX")), 2u);
-  EXPECT_EQ(Dword(reg.keys[kKey].at("AF")), 1u);
-}
-
-TEST(SettingsStore, UnopenableKeyMeansDefaultsAndNothingSaved) {
-  FakeRegistry reg;
-  reg.SetDword(kKey, "TX", 3);
-  reg.refuse_open = true;
-  RegistrySettingsStore store(reg);
-  Services s;
-  {
-    CVarnolDoc doc(s.wave, s.clock, s.errors, &store);
-    EXPECT_EQ(doc.StationMode, 0);
-    doc.StationMode = 4;
-  }
-  EXPECT_EQ(reg.writes, 0);
-  EXPECT_EQ(Dword(reg.keys[kKey].at("TX")), 3u);
-}
-
-TEST(SettingsStore, ValueLargerThanItsFieldIsIgnored) {
-  FakeRegistry reg;
-  reg.keys[kKey]["MS"] = {REG_BINARY, std::vector<uint8_t>(8, 0x01)};
-  RegistrySettingsStore store(reg);
-  Services s;
-  CVarnolDoc doc(s.wave, s.clock, s.errors, &store);
+TEST_F(SettingsStoreTest, StoredTypesAreNotCheckedButOversizedValuesAreIgnored) {
+  Put("TX", REG_BINARY, {3, 0, 0, 0});     // a station stored with the wrong type still counts
+  Put("MS", REG_BINARY, std::vector<uint8_t>(8, 0x01));  // larger than its field
+  CVarnolDoc doc(wave, clock, errors, &store);
+  EXPECT_EQ(doc.StationMode, 3);
   EXPECT_EQ(doc.BlocksPerMinute, 3756);
 }
 
@@ -149,22 +92,19 @@ struct StoredCase {
   double offset;
 };
 
-class OutOfRangeSettings : public ::testing::TestWithParam<StoredCase> {};
+class OutOfRangeSettings : public SettingsStoreTest, public ::testing::WithParamInterface<StoredCase> {};
 
 TEST_P(OutOfRangeSettings, TakeTheirDefault) {
   const StoredCase& c = GetParam();
-  FakeRegistry reg;
-  reg.SetDword(kKey, "TX", 2);
-  reg.SetDword(kKey, "MS", 3790);
-  reg.SetDword(kKey, "AF", 1);
-  reg.SetDouble(kKey, "CO", 2.0);
+  PutDword("TX", 2);
+  PutDword("MS", 3790);
+  PutDword("AF", 1);
+  PutDouble("CO", 2.0);
   if (std::strcmp(c.value, "CO") == 0)
-    reg.SetDouble(kKey, "CO", c.number);
+    PutDouble("CO", c.number);
   else
-    reg.SetDword(kKey, c.value, static_cast<uint32_t>(static_cast<int64_t>(c.number)));
-  RegistrySettingsStore store(reg);
-  Services s;
-  CVarnolDoc doc(s.wave, s.clock, s.errors, &store);
+    PutDword(c.value, static_cast<uint32_t>(static_cast<int64_t>(c.number)));
+  CVarnolDoc doc(wave, clock, errors, &store);
   EXPECT_EQ(doc.StationMode, c.station);
   EXPECT_EQ(doc.BlocksPerMinute, c.bpm);
   EXPECT_EQ(doc.AutoSetClock, c.auto_set);
