@@ -180,6 +180,9 @@ class CVarnolDoc {
   void RecordMinute(const char* text, int hour, int minute);
   void EndMarkerRun();
   void SetPcClock();
+  // Writes hour:minute:01 into the UTC system time, with the date nearest the clock's value;
+  // reports the write and, when it succeeded, zeroes SyncOffset.
+  void WriteSystemClock(int hour, int minute);
   // The per-block frame: marker flag and run counters, then the field reader on marker blocks,
   // or the end of the run and the clock step on the first block after it.
   template <typename ReadFields>

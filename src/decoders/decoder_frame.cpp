@@ -85,32 +85,35 @@ void CVarnolDoc::SetPcClock() {
     if (now - decoded > 43200) decoded += 86400;
     SetSyncOffset(decoded - now);
 
-    if (AutoSetClock == 1) {
-      SYSTEMTIME st = Clock.GetSystemTime();
-      // The date goes with the time: of the day before, the day read and the day after, take
-      // the one that puts the new time nearest to the clock's current value, so a write near
-      // midnight never moves the clock a day, and never 12 hours or more.
-      const int64_t current = UnixFromSystemTime(st);
-      const int64_t midnight = current - current % 86400;
-      const int64_t time_of_day = hour * 3600 + minute * 60 + 1;
-      int64_t best = midnight + time_of_day;
-      for (int64_t day = -1; day <= 1; day += 2) {
-        const int64_t candidate = midnight + day * 86400 + time_of_day;
-        if (std::llabs(candidate - current) < std::llabs(best - current)) best = candidate;
-      }
-      const SYSTEMTIME target = SystemTimeFromUnix(best, st.wMilliseconds);
-      st.wYear = target.wYear;
-      st.wMonth = target.wMonth;
-      st.wDay = target.wDay;
-      st.wDayOfWeek = target.wDayOfWeek;
-      st.wHour = static_cast<uint16_t>(hour);
-      st.wMinute = static_cast<uint16_t>(minute);
-      st.wSecond = 1;
-      const bool ok = Clock.SetSystemTime(st);
-      NotifyClockWrite(st, ok);
-      // A refused write leaves the clock as it was: keep the measured offset on show.
-      if (ok) SetSyncOffset(0);
-    }
+    if (AutoSetClock == 1) WriteSystemClock(hour, minute);
   }
   LastMinuteOfDay = total;
+}
+
+void CVarnolDoc::WriteSystemClock(int hour, int minute) {
+  SYSTEMTIME st = Clock.GetSystemTime();
+  // The date goes with the time: of the day before, the day read and the day after, take the
+  // one that puts hour:minute:01 nearest to the clock's current value, so that a write near
+  // midnight never moves the clock a day, nor 12 hours or more. An hour of 24 is 00 of the
+  // next day.
+  const int64_t current = UnixFromSystemTime(st);
+  const int64_t midnight = current - current % 86400;
+  const int64_t time_of_day = hour * 3600 + minute * 60 + 1;
+  int64_t best = midnight + time_of_day;
+  for (int64_t day = -1; day <= 1; day += 2) {
+    const int64_t candidate = midnight + day * 86400 + time_of_day;
+    if (std::llabs(candidate - current) < std::llabs(best - current)) best = candidate;
+  }
+  const SYSTEMTIME target = SystemTimeFromUnix(best, st.wMilliseconds);
+  st.wYear = target.wYear;
+  st.wMonth = target.wMonth;
+  st.wDay = target.wDay;
+  st.wDayOfWeek = target.wDayOfWeek;
+  st.wHour = target.wHour;
+  st.wMinute = target.wMinute;
+  st.wSecond = 1;
+  const bool ok = Clock.SetSystemTime(st);
+  NotifyClockWrite(st, ok);
+  // A refused write leaves the clock as it was: keep the measured offset on show.
+  if (ok) SetSyncOffset(0);
 }

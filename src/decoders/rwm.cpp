@@ -61,25 +61,5 @@ void CVarnolDoc::SnapToMinuteMark() {
   SetStatusText(text);
   SetSyncOffset(snapped - now);  // seconds, snapped minus PC: -28 .. +31
 
-  if (AutoSetClock == 1) {
-    SYSTEMTIME st = Clock.GetSystemTime();
-    if (hour == 24) {
-      // 00 of the next day, never an hour of 24: the date moves on with the time.
-      const int64_t day_start = UnixFromSystemTime(st) / 86400 * 86400;
-      const SYSTEMTIME next = SystemTimeFromUnix(day_start + 86400, st.wMilliseconds);
-      st.wYear = next.wYear;
-      st.wMonth = next.wMonth;
-      st.wDay = next.wDay;
-      st.wDayOfWeek = next.wDayOfWeek;
-      st.wHour = 0;
-    } else {
-      st.wHour = static_cast<uint16_t>(hour);
-    }
-    st.wMinute = static_cast<uint16_t>(minute);
-    st.wSecond = 1;
-    const bool ok = Clock.SetSystemTime(st);
-    NotifyClockWrite(st, ok);
-    // A refused write leaves the clock as it was: keep the measured offset on show.
-    if (ok) SetSyncOffset(0);
-  }
+  if (AutoSetClock == 1) WriteSystemClock(hour, minute);  // hour 24 writes 00 of the next day
 }
