@@ -5,46 +5,11 @@ Usage: dcf77_e2e.py BUILD_DIR
 Runs the real programs and checks the status texts and clock writes they report.
 Prints 'N passed, N failed' at the end and exits non-zero on any failure.
 """
-import json
 import os
-import subprocess
 import sys
 import tempfile
 
-BUILD = sys.argv[1]
-DECODE = os.path.join(BUILD, "varnol-decode")
-SIGNAL = os.path.join(BUILD, "varnol-signal")
-passed = 0
-failed = 0
-
-
-def check(name, condition, detail=""):
-    global passed, failed
-    if condition:
-        passed += 1
-        print(f"ok    {name}")
-    else:
-        failed += 1
-        print(f"FAIL  {name} {detail}")
-
-
-def run(args, cwd):
-    p = subprocess.run(args, cwd=cwd, capture_output=True, text=True, timeout=300)
-    return p.returncode, p.stdout, p.stderr
-
-
-def decode(args, cwd):
-    code, out, err = run([DECODE, "--json"] + args, cwd)
-    events = [json.loads(line) for line in out.splitlines() if line.strip()]
-    return code, events, err
-
-
-def resets(events):
-    return [e["text"] for e in events if e["event"] == "status" and e["text"].startswith("Reset")]
-
-
-def clocks(events):
-    return [e["utc"] for e in events if e["event"] == "clock"]
+from e2e_harness import DECODE, SIGNAL, check, clocks, decode, resets, run, summary
 
 
 def main():
@@ -153,8 +118,7 @@ def main():
         code, out, err = run([DECODE, "--help"], tmp)
         check("--help: exit 0 with usage", code == 0 and "--station" in out)
 
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed else 0
+    return summary()
 
 
 if __name__ == "__main__":

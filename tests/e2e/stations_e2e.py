@@ -8,50 +8,11 @@ hour correction implies, at a realistic signal-to-noise ratio, and still do so w
 0.1 % fast or slow when the calibration may follow the measured minute. Prints
 'N passed, N failed' at the end and exits non-zero on any failure.
 """
-import json
 import os
-import subprocess
 import sys
 import tempfile
 
-BUILD = os.path.abspath(sys.argv[1])
-DECODE = os.path.join(BUILD, "varnol-decode")
-SIGNAL = os.path.join(BUILD, "varnol-signal")
-passed = 0
-failed = 0
-
-
-def check(name, condition, detail=""):
-    global passed, failed
-    if condition:
-        passed += 1
-        print(f"ok    {name}")
-    else:
-        failed += 1
-        print(f"FAIL  {name} {detail}")
-
-
-def run(args, cwd):
-    p = subprocess.run(args, cwd=cwd, capture_output=True, text=True, timeout=300)
-    return p.returncode, p.stdout, p.stderr
-
-
-def decode(args, cwd):
-    code, out, err = run([DECODE, "--json"] + args, cwd)
-    events = [json.loads(line) for line in out.splitlines() if line.strip()]
-    return code, events, err
-
-
-def resets(events):
-    return [e["text"] for e in events if e["event"] == "status" and e["text"].startswith("Reset")]
-
-
-def clocks(events):
-    return [e["utc"] for e in events if e["event"] == "clock"]
-
-
-def marks(events):
-    return [int(e["text"].split()[1]) for e in events if e["event"] == "status" and e["text"].startswith("mark")]
+from e2e_harness import DECODE, SIGNAL, check, clocks, decode, marks, resets, run, summary
 
 
 def minutes_utc(day, first, count):
@@ -154,8 +115,7 @@ def main():
             check(f"{station} recording: reset texts", resets(ev) == texts[:2], resets(ev))
             check(f"{station} recording: clock writes", clocks(ev) == writes[:2], clocks(ev))
 
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed else 0
+    return summary()
 
 
 if __name__ == "__main__":
