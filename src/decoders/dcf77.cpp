@@ -14,6 +14,7 @@
 #include <cstdio>
 
 #include "app/varnol_doc.h"
+#include "decoders/marker_probes.h"
 
 namespace {
 
@@ -22,16 +23,12 @@ constexpr int HourWeights[6] = {1, 2, 4, 8, 10, 20};        // seconds 29..34
 
 // Carrier present after the pulse of second 58, through second 59, a 100 ms reduction at
 // second 0 and carrier again for the rest of it. Stops at the first probe that fails.
-bool Dcf77Marker(const CVarnolDoc& d) {
-  for (int t = 2; t <= 9; ++t)
-    if (!(d.OffScore(58, t) < 0)) return false;
-  for (int t = 0; t <= 9; ++t)
-    if (!(d.OffScore(59, t) < 0)) return false;
-  if (!(d.OffScore(0, 0) > 0)) return false;
-  for (int t = 1; t <= 9; ++t)
-    if (!(d.OffScore(0, t) < 0)) return false;
-  return true;
-}
+constexpr MarkerProbe Dcf77Marker[] = {
+    {58, 2, 9, Tone::On},
+    {59, 0, 9, Tone::On},
+    {0, 0, 0, Tone::Off},
+    {0, 1, 9, Tone::On},
+};
 
 }  // namespace
 
@@ -63,5 +60,5 @@ void CVarnolDoc::ReadCentralEuropeanCode() {
 }
 
 void CVarnolDoc::DecodeDcf77() {
-  DecoderFrame(Dcf77Marker(*this), [this] { ReadCentralEuropeanCode(); });
+  DecoderFrame(ProbesHold(*this, Dcf77Marker), [this] { ReadCentralEuropeanCode(); });
 }

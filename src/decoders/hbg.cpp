@@ -16,25 +16,23 @@
 // A bit is 1 when the carrier is still interrupted in its second tenth (100..200 ms). The
 // reader is DCF77's (ReadCentralEuropeanCode).
 #include "app/varnol_doc.h"
+#include "decoders/marker_probes.h"
 
 namespace {
 
 // Carrier present in tenths 1..9 of second 59, then at second 0 an interruption, carrier
 // back, a second interruption and carrier for the rest of the second. Stops at the first
 // probe that fails.
-bool HbgMarker(const CVarnolDoc& d) {
-  for (int t = 1; t <= 9; ++t)
-    if (!(d.OffScore(59, t) < 0)) return false;
-  if (!(d.OffScore(0, 0) > 0)) return false;
-  if (!(d.OffScore(0, 1) < 0)) return false;
-  if (!(d.OffScore(0, 2) > 0)) return false;
-  for (int t = 3; t <= 9; ++t)
-    if (!(d.OffScore(0, t) < 0)) return false;
-  return true;
-}
+constexpr MarkerProbe HbgMarker[] = {
+    {59, 1, 9, Tone::On},
+    {0, 0, 0, Tone::Off},
+    {0, 1, 1, Tone::On},
+    {0, 2, 2, Tone::Off},
+    {0, 3, 9, Tone::On},
+};
 
 }  // namespace
 
 void CVarnolDoc::DecodeHbg() {
-  DecoderFrame(HbgMarker(*this), [this] { ReadCentralEuropeanCode(); });
+  DecoderFrame(ProbesHold(*this, HbgMarker), [this] { ReadCentralEuropeanCode(); });
 }

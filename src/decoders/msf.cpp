@@ -14,6 +14,7 @@
 #include <cstdio>
 
 #include "app/varnol_doc.h"
+#include "decoders/marker_probes.h"
 
 namespace {
 
@@ -23,20 +24,22 @@ constexpr int MinuteWeights[7] = {40, 20, 10, 8, 4, 2, 1};  // seconds 45..51, b
 // Carrier off for the first half second of the minute, then the fixed A-bit pattern
 // 0 1 1 1 1 1 1 0 in seconds 52..59 of the minute just ended. Stops at the first probe
 // that fails.
-bool MsfMarker(const CVarnolDoc& d) {
-  for (int t = 0; t <= 4; ++t)
-    if (!(d.OffScore(0, t) > 0)) return false;
-  if (!(d.OffScore(52, 1) < 0)) return false;
-  for (int s = 53; s <= 58; ++s)
-    if (!(d.OffScore(s, 1) > 0)) return false;
-  if (!(d.OffScore(59, 1) < 0)) return false;
-  return true;
-}
+constexpr MarkerProbe MsfMarker[] = {
+    {0, 0, 4, Tone::Off},
+    {52, 1, 1, Tone::On},
+    {53, 1, 1, Tone::Off},
+    {54, 1, 1, Tone::Off},
+    {55, 1, 1, Tone::Off},
+    {56, 1, 1, Tone::Off},
+    {57, 1, 1, Tone::Off},
+    {58, 1, 1, Tone::Off},
+    {59, 1, 1, Tone::On},
+};
 
 }  // namespace
 
 void CVarnolDoc::DecodeMsf() {
-  DecoderFrame(MsfMarker(*this), [this] {
+  DecoderFrame(ProbesHold(*this, MsfMarker), [this] {
     int hour = 0;
     int minute = 0;
     int ones = 0;

@@ -5,26 +5,23 @@
 #include <cstdio>
 
 #include "app/varnol_doc.h"
+#include "decoders/marker_probes.h"
 
 namespace {
 
 // No tone in tenths 1..9 of second 59 (tenth 0 may still hold that second's tick), then a
 // tone for the first half of second 0 and none for its second half. Stops at the first probe
 // that fails.
-bool RwmMark(const CVarnolDoc& d) {
-  for (int t = 1; t <= 9; ++t)
-    if (!(d.OffScore(59, t) > 0)) return false;
-  for (int t = 0; t <= 4; ++t)
-    if (!(d.OffScore(0, t) < 0)) return false;
-  for (int t = 5; t <= 9; ++t)
-    if (!(d.OffScore(0, t) > 0)) return false;
-  return true;
-}
+constexpr MarkerProbe RwmMark[] = {
+    {59, 1, 9, Tone::Off},
+    {0, 0, 4, Tone::On},
+    {0, 5, 9, Tone::Off},
+};
 
 }  // namespace
 
 void CVarnolDoc::DetectRwmMark() {
-  if (RwmMark(*this)) {
+  if (ProbesHold(*this, RwmMark)) {
     MarkerFlags[DisplayColumn] = 1;
     MarkerRunLength += 1;
     // A count of mark blocks since the last snap; nothing is stored in MinuteRecords.

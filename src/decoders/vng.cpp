@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "app/varnol_doc.h"
+#include "decoders/marker_probes.h"
 
 namespace {
 
@@ -19,17 +20,12 @@ constexpr int MinuteWeights[7] = {40, 20, 10, 8, 4, 2, 1};  // seconds 27 down t
 
 // No tone from 58.6 s through the end of second 59, then a tone for the first half of second
 // 0 and none for its second half. Stops at the first probe that fails.
-bool VngMarker(const CVarnolDoc& d) {
-  for (int t = 6; t <= 9; ++t)
-    if (!(d.OffScore(58, t) > 0)) return false;
-  for (int t = 0; t <= 9; ++t)
-    if (!(d.OffScore(59, t) > 0)) return false;
-  for (int t = 0; t <= 4; ++t)
-    if (!(d.OffScore(0, t) < 0)) return false;
-  for (int t = 5; t <= 9; ++t)
-    if (!(d.OffScore(0, t) > 0)) return false;
-  return true;
-}
+constexpr MarkerProbe VngMarker[] = {
+    {58, 6, 9, Tone::Off},
+    {59, 0, 9, Tone::Off},
+    {0, 0, 4, Tone::On},
+    {0, 5, 9, Tone::Off},
+};
 
 // A pulse still on 100 ms into its second.
 bool VngBit(const CVarnolDoc& d, int second) {
@@ -39,7 +35,7 @@ bool VngBit(const CVarnolDoc& d, int second) {
 }  // namespace
 
 void CVarnolDoc::DecodeVng() {
-  DecoderFrame(VngMarker(*this), [this] {
+  DecoderFrame(ProbesHold(*this, VngMarker), [this] {
     int hour = 0;
     int hour_ones = 0;
     for (int i = 0; i < 6; ++i) {

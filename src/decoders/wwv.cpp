@@ -13,6 +13,7 @@
 #include <cstdio>
 
 #include "app/varnol_doc.h"
+#include "decoders/marker_probes.h"
 
 namespace {
 
@@ -23,20 +24,16 @@ constexpr int MinuteWeights[7] = {40, 20, 10, 8, 4, 2, 1};
 
 // The 0.8 s position marker of second 59 (on through tenth 7, off in tenths 8 and 9), then a
 // second 0 without any pulse. Stops at the first probe that fails.
-bool WwvFrame(const CVarnolDoc& d) {
-  for (int t = 0; t <= 7; ++t)
-    if (!(d.OffScore(59, t) < 0)) return false;
-  for (int t = 8; t <= 9; ++t)
-    if (!(d.OffScore(59, t) > 0)) return false;
-  for (int t = 0; t <= 9; ++t)
-    if (!(d.OffScore(0, t) > 0)) return false;
-  return true;
-}
+constexpr MarkerProbe WwvFrame[] = {
+    {59, 0, 7, Tone::On},
+    {59, 8, 9, Tone::Off},
+    {0, 0, 9, Tone::Off},
+};
 
 }  // namespace
 
 void CVarnolDoc::DecodeWwv() {
-  DecoderFrame(WwvFrame(*this), [this] {
+  DecoderFrame(ProbesHold(*this, WwvFrame), [this] {
     int hour = 0;
     for (int i = 0; i < 6; ++i)
       if (OffScore(HourSeconds[i], 3) < 0) hour += HourWeights[i];

@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "app/varnol_doc.h"
+#include "decoders/marker_probes.h"
 
 namespace {
 
@@ -22,20 +23,17 @@ constexpr int HourWeights[6] = {20, 10, 8, 4, 2, 1};
 
 // Two 800 ms markers in a row: seconds 59 and 0 reduced for tenths 0..7 and at full carrier
 // in tenths 8 and 9. Stops at the first probe that fails.
-bool WwvbMarker(const CVarnolDoc& d) {
-  for (int second : {59, 0}) {
-    for (int t = 0; t <= 7; ++t)
-      if (!(d.OffScore(second, t) > 0)) return false;
-    for (int t = 8; t <= 9; ++t)
-      if (!(d.OffScore(second, t) < 0)) return false;
-  }
-  return true;
-}
+constexpr MarkerProbe WwvbMarker[] = {
+    {59, 0, 7, Tone::Off},
+    {59, 8, 9, Tone::On},
+    {0, 0, 7, Tone::Off},
+    {0, 8, 9, Tone::On},
+};
 
 }  // namespace
 
 void CVarnolDoc::DecodeWwvb() {
-  DecoderFrame(WwvbMarker(*this), [this] {
+  DecoderFrame(ProbesHold(*this, WwvbMarker), [this] {
     int hour = 0;
     for (int i = 0; i < 6; ++i)
       if (OffScore(HourSeconds[i], 3) > 0) hour += HourWeights[i];
