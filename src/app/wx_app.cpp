@@ -39,7 +39,11 @@ const char* const kUsage =
     "  --input FILE          play a recording (WAV, FLAC, ...; any sample rate) in real time\n"
     "  --help                this text\n"
     "\n"
-    "With --simulate or --input the PC clock is only set inside the program.\n";
+    "With --simulate or --input the PC clock is only set inside the program.\n"
+    "Exit codes: 0 done, 2 usage error, 3 the recording cannot be read.\n";
+
+constexpr int ExitUsage = 2;
+constexpr int ExitInput = 3;
 
 // Counts the modal dialogs and message boxes that are open: no buffer is processed while one is.
 class ModalCounter : public wxModalDialogHook {
@@ -62,6 +66,7 @@ void CloseOnSignal(int) {
 
 class CVarnolApp : public wxApp {
  public:
+  bool Initialize(int& argc, wxChar** argv) override;
   bool OnInit() override;
   int OnExit() override;
   int FilterEvent(wxEvent& event) override;
@@ -94,11 +99,7 @@ void PaneTimerTick() { wxGetApp().OnPaneTimer(); }
 bool CVarnolApp::ParseCommandLine(std::string& error) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i].ToStdString();
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      error.clear();
-      return false;
-    } else if (a == "--simulate") {
+    if (a == "--simulate") {
       input_ = Input::Simulate;
       if (i + 1 < argc && argv[i + 1][0] != '-') station_ = argv[++i].ToStdString();
       if (!MakeEncoder(station_)) {
@@ -121,11 +122,23 @@ bool CVarnolApp::ParseCommandLine(std::string& error) {
   return true;
 }
 
+bool CVarnolApp::Initialize(int& count, wxChar** args) {
+  // The usage needs no display: it is answered before the toolkit starts.
+  for (int i = 1; i < count; ++i) {
+    const wxString a(args[i]);
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      std::exit(0);
+    }
+  }
+  return wxApp::Initialize(count, args);
+}
+
 bool CVarnolApp::OnInit() {
   std::string error;
   if (!ParseCommandLine(error)) {
-    if (!error.empty()) std::fprintf(stderr, "varnol: %s\n(see varnol --help)\n", error.c_str());
-    return false;
+    std::fprintf(stderr, "varnol: %s\n(see varnol --help)\n", error.c_str());
+    std::exit(ExitUsage);  // nothing has been started yet
   }
   SetAppName("varnol");
   SetAppDisplayName(ProgramName);
@@ -146,7 +159,7 @@ bool CVarnolApp::OnInit() {
         const std::string message = "Cannot read the recording " + file_ + ": " + why;
         std::fprintf(stderr, "varnol: %s\n", message.c_str());
         ShowMessage(nullptr, message, wxOK | wxICON_EXCLAMATION);
-        return false;
+        std::exit(ExitInput);
       }
     }
     wave_ = std::make_unique<SourceWaveInput>(std::move(source), SourceWaveInput::Pacing::RealTime);
