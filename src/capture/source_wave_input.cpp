@@ -21,7 +21,11 @@ MMRESULT SourceWaveInput::OnStart() {
 }
 
 void SourceWaveInput::OnStop() {
-  stop_.store(true);
+  {
+    std::lock_guard<std::mutex> lock(stop_mutex_);
+    stop_.store(true);
+  }
+  stop_cv_.notify_all();
   if (thread_.joinable()) thread_.join();
 }
 
@@ -46,17 +50,23 @@ bool SourceWaveInput::Pump() {
 
 void SourceWaveInput::PacedLoop() {
   using clock = std::chrono::steady_clock;
-  // 128 samples at 8000 per second: one block every 16 ms of wall-clock time.
-  const auto period = std::chrono::microseconds(16000);
-  auto next = clock::now();
+  // A sound card hands over its audio in periods; here one period is a whole capture buffer,
+  // 2048 samples at 8000 per second every 256 ms, so the thread wakes four times a second.
+  constexpr size_t Period = 2048;  // samples
+  const auto period = std::chrono::microseconds(256000);
+  auto next = clock::now() + period;
   while (!stop_.load()) {
-    const size_t n = source_->Read(chunk_, 128);
-    if (n > 0) Deliver(chunk_, n);
-    if (n < 128) {
+    {
+      // Sleep until the period is over, or until a stop wakes us at once.
+      std::unique_lock<std::mutex> lock(stop_mutex_);
+      if (stop_cv_.wait_until(lock, next, [this] { return stop_.load(); })) return;
+    }
+    const size_t n = source_->Read(paced_, Period);
+    if (n > 0) Deliver(paced_, n);
+    if (n < Period) {
       at_end_.store(true);
       return;
     }
     next += period;
-    std::this_thread::sleep_until(next);
   }
 }

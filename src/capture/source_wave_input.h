@@ -4,8 +4,10 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "capture/queued_wave_input.h"
@@ -36,6 +38,9 @@ class SourceWaveInput : public QueuedWaveInput {
   Pacing pacing_;
   std::atomic<bool> at_end_{false};
   std::atomic<bool> stop_{false};
+  std::mutex stop_mutex_;  // the pacing thread's sleep, ended early by a stop
+  std::condition_variable stop_cv_;
   std::thread thread_;
-  int16_t chunk_[128] = {};
+  int16_t chunk_[128] = {};    // manual pumping
+  int16_t paced_[2048] = {};   // real-time pacing, one buffer a period
 };
