@@ -83,6 +83,7 @@ class CVarnolApp : public wxApp {
   std::string file_;
 
   std::unique_ptr<WaveInput> wave_;
+  SourceWaveInput* recording_ = nullptr;  // the capture device when it plays a recording
   std::unique_ptr<SystemClock> clock_;
   WxWaveErrorDialog errors_;
   std::unique_ptr<RegistrySettingsStore> settings_;
@@ -162,7 +163,9 @@ bool CVarnolApp::OnInit() {
         std::exit(ExitInput);
       }
     }
-    wave_ = std::make_unique<SourceWaveInput>(std::move(source), SourceWaveInput::Pacing::RealTime);
+    auto paced = std::make_unique<SourceWaveInput>(std::move(source), SourceWaveInput::Pacing::RealTime);
+    if (input_ == Input::File) recording_ = paced.get();
+    wave_ = std::move(paced);
     clock_ = std::make_unique<SandboxClock>();
   }
   // A finished buffer wakes the idle processing (called on the capture's own thread).
@@ -238,5 +241,11 @@ void CVarnolApp::OnPaneTimer() {
   idle_count_ = 0;
   if (!doc_) return;
   doc_->OnIdle(0, false);
+  // A recording that has played to its end delivers no more buffers: once the last whole one
+  // is decoded, the capture stops (and so shows "ready to start") instead of waiting for ever.
+  if (recording_ != nullptr && recording_->AtEnd() && doc_->Stopped == 0 && !CurrentBufferDone()) {
+    std::fprintf(stderr, "varnol: the recording has ended\n");
+    doc_->StopCapture();
+  }
   if (frame_ != nullptr && wxTopLevelWindows.Find(frame_) != nullptr) frame_->RefreshCommandUi();
 }

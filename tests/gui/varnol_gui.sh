@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # One window test of varnol under Xvfb: bash varnol_gui.sh VARNOL CASE, where CASE is window,
-# dialogs, exit_capturing or wave_error. Runs in a temporary working folder with a temporary
+# dialogs, exit_capturing, wave_error or recording_end. Runs in a temporary working folder with a temporary
 # QOVEN_ROOT. Set VARNOL_SHOT_DIR to keep the screenshots.
 set -uo pipefail
 varnol=$(readlink -f "$1")
@@ -244,6 +244,27 @@ SCRIPT
     [ -e recording.wav ] && fail "a failed start wrote recording.wav"
   fi
   keep_shot wave-error.png
+  ;;
+recording_end)
+  # A short recording: once it has played, the capture stops by itself rather than waiting for
+  # buffers that will never come.
+  "$(dirname "$varnol")/varnol-signal" --station dcf77 --start 2026-12-07T13:05:00Z --minutes 0.1 \
+    --output "$work/short.wav" || fail "varnol-signal failed"
+  cat > script <<SCRIPT
+wait 300
+command 32787
+wait 1000
+dump playing
+wait-pane 2 ready to start 30
+dump ended
+close
+SCRIPT
+  run script --input "$work/short.wav"
+  has playing "stopped=0"
+  has ended "stopped=1"
+  has ended "pane2=[ready to start]"
+  [ "$(stat -c %s recording.wav 2>/dev/null)" = 4142 ] || fail "the stop at the end wrote no snapshot"
+  grep -q "the recording has ended" "$work/log" || fail "no word that the recording ended"
   ;;
 *)
   echo "unknown case $case_name"
