@@ -1,4 +1,5 @@
 #include "platform/hive_registry.h"
+#include "platform/text_lines.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -339,14 +340,8 @@ bool HiveRegistry::Parse(const std::string& root_name, const std::string& text, 
   // a backslash.
   std::vector<std::string> lines;
   std::string current;
-  size_t pos = 0;
   bool continued = false;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(pos, end - pos);
-    pos = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  for (const std::string& line : TextLines(text)) {
     if (continued) {
       size_t first = line.find_first_not_of(" \t");
       current += first == std::string::npos ? "" : line.substr(first);

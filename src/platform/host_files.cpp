@@ -1,4 +1,5 @@
 #include "platform/host_files.h"
+#include "platform/text_lines.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -374,13 +375,7 @@ RestartReport HostFiles::ExitWindowsEx() {
   std::vector<std::string> kept_temps;  // TEMP files whose move failed: never deleted
   std::vector<std::string> retry;       // lines for the next restart
   bool in_rename = false;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(pos, end - pos);
-    pos = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  for (const std::string& line : TextLines(text)) {
     std::string trimmed = Trimmed(line);
     if (trimmed.empty() || trimmed[0] == ';') continue;
     if (trimmed[0] == '[') {

@@ -1,22 +1,11 @@
 #include "setup/setup_script.h"
 
+#include "platform/text_lines.h"
 #include "setup/setup_texts.h"
 
 std::vector<std::string> ScriptLines(const std::string& text) {
-  std::string body = text.substr(0, text.find('\x1A'));
-  std::vector<std::string> lines;
-  size_t pos = 0;
-  while (pos < body.size()) {
-    size_t end = body.find('\n', pos);
-    if (end == std::string::npos) {
-      lines.push_back(body.substr(pos));  // last line without a break
-      break;
-    }
-    size_t stop = end > pos && body[end - 1] == '\r' ? end - 1 : end;
-    lines.push_back(body.substr(pos, stop - pos));
-    pos = end + 1;
-  }
-  return lines;
+  // An end-of-file mark (Ctrl+Z) ends the script.
+  return TextLines(text.substr(0, text.find('\x1A')));
 }
 
 ScriptResult ParseSetupScript(const std::string& text) {
