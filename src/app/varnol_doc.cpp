@@ -66,7 +66,10 @@ void CVarnolDoc::ProcessCaptureBuffer() {
     SanitizeSettings();
   }
 
+  if (InputFilter != nullptr) InputFilter->Apply(CaptureBuffers[CurrentBuffer], BufferSamples);
   const int16_t* samples = CaptureBuffers[CurrentBuffer];
+  for (DocObserver* o : observers_)
+    if (o != nullptr) o->OnCaptureBuffer(samples, BufferSamples, BlocksProcessed + 1, header.CaptureTimeNs);
   for (int s = 0; s + BlockSize <= BufferSamples; s += BlockSize) {
     BlocksProcessed += 1;
     if (StationMode == StationWwv)
@@ -113,6 +116,11 @@ void CVarnolDoc::SetSyncOffset(int64_t seconds) {
   if (!changed) return;
   for (DocObserver* o : observers_)
     if (o != nullptr) o->OnSyncOffset(seconds);
+}
+
+void CVarnolDoc::NotifyMinuteAccepted(int ut_hour, int ut_minute) {
+  for (DocObserver* o : observers_)
+    if (o != nullptr) o->OnMinuteAccepted(ut_hour, ut_minute, BlocksProcessed);
 }
 
 void CVarnolDoc::UpdateAllViews(int hint) {

@@ -67,6 +67,34 @@ class DocObserver {
     (void)ok;
   }
   virtual void OnSyncOffset(int64_t seconds) { (void)seconds; }
+  // A capture buffer just before the front end measures it (after any input filter): `count`
+  // samples at 8000 per second, `first_block` the value BlocksProcessed takes for its first
+  // block, `capture_time_ns` the CLOCK_REALTIME of its first sample (0 when unknown). A second
+  // consumer of the audio reads it here; it must not keep the pointer.
+  virtual void OnCaptureBuffer(const int16_t* samples, int count, int64_t first_block,
+                               int64_t capture_time_ns) {
+    (void)samples;
+    (void)count;
+    (void)first_block;
+    (void)capture_time_ns;
+  }
+  // The clock step accepted a decoded minute (it followed the previous one): the minute in UT
+  // (station's own scale already corrected, the user's PC offset not added), and
+  // BlocksProcessed at the first block after the marker run. The hour may lie outside 0..23
+  // (a station hour 0 less the CET correction, or hour 24): take it modulo the day.
+  virtual void OnMinuteAccepted(int ut_hour, int ut_minute, int64_t block) {
+    (void)ut_hour;
+    (void)ut_minute;
+    (void)block;
+  }
+};
+
+// Changes the samples before the front end sees them, in place (a gain stage, as if the
+// recording level had been turned). Runs on the processing path: no allocation, no waiting.
+class CaptureFilter {
+ public:
+  virtual ~CaptureFilter() = default;
+  virtual void Apply(int16_t* samples, int count) = 0;
 };
 
 // Shows the two-line wave-error message (operation text over reason text) and returns when
@@ -215,6 +243,7 @@ class CVarnolDoc {
   void BuildUtOffsetLabel();
   void UpdateAllViews(int hint);
   void NotifyClockWrite(const SYSTEMTIME& written, bool ok);
+  void NotifyMinuteAccepted(int ut_hour, int ut_minute);
   void AddObserver(DocObserver* observer);
   void RemoveObserver(DocObserver* observer);
   // Keeps persisted settings that arrive out of range from breaking the ring arithmetic or
@@ -278,6 +307,9 @@ class CVarnolDoc {
   static const char* StationShortName(int station_mode);
 
   // --- end of commands and pane texts ------------------------------------------------------
+
+  // Optional filter on the captured samples before the front end; none by default.
+  CaptureFilter* InputFilter = nullptr;
 
   // Services.
   WaveInput& Wave;

@@ -56,6 +56,9 @@ struct WAVEHDR {
   uintptr_t dwUser = 0;
   std::atomic<uint32_t> dwFlags{0};
   uint32_t dwLoops = 0;
+  // CLOCK_REALTIME of the buffer's first sample as the sound card took it, nanoseconds since
+  // 1970 UTC; 0 when the backend cannot tell. Written before the done flag is set (release).
+  int64_t CaptureTimeNs = 0;
 };
 
 // Opaque device handle; 0 is no device.

@@ -61,6 +61,7 @@ void CVarnolDoc::SetPcClock() {
   const MinuteRecord& record = MinuteRecords[count / 2];
   int hour = record.Hour - HourCorrection(StationMode, SummerTimeFlag);
   int minute = record.Minute;
+  const int ut_hour = hour, ut_minute = minute;
 
   // minutes of day in the PC's time scale: UT plus the user's offset (0.00001 h guards
   // against offsets such as 0.1 h landing a hair below the whole minute)
@@ -71,6 +72,7 @@ void CVarnolDoc::SetPcClock() {
 
   if (total == LastMinuteOfDay + 1) {
     SetStatusText(record.Text);
+    NotifyMinuteAccepted(ut_hour, ut_minute);
 
     // seconds, decoded minus PC: the decoded minute at second 1 on today's local date
     const int64_t now = Clock.Now();
