@@ -4,7 +4,6 @@
 // PC clock.
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 
 #include "app/varnol_doc.h"
 
@@ -74,17 +73,12 @@ void CVarnolDoc::SetPcClock() {
     SetStatusText(record.Text);
     NotifyMinuteAccepted(ut_hour, ut_minute);
 
-    // seconds, decoded minus PC: the decoded minute at second 1 on today's local date
+    // seconds, decoded minus PC. The system clock counts UTC whatever the PC's time zone, and
+    // the decoded minute (UT plus the user's offset) is what will be written into it, so both
+    // are compared on that one scale: hour:minute:01 on the UTC date nearest the PC's time,
+    // so that near midnight the offset is the clock's error, not a day.
     const int64_t now = Clock.Now();
-    LocalDateTime local = Clock.Local(now);
-    local.hour = hour;
-    local.minute = minute;
-    local.second = 1;
-    // Near midnight the decoded minute may belong to the day before or after the PC's date:
-    // take the one nearest the PC's time, so the offset is the clock's error, not a day.
-    int64_t decoded = Clock.LocalStandardToTime(local);
-    if (decoded - now > 43200) decoded -= 86400;
-    if (now - decoded > 43200) decoded += 86400;
+    const int64_t decoded = NearestUtcTimeOfDay(now, hour * 3600 + minute * 60 + 1);
     SetSyncOffset(decoded - now);
 
     if (AutoSetClock == 1) WriteSystemClock(hour, minute);
@@ -98,14 +92,7 @@ void CVarnolDoc::WriteSystemClock(int hour, int minute) {
   // one that puts hour:minute:01 nearest to the clock's current value, so that a write near
   // midnight never moves the clock a day, nor 12 hours or more. An hour of 24 is 00 of the
   // next day.
-  const int64_t current = UnixFromSystemTime(st);
-  const int64_t midnight = current - current % 86400;
-  const int64_t time_of_day = hour * 3600 + minute * 60 + 1;
-  int64_t best = midnight + time_of_day;
-  for (int64_t day = -1; day <= 1; day += 2) {
-    const int64_t candidate = midnight + day * 86400 + time_of_day;
-    if (std::llabs(candidate - current) < std::llabs(best - current)) best = candidate;
-  }
+  const int64_t best = NearestUtcTimeOfDay(UnixFromSystemTime(st), hour * 3600 + minute * 60 + 1);
   const SYSTEMTIME target = SystemTimeFromUnix(best, st.wMilliseconds);
   st.wYear = target.wYear;
   st.wMonth = target.wMonth;

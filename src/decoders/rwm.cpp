@@ -1,7 +1,9 @@
 // RWM, Moscow, short wave (4996, 9996, 14996 kHz). Nothing is decoded from this station: its
 // seconds are marked by short tone pulses, and the minute by a silent second 59 followed by
 // a 0.5 s tone at second 0. After each minute mark the PC clock is snapped to the nearest
-// whole minute of its own local time.
+// whole minute. The rounding is done on the system clock's own UTC time of day, the scale it
+// is written back in, so the PC's time zone and its daylight saving never enter the step;
+// only the reset text shows the snapped minute in local time.
 #include <cstdio>
 
 #include "app/varnol_doc.h"
@@ -38,20 +40,16 @@ void CVarnolDoc::SnapToMinuteMark() {
   MinuteRecordCount = 0;
   MinuteRecordsStored = 0;
 
-  // The PC's local time rounded to the nearest minute, 30 s and more rounding up.
+  // The system clock's UTC time of day rounded to the nearest minute, 30 s and more
+  // rounding up.
   const int64_t now = Clock.Now();
-  const LocalDateTime local = Clock.Local(now);
-  const int q = (local.hour * 3600 + local.minute * 60 + local.second + 30) / 60;
+  const int64_t midnight = now - UtcSecondsOfDay(now);
+  const int q = static_cast<int>((UtcSecondsOfDay(now) + 30) / 60);
   const int hour = q / 60;  // 24 from 23:59:30 on
   const int minute = q % 60;
 
-  // That minute at second 1 on today's local date, read as standard time; hour 24 is 00 of
-  // the next day.
-  LocalDateTime target = local;
-  target.hour = hour;
-  target.minute = minute;
-  target.second = 1;
-  const int64_t snapped = Clock.LocalStandardToTime(target);
+  // That minute at second 1 (hour 24 is 00 of the next day), shown in the PC's local time.
+  const int64_t snapped = midnight + q * 60 + 1;
   const LocalDateTime shown = Clock.Local(snapped);
   char text[32];
   std::snprintf(text, sizeof text, "Reset %02d:%02d", shown.hour, shown.minute);

@@ -49,3 +49,20 @@ int64_t UnixFromSystemTime(const SYSTEMTIME& st) {
   return DaysFromCivil(st.wYear, st.wMonth, st.wDay) * 86400 + st.wHour * 3600 +
          st.wMinute * 60 + st.wSecond;
 }
+
+int64_t UtcSecondsOfDay(int64_t t) {
+  const int64_t s = t % 86400;
+  return s < 0 ? s + 86400 : s;
+}
+
+int64_t NearestUtcTimeOfDay(int64_t around, int64_t seconds_of_day) {
+  const int64_t midnight = around - UtcSecondsOfDay(around);
+  int64_t best = midnight + seconds_of_day;
+  for (int64_t day = -1; day <= 1; day += 2) {
+    const int64_t candidate = midnight + day * 86400 + seconds_of_day;
+    const int64_t d_candidate = candidate > around ? candidate - around : around - candidate;
+    const int64_t d_best = best > around ? best - around : around - best;
+    if (d_candidate < d_best) best = candidate;
+  }
+  return best;
+}

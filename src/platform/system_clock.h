@@ -55,3 +55,13 @@ int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day);
 // Conversions between a UTC time count and the broken-down system time (no time zone).
 SYSTEMTIME SystemTimeFromUnix(int64_t t, int milliseconds = 0);
 int64_t UnixFromSystemTime(const SYSTEMTIME& st);  // milliseconds ignored
+
+// Seconds since the UTC midnight that begins the day of `t`: 0..86399.
+int64_t UtcSecondsOfDay(int64_t t);
+
+// The time count of a UTC time of day (seconds; 86400 and more run into the next day, so an
+// hour of 24 is 00 of the next day) on the UTC date of `around`, the day before or the day
+// after, whichever lies nearest `around`; on a tie the date of `around`. Near midnight this
+// puts a minute read from the radio on the date it belongs to, so that a clock error of
+// seconds never turns into a day.
+int64_t NearestUtcTimeOfDay(int64_t around, int64_t seconds_of_day);
