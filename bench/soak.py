@@ -7,7 +7,10 @@ simulated broadcast's true time at that moment), the process's peak resident mem
 simulated hour and at the end of the day, and its CPU time (user + system). Stations run one
 after the other, so the figures are not disturbed by each other.
 
-Usage: bench/soak.py [--decode PATH] [--minutes N] [--stations a,b,...] [--markdown]
+Usage: bench/soak.py [--decode PATH ...] [--minutes N] [--stations a,b,...]
+                     [--conditions realistic,poor] [--markdown]
+With several --decode programs (say, builds before and after a change) each station and
+condition is run by each of them in turn, so that paired figures are finished together.
 
 The simulated sound card runs at 3756 blocks of 128 samples a minute (8012.8 samples per second)
 while the event stamps count 8000 samples per second, so the true time of an event stamped t
@@ -83,26 +86,30 @@ def soak(decode, station, extra, minutes):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--decode", default="build/varnol-decode")
+    ap.add_argument("--decode", action="append", help="varnol-decode to run (default build/varnol-decode)")
     ap.add_argument("--minutes", type=int, default=1440)
     ap.add_argument("--stations", default=",".join(STATIONS))
+    ap.add_argument("--conditions", default=",".join(name for name, _ in CONDITIONS))
     ap.add_argument("--markdown", action="store_true", help="print a Markdown table")
     a = ap.parse_args()
-    decode = os.path.abspath(a.decode)
+    decodes = [os.path.abspath(d) for d in (a.decode or ["build/varnol-decode"])]
     rows = []
     for name, extra in CONDITIONS:
+        if name not in a.conditions.split(","):
+            continue
         for station in a.stations.split(","):
-            r = soak(decode, station, extra, a.minutes)
-            rows.append((station, name + " (" + " ".join(extra) + ")", r))
-            if not a.markdown:
-                print(station, name, json.dumps(r), flush=True)
+            for decode in decodes:
+                r = soak(decode, station, extra, a.minutes)
+                rows.append((decode, station, name + " (" + " ".join(extra) + ")", r))
+                if not a.markdown:
+                    print(decode, station, name, json.dumps(r), flush=True)
     if a.markdown:
-        print(f"| station | condition | clock writes | wrong writes | worst error | "
+        print(f"| program | station | condition | clock writes | wrong writes | worst error | "
               f"peak RSS 1 h | peak RSS {a.minutes // 60} h | CPU |")
-        print("|---|---|---|---|---|---|---|---|")
-        for station, cond, r in rows:
+        print("|---|---|---|---|---|---|---|---|---|")
+        for decode, station, cond, r in rows:
             worst = f"{r['worst_s']:.0f} s" if r["wrong"] else "-"
-            print(f"| {station} | {cond} | {r['writes']} | {r['wrong']} | {worst} | "
+            print(f"| {decode} | {station} | {cond} | {r['writes']} | {r['wrong']} | {worst} | "
                   f"{(r['rss_1h_kib'] or 0) / 1024:.1f} MB | {(r['rss_day_kib'] or 0) / 1024:.1f} MB | "
                   f"{r['cpu_s']:.1f} s |")
 

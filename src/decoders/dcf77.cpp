@@ -10,10 +10,12 @@
 //   28        even parity over 21..28
 //   29..34    hour, BCD                            1 2 4 8 10 20
 //   35        even parity over 29..35
+// A minute is taken when both parities hold and the fields are a time of day (BcdTime).
 // A bit is 1 when the carrier is still reduced in its second tenth (100..200 ms).
 #include <cstdio>
 
 #include "app/varnol_doc.h"
+#include "decoders/bcd_time.h"
 #include "decoders/marker_probes.h"
 
 namespace {
@@ -33,27 +35,29 @@ constexpr MarkerProbe Dcf77Marker[] = {
 }  // namespace
 
 // The Central European code shared with HBG: hour, minute, their even parities and the zone
-// bits, read on a marker block; the minute is recorded when both parities hold.
+// bits, read on a marker block; the minute is recorded when both parities hold and the
+// fields are a time of day.
 void CVarnolDoc::ReadCentralEuropeanCode() {
-  int hour = 0;
+  BcdTime time;
   int hour_ones = 0;
   for (int i = 0; i < 7; ++i) {
     if (OffScore(29 + i, 1) > 0) {
-      if (i < 6) hour += HourWeights[i];
+      if (i < 6) time.AddHour(HourWeights[i]);
       hour_ones += 1;
     }
   }
-  int minute = 0;
   int minute_ones = 0;
   for (int i = 0; i < 8; ++i) {
     if (OffScore(21 + i, 1) > 0) {
-      if (i < 7) minute += MinuteWeights[i];
+      if (i < 7) time.AddMinute(MinuteWeights[i]);
       minute_ones += 1;
     }
   }
   SummerTimeFlag = (OffScore(17, 1) > 0 && OffScore(18, 1) < 0) ? 1 : 0;
-  if (hour_ones % 2 == 0 && minute_ones % 2 == 0) {
-    char text[32];
+  if (hour_ones % 2 == 0 && minute_ones % 2 == 0 && time.IsTimeOfDay()) {
+    const int hour = time.Hour();
+    const int minute = time.Minute();
+    char text[48];  // room for any int the compiler cannot bound
     std::snprintf(text, sizeof text, "Reset %02d:%02d %s", hour, minute, SummerTimeFlag == 1 ? "UT+2" : "UT+1");
     RecordMinute(text, hour, minute);
   }

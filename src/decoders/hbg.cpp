@@ -13,6 +13,7 @@
 //   28        even parity over 21..28
 //   29..34    hour, BCD                            1 2 4 8 10 20
 //   35        even parity over 29..35
+// A minute is taken when both parities hold and the fields are a time of day.
 // A bit is 1 when the carrier is still interrupted in its second tenth (100..200 ms). The
 // reader is DCF77's (ReadCentralEuropeanCode).
 #include "app/varnol_doc.h"

@@ -9,11 +9,13 @@
 //   45A..51A   minute, BCD                           40 20 10 8 4 2 1
 //   57B        odd parity over 39A..51A              counted only
 //   58B        summer time (BST) in force            flag
+// A minute is taken when the parity holds and the fields are a time of day (BcdTime).
 // An A bit is 1 when the carrier is off in the second tenth of its second (100..200 ms), a B bit
 // when it is off in the third tenth (200..300 ms).
 #include <cstdio>
 
 #include "app/varnol_doc.h"
+#include "decoders/bcd_time.h"
 #include "decoders/marker_probes.h"
 
 namespace {
@@ -40,26 +42,27 @@ constexpr MarkerProbe MsfMarker[] = {
 
 void CVarnolDoc::DecodeMsf() {
   DecoderFrame(ProbesHold(*this, MsfMarker), [this] {
-    int hour = 0;
-    int minute = 0;
+    BcdTime time;
     int ones = 0;
     for (int i = 0; i < 6; ++i) {
       if (OffScore(39 + i, 1) > 0) {
-        hour += HourWeights[i];
+        time.AddHour(HourWeights[i]);
         ones += 1;
       }
     }
     for (int i = 0; i < 7; ++i) {
       if (OffScore(45 + i, 1) > 0) {
-        minute += MinuteWeights[i];
+        time.AddMinute(MinuteWeights[i]);
         ones += 1;
       }
     }
     if (OffScore(57, 2) > 0) ones += 1;
     // The summer-time bit is taken on every marker block, whatever the parity says.
     SummerTimeFlag = OffScore(58, 2) > 0 ? 1 : 0;
-    if (ones % 2 == 1) {
-      char text[32];
+    if (ones % 2 == 1 && time.IsTimeOfDay()) {
+      const int hour = time.Hour();
+      const int minute = time.Minute();
+      char text[48];  // room for any int the compiler cannot bound
       std::snprintf(text, sizeof text, "Reset %02d:%02d %s", hour, minute,
                     SummerTimeFlag == 1 ? "UT+1" : "UT+0");
       RecordMinute(text, hour, minute);

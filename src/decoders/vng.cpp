@@ -8,9 +8,11 @@
 //   35                  even parity over 29..35
 //   27 26 25 24 23 22 21  minute, BCD              40 20 10 8 4 2 1
 //   28                  even parity over 21..28
+// A minute is taken when both parities hold and the fields are a time of day (BcdTime).
 #include <cstdio>
 
 #include "app/varnol_doc.h"
+#include "decoders/bcd_time.h"
 #include "decoders/marker_probes.h"
 
 namespace {
@@ -36,27 +38,28 @@ bool VngBit(const CVarnolDoc& d, int second) {
 
 void CVarnolDoc::DecodeVng() {
   DecoderFrame(ProbesHold(*this, VngMarker), [this] {
-    int hour = 0;
+    BcdTime time;
     int hour_ones = 0;
     for (int i = 0; i < 6; ++i) {
       if (VngBit(*this, 34 - i)) {
-        hour += HourWeights[i];
+        time.AddHour(HourWeights[i]);
         hour_ones += 1;
       }
     }
     if (VngBit(*this, 35)) hour_ones += 1;
-    int minute = 0;
     int minute_ones = 0;
     for (int i = 0; i < 7; ++i) {
       if (VngBit(*this, 27 - i)) {
-        minute += MinuteWeights[i];
+        time.AddMinute(MinuteWeights[i]);
         minute_ones += 1;
       }
     }
     if (VngBit(*this, 28)) minute_ones += 1;
-    if (hour_ones % 2 != 0 || minute_ones % 2 != 0) return;
-    // Already the minute in progress, in UT: no minute added, no range check.
-    char text[32];
+    if (hour_ones % 2 != 0 || minute_ones % 2 != 0 || !time.IsTimeOfDay()) return;
+    // Already the minute in progress, in UT: no minute added.
+    const int hour = time.Hour();
+    const int minute = time.Minute();
+    char text[48];  // room for any int the compiler cannot bound
     std::snprintf(text, sizeof text, "Reset %02d:%02d %s", hour, minute, "UT+0");
     RecordMinute(text, hour, minute);
   });

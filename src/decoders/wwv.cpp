@@ -8,11 +8,13 @@
 // Fields read (second: field, weight), hour first:
 //   26 25 23 22 21 20     hour, BCD                20 10 8 4 2 1
 //   17 16 15 13 12 11 10  minute, BCD              40 20 10 8 4 2 1
-// Seconds 14 and 24 are unused. There is no check bit for these fields. A bit is 1 when the
-// subcarrier is still on 0.3 s into its second.
+// Seconds 14 and 24 are unused. There is no check bit for these fields; a reading that is not
+// a time of day (BcdTime) is dropped. A bit is 1 when the subcarrier is still on 0.3 s into
+// its second.
 #include <cstdio>
 
 #include "app/varnol_doc.h"
+#include "decoders/bcd_time.h"
 #include "decoders/marker_probes.h"
 
 namespace {
@@ -34,21 +36,22 @@ constexpr MarkerProbe WwvFrame[] = {
 
 void CVarnolDoc::DecodeWwv() {
   DecoderFrame(ProbesHold(*this, WwvFrame), [this] {
-    int hour = 0;
+    BcdTime time;
     for (int i = 0; i < 6; ++i)
-      if (OffScore(HourSeconds[i], 3) < 0) hour += HourWeights[i];
-    int minute = 0;
+      if (OffScore(HourSeconds[i], 3) < 0) time.AddHour(HourWeights[i]);
     for (int i = 0; i < 7; ++i)
-      if (OffScore(MinuteSeconds[i], 3) < 0) minute += MinuteWeights[i];
-    // The code gave the minute just ended; the minute now in progress is the next one. Only
-    // the carry from the minute can wrap the hour.
+      if (OffScore(MinuteSeconds[i], 3) < 0) time.AddMinute(MinuteWeights[i]);
+    if (!time.IsTimeOfDay()) return;
+    int hour = time.Hour();
+    int minute = time.Minute();
+    // The code gave the minute just ended; the minute now in progress is the next one.
     minute += 1;
     if (minute > 59) {
       minute = 0;
       hour += 1;
       if (hour > 23) hour = 0;
     }
-    char text[32];
+    char text[48];  // room for any int the compiler cannot bound
     std::snprintf(text, sizeof text, "Reset %02d:%02d", hour, minute);
     RecordMinute(text, hour, minute);
   });

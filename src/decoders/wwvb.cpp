@@ -8,10 +8,11 @@
 //   1..3, 5..8     minute, BCD                     40 20 10 | 8 4 2 1
 //   12, 13, 15..18 hour, BCD                       20 10 | 8 4 2 1
 // Seconds 4, 10, 11 and 14 are unused (always 0) and 9 is a marker. There is no check bit for
-// these fields. A bit is 1 when the carrier is still reduced in its fourth tenth (300..400 ms).
+// these fields; a reading that is not a time of day (BcdTime) is dropped. A bit is 1 when the carrier is still reduced in its fourth tenth (300..400 ms).
 #include <cstdio>
 
 #include "app/varnol_doc.h"
+#include "decoders/bcd_time.h"
 #include "decoders/marker_probes.h"
 
 namespace {
@@ -34,12 +35,14 @@ constexpr MarkerProbe WwvbMarker[] = {
 
 void CVarnolDoc::DecodeWwvb() {
   DecoderFrame(ProbesHold(*this, WwvbMarker), [this] {
-    int hour = 0;
+    BcdTime time;
     for (int i = 0; i < 6; ++i)
-      if (OffScore(HourSeconds[i], 3) > 0) hour += HourWeights[i];
-    int minute = 0;
+      if (OffScore(HourSeconds[i], 3) > 0) time.AddHour(HourWeights[i]);
     for (int i = 0; i < 7; ++i)
-      if (OffScore(MinuteSeconds[i], 3) > 0) minute += MinuteWeights[i];
+      if (OffScore(MinuteSeconds[i], 3) > 0) time.AddMinute(MinuteWeights[i]);
+    if (!time.IsTimeOfDay()) return;
+    int hour = time.Hour();
+    int minute = time.Minute();
     // The code gave the minute just ended; the minute now in progress is the next one.
     minute += 1;
     if (minute >= 60) {
@@ -47,7 +50,7 @@ void CVarnolDoc::DecodeWwvb() {
       hour += 1;
       if (hour >= 24) hour = 0;
     }
-    char text[32];
+    char text[48];  // room for any int the compiler cannot bound
     std::snprintf(text, sizeof text, "Reset %02d:%02d", hour, minute);
     RecordMinute(text, hour, minute);
   });

@@ -73,15 +73,36 @@ TEST_P(Dcf77WrongBit, OneWrongBitFailsItsParityButStillCountsAsMarker) {
 
 INSTANTIATE_TEST_SUITE_P(Bits, Dcf77WrongBit, ::testing::Values(21, 24, 27, 28, 29, 32, 34, 35));
 
-TEST_F(Dcf77Test, TwoWrongBitsInOneGroupPassUnnoticed) {
-  int bits[60];
-  Dcf77Time(bits, 14, 7, false);
-  bits[24] ^= 1;  // +8
-  bits[25] ^= 1;  // +10
-  FillDcf77(doc, bits);
-  Step();
-  ASSERT_EQ(doc.MinuteRecordCount, 1);
-  EXPECT_EQ(doc.MinuteRecords[0].Minute, 25);
+// Two wrong bits in one group keep its parity: the minute passes unnoticed when it is still a
+// time of day, and is dropped when it is not.
+TEST_F(Dcf77Test, TwoWrongBitsInOneGroupPassOnlyAsATimeOfDay) {
+  struct Case {
+    int flip1, flip2;
+    int minute;  // -1: not recorded
+  } cases[] = {
+      {25, 26, 37},  // +10 +20: 14:37
+      {24, 25, -1},  // +8 +10: units digit 15
+      {26, 27, -1},  // +20 +40: minute 67
+      {29, 34, -1},  // hour +1 +20: 35
+      {30, 32, -1},  // hour +2 +8: units digit 14
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.flip1 * 100 + c.flip2);
+    int bits[60];
+    Dcf77Time(bits, 14, 7, false);
+    bits[c.flip1] ^= 1;
+    bits[c.flip2] ^= 1;
+    doc.MinuteRecordCount = doc.MinuteRecordsStored = 0;
+    FillDcf77(doc, bits);
+    Step();
+    EXPECT_EQ(doc.MarkerFlags[doc.DisplayColumn], 1);
+    if (c.minute < 0) {
+      EXPECT_EQ(doc.MinuteRecordCount, 0);
+    } else {
+      ASSERT_EQ(doc.MinuteRecordCount, 1);
+      EXPECT_EQ(doc.MinuteRecords[0].Minute, c.minute);
+    }
+  }
 }
 
 TEST_F(Dcf77Test, MarkerFailures) {

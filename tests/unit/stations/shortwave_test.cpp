@@ -76,7 +76,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(VngFieldCase{"AllZeroIsMidnight", {0}, "Reset 00:00 UT+0"},
                       VngFieldCase{"Hour12", {33, 30, 0}, "Reset 12:00 UT+0"},
                       VngFieldCase{"Hour12WithParity35", {33, 30, 35, 0}, ""},
-                      VngFieldCase{"Minute79IsRecorded", {27, 26, 25, 24, 21, 28, 0}, "Reset 00:79 UT+0"},
+                      // even parities but not a time of day: dropped
+                      VngFieldCase{"Minute79IsNotATime", {27, 26, 25, 24, 21, 28, 0}, ""},
+                      VngFieldCase{"MinuteUnits14IsNotATime", {24, 23, 22, 28, 0}, ""},
+                      VngFieldCase{"Hour31IsNotATime", {34, 33, 29, 35, 0}, ""},
                       VngFieldCase{"MinuteParityOdd", {21, 0}, ""},
                       VngFieldCase{"Time1407", {33, 31, 23, 22, 21, 28, 0}, "Reset 14:07 UT+0"},
                       VngFieldCase{"Time1407MissingMinuteParity", {33, 31, 23, 22, 21, 0}, ""}),
