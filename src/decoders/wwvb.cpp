@@ -8,7 +8,8 @@
 //   1..3, 5..8     minute, BCD                     40 20 10 | 8 4 2 1
 //   12, 13, 15..18 hour, BCD                       20 10 | 8 4 2 1
 // Seconds 4, 10, 11 and 14 are unused (always 0) and 9 is a marker. There is no check bit for
-// these fields; a reading that is not a time of day (BcdTime) is dropped. A bit is 1 when the carrier is still reduced in its fourth tenth (300..400 ms).
+// these fields; a reading that is not a time of day (BcdTime) is dropped. A bit is 1 when the
+// carrier is still reduced in its fourth tenth (300..400 ms).
 #include <cstdio>
 
 #include "app/varnol_doc.h"
