@@ -156,6 +156,8 @@ int main(int argc, char** argv) {
     }
   }
   if (output.empty()) return UsageError("--output FILE is required");
+  struct stat st {};
+  if (::stat(output.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return WriteError(output, "it is a folder");
   const int format = FormatFor(output);
   if (format == 0)
     return UsageError("cannot tell the format of '" + output +
@@ -165,8 +167,6 @@ int main(int argc, char** argv) {
 
   // The destination is checked before anything is generated: a folder in the way, a missing
   // or read-only folder, or a format this libsndfile cannot write.
-  struct stat st {};
-  if (::stat(output.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return WriteError(output, "it is a folder");
   SF_INFO info{};
   info.samplerate = rate;
   info.channels = 1;
