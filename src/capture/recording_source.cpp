@@ -45,15 +45,15 @@ std::unique_ptr<RecordingSource> RecordingSource::Open(const std::string& path, 
     if (error.empty()) error = "not a readable sound file";
     return nullptr;
   }
-  if (info.frames <= 0 || info.channels <= 0 || info.samplerate <= 0) {
-    sf_close(f);
-    error = "the recording holds no audio";
-    return nullptr;
-  }
   if (info.samplerate < MinRate || info.samplerate > MaxRate) {
     sf_close(f);
     error = "its header gives a sample rate of " + std::to_string(info.samplerate) +
             " Hz; recordings from 4000 to 384000 Hz can be read";
+    return nullptr;
+  }
+  if (info.frames <= 0 || info.channels <= 0) {
+    sf_close(f);
+    error = "the recording holds no audio";
     return nullptr;
   }
   std::unique_ptr<RecordingSource> r(new RecordingSource());
