@@ -46,11 +46,16 @@ for l in "${lines[@]}"; do
       echo "skip  $cmd  (no xvfb-run to show the window)"
       continue
     fi
-    printf 'wait 500\ndump example\nclose\n' >window-script
+    printf 'wait 800\ndump example\nclose\n' >window-script
     VARNOL_TEST_SCRIPT=window-script VARNOL_TEST_OUTPUT="$work/window-out" \
       timeout 60 xvfb-run -a -s "-screen 0 1024x768x24" "${words[@]}" >out 2>err
     code=$?
     grep -q '^example ' window-out 2>/dev/null || code=99
+    # The window shows the simulated station it was given, ready to start.
+    if [[ "$cmd" =~ --simulate\ ([a-z0-9]+) ]] && [ "${BASH_REMATCH[1]}" != wwvh ]; then
+      grep -qF "pane1=[${BASH_REMATCH[1]^^}] pane2=[ready to start]" window-out || {
+        code=98; grep '^example ' window-out >>err; }
+    fi
   else
     timeout 300 "${words[@]}" >out 2>err
     code=$?
