@@ -104,7 +104,7 @@ class CVarnolApp : public wxApp {
   ChannelChoice channel_ = ChannelChoice::Left;
   bool verbose_ = false;
   PortAudioWaveInput* card_ = nullptr;  // the capture device when it is the sound card
-  SnapshotLog snapshot_log_;  // outlives the document, which stops the capture at exit
+  SnapshotLog snapshot_log_;            // outlives the document, which stops the capture at exit
 
   std::unique_ptr<WaveInput> wave_;
   SourceWaveInput* recording_ = nullptr;  // the capture device when it plays a recording
@@ -180,7 +180,9 @@ bool CVarnolApp::Initialize(int& count, wxChar** args) {
   const char* x11 = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   if ((x11 == nullptr || *x11 == 0) && (wayland == nullptr || *wayland == 0)) {
-    std::fputs("varnol: the clock window needs a display (DISPLAY is not set); varnol-decode runs without one\n", stderr);
+    std::fputs(
+        "varnol: the clock window needs a display (DISPLAY is not set); varnol-decode runs without one\n",
+        stderr);
     std::exit(ExitNoDisplay);
   }
   bool started = false;

@@ -121,8 +121,8 @@ void CVarnolDoc::StopCapture() {
   Stopped = 1;
   CloseWaveDevice();
   int error = 0;
-  LastSnapshot = SnapshotPath.empty() ? SnapshotOutcome::NotAsked
-                                      : WriteSnapshotFile(SnapshotPath.c_str(), error);
+  LastSnapshot =
+      SnapshotPath.empty() ? SnapshotOutcome::NotAsked : WriteSnapshotFile(SnapshotPath.c_str(), error);
   for (DocObserver* o : observers_)
     if (o != nullptr) o->OnSnapshot(LastSnapshot, SnapshotPath.c_str(), error);
   TracesValid = 1;

@@ -11,9 +11,7 @@ class DeliveryWatch {
   explicit DeliveryWatch(int64_t limit_ns) : limit_ns_(limit_ns) {}
   void Start(int64_t now_ns) { last_ns_.store(now_ns, std::memory_order_release); }
   void Delivered(int64_t now_ns) { last_ns_.store(now_ns, std::memory_order_release); }
-  bool Silent(int64_t now_ns) const {
-    return now_ns - last_ns_.load(std::memory_order_acquire) > limit_ns_;
-  }
+  bool Silent(int64_t now_ns) const { return now_ns - last_ns_.load(std::memory_order_acquire) > limit_ns_; }
 
  private:
   int64_t limit_ns_;

@@ -1,8 +1,7 @@
 #include "capture/portaudio_wave_input.h"
 
-#include <portaudio.h>
-
 #include <dlfcn.h>
+#include <portaudio.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -62,7 +61,8 @@ void PortAudioWaveInput::OnAudio(const int16_t* samples, unsigned long frames) {
   int16_t mono[256];
   while (frames > 0) {
     const size_t n = std::min<unsigned long>(frames, std::size(mono));
-    for (size_t i = 0; i < n; ++i) mono[i] = PickChannel(samples + i * static_cast<size_t>(channels_), channels_, channel_);
+    for (size_t i = 0; i < n; ++i)
+      mono[i] = PickChannel(samples + i * static_cast<size_t>(channels_), channels_, channel_);
     Deliver(mono, n);
     samples += n * static_cast<size_t>(channels_);
     frames -= n;

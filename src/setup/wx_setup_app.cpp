@@ -1,8 +1,8 @@
 // The installer program: reads "setup.dat" from the current directory and shows the
 // installation dialog; the program ends when the dialog closes.
 #include <wx/app.h>
-#include <wx/log.h>
 #include <wx/image.h>
+#include <wx/log.h>
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,11 +1,14 @@
 // varnol-decode: the clock's processing loop without a window. Audio comes from a recording,
 // the sound card or the simulated receiver; every status text, clock write and change of the
 // clock offset is printed as it happens, as plain lines or as JSON objects.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdint>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -13,9 +16,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "app/varnol_doc.h"
 #include "capture/portaudio_wave_input.h"
@@ -48,7 +48,8 @@ const char* const kUsage =
     "                          the receiver is on (default left)\n"
     "\n"
     "Options:\n"
-    "  --station NAME          msf, hbg, dcf77, wwvb, vng, rwm, wwv or wwvh\n                          (default dcf77)\n"
+    "  --station NAME          msf, hbg, dcf77, wwvb, vng, rwm, wwv or wwvh\n                          "
+    "(default dcf77)\n"
     "  --start TIME            simulated broadcast's first minute, ISO 8601 UTC (default: now)\n"
     "  --minutes N             minutes of simulated signal (default 3), of live capture, or the\n"
     "                          first N minutes of a recording (default: all of it)\n"
@@ -188,7 +189,8 @@ std::string SnapshotProblem(const std::string& path) {
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
+  struct stat sa {
+  }, sb{};
   return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
          sa.st_ino == sb.st_ino;
 }
@@ -243,8 +245,8 @@ int main(int argc, char** argv) {
       if (!t) return UsageError("cannot read the time '" + v + "' (use e.g. 2026-12-07T13:05:00Z)");
       (a == "--start" ? o.start : o.clock) = *t;
       if (a == "--start") o.simulation_options.push_back(a);
-    } else if (a == "--minutes" || a == "--snr" || a == "--amplitude" || a == "--fade" ||
-               a == "--offset" || a == "--card-blocks-per-minute") {
+    } else if (a == "--minutes" || a == "--snr" || a == "--amplitude" || a == "--fade" || a == "--offset" ||
+               a == "--card-blocks-per-minute") {
       if (!value(v)) return UsageError(a + " needs a number");
       const auto d = ParseDouble(v);
       if (!d) return UsageError("cannot read the number '" + v + "' for " + a);
@@ -389,7 +391,8 @@ int main(int argc, char** argv) {
 
   doc.StartCapture();
   if (doc.Stopped != 0) {
-    if (auto* card = dynamic_cast<PortAudioWaveInput*>(wave.get()); card != nullptr && !card->LastErrorText().empty())
+    if (auto* card = dynamic_cast<PortAudioWaveInput*>(wave.get());
+        card != nullptr && !card->LastErrorText().empty())
       std::fprintf(stderr, "varnol-decode: sound card: %s\n", card->LastErrorText().c_str());
     return ExitInput;
   }
@@ -410,8 +413,10 @@ int main(int argc, char** argv) {
                      seconds, recording->ReadError().c_str());
         exit_code = ExitInput;
       } else if (recording->EndedEarly()) {
-        std::fprintf(stderr, "varnol-decode: '%s' ended early: the file is shorter than its header says "
-                     "(%.1f s of audio decoded)\n", o.file.c_str(), seconds);
+        std::fprintf(stderr,
+                     "varnol-decode: '%s' ended early: the file is shorter than its header says "
+                     "(%.1f s of audio decoded)\n",
+                     o.file.c_str(), seconds);
         exit_code = ExitInput;
       }
     }

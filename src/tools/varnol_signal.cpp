@@ -1,7 +1,10 @@
 // varnol-signal: writes the simulated receiver's audio for a station to a sound file (WAV,
 // FLAC, Ogg Vorbis, ...), as a receiver would feed it to the sound card.
+#include <fcntl.h>
 #include <sndfile.h>
 #include <soxr.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cctype>
@@ -12,10 +15,6 @@
 #include <ctime>
 #include <string>
 #include <vector>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "simulator/receiver.h"
 #include "tools/cli_common.h"
@@ -29,7 +28,8 @@ const char* const kUsage =
     "  --output FILE           the file to write (required); its ending chooses the format:\n"
     "                          .wav (16-bit), .flac, .ogg (Vorbis), .mp3 (when this libsndfile\n"
     "                          writes MP3), .aiff, .au\n"
-    "  --station NAME          msf, hbg, dcf77, wwvb, vng, rwm, wwv or wwvh\n                          (default dcf77)\n"
+    "  --station NAME          msf, hbg, dcf77, wwvb, vng, rwm, wwv or wwvh\n                          "
+    "(default dcf77)\n"
     "  --start TIME            the broadcast's first minute, ISO 8601 UTC (default: now)\n"
     "  --minutes N             length in minutes (default 3)\n"
     "  --snr DB                signal-to-noise ratio in dB over 0..4 kHz (default 3)\n"
@@ -54,18 +54,19 @@ int WriteError(const std::string& output, const std::string& why) {
 }
 
 std::atomic<bool> g_interrupted{false};
-void OnSignal(int) { g_interrupted.store(true); }
+void OnSignal(int) {
+  g_interrupted.store(true);
+}
 
 struct FileFormat {
   const char* ending;  // lower case, without the dot
   int format;          // libsndfile's major format and encoding
 };
 const FileFormat kFormats[] = {
-    {"wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16},   {"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
-    {"ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS},   {"oga", SF_FORMAT_OGG | SF_FORMAT_VORBIS},
-    {"mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III},
-    {"aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16}, {"aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_16},
-    {"au", SF_FORMAT_AU | SF_FORMAT_PCM_16},
+    {"wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16},          {"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+    {"ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS},          {"oga", SF_FORMAT_OGG | SF_FORMAT_VORBIS},
+    {"mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III}, {"aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16},
+    {"aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_16},         {"au", SF_FORMAT_AU | SF_FORMAT_PCM_16},
 };
 
 // The format for the file's ending (case ignored); 0 when there is none for it.

@@ -275,11 +275,14 @@ played_recording)
   cat > script <<SCRIPT
 wait 300
 command 32787
+wait 1000
+dump playing
 wait-pane 2 ready to start 30
 dump ended
 close
 SCRIPT
   run script --input recording.wav
+  has playing "stopped=0"
   has ended "stopped=1"
   [ "$(stat -c %s recording.wav)" = "$size" ] || fail "the played recording was replaced"
   grep -q "recording.wav is the recording being played" "$work/log" || fail "no word that the snapshot left it alone"

@@ -262,8 +262,8 @@ TEST(RecordingSource, AbsurdRatesAreRefusedAndACutFileEndsEarly) {
   const std::string whole = ReadBytes(good);
   ASSERT_EQ(whole.size(), 44u + 16000u);
   struct Case {
-    uint32_t rate;     // written into the header (the byte rate is left as it was)
-    size_t keep;       // bytes of the file kept
+    uint32_t rate;  // written into the header (the byte rate is left as it was)
+    size_t keep;    // bytes of the file kept
     bool opens;
     bool ended_early;
     size_t min_samples, max_samples;  // read at 8000 per second
@@ -281,7 +281,8 @@ TEST(RecordingSource, AbsurdRatesAreRefusedAndACutFileEndsEarly) {
   const std::string path = good + "-patched.wav";
   for (const Case& c : cases) {
     std::string bytes = whole.substr(0, c.keep);
-    for (int i = 0; i < 4; ++i) bytes[static_cast<size_t>(24 + i)] = static_cast<char>((c.rate >> (8 * i)) & 0xFF);
+    for (int i = 0; i < 4; ++i)
+      bytes[static_cast<size_t>(24 + i)] = static_cast<char>((c.rate >> (8 * i)) & 0xFF);
     WriteBytes(path, bytes);
     std::string error;
     auto source = RecordingSource::Open(path, error);

@@ -1,17 +1,16 @@
 // Start, stop, the wave-error messages, the snapshot and the idle-driven loop, against a
 // scripted wave-input device.
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
-
-#include <dirent.h>
-#include <sys/stat.h>
-#include <iterator>
-#include <unistd.h>
 
 #include "fakes.h"
 
@@ -305,7 +304,8 @@ TEST_F(CaptureTest, SnapshotKeepsTheUsersFiles) {
     closedir(d);
   }
   std::sort(left.begin(), left.end());
-  EXPECT_EQ(left, (std::vector<std::string>{"played.wav", "recording.wav", "recording.wav.part", "victim.txt"}));
+  EXPECT_EQ(left,
+            (std::vector<std::string>{"played.wav", "recording.wav", "recording.wav.part", "victim.txt"}));
   doc.RemoveObserver(&seen);
   rmdir("recording.wav");
   for (const char* f : {"played.wav", "recording.wav.part", "victim.txt"}) std::remove(f);
