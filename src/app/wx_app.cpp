@@ -108,6 +108,7 @@ class CVarnolApp : public wxApp {
 
   std::unique_ptr<WaveInput> wave_;
   SourceWaveInput* recording_ = nullptr;  // the capture device when it plays a recording
+  RecordingSource* file_source_ = nullptr;  // that recording as read, to tell if it was cut short
   std::unique_ptr<SystemClock> clock_;
   WxWaveErrorDialog errors_;
   std::unique_ptr<RegistrySettingsStore> settings_;
@@ -215,7 +216,9 @@ bool CVarnolApp::OnInit() {
       source = std::make_unique<LiveStation>(station_, ReceiverSettings{});
     } else {
       std::string why;
-      source = RecordingSource::Open(file_, why, channel_);
+      auto file = RecordingSource::Open(file_, why, channel_);
+      file_source_ = file.get();
+      source = std::move(file);
       if (!source) {
         const std::string message = "Cannot read the recording " + file_ + ": " + why;
         std::fprintf(stderr, "varnol: %s\n", message.c_str());
@@ -309,6 +312,10 @@ void CVarnolApp::OnPaneTimer() {
   // is decoded, the capture stops (and so shows "ready to start") instead of waiting for ever.
   if (recording_ != nullptr && recording_->AtEnd() && doc_->Stopped == 0 && !CurrentBufferDone()) {
     std::fprintf(stderr, "varnol: the recording has ended\n");
+    if (file_source_ != nullptr && !file_source_->ReadError().empty())
+      std::fprintf(stderr, "varnol: reading %s failed: %s\n", file_.c_str(), file_source_->ReadError().c_str());
+    else if (file_source_ != nullptr && file_source_->EndedEarly())
+      std::fprintf(stderr, "varnol: %s ended early: the file is shorter than its header says\n", file_.c_str());
     doc_->StopCapture();
   }
   // A sound card that no longer delivers audio (unplugged, its sound server gone) stops the

@@ -310,6 +310,8 @@ int main(int argc, char** argv) {
   if (o.input != Options::Input::Simulate && !o.simulation_options.empty())
     return UsageError(o.simulation_options.front() + " shapes the simulated receiver; it cannot go with " +
                       (o.input == Options::Input::File ? "--input" : "--device"));
+  if (o.clock && o.input == Options::Input::Device)
+    return UsageError("--clock cannot go with --device: the sound card runs against the real clock");
   if (o.set_clock && o.input != Options::Input::Device)
     return UsageError("--set-clock goes with --device only");
   if (!StationSupported(o.station))

@@ -63,6 +63,8 @@ def main():
         for opt in [["--start", START], ["--snr", "5"], ["--seed", "2"]]:
             code, _, err = decode(["--input", rec, *opt], tmp)
             check(f"{opt[0]} with --input: usage error", code == 2 and opt[0] in err, err)
+        code, _, err = decode(["--device", "--clock", START], tmp)  # refused before any device is opened
+        check("--clock with --device: usage error", code == 2 and "--clock" in err, err)
         code, ev, err = decode(["--input", rec, *DCF, "--clock", START, "--minutes", "1.5"], tmp)
         last_t = max((e["t"] for e in ev), default=0)
         check("--minutes 1.5 with --input: stops within the first 90 s",
