@@ -42,14 +42,18 @@ class FailingFiles : public HostFiles {
   FailingFiles(const std::string& root, std::string name, int allowed)
       : HostFiles(root), name_(std::move(name)), allowed_(allowed) {}
   LONG WriteFile(const std::string& path, std::string_view bytes) override {
-    if (path.size() >= name_.size() && path.compare(path.size() - name_.size(), name_.size(), name_) == 0 &&
-        allowed_-- <= 0) {
-      return ERROR_DISK_FULL;
-    }
+    if (Matches(path) && allowed_-- <= 0) return ERROR_DISK_FULL;
     return HostFiles::WriteFile(path, bytes);
+  }
+  LONG AppendFile(const std::string& path, std::string_view bytes, bool sync) override {
+    if (Matches(path) && allowed_-- <= 0) return ERROR_DISK_FULL;
+    return HostFiles::AppendFile(path, bytes, sync);
   }
 
  private:
+  bool Matches(const std::string& path) const {
+    return path.size() >= name_.size() && path.compare(path.size() - name_.size(), name_.size(), name_) == 0;
+  }
   std::string name_;
   int allowed_;
 };
@@ -93,6 +97,7 @@ class InstallTest : public ::testing::Test {
   // Writes the script and its source files ("name=content" is not needed: content is the name).
   void Script(const std::string& body, const Lines& present) {
     WriteText(work_ / "cwd/setup.dat", "Clock\r\n1.0\r\nClock\r\n" + body);
+    files_->UseInstallationMedium(work_ / "cwd");
     for (const std::string& name : present) WriteText(work_ / ("cwd/" + name), "new " + name);
     installer_ = std::make_unique<SetupInstaller>(members_, *files_, registry_, *links_, sink_);
     ASSERT_TRUE(installer_->ReadScript());
