@@ -46,5 +46,6 @@ SYSTEMTIME SystemTimeFromUnix(int64_t t, int milliseconds) {
 }
 
 int64_t UnixFromSystemTime(const SYSTEMTIME& st) {
-  return DaysFromCivil(st.wYear, st.wMonth, st.wDay) * 86400 + st.wHour * 3600 + st.wMinute * 60 + st.wSecond;
+  return DaysFromCivil(st.wYear, st.wMonth, st.wDay) * 86400 + st.wHour * 3600 +
+         st.wMinute * 60 + st.wSecond;
 }
