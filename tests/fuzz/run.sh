@@ -18,6 +18,7 @@ NAMES=("$@")
 CXX=${FUZZ_CXX:-clang++}
 command -v "$CXX" >/dev/null || { echo "error: $CXX not found (scripts/install-deps.sh fuzz)" >&2; exit 1; }
 mkdir -p "$BUILD/obj"
+BUILD=$(cd "$BUILD" && pwd)  # absolute: a harness may change its working folder
 FLAGS=(-std=c++20 -g -O1 -fno-omit-frame-pointer -fsanitize=address,undefined -I"$SRC/src" -I"$SRC/tests")
 FLAGS+=($(pkg-config --cflags sndfile soxr))
 LIBS=($(pkg-config --libs sndfile soxr) -pthread)
@@ -34,6 +35,7 @@ for f in "$SRC"/src/platform/*.cpp "$SRC"/src/setup/*.cpp "$SRC"/src/capture/rec
 done
 
 summary=()
+failed=0
 for name in "${NAMES[@]}"; do
   exe="$BUILD/${name}_fuzz"
   "$CXX" "${FLAGS[@]}" -fsanitize=fuzzer "$HERE/${name}_fuzz.cpp" "${objects[@]}" "${LIBS[@]}" -o "$exe"
@@ -51,9 +53,13 @@ for name in "${NAMES[@]}"; do
   secs=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
   found=$(find "$crashes" -type f | wc -l)
   summary+=("$name: ${runs:-?} executions in $SECONDS_EACH s (${secs:-?}/s), corpus $(ls "$corpus" | wc -l), crash inputs $found, exit $status")
-  if [ "$status" -ne 0 ]; then grep -m5 -E 'ERROR|property broken|SUMMARY' "$log" >&2 || true; fi
+  if [ "$status" -ne 0 ]; then
+    failed=1
+    grep -m5 -E 'ERROR|property broken|SUMMARY|exiting' "$log" >&2 || true
+  fi
 done
 printf '%s\n' "${summary[@]}"
+[ "$failed" -eq 0 ] || { echo "a fuzzer failed; logs in $BUILD" >&2; exit 1; }
 for name in "${NAMES[@]}"; do
   [ -z "$(find "$BUILD/crashes/$name" -type f)" ] || { echo "crash inputs kept in $BUILD/crashes" >&2; exit 1; }
 done
