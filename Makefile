@@ -2,10 +2,12 @@
 #               make test  (installs, builds, runs every test; window tests under Xvfb)
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build run test unit-test asan-test bench clean format
+.PHONY: all deps build run test unit-test asan-test bench clean format fuzz
 
 all: build
 
@@ -30,8 +32,13 @@ asan-test: deps
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L unit
 
+# Each fuzz harness (tests/fuzz) built with clang's libFuzzer and run for FUZZ_SECONDS.
+fuzz:
+	@bash scripts/install-deps.sh fuzz
+	bash tests/fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 bench: build
 	bash bench/run.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

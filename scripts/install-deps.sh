@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the benchmarks need.
 # Does nothing when they are all there already; needs root (or sudo) otherwise.
+# "install-deps.sh fuzz" adds clang and its libFuzzer runtime, for `make fuzz` only.
 set -euo pipefail
 
 PACKAGES=(
@@ -14,6 +15,9 @@ PACKAGES=(
   python3
   tzdata
 )
+if [ "${1:-}" = fuzz ]; then
+  PACKAGES+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

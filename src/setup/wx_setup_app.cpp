@@ -1,5 +1,6 @@
 // The installer program: reads "setup.dat" from the current directory and shows the
 // installation dialog; the program ends when the dialog closes.
+#include <unistd.h>
 #include <wx/app.h>
 #include <wx/image.h>
 #include <wx/log.h>
@@ -11,6 +12,7 @@
 #include "platform/hive_registry.h"
 #include "platform/host_files.h"
 #include "platform/shell_link.h"
+#include "setup/setup_installer.h"
 #include "setup/wx_setup_dlg.h"
 
 namespace {
@@ -77,7 +79,9 @@ bool CSetupApp::OnInit() {
   SetAppDisplayName("setup");
   files_ = std::make_unique<HostFiles>(QovenRoot());
   registry_ = OpenHostRegistry();
-  files_->SeedFirstUse(*registry_);
+  char* here = ::getcwd(nullptr, 0);
+  StartInstallerHost(*files_, *registry_, here != nullptr ? here : ".");
+  std::free(here);
   links_ = std::make_unique<HostShellLinkFactory>(*files_);
   return true;
 }
