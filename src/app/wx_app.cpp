@@ -26,6 +26,7 @@
 #include "platform/hive_registry.h"
 #include "platform/linux_clock.h"
 #include "simulator/encoder.h"
+#include "diagnostics/gain_stage.h"
 
 namespace {
 
@@ -37,6 +38,9 @@ const char* const kUsage =
     "                        (msf, hbg, dcf77, wwvb, vng, rwm, wwv or wwvh; default dcf77); the\n"
     "                        station to decode is still chosen in the Transmitter menu\n"
     "  --input FILE          play a recording (WAV, FLAC, ...; any sample rate) in real time\n"
+    "  --gain DB|auto        scale the samples before the clock measures them: a fixed gain\n"
+    "                        in dB (-60..60), or auto: keep the tone in the range the clock\n"
+    "                        works in, changing slowly and only between minutes (default: none)\n"
     "  --help                this text\n"
     "\n"
     "With --simulate or --input the PC clock is only set inside the program.\n"
@@ -81,6 +85,8 @@ class CVarnolApp : public wxApp {
   enum class Input { SoundCard, Simulate, File } input_ = Input::SoundCard;
   std::string station_ = "dcf77";
   std::string file_;
+  std::optional<GainSetting> gain_setting_;  // --gain: off unless asked for
+  std::unique_ptr<GainStage> gain_;
 
   std::unique_ptr<WaveInput> wave_;
   SourceWaveInput* recording_ = nullptr;  // the capture device when it plays a recording
@@ -115,6 +121,12 @@ bool CVarnolApp::ParseCommandLine(std::string& error) {
       }
       input_ = Input::File;
       file_ = argv[++i].ToStdString();
+    } else if (a == "--gain") {
+      gain_setting_ = i + 1 < argc ? ParseGainSetting(argv[++i].ToStdString()) : std::nullopt;
+      if (!gain_setting_) {
+        error = "--gain takes auto or a number of dB within -60..60";
+        return false;
+      }
     } else {
       error = "unknown option '" + a + "'";
       return false;
@@ -173,6 +185,10 @@ bool CVarnolApp::OnInit() {
 
   settings_ = std::make_unique<RegistrySettingsStore>(OpenHostRegistry());
   doc_ = std::make_unique<CVarnolDoc>(*wave_, *clock_, errors_, settings_.get());
+  if (gain_setting_) {
+    gain_ = gain_setting_->automatic ? std::make_unique<GainStage>(*doc_) : std::make_unique<GainStage>(gain_setting_->db);
+    doc_->InputFilter = gain_.get();
+  }
 
   // Menus, toolbar and panes are refreshed by the pane timer, not on every idle call.
   wxUpdateUIEvent::SetUpdateInterval(-1);

@@ -18,12 +18,14 @@
 #include "platform/linux_clock.h"
 #include "simulator/receiver.h"
 #include "tools/cli_common.h"
+#include "tools/diagnostics_cli.h"
 
 namespace {
 
 constexpr int ExitDone = 0;
 constexpr int ExitUsage = 2;
 constexpr int ExitInput = 3;
+constexpr int ExitChart = 4;  // the --chart file cannot be written
 
 std::atomic<bool> g_interrupted{false};
 void OnSignal(int) { g_interrupted.store(true); }
@@ -143,6 +145,7 @@ struct Options {
   bool adjust = false;
   bool set_clock = false;
   bool json = false;
+  DiagnosticsOptions diag;
 };
 
 }  // namespace
@@ -160,6 +163,8 @@ int main(int argc, char** argv) {
     std::string v;
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
+      std::printf("\nDiagnostics:\n%s  Exit code 4: the chart cannot be written.\n\n%s", DiagnosticsUsage,
+                  DiagnosticsJsonKeys);
       return ExitDone;
     } else if (a == "--list-devices") {
       std::fputs(PortAudioWaveInput::ListInputDevices().c_str(), stdout);
@@ -226,6 +231,8 @@ int main(int argc, char** argv) {
       o.set_clock = true;
     } else if (a == "--json") {
       o.json = true;
+    } else if (std::string diag_error; ParseDiagnosticsOption(argc, argv, i, o.diag, diag_error)) {
+      if (!diag_error.empty()) return UsageError(diag_error);
     } else {
       return UsageError("unknown option '" + a + "'");
     }
@@ -295,6 +302,7 @@ int main(int argc, char** argv) {
 
   EventPrinter printer(doc, o.json, o.input == Options::Input::Device, o.set_clock);
   doc.AddObserver(&printer);
+  DiagnosticsRun diagnostics(doc, o.diag, o.json);
 
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
@@ -323,6 +331,10 @@ int main(int argc, char** argv) {
     }
   }
   doc.StopCapture();
+  if (std::string chart_error; !diagnostics.Finish(chart_error)) {
+    std::fprintf(stderr, "varnol-decode: cannot write the chart '%s': %s\n", o.diag.chart.c_str(), chart_error.c_str());
+    if (exit_code == ExitDone) exit_code = ExitChart;
+  }
   doc.RemoveObserver(&printer);
   return exit_code;
 }
