@@ -79,7 +79,10 @@ void RunChart::OnUpdate(int hint) {
 void RunChart::OnClockWrite(const SYSTEMTIME&, bool) { steps_.push_back(doc_.BlocksProcessed); }
 
 void RunChart::OnMinuteAccepted(int ut_hour, int ut_minute, int64_t block) {
-  accepted_.push_back(Mark{block, ((ut_hour % 24) + 24) % 24, ut_minute});
+  // The minute of day as the clock step writes it: a decoded hour or minute out of its range
+  // (a misread code whose checks still held) rolls over as the written time does.
+  const int total = ((ut_hour * 60 + ut_minute) % 1440 + 1440) % 1440;
+  accepted_.push_back(Mark{block, total / 60, total % 60});
 }
 
 int RunChart::Rows() const { return std::max<int>(1, static_cast<int>(row_start_.size())); }

@@ -1,7 +1,11 @@
 #include "tools/diagnostics_cli.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 
+#include "platform/atomic_file.h"
 #include "tools/cli_common.h"
 
 const char* const DiagnosticsUsage =
@@ -37,6 +41,15 @@ bool ParseDiagnosticsOption(int argc, char** argv, int& i, DiagnosticsOptions& o
   } else {
     if (v.empty()) error = "--chart needs a file name";
     options.chart = v;
+  }
+  return true;
+}
+
+bool ChartPathUsable(const std::string& path, std::string& error) {
+  const std::string dir = ParentDirectory(path);
+  if (access(dir.c_str(), W_OK) != 0) {
+    error = "the folder '" + dir + "' cannot be written: " + std::strerror(errno);
+    return false;
   }
   return true;
 }

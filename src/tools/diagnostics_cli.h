@@ -25,6 +25,10 @@ extern const char* const DiagnosticsJsonKeys;  // the "signal" and "summary" obj
 // one; sets `error` when it is one but malformed.
 bool ParseDiagnosticsOption(int argc, char** argv, int& i, DiagnosticsOptions& options, std::string& error);
 
+// Whether the chart's folder exists and may be written (checked before a run, so that an hour
+// of audio is not processed for a picture that cannot be saved).
+bool ChartPathUsable(const std::string& path, std::string& error);
+
 // The plain and JSON texts of a report and of a summary, `t` in seconds of audio.
 std::string SignalLine(const SignalReport& r, bool json);
 std::string SummaryLines(const RunSummary& s, double t, bool json);

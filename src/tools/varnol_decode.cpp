@@ -240,6 +240,10 @@ int main(int argc, char** argv) {
   if (inputs > 1) return UsageError("choose one input: --simulate, --input or --device");
   if (o.set_clock && o.input != Options::Input::Device)
     return UsageError("--set-clock goes with --device only");
+  if (std::string chart_error; !o.diag.chart.empty() && !ChartPathUsable(o.diag.chart, chart_error)) {
+    std::fprintf(stderr, "varnol-decode: cannot write the chart '%s': %s\n", o.diag.chart.c_str(), chart_error.c_str());
+    return ExitChart;
+  }
   if (!StationSupported(o.station))
     return UsageError(std::string("station ") + StationName(o.station) + " is not supported yet");
 
