@@ -76,7 +76,7 @@ OtherStations::OtherStations(int station_mode) {
 OtherStations::~OtherStations() = default;
 
 void OtherStations::OnCaptureBuffer(const int16_t* samples, int count, int64_t, int64_t) {
-  if (count != BufferSamples) return;
+  if (count != BufferSamples || (wanted_ && !wanted_())) return;
   for (auto& s : shadows_) {
     CVarnolDoc& d = s->doc;
     if (d.Stopped != 0) continue;

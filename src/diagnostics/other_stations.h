@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,10 +21,15 @@ class OtherStations : public DocObserver {
 
   void OnCaptureBuffer(const int16_t* samples, int count, int64_t first_block, int64_t capture_time_ns) override;
 
+  // While `wanted` says false the shadows rest (the selected station's own minute markers have
+  // come, so another station's are no longer a likely reason); unset, they always run.
+  void SetWanted(std::function<bool()> wanted) { wanted_ = std::move(wanted); }
+
   // Per other station: its minute-spaced markers and accepted minutes so far.
   std::vector<OtherStationSeen> Seen() const;
 
  private:
   struct Shadow;
   std::vector<std::unique_ptr<Shadow>> shadows_;
+  std::function<bool()> wanted_;
 };

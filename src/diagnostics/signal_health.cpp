@@ -151,8 +151,8 @@ RunSummary Summarise(const SummaryInputs& in) {
   // minutes suspect: reported whether or not anything decoded.
   auto fading = [&] {
     if (in.fading_depth >= DeepFadingDepth)
-      out.push_back(Format("Deep fading: the tone fell to %.0f %% of its strongest level; decoded times may be wrong",
-                           100.0 * (1.0 - in.fading_depth)));
+      out.push_back(Format("Deep fading: the tone fell to %.0f %% of its strongest level%s", 100.0 * (1.0 - in.fading_depth),
+                           in.decoded > 0 ? "; decoded times may be wrong" : ""));
   };
   if (in.disagreeing > 0)
     out.push_back(Format("%d decoded minute%s did not follow the time elapsed in the audio: poor reception, "

@@ -113,6 +113,7 @@ class SignalHealth : public DocObserver {
   RunSummary Finish();
 
   const std::vector<SignalReport>& Reports() const { return reports_; }
+  int MinuteMarkers() const { return minute_markers_; }
 
  private:
   static constexpr int FftSize = 256;  // 31.25 Hz bins

@@ -25,7 +25,8 @@ const char* const DiagnosticsJsonKeys =
     "   \"text\"}\n"
     "  {\"event\": \"summary\", \"t\", \"minutes\" (of audio), \"markers\", \"minute_markers\",\n"
     "   \"decoded\" (minutes accepted), \"clock_steps\", \"disagreeing\", \"fading_depth\",\n"
-    "   \"other_stations\" ({name: minute markers seen}), \"reasons\" (most likely first)}\n";
+    "   \"other_stations\" ({name: minute markers seen while the selected station showed none}),\n"
+    "   \"reasons\" (most likely first; empty when all went well)}\n";
 
 bool ParseDiagnosticsOption(int argc, char** argv, int& i, DiagnosticsOptions& options, std::string& error) {
   const std::string a = argv[i];
@@ -116,6 +117,8 @@ DiagnosticsRun::DiagnosticsRun(CVarnolDoc& doc, const DiagnosticsOptions& option
   if (gain_) health_->SetGainSource([g = gain_.get()] { return g->GainDb(); });
   others_ = std::make_unique<OtherStations>(doc.StationMode);
   health_->SetOtherStations([o = others_.get()] { return o->Seen(); });
+  // Another station's markers matter only while the selected station has shown none.
+  others_->SetWanted([h = health_.get()] { return h->MinuteMarkers() == 0; });
   doc.AddObserver(health_.get());
   doc.AddObserver(others_.get());
   if (!options.chart.empty()) {
