@@ -15,7 +15,9 @@ std::optional<GainSetting> ParseGainSetting(const std::string& text) {
 
 GainStage::GainStage(double db) : db_(db), factor_(std::pow(10.0, db / 20.0)) {}
 
-GainStage::GainStage(const CVarnolDoc& doc) : doc_(&doc) { seen_block_ = doc.BlocksProcessed; }
+GainStage::GainStage(const CVarnolDoc& doc) : doc_(&doc) {
+  seen_block_ = doc.BlocksProcessed;
+}
 
 int16_t GainStage::Scale(int16_t sample, double factor) {
   const double v = std::round(static_cast<double>(sample) * factor);  // halves away from zero
@@ -68,7 +70,8 @@ void GainStage::MaybeStep() {
     // Just after a marker run has ended: the minute that was read is complete and the next one
     // has only begun. One decision per marker.
     const bool between_minutes = d.MarkerRunLength == 0 && d.BlocksSinceMarker < 64;
-    const bool already = last_marker_step_block_ >= 0 && block - last_marker_step_block_ < d.BlocksPerMinute / 2;
+    const bool already =
+        last_marker_step_block_ >= 0 && block - last_marker_step_block_ < d.BlocksPerMinute / 2;
     if (!between_minutes || already) return;
     last_marker_step_block_ = block;
   } else if (window_buffers_ < FreeStepBuffers) {

@@ -31,10 +31,10 @@ std::optional<GainSetting> ParseGainSetting(const std::string& text);
 
 class GainStage : public CaptureFilter {
  public:
-  static constexpr double MaxAutoDb = 40.0;    // the automatic gain stays within -60..+40 dB
+  static constexpr double MaxAutoDb = 40.0;  // the automatic gain stays within -60..+40 dB
   static constexpr double MinAutoDb = -60.0;
-  static constexpr double MaxStepDb = 6.0;     // dB per step
-  static constexpr int FreeStepBuffers = 8;    // buffers between steps without markers (2 s)
+  static constexpr double MaxStepDb = 6.0;   // dB per step
+  static constexpr int FreeStepBuffers = 8;  // buffers between steps without markers (2 s)
 
   // A fixed gain in dB.
   explicit GainStage(double db);
@@ -45,7 +45,7 @@ class GainStage : public CaptureFilter {
 
   double GainDb() const { return db_; }
   bool Automatic() const { return doc_ != nullptr; }
-  int Steps() const { return steps_; }              // changes made by the automatic gain
+  int Steps() const { return steps_; }                        // changes made by the automatic gain
   int64_t LastStepBlock() const { return last_step_block_; }  // BlocksProcessed at the last step
 
   // One sample times `factor`, rounded to nearest (halves away from zero), held at the
@@ -61,16 +61,16 @@ class GainStage : public CaptureFilter {
   static Band TargetBand(int station_mode);
 
  private:
-  void Measure();       // takes in the levels of the blocks processed since the last call
+  void Measure();  // takes in the levels of the blocks processed since the last call
   void MaybeStep();
 
   double db_ = 0.0;
   double factor_ = 1.0;
   const CVarnolDoc* doc_ = nullptr;
-  int64_t seen_block_ = 0;           // BlocksProcessed at the last Measure
-  int window_max_ = 0;               // highest block level since the last step
-  int window_saturated_ = 0;         // blocks at the measure's ceiling since the last step
-  int window_buffers_ = 0;           // buffers measured since the last step
+  int64_t seen_block_ = 0;    // BlocksProcessed at the last Measure
+  int window_max_ = 0;        // highest block level since the last step
+  int window_saturated_ = 0;  // blocks at the measure's ceiling since the last step
+  int window_buffers_ = 0;    // buffers measured since the last step
   int steps_ = 0;
   int64_t last_step_block_ = -1;
   int64_t last_marker_step_block_ = -1;

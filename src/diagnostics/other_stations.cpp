@@ -13,7 +13,8 @@ const char* const ShortNames[StationCount] = {"msf", "hbg", "dcf77", "wwvb", "vn
 // waits until its samples are copied in and its done flag set.
 class HandFedWave : public WaveInput {
  public:
-  MMRESULT waveInOpen(HWAVEIN* handle, unsigned int, const WAVEFORMATEX*, uintptr_t, uintptr_t, uint32_t) override {
+  MMRESULT waveInOpen(HWAVEIN* handle, unsigned int, const WAVEFORMATEX*, uintptr_t, uintptr_t,
+                      uint32_t) override {
     *handle = 1;
     return MMSYSERR_NOERROR;
   }
@@ -56,7 +57,8 @@ struct OtherStations::Shadow : DocObserver {
   }
   void OnStatusText(const char* text) override {
     int interval = 0;
-    if (std::sscanf(text, "mark %d", &interval) == 1 && interval >= 3600 && interval <= 3900) minute_markers += 1;
+    if (std::sscanf(text, "mark %d", &interval) == 1 && interval >= 3600 && interval <= 3900)
+      minute_markers += 1;
   }
   void OnMinuteAccepted(int, int, int64_t) override { decoded += 1; }
 
@@ -88,6 +90,7 @@ void OtherStations::OnCaptureBuffer(const int16_t* samples, int count, int64_t, 
 
 std::vector<OtherStationSeen> OtherStations::Seen() const {
   std::vector<OtherStationSeen> out;
-  for (const auto& s : shadows_) out.push_back({ShortNames[s->doc.StationMode], s->minute_markers, s->decoded});
+  for (const auto& s : shadows_)
+    out.push_back({ShortNames[s->doc.StationMode], s->minute_markers, s->decoded});
   return out;
 }

@@ -19,7 +19,8 @@ class OtherStations : public DocObserver {
   explicit OtherStations(int station_mode);
   ~OtherStations() override;
 
-  void OnCaptureBuffer(const int16_t* samples, int count, int64_t first_block, int64_t capture_time_ns) override;
+  void OnCaptureBuffer(const int16_t* samples, int count, int64_t first_block,
+                       int64_t capture_time_ns) override;
 
   // While `wanted` says false the shadows rest (the selected station's own minute markers have
   // come, so another station's are no longer a likely reason); unset, they always run.

@@ -70,13 +70,16 @@ void RunChart::OnUpdate(int hint) {
     b.slot = static_cast<uint16_t>((start_ring_ + i) % start_bpm_);
     b.off = static_cast<uint8_t>(doc_.OffFlags[col] != 0);
     b.marker = static_cast<uint8_t>(doc_.MarkerFlags[col] != 0);
-    if (blocks_.empty() || b.slot < blocks_.back().slot) row_start_.push_back(static_cast<int>(blocks_.size()));
+    if (blocks_.empty() || b.slot < blocks_.back().slot)
+      row_start_.push_back(static_cast<int>(blocks_.size()));
     blocks_.push_back(b);
   }
   seen_block_ = doc_.BlocksProcessed;
 }
 
-void RunChart::OnClockWrite(const SYSTEMTIME&, bool) { steps_.push_back(doc_.BlocksProcessed); }
+void RunChart::OnClockWrite(const SYSTEMTIME&, bool) {
+  steps_.push_back(doc_.BlocksProcessed);
+}
 
 void RunChart::OnMinuteAccepted(int ut_hour, int ut_minute, int64_t block) {
   // The minute of day as the clock step writes it: a decoded hour or minute out of its range
@@ -85,7 +88,9 @@ void RunChart::OnMinuteAccepted(int ut_hour, int ut_minute, int64_t block) {
   accepted_.push_back(Mark{block, total / 60, total % 60});
 }
 
-int RunChart::Rows() const { return std::max<int>(1, static_cast<int>(row_start_.size())); }
+int RunChart::Rows() const {
+  return std::max<int>(1, static_cast<int>(row_start_.size()));
+}
 
 int RunChart::Width() const {
   int slots = DefaultBlocksPerMinute;
@@ -93,7 +98,9 @@ int RunChart::Width() const {
   return layout_.label_width + (slots + layout_.blocks_per_pixel - 1) / layout_.blocks_per_pixel;
 }
 
-int RunChart::Height() const { return RowY(Rows()) + 8 + layout_.plot_height + 4; }
+int RunChart::Height() const {
+  return RowY(Rows()) + 8 + layout_.plot_height + 4;
+}
 
 bool RunChart::WritePng(const std::string& path, std::string& error) const {
   const int width = Width();
@@ -151,7 +158,8 @@ bool RunChart::WritePng(const std::string& path, std::string& error) const {
     }
     const int bpm = doc_.BlocksPerMinute;
     for (int i = first; i < end; ++i)
-      if (blocks_[i].marker) Fill(cr, LightCyan, SlotX((blocks_[i].slot + bpm - MarkerLagBlocks) % bpm), y, 1, 1);
+      if (blocks_[i].marker)
+        Fill(cr, LightCyan, SlotX((blocks_[i].slot + bpm - MarkerLagBlocks) % bpm), y, 1, 1);
     // Decoded time accepted within the row, and clock steps.
     const int64_t row_first = first_block_ + first;
     const int64_t row_end = first_block_ + end;
@@ -184,7 +192,9 @@ bool RunChart::WritePng(const std::string& path, std::string& error) const {
   if (!blocks_.empty()) {
     int plot_top = 1;
     for (const ChartBlock& b : blocks_) plot_top = std::max<int>(plot_top, std::max(b.level, b.threshold));
-    auto yof = [&](double v) { return py + ph - 1 - std::clamp(static_cast<int>(v / plot_top * (ph - 2)), 0, ph - 2); };
+    auto yof = [&](double v) {
+      return py + ph - 1 - std::clamp(static_cast<int>(v / plot_top * (ph - 2)), 0, ph - 2);
+    };
     const size_t n = blocks_.size();
     for (int x = 0; x < pw; ++x) {
       const size_t a = n * static_cast<size_t>(x) / static_cast<size_t>(pw);

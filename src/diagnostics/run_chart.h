@@ -34,7 +34,8 @@ class RunChart : public DocObserver {
  public:
   explicit RunChart(const CVarnolDoc& doc, ChartLayout layout = {});
 
-  void OnCaptureBuffer(const int16_t* samples, int count, int64_t first_block, int64_t capture_time_ns) override;
+  void OnCaptureBuffer(const int16_t* samples, int count, int64_t first_block,
+                       int64_t capture_time_ns) override;
   void OnUpdate(int hint) override;
   void OnClockWrite(const SYSTEMTIME& written, bool ok) override;
   void OnMinuteAccepted(int ut_hour, int ut_minute, int64_t block) override;
@@ -54,7 +55,7 @@ class RunChart : public DocObserver {
  private:
   const CVarnolDoc& doc_;
   ChartLayout layout_;
-  int start_ring_ = 0;      // RingIndex before the buffer being processed
+  int start_ring_ = 0;  // RingIndex before the buffer being processed
   int start_column_ = 0;
   int start_bpm_ = DefaultBlocksPerMinute;
   int64_t seen_block_ = 0;

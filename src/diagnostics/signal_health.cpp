@@ -74,8 +74,12 @@ const char* VerdictKey(LevelVerdict v) {
   return "?";
 }
 
-int LevelCeiling(int station_mode) { return station_mode == StationWwv ? 1536 : 765; }
-double StationToneHz(int station_mode) { return station_mode == StationWwv ? 100.0 : 1000.0; }
+int LevelCeiling(int station_mode) {
+  return station_mode == StationWwv ? 1536 : 765;
+}
+double StationToneHz(int station_mode) {
+  return station_mode == StationWwv ? 100.0 : 1000.0;
+}
 
 LevelVerdict JudgeLevel(const LevelInputs& in) {
   // Clipping and a measure held at its ceiling come first: a clipped recording can still show
@@ -93,8 +97,9 @@ std::string DescribeSignal(const SignalReport& r) {
   switch (r.verdict) {
     case LevelVerdict::TooStrong:
       text = "The signal is too strong: lower the recording level (or use --gain)";
-      text += Format(" [level %d of %d, %.1f %% of blocks at the ceiling, %.2f %% of samples clipped]",
-                     r.level.tone_level, LevelCeiling(r.station_mode), 100.0 * r.level.ceiling_fraction,
+      text += Format(" [level %d%s of %d, %.1f %% of blocks at the ceiling, %.2f %% of samples clipped]",
+                     r.level.tone_level, r.level.tone_level >= HighestCountedLevel ? "+" : "",
+                     LevelCeiling(r.station_mode), 100.0 * r.level.ceiling_fraction,
                      100.0 * r.level.clip_fraction);
       break;
     case LevelVerdict::NoTone:
@@ -106,8 +111,9 @@ std::string DescribeSignal(const SignalReport& r) {
         text += " (noise or silence only: is the receiver connected and tuned to the station?)";
       break;
     case LevelVerdict::Weak:
-      text = Format("The signal is weak: raise the recording level (or use --gain) [level %d, at least %d wanted]",
-                    r.level.tone_level, WeakToneLevel);
+      text = Format(
+          "The signal is weak: raise the recording level (or use --gain) [level %d, at least %d wanted]",
+          r.level.tone_level, WeakToneLevel);
       break;
     case LevelVerdict::Good:
       text = Format("Tone at %.0f Hz, level %d of %d: good", r.tone_hz, r.level.tone_level,
@@ -116,8 +122,8 @@ std::string DescribeSignal(const SignalReport& r) {
   }
   if (r.verdict != LevelVerdict::NoTone) text += Format("; signal-to-noise about %.0f dB", r.snr_db);
   if (r.card_blocks_per_minute)
-    text += Format("; sound card about %.1f samples/s (%.0f blocks a minute)", *r.card_blocks_per_minute * 128.0 / 60.0,
-                   *r.card_blocks_per_minute);
+    text += Format("; sound card about %.1f samples/s (%.0f blocks a minute)",
+                   *r.card_blocks_per_minute * 128.0 / 60.0, *r.card_blocks_per_minute);
   if (r.gain_db) text += Format("; gain %+.1f dB", *r.gain_db);
   return text;
 }
@@ -151,13 +157,15 @@ RunSummary Summarise(const SummaryInputs& in) {
   // minutes suspect: reported whether or not anything decoded.
   auto fading = [&] {
     if (in.fading_depth >= DeepFadingDepth)
-      out.push_back(Format("Deep fading: the tone fell to %.0f %% of its strongest level%s", 100.0 * (1.0 - in.fading_depth),
+      out.push_back(Format("Deep fading: the tone fell to %.0f %% of its strongest level%s",
+                           100.0 * (1.0 - in.fading_depth),
                            in.decoded > 0 ? "; decoded times may be wrong" : ""));
   };
   if (in.disagreeing > 0)
-    out.push_back(Format("%d decoded minute%s did not follow the time elapsed in the audio: poor reception, "
-                         "do not trust the clock",
-                         in.disagreeing, in.disagreeing == 1 ? "" : "s"));
+    out.push_back(
+        Format("%d decoded minute%s did not follow the time elapsed in the audio: poor reception, "
+               "do not trust the clock",
+               in.disagreeing, in.disagreeing == 1 ? "" : "s"));
   if (in.decoded > 0) {
     fading();
     if (most(strong)) out.push_back("The signal is too strong: lower the recording level (or use --gain)");
@@ -165,15 +173,16 @@ RunSummary Summarise(const SummaryInputs& in) {
   }
 
   if (in.minutes < 2.5)
-    out.push_back(Format("Only %.1f minutes of audio: a first decode needs a minute marker and two whole "
-                         "minutes after it",
-                         in.minutes));
+    out.push_back(
+        Format("Only %.1f minutes of audio: a first decode needs a minute marker and two whole "
+               "minutes after it",
+               in.minutes));
   if (most(strong)) out.push_back("The signal is too strong: lower the recording level (or use --gain)");
   if (most(no_tone)) {
     std::string t = Format("No tone near %.0f Hz", f0);
     if (strongest != nullptr)
-      t += Format(": the strongest tone is at %.0f Hz, tune the receiver by %+.0f Hz", strongest->strongest_hz,
-                  f0 - strongest->strongest_hz);
+      t += Format(": the strongest tone is at %.0f Hz, tune the receiver by %+.0f Hz",
+                  strongest->strongest_hz, f0 - strongest->strongest_hz);
     out.push_back(t);
   }
   if (in.minute_markers == 0) {
@@ -191,16 +200,19 @@ RunSummary Summarise(const SummaryInputs& in) {
       out.insert(out.begin() + (in.minutes < 2.5 ? 1 : 0) + (most(strong) || most(no_tone) ? 1 : 0),
                  "no minute markers: is this the right station? markers of " + seen + " were seen");
     else if (!most(strong) && !most(no_tone))
-      out.push_back(Format("no minute markers of %s: is the receiver tuned to it?", StationLabel(in.station_mode)));
+      out.push_back(
+          Format("no minute markers of %s: is the receiver tuned to it?", StationLabel(in.station_mode)));
   }
   if (most(weak)) out.push_back("The signal is weak: raise the recording level (or use --gain)");
   if (snr_count > 0 && 2 * noisy >= snr_count)
-    out.push_back(Format("Much noise: signal-to-noise about %.0f dB; improve the antenna or the receiver's tuning",
-                         snr_sum / snr_count));
+    out.push_back(
+        Format("Much noise: signal-to-noise about %.0f dB; improve the antenna or the receiver's tuning",
+               snr_sum / snr_count));
   fading();
   if (in.minute_markers > 0)
-    out.push_back("Minute markers were seen but no minute's code was read in two minutes running: noise, "
-                  "fading or interference on the pulses");
+    out.push_back(
+        "Minute markers were seen but no minute's code was read in two minutes running: noise, "
+        "fading or interference on the pulses");
   return s;
 }
 
@@ -267,7 +279,9 @@ void SignalHealth::OnStatusText(const char* text) {
   }
 }
 
-void SignalHealth::OnClockWrite(const SYSTEMTIME&, bool) { clock_steps_ += 1; }
+void SignalHealth::OnClockWrite(const SYSTEMTIME&, bool) {
+  clock_steps_ += 1;
+}
 
 void SignalHealth::OnMinuteAccepted(int ut_hour, int ut_minute, int64_t block) {
   accepted_.push_back(AcceptedMinute{ut_hour, ut_minute, block});
@@ -306,7 +320,8 @@ SignalReport SignalHealth::Judge() {
   r.strongest_is_tone = power_[strongest] >= 10.0 * noise_bin;
   r.level.tone_present = frames_ > 0 && power_[tone_bin] >= 10.0 * noise_bin;
   double tone_power = 0.0;
-  for (int k = std::max(1, tone_bin - 2); k <= tone_bin + 2; ++k) tone_power += std::max(0.0, power_[k] - noise_bin);
+  for (int k = std::max(1, tone_bin - 2); k <= tone_bin + 2; ++k)
+    tone_power += std::max(0.0, power_[k] - noise_bin);
   r.snr_db = 10.0 * std::log10(std::max(tone_power, 1e-12) / (noise_bin * (FftSize / 2)));
 
   const int n = std::min<int>(interval_count_, static_cast<int>(intervals_.size()));
@@ -322,11 +337,12 @@ SignalReport SignalHealth::Judge() {
   // The gist: the verdict, the signal-to-noise ratio in 3 dB steps, the card's rate in steps
   // of two blocks, the gain in whole dB, and where the strongest tone lies when it is not ours.
   char key[128];
-  std::snprintf(key, sizeof key, "%s|%ld|%ld|%ld|%ld", VerdictKey(r.verdict),
-                r.verdict == LevelVerdict::NoTone ? 0L : std::lround(r.snr_db / 3.0),
-                r.card_blocks_per_minute ? std::lround(*r.card_blocks_per_minute / 2.0) : -1L,
-                r.gain_db ? std::lround(*r.gain_db) : 0L,
-                r.verdict == LevelVerdict::NoTone && r.strongest_is_tone ? std::lround(r.strongest_hz / 50.0) : 0L);
+  std::snprintf(
+      key, sizeof key, "%s|%ld|%ld|%ld|%ld", VerdictKey(r.verdict),
+      r.verdict == LevelVerdict::NoTone ? 0L : std::lround(r.snr_db / 3.0),
+      r.card_blocks_per_minute ? std::lround(*r.card_blocks_per_minute / 2.0) : -1L,
+      r.gain_db ? std::lround(*r.gain_db) : 0L,
+      r.verdict == LevelVerdict::NoTone && r.strongest_is_tone ? std::lround(r.strongest_hz / 50.0) : 0L);
   r.key = key;
   return r;
 }

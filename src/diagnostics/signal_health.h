@@ -36,26 +36,28 @@ struct LevelInputs {
 // the measure's ceiling, so the threshold no longer sits between the carrier's two levels.
 constexpr double TooStrongCeilingFraction = 0.01;
 constexpr double TooStrongClipFraction = 1e-4;
-constexpr int WeakToneLevel = 20;  // below it the level's byte steps are too coarse to read pulses
+constexpr int WeakToneLevel = 20;
+constexpr int HighestCountedLevel = 4095;  // higher block levels are counted as this one  // below it the
+                                           // level's byte steps are too coarse to read pulses
 
 LevelVerdict JudgeLevel(const LevelInputs& in);
-int LevelCeiling(int station_mode);           // 765, or 1536 (the peak tracker's cap) for WWV
-double StationToneHz(int station_mode);       // 1000 Hz, or the 100 Hz subcarrier for WWV
+int LevelCeiling(int station_mode);      // 765, or 1536 (the peak tracker's cap) for WWV
+double StationToneHz(int station_mode);  // 1000 Hz, or the 100 Hz subcarrier for WWV
 
 // One minute of audio, judged.
 struct SignalReport {
-  double t = 0.0;                 // seconds of audio at the end of the minute
+  double t = 0.0;  // seconds of audio at the end of the minute
   int station_mode = StationDcf77;
   LevelInputs level;
   LevelVerdict verdict = LevelVerdict::Good;
-  double tone_hz = 0.0;           // strongest frequency near the station's tone
-  double strongest_hz = 0.0;      // strongest frequency anywhere in 60..3940 Hz
-  bool strongest_is_tone = false; // that frequency stands 10 dB above the noise
-  double snr_db = 0.0;            // tone power over noise power in 0..4 kHz
+  double tone_hz = 0.0;                          // strongest frequency near the station's tone
+  double strongest_hz = 0.0;                     // strongest frequency anywhere in 60..3940 Hz
+  bool strongest_is_tone = false;                // that frequency stands 10 dB above the noise
+  double snr_db = 0.0;                           // tone power over noise power in 0..4 kHz
   std::optional<double> card_blocks_per_minute;  // median interval between minute markers
-  std::optional<double> gain_db;  // the gain stage's gain, when there is one
-  std::string text;               // the words for a person
-  std::string key;                // the words' gist: a new line is printed only when it changes
+  std::optional<double> gain_db;                 // the gain stage's gain, when there is one
+  std::string text;                              // the words for a person
+  std::string key;  // the words' gist: a new line is printed only when it changes
 };
 std::string DescribeSignal(const SignalReport& r);
 
@@ -66,20 +68,20 @@ struct AcceptedMinute {
 };
 
 struct OtherStationSeen {
-  std::string name;     // "msf", ...
-  int minute_markers;   // markers about a minute after the previous one
-  int decoded;          // minutes accepted
+  std::string name;    // "msf", ...
+  int minute_markers;  // markers about a minute after the previous one
+  int decoded;         // minutes accepted
 };
 
 struct SummaryInputs {
   int station_mode = StationDcf77;
-  double minutes = 0.0;          // of audio
-  int markers = 0;               // marker runs of the selected station ("mark" texts)
-  int minute_markers = 0;        // of them, about a minute after the previous one
-  int decoded = 0;               // minutes accepted by the clock step
-  int clock_steps = 0;           // clock writes
-  int disagreeing = 0;           // accepted minutes that do not follow the elapsed audio time
-  double fading_depth = 0.0;     // 1 - weakest / strongest tone level, second by second
+  double minutes = 0.0;       // of audio
+  int markers = 0;            // marker runs of the selected station ("mark" texts)
+  int minute_markers = 0;     // of them, about a minute after the previous one
+  int decoded = 0;            // minutes accepted by the clock step
+  int clock_steps = 0;        // clock writes
+  int disagreeing = 0;        // accepted minutes that do not follow the elapsed audio time
+  double fading_depth = 0.0;  // 1 - weakest / strongest tone level, second by second
   std::vector<SignalReport> reports;
   std::vector<OtherStationSeen> others;
   double blocks_per_minute = DefaultBlocksPerMinute;  // the calibration in use
@@ -101,9 +103,12 @@ class SignalHealth : public DocObserver {
 
   void SetGainSource(std::function<double()> gain_db) { gain_db_ = std::move(gain_db); }
   // Other stations' markers, filled in by whoever watches them, for the summary.
-  void SetOtherStations(std::function<std::vector<OtherStationSeen>()> others) { others_ = std::move(others); }
+  void SetOtherStations(std::function<std::vector<OtherStationSeen>()> others) {
+    others_ = std::move(others);
+  }
 
-  void OnCaptureBuffer(const int16_t* samples, int count, int64_t first_block, int64_t capture_time_ns) override;
+  void OnCaptureBuffer(const int16_t* samples, int count, int64_t first_block,
+                       int64_t capture_time_ns) override;
   void OnUpdate(int hint) override;
   void OnStatusText(const char* text) override;
   void OnClockWrite(const SYSTEMTIME& written, bool ok) override;
@@ -117,7 +122,7 @@ class SignalHealth : public DocObserver {
 
  private:
   static constexpr int FftSize = 256;  // 31.25 Hz bins
-  static constexpr int LevelBins = 4096;
+  static constexpr int LevelBins = HighestCountedLevel + 1;
   void EndWindow();
   SignalReport Judge();
 
@@ -142,7 +147,7 @@ class SignalHealth : public DocObserver {
   // The whole run.
   int64_t seen_block_ = 0;
   int64_t blocks_total_ = 0;
-  int second_max_ = 0;        // highest level in the current second
+  int second_max_ = 0;  // highest level in the current second
   int second_blocks_ = 0;
   std::array<int, LevelBins> second_hist_{};  // highest level of each second
   int markers_ = 0;

@@ -67,23 +67,25 @@ std::string Num(double v, const char* fmt = "%.3f") {
 
 std::string SignalLine(const SignalReport& r, bool json) {
   if (!json) return Num(r.t, "%10.3f") + "  signal  " + r.text + "\n";
-  std::string s = "{\"t\": " + Num(r.t) + ", \"event\": \"signal\", \"verdict\": \"" + VerdictKey(r.verdict) +
-                  "\", \"level\": " + std::to_string(r.level.tone_level) +
-                  ", \"ceiling\": " + std::to_string(LevelCeiling(r.station_mode)) +
-                  ", \"at_ceiling\": " + Num(r.level.ceiling_fraction, "%.4f") +
-                  ", \"clipped\": " + Num(r.level.clip_fraction, "%.6f") + ", \"tone_hz\": " + Num(r.tone_hz, "%.1f") +
-                  ", \"strongest_hz\": " + Num(r.strongest_hz, "%.1f") + ", \"snr_db\": " + Num(r.snr_db, "%.1f") +
-                  ", \"card_rate\": " +
-                  (r.card_blocks_per_minute ? Num(*r.card_blocks_per_minute * 128.0 / 60.0, "%.1f") : "null") +
-                  ", \"gain_db\": " + (r.gain_db ? Num(*r.gain_db, "%.1f") : "null") +
-                  ", \"text\": " + JsonString(r.text) + "}\n";
+  std::string s =
+      "{\"t\": " + Num(r.t) + ", \"event\": \"signal\", \"verdict\": \"" + VerdictKey(r.verdict) +
+      "\", \"level\": " + std::to_string(r.level.tone_level) +
+      ", \"ceiling\": " + std::to_string(LevelCeiling(r.station_mode)) +
+      ", \"at_ceiling\": " + Num(r.level.ceiling_fraction, "%.4f") +
+      ", \"clipped\": " + Num(r.level.clip_fraction, "%.6f") + ", \"tone_hz\": " + Num(r.tone_hz, "%.1f") +
+      ", \"strongest_hz\": " + Num(r.strongest_hz, "%.1f") + ", \"snr_db\": " + Num(r.snr_db, "%.1f") +
+      ", \"card_rate\": " +
+      (r.card_blocks_per_minute ? Num(*r.card_blocks_per_minute * 128.0 / 60.0, "%.1f") : "null") +
+      ", \"gain_db\": " + (r.gain_db ? Num(*r.gain_db, "%.1f") : "null") +
+      ", \"text\": " + JsonString(r.text) + "}\n";
   return s;
 }
 
 std::string SummaryLines(const RunSummary& s, double t, bool json) {
   const SummaryInputs& in = s.in;
   if (json) {
-    std::string o = "{\"t\": " + Num(t) + ", \"event\": \"summary\", \"minutes\": " + Num(in.minutes, "%.2f") +
+    std::string o = "{\"t\": " + Num(t) +
+                    ", \"event\": \"summary\", \"minutes\": " + Num(in.minutes, "%.2f") +
                     ", \"markers\": " + std::to_string(in.markers) +
                     ", \"minute_markers\": " + std::to_string(in.minute_markers) +
                     ", \"decoded\": " + std::to_string(in.decoded) +
@@ -91,7 +93,8 @@ std::string SummaryLines(const RunSummary& s, double t, bool json) {
                     ", \"disagreeing\": " + std::to_string(in.disagreeing) +
                     ", \"fading_depth\": " + Num(in.fading_depth, "%.2f") + ", \"other_stations\": {";
     for (size_t i = 0; i < in.others.size(); ++i)
-      o += (i ? ", " : "") + JsonString(in.others[i].name) + ": " + std::to_string(in.others[i].minute_markers);
+      o += (i ? ", " : "") + JsonString(in.others[i].name) + ": " +
+           std::to_string(in.others[i].minute_markers);
     o += "}, \"reasons\": [";
     for (size_t i = 0; i < s.reasons.size(); ++i) o += (i ? ", " : "") + JsonString(s.reasons[i]);
     return o + "]}\n";
@@ -107,7 +110,8 @@ std::string SummaryLines(const RunSummary& s, double t, bool json) {
 DiagnosticsRun::DiagnosticsRun(CVarnolDoc& doc, const DiagnosticsOptions& options, bool json, FILE* out)
     : doc_(doc), options_(options), json_(json), out_(out) {
   if (options.gain) {
-    gain_ = options.gain->automatic ? std::make_unique<GainStage>(doc) : std::make_unique<GainStage>(options.gain->db);
+    gain_ = options.gain->automatic ? std::make_unique<GainStage>(doc)
+                                    : std::make_unique<GainStage>(options.gain->db);
     doc.InputFilter = gain_.get();
   }
   health_ = std::make_unique<SignalHealth>(doc, [this](const SignalReport& r) {
@@ -138,7 +142,8 @@ bool DiagnosticsRun::Finish(std::string& error) {
   if (finished_) return true;
   finished_ = true;
   const RunSummary s = health_->Finish();
-  std::fputs(SummaryLines(s, static_cast<double>(doc_.BlocksProcessed) * BlockSize / 8000.0, json_).c_str(), out_);
+  std::fputs(SummaryLines(s, static_cast<double>(doc_.BlocksProcessed) * BlockSize / 8000.0, json_).c_str(),
+             out_);
   std::fflush(out_);
   if (chart_ && !chart_->WritePng(options_.chart, error)) return false;
   return true;

@@ -18,7 +18,7 @@ struct DiagnosticsOptions {
   std::string chart;  // PNG path, empty for none
 };
 
-extern const char* const DiagnosticsUsage;  // the options' lines for --help
+extern const char* const DiagnosticsUsage;     // the options' lines for --help
 extern const char* const DiagnosticsJsonKeys;  // the "signal" and "summary" objects' keys
 
 // Takes argv[i] (and its value) when it is a diagnostics option. Returns false when it is not

@@ -43,24 +43,28 @@ LevelInputs L(int level, double ceiling, double clip, bool tone = true, int mode
 
 class LevelJudgement : public ::testing::TestWithParam<LevelCase> {};
 
-TEST_P(LevelJudgement, AtItsBoundaries) { EXPECT_EQ(JudgeLevel(GetParam().in), GetParam().want) << GetParam().name; }
+TEST_P(LevelJudgement, AtItsBoundaries) {
+  EXPECT_EQ(JudgeLevel(GetParam().in), GetParam().want) << GetParam().name;
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, LevelJudgement,
-    ::testing::Values(LevelCase{"clean mid level", L(300, 0.0, 0.0), LevelVerdict::Good},
-                      LevelCase{"clipping at one in ten thousand", L(300, 0.0, 1e-4), LevelVerdict::TooStrong},
-                      LevelCase{"clipping just below", L(300, 0.0, 0.99e-4), LevelVerdict::Good},
-                      LevelCase{"ceiling in 1 % of blocks", L(700, 0.01, 0.0), LevelVerdict::TooStrong},
-                      LevelCase{"ceiling just below 1 %", L(700, 0.0099, 0.0), LevelVerdict::Good},
-                      LevelCase{"weakest good level", L(WeakToneLevel, 0.0, 0.0), LevelVerdict::Good},
-                      LevelCase{"one below", L(WeakToneLevel - 1, 0.0, 0.0), LevelVerdict::Weak},
-                      LevelCase{"no tone", L(300, 0.0, 0.0, false), LevelVerdict::NoTone},
-                      LevelCase{"clipped and no tone: the level first", L(0, 0.0, 0.5, false), LevelVerdict::TooStrong},
-                      LevelCase{"wwv at its ceiling", L(1536, 0.02, 0.0, true, StationWwv), LevelVerdict::TooStrong}));
+    ::testing::Values(
+        LevelCase{"clean mid level", L(300, 0.0, 0.0), LevelVerdict::Good},
+        LevelCase{"clipping at one in ten thousand", L(300, 0.0, 1e-4), LevelVerdict::TooStrong},
+        LevelCase{"clipping just below", L(300, 0.0, 0.99e-4), LevelVerdict::Good},
+        LevelCase{"ceiling in 1 % of blocks", L(700, 0.01, 0.0), LevelVerdict::TooStrong},
+        LevelCase{"ceiling just below 1 %", L(700, 0.0099, 0.0), LevelVerdict::Good},
+        LevelCase{"weakest good level", L(WeakToneLevel, 0.0, 0.0), LevelVerdict::Good},
+        LevelCase{"one below", L(WeakToneLevel - 1, 0.0, 0.0), LevelVerdict::Weak},
+        LevelCase{"no tone", L(300, 0.0, 0.0, false), LevelVerdict::NoTone},
+        LevelCase{"clipped and no tone: the level first", L(0, 0.0, 0.5, false), LevelVerdict::TooStrong},
+        LevelCase{"wwv at its ceiling", L(1536, 0.02, 0.0, true, StationWwv), LevelVerdict::TooStrong}));
 
 // ---- Run summary ----------------------------------------------------------------------------
 
-SignalReport Report(LevelVerdict v, double snr = 10.0, double strongest_hz = 1000.0, bool strongest_is_tone = true) {
+SignalReport Report(LevelVerdict v, double snr = 10.0, double strongest_hz = 1000.0,
+                    bool strongest_is_tone = true) {
   SignalReport r;
   r.verdict = v;
   r.snr_db = snr;
@@ -116,18 +120,22 @@ INSTANTIATE_TEST_SUITE_P(
                     S(5, 0, 0, Strong5, {{"dcf77", 2, 0}}), "too strong", "markers of DCF77"},
         SummaryCase{"no tone, another tone elsewhere",
                     S(5, 0, 0, std::vector<SignalReport>(5, Report(LevelVerdict::NoTone, 0, 1500.0))),
-                    "No tone near 1000 Hz: the strongest tone is at 1500 Hz, tune the receiver by -500 Hz", ""},
-        SummaryCase{"weak", S(5, 0, 0, std::vector<SignalReport>(5, Report(LevelVerdict::Weak))), "no minute markers of DCF77",
-                    "weak"},
+                    "No tone near 1000 Hz: the strongest tone is at 1500 Hz, tune the receiver by -500 Hz",
+                    ""},
+        SummaryCase{"weak", S(5, 0, 0, std::vector<SignalReport>(5, Report(LevelVerdict::Weak))),
+                    "no minute markers of DCF77", "weak"},
         SummaryCase{"noise", S(5, 3, 0, std::vector<SignalReport>(5, Report(LevelVerdict::Good, -4.0))),
                     "Much noise: signal-to-noise about -4 dB", "Minute markers were seen"},
         SummaryCase{"fading with minutes decoded", S(10, 9, 8, Good5, {}, 0.8), "Deep fading", ""},
-        SummaryCase{"fading, nothing decoded", S(10, 3, 0, Good5, {}, 0.6), "Deep fading", "Minute markers were seen"},
+        SummaryCase{"fading, nothing decoded", S(10, 3, 0, Good5, {}, 0.6), "Deep fading",
+                    "Minute markers were seen"},
         SummaryCase{"decoded minutes that contradict the audio", S(10, 9, 8, Good5, {}, 0.1, 2),
                     "2 decoded minutes did not follow the time elapsed", ""},
         SummaryCase{"too short", S(1.5, 0, 0, {}), "Only 1.5 minutes of audio", ""}));
 
-TEST(SummaryReasons, NoneWhenAllWentWell) { EXPECT_TRUE(Summarise(S(10, 9, 8, Good5)).reasons.empty()); }
+TEST(SummaryReasons, NoneWhenAllWentWell) {
+  EXPECT_TRUE(Summarise(S(10, 9, 8, Good5)).reasons.empty());
+}
 
 // ---- Gain stage arithmetic -------------------------------------------------------------------
 
@@ -147,18 +155,18 @@ TEST_P(GainScale, RoundsToNearestAndHoldsTheLimits) {
   for (int16_t v : buffer) EXPECT_EQ(v, c.want) << c.in << " at " << c.db << " dB";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, GainScale,
-    ::testing::Values(ScaleCase{1000, 0.0, 1000}, ScaleCase{-32768, 0.0, -32768}, ScaleCase{32767, 0.0, 32767},
-                      ScaleCase{1000, -20.0, 100}, ScaleCase{-1000, -20.0, -100}, ScaleCase{1000, 20.0, 10000},
-                      ScaleCase{3277, 20.0, 32767},    // 32770 held at the top
-                      ScaleCase{3276, 20.0, 32760},    // just inside
-                      ScaleCase{-3277, 20.0, -32768},  // -32770 held at the bottom
-                      ScaleCase{-3276, 20.0, -32760},
-                      ScaleCase{32767, 60.0, 32767}, ScaleCase{-32768, 60.0, -32768},
-                      ScaleCase{15, -20.0, 2},    // 1.5 rounds away from zero
-                      ScaleCase{-15, -20.0, -2},  // -1.5 likewise
-                      ScaleCase{14, -20.0, 1}, ScaleCase{1, -60.0, 0}));
+INSTANTIATE_TEST_SUITE_P(Cases, GainScale,
+                         ::testing::Values(ScaleCase{1000, 0.0, 1000}, ScaleCase{-32768, 0.0, -32768},
+                                           ScaleCase{32767, 0.0, 32767}, ScaleCase{1000, -20.0, 100},
+                                           ScaleCase{-1000, -20.0, -100}, ScaleCase{1000, 20.0, 10000},
+                                           ScaleCase{3277, 20.0, 32767},    // 32770 held at the top
+                                           ScaleCase{3276, 20.0, 32760},    // just inside
+                                           ScaleCase{-3277, 20.0, -32768},  // -32770 held at the bottom
+                                           ScaleCase{-3276, 20.0, -32760}, ScaleCase{32767, 60.0, 32767},
+                                           ScaleCase{-32768, 60.0, -32768},
+                                           ScaleCase{15, -20.0, 2},    // 1.5 rounds away from zero
+                                           ScaleCase{-15, -20.0, -2},  // -1.5 likewise
+                                           ScaleCase{14, -20.0, 1}, ScaleCase{1, -60.0, 0}));
 
 TEST(GainSettingText, ReadsAutoAndDecibelsWithinRange) {
   EXPECT_TRUE(ParseGainSetting("auto")->automatic);
@@ -283,7 +291,8 @@ TEST(AutoGain, StepsOnlyBetweenMinutesOnceMarkersCome) {
 // ---- Signal report --------------------------------------------------------------------------
 
 std::vector<SignalReport> Reports(const char* station, int mode, ReceiverSettings rs, double minutes,
-                                  RunSummary* summary = nullptr, double card_bpm = 3756.0, bool adjust = false) {
+                                  RunSummary* summary = nullptr, double card_bpm = 3756.0,
+                                  bool adjust = false) {
   rs.card_rate = card_bpm * 128.0 / 60.0;
   Loop run(station, mode, rs, minutes);
   run.doc.AdjustCalibration = adjust ? 1 : 0;
@@ -390,7 +399,8 @@ TEST(RunChart, OneRowPerMinuteWithTheMarkerWhereTheMinuteBegins) {
     int cyan_near_start = 0, cyan_elsewhere = 0;
     for (int x = chart.SlotX(0); x < chart.Width(); ++x) {
       if (pixel(x, chart.RowY(row)) != LightCyan) continue;
-      (x <= chart.SlotX(12) || x >= chart.SlotX(DefaultBlocksPerMinute - 12) ? cyan_near_start : cyan_elsewhere) += 1;
+      (x <= chart.SlotX(12) || x >= chart.SlotX(DefaultBlocksPerMinute - 12) ? cyan_near_start
+                                                                             : cyan_elsewhere) += 1;
     }
     EXPECT_GT(cyan_near_start, 0) << row;
     EXPECT_EQ(cyan_elsewhere, 0) << row;
