@@ -10,7 +10,6 @@
 #pragma once
 
 #include <array>
-#include <complex>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -141,8 +140,12 @@ class SignalHealth : public DocObserver {
   int frames_ = 0;
   std::array<int16_t, FftSize> frame_{};
   int frame_fill_ = 0;
-  std::array<std::complex<double>, FftSize> fft_{};
+  int64_t frame_count_ = 0;  // whole frames seen, of which one in four is measured
+  std::array<double, FftSize> fft_re_{};
+  std::array<double, FftSize> fft_im_{};
   std::array<double, FftSize> hann_{};
+  std::array<double, FftSize / 2> twiddle_re_{};
+  std::array<double, FftSize / 2> twiddle_im_{};
 
   // The whole run.
   int64_t seen_block_ = 0;
