@@ -27,8 +27,8 @@ int16_t GainStage::Scale(int16_t sample, double factor) {
 }
 
 GainStage::Band GainStage::TargetBand(int station_mode) {
-  if (station_mode == StationWwv) return Band{60.0, 400.0, 900.0, 1536.0};
-  return Band{60.0, 250.0, 450.0, 765.0};
+  if (station_mode == StationWwv) return Band{100.0, 400.0, 900.0, 1536.0};
+  return Band{100.0, 250.0, 450.0, 765.0};
 }
 
 void GainStage::Apply(int16_t* samples, int count) {
@@ -81,13 +81,23 @@ void GainStage::MaybeStep() {
 
   const Band band = TargetBand(d.StationMode);
   const int blocks = window_buffers_ * (BufferSamples / BlockSize);
+  const bool saturated = window_saturated_ * 100 > blocks;  // more than 1 % of the blocks at the ceiling
+  // Leaving the band starts a settling that goes on, step by step, until the level lies within
+  // 3 dB of the target: a level just inside the band's edge would be left there otherwise.
+  if (saturated || window_max_ > band.high || window_max_ < band.low) settling_ = true;
   double step = 0.0;
-  if (window_saturated_ * 100 > blocks) {  // more than 1 % of the blocks at the ceiling
-    step = -MaxStepDb;
-  } else if (window_max_ > band.high) {
-    step = std::max(-MaxStepDb, 20.0 * std::log10(band.target / window_max_));
-  } else if (window_max_ < band.low) {
-    step = window_max_ <= 0 ? MaxStepDb : std::min(MaxStepDb, 20.0 * std::log10(band.target / window_max_));
+  if (settling_) {
+    if (saturated) {
+      step = -MaxStepDb;
+    } else if (window_max_ <= 0) {
+      step = MaxStepDb;
+    } else {
+      step = std::clamp(20.0 * std::log10(band.target / window_max_), -MaxStepDb, MaxStepDb);
+      if (std::fabs(step) <= 3.0) {
+        step = 0.0;
+        settling_ = false;
+      }
+    }
   }
   window_max_ = 0;
   window_saturated_ = 0;

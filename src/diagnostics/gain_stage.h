@@ -6,7 +6,10 @@
 // from zero) and held at the 16-bit limits -32768 and 32767.
 //
 // Automatic gain: keeps the tone's level (the sum of the three tone bins, or the 100 Hz
-// detector's output for WWV) inside the range the peak and floor trackers work in. It reads
+// detector's output for WWV) inside the range the peak and floor trackers work in, and once
+// the tone has left that range it steps until the level lies within 3 dB of the range's target
+// (a tone barely above the bottom of the range leaves a coarse level and, with little noise, false
+// minute markers). It reads
 // the levels the front end measured on the previous buffers (the document is read, never
 // written) and moves the gain by at most 6 dB a step:
 //   - while no minute marker has been seen for over a minute, at most one step every 2 s
@@ -71,6 +74,7 @@ class GainStage : public CaptureFilter {
   int window_max_ = 0;        // highest block level since the last step
   int window_saturated_ = 0;  // blocks at the measure's ceiling since the last step
   int window_buffers_ = 0;    // buffers measured since the last step
+  bool settling_ = false;  // stepping towards the target until within 3 dB of it
   int steps_ = 0;
   int64_t last_step_block_ = -1;
   int64_t last_marker_step_block_ = -1;
