@@ -137,6 +137,12 @@ std::string DescribeSignal(const SignalReport& r) {
   return text;
 }
 
+double MuchNoiseDb(int station_mode) {
+  // WWV's 100 Hz code is on for only part of each second: its mean power reads about 6 dB
+  // below the full subcarrier's, and it decodes further down than the long-wave stations.
+  return station_mode == StationWwv ? -10.0 : -3.0;
+}
+
 RunSummary Summarise(const SummaryInputs& in) {
   RunSummary s;
   s.in = in;
@@ -155,7 +161,7 @@ RunSummary Summarise(const SummaryInputs& in) {
     if (r.verdict != LevelVerdict::NoTone) {
       snr_sum += r.snr_db;
       snr_count += 1;
-      if (r.snr_db < 0.0) noisy += 1;
+      if (r.snr_db < MuchNoiseDb(in.station_mode)) noisy += 1;
     }
   }
   const int n = static_cast<int>(in.reports.size());
@@ -203,10 +209,10 @@ RunSummary Summarise(const SummaryInputs& in) {
       for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
       seen += upper;
     }
-    // Another station's markers are the likeliest cause, unless the level itself is wrong
-    // (a clipped tone's harmonics can pass another station's marker test).
-    if (!seen.empty())
-      out.insert(out.begin() + (in.minutes < 2.5 ? 1 : 0) + (most(strong) || most(no_tone) ? 1 : 0),
+    // Another station's markers are the likeliest cause, unless the level itself is wrong: a
+    // clipped tone's harmonics can pass another station's marker test, so they are not named then.
+    if (!seen.empty() && !most(strong))
+      out.insert(out.begin() + (in.minutes < 2.5 ? 1 : 0) + (most(no_tone) ? 1 : 0),
                  "no minute markers: is this the right station? markers of " + seen + " were seen");
     else if (!most(strong) && !most(no_tone))
       out.push_back(

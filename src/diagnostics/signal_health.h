@@ -92,6 +92,9 @@ struct RunSummary {
 };
 RunSummary Summarise(const SummaryInputs& in);
 
+// Estimated signal-to-noise ratios below this (dB) count as much noise.
+double MuchNoiseDb(int station_mode);
+
 // Fading deeper than this (the tone falling below 40 % of its strongest level) is reported.
 constexpr double DeepFadingDepth = 0.6;
 

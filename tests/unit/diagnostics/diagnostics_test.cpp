@@ -76,8 +76,9 @@ SignalReport Report(LevelVerdict v, double snr = 10.0, double strongest_hz = 100
 struct SummaryCase {
   const char* name;
   SummaryInputs in;
-  const char* first;  // words the first reason contains
-  const char* also;   // words some reason contains ("" for none)
+  const char* first;        // words the first reason contains
+  const char* also;         // words some reason contains ("" for none)
+  const char* absent = "";  // words no reason contains ("" for none)
 };
 
 SummaryInputs S(double minutes, int minute_markers, int decoded, std::vector<SignalReport> reports,
@@ -106,6 +107,9 @@ TEST_P(SummaryReasons, MostLikelyFirst) {
     for (const std::string& r : s.reasons) found = found || r.find(c.also) != std::string::npos;
     EXPECT_TRUE(found) << c.name;
   }
+  if (*c.absent != 0) {
+    for (const std::string& r : s.reasons) EXPECT_EQ(r.find(c.absent), std::string::npos) << c.name << ": " << r;
+  }
 }
 
 const std::vector<SignalReport> Good5(5, Report(LevelVerdict::Good));
@@ -116,8 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         SummaryCase{"wrong station", S(5, 0, 0, Good5, {{"msf", 4, 3}, {"hbg", 0, 0}}),
                     "is this the right station? markers of MSF were seen", ""},
-        SummaryCase{"too strong, with another station's false markers after it",
-                    S(5, 0, 0, Strong5, {{"dcf77", 2, 0}}), "too strong", "markers of DCF77"},
+        SummaryCase{"too strong: another station's markers then come from the clipping's harmonics",
+                    S(5, 0, 0, Strong5, {{"dcf77", 2, 0}}), "too strong", "", "markers of DCF77"},
         SummaryCase{"no tone, another tone elsewhere",
                     S(5, 0, 0, std::vector<SignalReport>(5, Report(LevelVerdict::NoTone, 0, 1500.0))),
                     "No tone near 1000 Hz: the strongest tone is at 1500 Hz, tune the receiver by -500 Hz",
@@ -126,6 +130,13 @@ INSTANTIATE_TEST_SUITE_P(
                     "no minute markers of DCF77", "weak"},
         SummaryCase{"noise", S(5, 3, 0, std::vector<SignalReport>(5, Report(LevelVerdict::Good, -4.0))),
                     "Much noise: signal-to-noise about -4 dB", "Minute markers were seen"},
+        SummaryCase{"noise that WWV still decodes through",
+                    [] {
+                      SummaryInputs in = S(5, 3, 0, std::vector<SignalReport>(5, Report(LevelVerdict::Good, -4.0)));
+                      in.station_mode = StationWwv;
+                      return in;
+                    }(),
+                    "Minute markers were seen", "", "Much noise"},
         SummaryCase{"fading with minutes decoded", S(10, 9, 8, Good5, {}, 0.8), "Deep fading", ""},
         SummaryCase{"fading, nothing decoded", S(10, 3, 0, Good5, {}, 0.6), "Deep fading",
                     "Minute markers were seen"},
