@@ -9,6 +9,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libwxgtk3.2-dev
   portaudio19-dev libsndfile1-dev libsoxr-dev
+  libcairo2-dev fonts-dejavu-core
   xvfb xauth imagemagick
   pulseaudio pulseaudio-utils libasound2-plugins
   liblnk-utils

@@ -28,6 +28,7 @@
 #include "platform/linux_clock.h"
 #include "simulator/encoder.h"
 #include "tools/cli_common.h"
+#include "diagnostics/gain_stage.h"
 
 namespace {
 
@@ -42,6 +43,9 @@ const char* const kUsage =
     "  --channel SIDE        left, right or mix: the side of a stereo recording or sound card\n"
     "                        the receiver is on (default left)\n"
     "  --verbose             let the audio libraries (ALSA, JACK) print their own messages\n"
+    "  --gain DB|auto        scale the samples before the clock measures them: a fixed gain\n"
+    "                        in dB (-60..60), or auto: keep the tone in the range the clock\n"
+    "                        works in, changing slowly and only between minutes (default: none)\n"
     "  --help                this text\n"
     "\n"
     "With --simulate or --input the PC clock is only set inside the program. Every stop writes\n"
@@ -105,6 +109,8 @@ class CVarnolApp : public wxApp {
   bool verbose_ = false;
   PortAudioWaveInput* card_ = nullptr;  // the capture device when it is the sound card
   SnapshotLog snapshot_log_;            // outlives the document, which stops the capture at exit
+  std::optional<GainSetting> gain_setting_;  // --gain: off unless asked for
+  std::unique_ptr<GainStage> gain_;
 
   std::unique_ptr<WaveInput> wave_;
   SourceWaveInput* recording_ = nullptr;  // the capture device when it plays a recording
@@ -152,6 +158,12 @@ bool CVarnolApp::ParseCommandLine(int count, wxChar** args, std::string& error) 
       channel_ = *c;
     } else if (a == "--verbose") {
       verbose_ = true;
+    } else if (a == "--gain") {
+      gain_setting_ = i + 1 < count ? ParseGainSetting(wxString(args[++i]).ToStdString()) : std::nullopt;
+      if (!gain_setting_) {
+        error = "--gain takes auto or a number of dB within -60..60";
+        return false;
+      }
     } else {
       error = "unknown option '" + a + "'";
       return false;
@@ -240,6 +252,10 @@ bool CVarnolApp::OnInit() {
   if (input_ == Input::File) doc_->ProtectFromSnapshot(file_);
   // The simulated station is the one decoded, as if chosen in the Transmitter menu.
   if (input_ == Input::Simulate) doc_->OnStation(*StationFromName(station_));
+  if (gain_setting_) {
+    gain_ = gain_setting_->automatic ? std::make_unique<GainStage>(*doc_) : std::make_unique<GainStage>(gain_setting_->db);
+    doc_->InputFilter = gain_.get();
+  }
 
   // Menus, toolbar and panes are refreshed by the pane timer, not on every idle call.
   wxUpdateUIEvent::SetUpdateInterval(-1);

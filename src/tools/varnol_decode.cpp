@@ -24,6 +24,7 @@
 #include "platform/linux_clock.h"
 #include "simulator/receiver.h"
 #include "tools/cli_common.h"
+#include "tools/diagnostics_cli.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ constexpr int ExitDone = 0;
 constexpr int ExitUsage = 2;
 constexpr int ExitInput = 3;
 constexpr int ExitSnapshot = 4;
+constexpr int ExitChart = 4;  // the --chart file cannot be written (as the snapshot)
 
 std::atomic<bool> g_interrupted{false};
 void OnSignal(int) { g_interrupted.store(true); }
@@ -173,6 +175,7 @@ struct Options {
   ChannelChoice channel = ChannelChoice::Left;
   std::string snapshot;
   std::vector<std::string> simulation_options;  // given, in order: only for --simulate
+  DiagnosticsOptions diag;
 };
 
 // The snapshot's folder must exist and take a new file, and the name must not be a folder:
@@ -210,6 +213,8 @@ int main(int argc, char** argv) {
     std::string v;
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
+      std::printf("\nDiagnostics:\n%s  Exit code 4 also when the chart cannot be written.\n\n%s", DiagnosticsUsage,
+                  DiagnosticsJsonKeys);
       return ExitDone;
     } else if (a == "--list-devices") {
       o.list_devices = true;
@@ -287,6 +292,8 @@ int main(int argc, char** argv) {
       o.set_clock = true;
     } else if (a == "--json") {
       o.json = true;
+    } else if (std::string diag_error; ParseDiagnosticsOption(argc, argv, i, o.diag, diag_error)) {
+      if (!diag_error.empty()) return UsageError(diag_error);
     } else {
       return UsageError("unknown option '" + a + "'");
     }
@@ -314,6 +321,10 @@ int main(int argc, char** argv) {
     return UsageError("--clock cannot go with --device: the sound card runs against the real clock");
   if (o.set_clock && o.input != Options::Input::Device)
     return UsageError("--set-clock goes with --device only");
+  if (std::string chart_error; !o.diag.chart.empty() && !ChartPathUsable(o.diag.chart, chart_error)) {
+    std::fprintf(stderr, "varnol-decode: cannot write the chart '%s': %s\n", o.diag.chart.c_str(), chart_error.c_str());
+    return ExitChart;
+  }
   if (!StationSupported(o.station))
     return UsageError(std::string("station ") + StationName(o.station) + " is not supported yet");
   if (!o.snapshot.empty()) {
@@ -387,6 +398,7 @@ int main(int argc, char** argv) {
 
   EventPrinter printer(doc, o.json, o.input == Options::Input::Device, o.set_clock);
   doc.AddObserver(&printer);
+  DiagnosticsRun diagnostics(doc, o.diag, o.json);
 
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
@@ -444,6 +456,10 @@ int main(int argc, char** argv) {
     }
   }
   doc.StopCapture();
+  if (std::string chart_error; !diagnostics.Finish(chart_error)) {
+    std::fprintf(stderr, "varnol-decode: cannot write the chart '%s': %s\n", o.diag.chart.c_str(), chart_error.c_str());
+    if (exit_code == ExitDone) exit_code = ExitChart;
+  }
   doc.RemoveObserver(&printer);
   if (printer.snapshot == SnapshotOutcome::CannotWrite) {
     std::fprintf(stderr, "varnol-decode: cannot write the snapshot '%s': %s\n", o.snapshot.c_str(),
