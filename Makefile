@@ -5,7 +5,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build run test unit-test asan-test bench clean format
+.PHONY: all deps build run test unit-test asan-test bench clean format deb
 
 all: build
 
@@ -33,5 +33,10 @@ asan-test: deps
 bench: build
 	bash bench/run.sh $(BUILD)
 
+# The Debian package (varnol_*.deb in this folder), built from a clean copy of the checkout.
+deb: deps
+	@bash scripts/install-deps.sh package
+	bash scripts/build-deb.sh
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) build-deb

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the benchmarks need.
 # Does nothing when they are all there already; needs root (or sudo) otherwise.
+# With the argument "package": also the tools that build, check and install the Debian package.
 set -euo pipefail
 
 PACKAGES=(
@@ -12,7 +13,11 @@ PACKAGES=(
   pulseaudio pulseaudio-utils libasound2-plugins
   liblnk-utils
   python3
+  scdoc man-db bash-completion
 )
+if [ "${1:-}" = "package" ]; then
+  PACKAGES+=(debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream systemd)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
