@@ -63,7 +63,7 @@ done
 
 step "desktop entry, metainfo, icons, completion"
 desktop-file-validate /usr/share/applications/varnol.desktop || fail "desktop-file-validate"
-appstreamcli validate --no-net /usr/share/metainfo/io.github.varnol.Varnol.metainfo.xml || fail "appstreamcli validate"
+appstreamcli validate --no-net /usr/share/metainfo/io.github.varnol.varnol.metainfo.xml || fail "appstreamcli validate"
 [ -f /usr/share/icons/hicolor/scalable/apps/varnol.svg ] || fail "no scalable icon"
 [ -f /usr/share/icons/hicolor/48x48/apps/varnol.png ] || fail "no 48x48 icon"
 [ "$(grep -l 'Exec=varnol-setup' /usr/share/applications/*.desktop 2>/dev/null)" = "" ] ||
