@@ -5,7 +5,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build run test unit-test asan-test bench clean format deb
+.PHONY: all deps build run test unit-test asan-test bench clean format deb install uninstall
 
 all: build
 
@@ -32,6 +32,16 @@ asan-test: deps
 
 bench: build
 	bash bench/run.sh $(BUILD)
+
+# From source: the programs, man pages, desktop files and the service under PREFIX (DESTDIR
+# honoured); uninstall removes exactly the files install wrote.
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+uninstall:
+	@test -f $(BUILD)/install_manifest.txt || { echo "nothing installed from $(BUILD)"; exit 1; }
+	xargs -d '\n' rm -fv -- < $(BUILD)/install_manifest.txt
 
 # The Debian package (varnol_*.deb in this folder), built from a clean copy of the checkout.
 deb: deps
