@@ -7,7 +7,7 @@ FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build run test unit-test asan-test bench clean format fuzz
+.PHONY: all deps build run test unit-test asan-test bench clean format fuzz deb install uninstall
 
 all: build
 
@@ -40,5 +40,20 @@ fuzz:
 bench: build
 	bash bench/run.sh $(BUILD)
 
+# From source: the programs, man pages, desktop files and the service under PREFIX (DESTDIR
+# honoured); uninstall removes exactly the files install wrote.
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+uninstall:
+	@test -f $(BUILD)/install_manifest.txt || { echo "nothing installed from $(BUILD)"; exit 1; }
+	xargs -d '\n' rm -fv -- < $(BUILD)/install_manifest.txt
+
+# The Debian package (varnol_*.deb in this folder), built from a clean copy of the checkout.
+deb: deps
+	@bash scripts/install-deps.sh package
+	bash scripts/build-deb.sh
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) build-deb

@@ -2,6 +2,7 @@
 # Installs the Debian packages the build, the tests and the benchmarks need.
 # Does nothing when they are all there already; needs root (or sudo) otherwise.
 # "install-deps.sh fuzz" adds clang and its libFuzzer runtime, for `make fuzz` only.
+# With the argument "package": also the tools that build, check and install the Debian package.
 set -euo pipefail
 
 PACKAGES=(
@@ -15,9 +16,13 @@ PACKAGES=(
   liblnk-utils
   python3
   tzdata
+  scdoc man-db bash-completion
 )
 if [ "${1:-}" = fuzz ]; then
   PACKAGES+=(clang libclang-rt-14-dev)
+fi
+if [ "${1:-}" = "package" ]; then
+  PACKAGES+=(debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream systemd)
 fi
 
 missing=()
