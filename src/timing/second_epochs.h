@@ -1,0 +1,56 @@
+// SecondEpochs: where each second's on-time marker begins in the captured samples, to a small
+// fraction of a millisecond, and which UTC second it is.
+//
+// A second consumer of the capture beside the document's processing loop: it reads each buffer
+// (OnCaptureBuffer) and each minute the clock step accepted (OnMinuteAccepted), never the
+// document's state. For every second it finds the marker's start in the raw 8 kHz samples (the
+// carrier's drop for the long-wave stations, the 5 ms tick of WWV/WWVH, the second tick of VNG),
+// fits the positions of a window of seconds against their second numbers with a robust line
+// (the card's rate may be off by 0.1 % or more), and labels the seconds from accepted minutes.
+//
+// Labels are only handed out while locked: several consecutive accepted minutes agree with one
+// another and with the running count of seconds, and nothing has disagreed since. A gap, a
+// disagreement, a station change or a fade that loses the seconds drops the lock; no epoch is
+// handed out until it is regained. A wrong label is never handed out knowingly: chrony cannot
+// detect a sample one second off.
+//
+// Units: `sample` counts samples since the capture's first sample (index 0 is the first sample
+// of the buffer whose first_block is 1); `utc` is Unix seconds.
+//
+// Per-buffer path: no allocation after construction, no blocking.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "app/varnol_doc.h"
+
+struct SecondEpoch {
+  int64_t utc = 0;       // the second's label: Unix seconds UTC of its on-time marker
+  double sample = 0.0;   // where that marker begins: samples since the capture's first sample
+                         // (fractional; robust estimate over a window, outliers rejected)
+  double quality = 0.0;  // 0..1
+};
+
+class SecondEpochs : public DocObserver {
+ public:
+  explicit SecondEpochs(int station_mode);  // StationModes value; RWM: never yields epochs
+  ~SecondEpochs() override;
+  SecondEpochs(const SecondEpochs&) = delete;
+  SecondEpochs& operator=(const SecondEpochs&) = delete;
+
+  void OnCaptureBuffer(const int16_t* samples, int count, int64_t first_block,
+                       int64_t capture_time_ns) override;
+  void OnMinuteAccepted(int ut_hour, int ut_minute, int64_t block) override;
+
+  // Labelled epochs ready since the last call, oldest first; only while locked (the label rules
+  // hold); copies at most `max`, returns how many. No allocation after construction.
+  int TakeEpochs(SecondEpoch* out, int max);
+  bool Locked() const;
+  const char* State() const;  // a short word for messages: "searching", "locking", "locked", ...
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
