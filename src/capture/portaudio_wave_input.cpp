@@ -4,13 +4,25 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
-int PaCallback(const void* input, void*, unsigned long frames, const PaStreamCallbackTimeInfo*,
+int PaCallback(const void* input, void*, unsigned long frames, const PaStreamCallbackTimeInfo* time,
                PaStreamCallbackFlags, void* self) {
-  if (input != nullptr)
-    static_cast<PortAudioWaveInput*>(self)->OnAudio(static_cast<const int16_t*>(input), frames);
+  if (input == nullptr) return paContinue;
+  // The stream clock says how long ago the chunk's first sample left the converter
+  // (currentTime - inputBufferAdcTime); the system clock read now turns that into
+  // CLOCK_REALTIME. Without a usable ADC time, the chunk is taken to have just ended.
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  const double age = time != nullptr && time->inputBufferAdcTime > 0.0 &&
+                             time->currentTime >= time->inputBufferAdcTime
+                         ? time->currentTime - time->inputBufferAdcTime
+                         : static_cast<double>(frames) / 8000.0;
+  const int64_t adc_ns = static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec -
+                         static_cast<int64_t>(age * 1e9);
+  static_cast<PortAudioWaveInput*>(self)->OnAudio(static_cast<const int16_t*>(input), frames, adc_ns);
   return paContinue;
 }
 

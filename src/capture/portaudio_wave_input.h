@@ -17,7 +17,11 @@ class PortAudioWaveInput : public QueuedWaveInput {
   const std::string& LastErrorText() const { return last_error_; }
 
   // Called on PortAudio's thread with each chunk of captured samples.
-  void OnAudio(const int16_t* samples, unsigned long frames) { Deliver(samples, frames); }
+  // `adc_time_ns`: CLOCK_REALTIME of the chunk's first sample (0 when unknown).
+  void OnAudio(const int16_t* samples, unsigned long frames, int64_t adc_time_ns = 0) {
+    SetDeliveryTime(adc_time_ns, 125000.0);
+    Deliver(samples, frames);
+  }
 
   // Names of the input devices PortAudio sees.
   static std::string ListInputDevices();
