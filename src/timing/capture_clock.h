@@ -43,6 +43,8 @@ class CaptureClock {
   double Residual() const;
   // How many times the line broke and was started again.
   int Restarts() const { return restarts_; }
+  // True while the newest stamps lie off the line: a late callback, or the start of a break.
+  bool Doubtful() const { return off_count_ > 0; }
 
   static constexpr double OutlierSeconds = 0.010;  // a stamp this far off is left out
   static constexpr int RestartAfter = 4;           // this many in a row start a new line

@@ -3,6 +3,7 @@
 // clock offset is printed as it happens, as plain lines or as JSON objects.
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include "platform/linux_clock.h"
 #include "simulator/receiver.h"
 #include "tools/cli_common.h"
+#include "tools/refclock_cli.h"
 
 namespace {
 
@@ -112,10 +114,19 @@ class EventPrinter : public DocObserver {
 class StderrWaveErrors : public WaveErrorDialog {
  public:
   void ShowModal(const std::string& operation, const std::string& reason) override {
-    std::fprintf(stderr, "%s\n%s\n", operation.c_str(), reason.c_str());
+    if (one_line) {
+      // A daemon retrying the sound card: one journal line, and the same one only once.
+      const std::string line = operation + " " + reason;
+      if (line != last) std::fprintf(stderr, "varnol-decode: sound card: %s\n", line.c_str());
+      last = line;
+    } else {
+      std::fprintf(stderr, "%s\n%s\n", operation.c_str(), reason.c_str());
+    }
     shown = true;
   }
   bool shown = false;
+  bool one_line = false;
+  std::string last;
 };
 
 // The machine's clock, read for real; a write is only reported unless writing is allowed.
@@ -149,6 +160,7 @@ struct Options {
 
 int main(int argc, char** argv) {
   Options o;
+  RefclockOptions ro;
   int inputs = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -160,6 +172,7 @@ int main(int argc, char** argv) {
     std::string v;
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
+      std::fputs(kRefclockUsage, stdout);
       return ExitDone;
     } else if (a == "--list-devices") {
       std::fputs(PortAudioWaveInput::ListInputDevices().c_str(), stdout);
@@ -226,6 +239,8 @@ int main(int argc, char** argv) {
       o.set_clock = true;
     } else if (a == "--json") {
       o.json = true;
+    } else if (std::string error; int taken = ParseRefclockOption(argc, argv, i, ro, error)) {
+      if (taken < 0) return UsageError(error);
     } else {
       return UsageError("unknown option '" + a + "'");
     }
@@ -233,6 +248,11 @@ int main(int argc, char** argv) {
   if (inputs > 1) return UsageError("choose one input: --simulate, --input or --device");
   if (o.set_clock && o.input != Options::Input::Device)
     return UsageError("--set-clock goes with --device only");
+  if (ro.realtime && o.input == Options::Input::Device)
+    return UsageError("--realtime is for a recording or the simulated receiver; the sound card is real time");
+  if (ro.realtime && o.start) return UsageError("--realtime follows the system clock: leave out --start");
+  if (ro.broadcast_ahead_ms != 0 && o.input != Options::Input::Simulate)
+    return UsageError("--broadcast-ahead goes with the simulated receiver only");
   if (!StationSupported(o.station))
     return UsageError(std::string("station ") + StationName(o.station) + " is not supported yet");
 
@@ -251,11 +271,26 @@ int main(int argc, char** argv) {
   } else {
     std::unique_ptr<SampleSource> source;
     int64_t clock_start = now;
+    // Capture stamps as a sound card's driver would give them: the system time of sample 0
+    // and the card's true rate against it.
+    CaptureStamps stamps;
+    timespec real_now{};
+    clock_gettime(CLOCK_REALTIME, &real_now);
+    const int64_t real_now_ns = static_cast<int64_t>(real_now.tv_sec) * 1000000000 + real_now.tv_nsec;
     if (o.input == Options::Input::Simulate) {
       int64_t start = o.start.value_or(now);
       start -= start % 60;  // the broadcast starts at a minute boundary
       ReceiverSettings rs;
       rs.start_utc = static_cast<double>(start);
+      const int64_t ahead_ns = static_cast<int64_t>(std::llround(ro.broadcast_ahead_ms * 1e6));
+      if (ro.realtime) {
+        // The broadcast follows the machine's clock, `ahead` in front of it.
+        rs.start_utc = static_cast<double>(real_now_ns + ahead_ns) * 1e-9;
+        stamps.first_ns = real_now_ns;
+      } else {
+        stamps.first_ns = o.clock.value_or(start) * 1000000000 - ahead_ns;
+      }
+      stamps.samples_per_second = o.card_bpm * 128.0 / 60.0;
       rs.card_rate = o.card_bpm * 128.0 / 60.0;
       rs.amplitude = o.amplitude;
       rs.snr_db = o.snr;
@@ -265,7 +300,7 @@ int main(int argc, char** argv) {
       auto encoder = MakeEncoder(o.station_name);
       if (!encoder) return UsageError("no simulated signal for station " + o.station_name + " yet");
       source = std::make_unique<SimulatedReceiver>(std::move(encoder), rs);
-      clock_start = o.clock.value_or(start);
+      clock_start = o.clock.value_or(ro.realtime ? real_now.tv_sec : start);
     } else {
       std::string error;
       source = RecordingSource::Open(o.file, error);
@@ -274,8 +309,13 @@ int main(int argc, char** argv) {
         return ExitInput;
       }
       clock_start = o.clock.value_or(now);
+      // A recording resampled to 8000 samples a second of its own time.
+      stamps.first_ns = ro.realtime ? real_now_ns : clock_start * 1000000000;
+      stamps.samples_per_second = 8000.0;
     }
-    auto sw = std::make_unique<SourceWaveInput>(std::move(source));
+    auto sw = std::make_unique<SourceWaveInput>(
+        std::move(source), ro.realtime ? SourceWaveInput::Pacing::RealTime : SourceWaveInput::Pacing::Manual);
+    sw->SetCaptureStamps(stamps);
     source_wave = sw.get();
     wave = std::move(sw);
     auto sc = std::make_unique<SimulatedClock>(clock_start, 3756.0);
@@ -295,25 +335,78 @@ int main(int argc, char** argv) {
 
   EventPrinter printer(doc, o.json, o.input == Options::Input::Device, o.set_clock);
   doc.AddObserver(&printer);
+  std::unique_ptr<RefclockRunner> refclock;
+  if (ro.Measuring()) {
+    refclock = std::make_unique<RefclockRunner>(ro, o.station, o.json, &doc.BlocksProcessed);
+    doc.AddObserver(refclock->Observer());
+  }
+  // A reference clock is a daemon: a missing or lost sound card is tried again, not fatal.
+  const bool retry_device = ro.Serving() && o.input == Options::Input::Device;
+  errors.one_line = retry_device;
 
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
 
   doc.StartCapture();
-  if (doc.Stopped != 0) {
+  if (doc.Stopped != 0 && !retry_device) {
     if (auto* pa = dynamic_cast<PortAudioWaveInput*>(wave.get()); pa != nullptr && !pa->LastErrorText().empty())
       std::fprintf(stderr, "varnol-decode: sound card: %s\n", pa->LastErrorText().c_str());
     return ExitInput;
   }
 
   int exit_code = ExitDone;
-  if (source_wave != nullptr) {
-    while (!g_interrupted.load() && source_wave->Pump()) doc.ProcessCaptureBuffer();
+  if (source_wave != nullptr && ro.realtime) {
+    // The source's own thread delivers the buffers as a sound card would.
+    while (!g_interrupted.load()) {
+      const bool ready = (doc.WaveHeaders[doc.CurrentBuffer].dwFlags.load() & WHDR_DONE) != 0;
+      if (ready) {
+        doc.ProcessCaptureBuffer();
+        if (refclock) refclock->ReportState();
+        continue;
+      }
+      if (source_wave->AtEnd() || doc.Stopped != 0) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  } else if (source_wave != nullptr) {
+    while (!g_interrupted.load() && source_wave->Pump()) {
+      doc.ProcessCaptureBuffer();
+      if (refclock) refclock->ReportState();
+    }
   } else {
     const auto end = std::chrono::steady_clock::now() +
                      std::chrono::milliseconds(static_cast<int64_t>(o.minutes > 0 ? o.minutes * 60000 : 1e12));
+    auto last_progress = std::chrono::steady_clock::now();
+    int64_t last_blocks = doc.BlocksProcessed;
     while (!g_interrupted.load() && std::chrono::steady_clock::now() < end) {
+      if (retry_device) {
+        const auto t = std::chrono::steady_clock::now();
+        if (doc.Stopped == 0 && doc.BlocksProcessed == last_blocks && t - last_progress > std::chrono::seconds(10)) {
+          std::fprintf(stderr, "varnol-decode: no audio for 10 s; reopening the sound card\n");
+          doc.StopCapture();
+        }
+        if (doc.BlocksProcessed != last_blocks) last_progress = t;
+        last_blocks = doc.BlocksProcessed;
+        if (doc.Stopped != 0) {
+          // Try again every 5 s; a stop (SIGTERM) ends the wait at once.
+          for (int k = 0; k < 50 && !g_interrupted.load(); ++k)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+          if (g_interrupted.load()) break;
+          doc.StartCapture();
+          if (doc.Stopped == 0) {
+            std::fprintf(stderr, "varnol-decode: sound card capturing\n");
+            errors.last.clear();
+            if (refclock) refclock->Restart();
+            last_progress = std::chrono::steady_clock::now();
+          }
+          continue;
+        }
+      }
       doc.OnIdle(11);
+      if (refclock) refclock->ReportState();
+      if (doc.Stopped != 0 && retry_device) {
+        std::fprintf(stderr, "varnol-decode: the sound device stopped taking buffers; retrying\n");
+        continue;
+      }
       if (doc.Stopped != 0) {
         std::fprintf(stderr, "varnol-decode: the sound device stopped taking buffers\n");
         exit_code = ExitInput;
@@ -323,6 +416,7 @@ int main(int argc, char** argv) {
     }
   }
   doc.StopCapture();
+  if (refclock) doc.RemoveObserver(refclock->Observer());
   doc.RemoveObserver(&printer);
   return exit_code;
 }
