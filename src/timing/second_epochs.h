@@ -42,6 +42,12 @@ class SecondEpochs : public DocObserver {
   void OnCaptureBuffer(const int16_t* samples, int count, int64_t first_block,
                        int64_t capture_time_ns) override;
   void OnMinuteAccepted(int ut_hour, int ut_minute, int64_t block) override;
+  // A capture that starts again (hint UPDATE_HINT_CAPTURE_STARTED) breaks the count of
+  // seconds: the samples before and after the pause are not one stream.
+  void OnUpdate(int hint) override;
+  // The document's station changed (its StationMode): the seconds and their labels start
+  // afresh. The owner calls it when it sees the document's StationMode differ from the last.
+  void SetStation(int station_mode);
 
   // Labelled epochs ready since the last call, oldest first; only while locked (the label rules
   // hold); copies at most `max`, returns how many. No allocation after construction.

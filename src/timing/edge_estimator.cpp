@@ -1,0 +1,219 @@
+#include "timing/edge_estimator.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+
+namespace {
+
+constexpr double TwoPi = 6.283185307179586;
+
+// Median of the first `n` values (reorders them).
+double Median(double* v, int n) {
+  const int mid = n / 2;
+  std::nth_element(v, v + mid, v + n);
+  const double upper = v[mid];
+  if (n % 2 == 1) return upper;
+  return 0.5 * (upper + *std::max_element(v, v + mid));
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------------ tone envelope --
+
+ToneEnvelope::ToneEnvelope(int cycles, int period) {
+  period_ = std::clamp(period, 1, MaxTonePeriod);
+  for (int n = 0; n < period_; ++n) {
+    const double angle = TwoPi * cycles * n / period_;
+    // scaled so that a steady tone of peak A gives an envelope of A
+    cos_[n] = 2.0 * std::cos(angle) / EnvelopeWindow;
+    sin_[n] = -2.0 * std::sin(angle) / EnvelopeWindow;
+  }
+}
+
+void ToneEnvelope::Reset() {
+  phase_ = 0;
+  ring_pos_ = 0;
+  sum_re_ = sum_im_ = 0.0;
+  since_resum_ = 0;
+  std::fill(std::begin(ring_re_), std::end(ring_re_), 0.0);
+  std::fill(std::begin(ring_im_), std::end(ring_im_), 0.0);
+}
+
+float ToneEnvelope::Next(int16_t x) {
+  const double re = x * cos_[phase_];
+  const double im = x * sin_[phase_];
+  phase_ = phase_ + 1 == period_ ? 0 : phase_ + 1;
+  sum_re_ += re - ring_re_[ring_pos_];
+  sum_im_ += im - ring_im_[ring_pos_];
+  ring_re_[ring_pos_] = re;
+  ring_im_[ring_pos_] = im;
+  ring_pos_ = ring_pos_ + 1 == EnvelopeWindow ? 0 : ring_pos_ + 1;
+  // The running sums gather rounding over hours of audio: add them up afresh now and then.
+  if (++since_resum_ >= 4096) {
+    since_resum_ = 0;
+    sum_re_ = sum_im_ = 0.0;
+    for (int k = 0; k < EnvelopeWindow; ++k) {
+      sum_re_ += ring_re_[k];
+      sum_im_ += ring_im_[k];
+    }
+  }
+  return static_cast<float>(std::sqrt(sum_re_ * sum_re_ + sum_im_ * sum_im_));
+}
+
+// ---------------------------------------------------------------------------- edge finder --
+
+EdgeResult FindEdge(const EnvelopeRing& ring, const EdgeShape& shape, double predicted, int gate,
+                    double min_snr) {
+  EdgeResult r;
+  const int64_t p = static_cast<int64_t>(std::floor(predicted));
+  constexpr int Half = EnvelopeWindow / 2;
+
+  // Level before the edge, from a window that ends before the earliest edge the gate allows.
+  double sum = 0.0, sum2 = 0.0;
+  int n_pre = 0;
+  for (int64_t n = p + shape.pre_begin - gate; n < p + shape.pre_end - gate; ++n) {
+    const double v = ring.At(n);
+    sum += v;
+    sum2 += v * v;
+    ++n_pre;
+  }
+  if (n_pre < 8) return r;
+  const double pre = sum / n_pre;
+  const double noise = std::sqrt(std::max(0.0, sum2 / n_pre - pre * pre));
+
+  // Level after it: the mean of a window that starts after the latest ramp the gate allows,
+  // or, for a tick, the mean about the peak of its short plateau.
+  double post = 0.0;
+  if (shape.tick) {
+    int64_t best = p - gate + EnvelopeWindow - 8;
+    for (int64_t n = best; n <= p + gate + EnvelopeWindow + 8; ++n)
+      if (ring.At(n) > ring.At(best)) best = n;
+    double s = 0.0;
+    for (int64_t n = best - 3; n <= best + 3; ++n) s += ring.At(n);
+    post = s / 7.0;
+  } else {
+    double s = 0.0;
+    int count = 0;
+    for (int64_t n = p + shape.post_begin + gate + EnvelopeWindow; n < p + shape.post_end; ++n) {
+      s += ring.At(n);
+      ++count;
+    }
+    if (count < 8) return r;
+    post = s / count;
+  }
+
+  const double depth = shape.rising ? post - pre : pre - post;
+  r.depth = depth;
+  r.before = pre;
+  r.after = post;
+  r.noise = std::max(noise, 0.05);  // the 16-bit rounding alone leaves about this much
+  if (depth <= 0.0 || depth < min_snr * r.noise) return r;
+  const double mid = 0.5 * (pre + post);
+
+  // The ramp's middle: the crossing of the mid level nearest the prediction, in the right
+  // direction, then refined by a straight line through the ramp about it.
+  const double expected = predicted + Half - 1;
+  double crossing = 0.0;
+  double best_distance = 1e300;
+  for (int64_t n = p - gate + Half - 6; n <= p + gate + Half + 6; ++n) {
+    const double a = ring.At(n) - mid;
+    const double b = ring.At(n + 1) - mid;
+    const bool crosses = shape.rising ? (a < 0.0 && b >= 0.0) : (a > 0.0 && b <= 0.0);
+    if (!crosses) continue;
+    const double x = static_cast<double>(n) + a / (a - b);
+    if (std::fabs(x - expected) < best_distance) {
+      best_distance = std::fabs(x - expected);
+      crossing = x;
+    }
+  }
+  if (best_distance > gate + 8) return r;
+
+  constexpr int FitHalf = 11;  // samples either side of the crossing: the ramp's straight part
+  const int64_t c = static_cast<int64_t>(std::lround(crossing));
+  double sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0;
+  for (int64_t n = c - FitHalf; n <= c + FitHalf; ++n) {
+    const double x = static_cast<double>(n - c);
+    const double y = ring.At(n);
+    sx += x;
+    sy += y;
+    sxx += x * x;
+    sxy += x * y;
+  }
+  constexpr double N = 2 * FitHalf + 1;
+  const double slope = (N * sxy - sx * sy) / (N * sxx - sx * sx);
+  const double intercept = (sy - slope * sx) / N;
+  if (shape.rising ? slope <= 0.0 : slope >= 0.0) return r;
+  const double middle = static_cast<double>(c) + (mid - intercept) / slope;
+  if (std::fabs(middle - crossing) > 8.0) return r;
+
+  // The middle of the ramp lies Half - 1 samples after the step; half a sample more because a
+  // sample at the step itself already holds the new level.
+  r.position = middle - (Half - 1) - 0.5;
+  r.found = true;
+  return r;
+}
+
+// ---------------------------------------------------------------------------- robust line --
+
+LineFit FitRobustLine(LinePoint* points, int count, double reject, double* scratch) {
+  LineFit fit;
+  count = std::min(count, MaxLinePoints);
+  for (int i = 0; i < count; ++i) points[i].inlier = false;
+  if (count < 3) return fit;
+  fit.origin = points[count - 1].second;
+
+  // Median of the pairwise slopes: a third of the points may be wild without moving it much.
+  int pairs = 0;
+  for (int i = 0; i < count; ++i)
+    for (int j = i + 1; j < count; ++j) {
+      const int64_t dk = points[j].second - points[i].second;
+      if (dk == 0 || pairs >= LineScratchSize) continue;
+      scratch[pairs++] = (points[j].position - points[i].position) / static_cast<double>(dk);
+    }
+  if (pairs == 0) return fit;
+  double slope = Median(scratch, pairs);
+  for (int i = 0; i < count; ++i)
+    scratch[i] = points[i].position - slope * static_cast<double>(points[i].second - fit.origin);
+  double intercept = Median(scratch, count);
+
+  // Robust scatter, and the points that lie within it.
+  for (int i = 0; i < count; ++i)
+    scratch[i] = std::fabs(points[i].position - intercept -
+                           slope * static_cast<double>(points[i].second - fit.origin));
+  const double sigma = 1.4826 * Median(scratch, count);
+  const double limit = std::max(reject, 4.0 * sigma);
+
+  double sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0;
+  int n = 0;
+  for (int i = 0; i < count; ++i) {
+    const double x = static_cast<double>(points[i].second - fit.origin);
+    const double residual = points[i].position - intercept - slope * x;
+    if (std::fabs(residual) > limit) continue;
+    points[i].inlier = true;
+    sx += x;
+    sy += points[i].position;
+    sxx += x * x;
+    sxy += x * points[i].position;
+    ++n;
+  }
+  if (n < 3) return fit;
+  const double det = n * sxx - sx * sx;
+  if (det <= 0.0) return fit;
+  slope = (n * sxy - sx * sy) / det;
+  intercept = (sy - slope * sx) / n;
+
+  double ss = 0.0;
+  for (int i = 0; i < count; ++i) {
+    if (!points[i].inlier) continue;
+    const double e =
+        points[i].position - intercept - slope * static_cast<double>(points[i].second - fit.origin);
+    ss += e * e;
+  }
+  fit.ok = true;
+  fit.intercept = intercept;
+  fit.slope = slope;
+  fit.inliers = n;
+  fit.rms = std::sqrt(ss / n);
+  return fit;
+}
