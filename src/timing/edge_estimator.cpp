@@ -68,12 +68,29 @@ EdgeResult FindEdge(const EnvelopeRing& ring, const EdgeShape& shape, double pre
   EdgeResult r;
   const int64_t p = static_cast<int64_t>(std::floor(predicted));
   constexpr int Half = EnvelopeWindow / 2;
+  const int64_t pre_begin = p + shape.pre_begin - gate, pre_end = p + shape.pre_end - gate;
+  const int64_t post_begin = p + shape.post_begin + gate + EnvelopeWindow, post_end = p + shape.post_end;
+
+  // Noise power on the silent side, taken off each sample's power below.
+  double noise_power = 0.0;
+  if (shape.silent_low) {
+    const int64_t from = shape.rising ? pre_begin : post_begin;
+    const int64_t to = shape.rising ? pre_end : post_end;
+    double s = 0.0;
+    for (int64_t n = from; n < to; ++n) s += static_cast<double>(ring.At(n)) * ring.At(n);
+    if (to > from) noise_power = s / static_cast<double>(to - from);
+  }
+  auto value = [&](int64_t n) -> double {
+    const double e = ring.At(n);
+    if (!shape.silent_low) return e;
+    return std::sqrt(std::max(0.0, e * e - noise_power));
+  };
 
   // Level before the edge, from a window that ends before the earliest edge the gate allows.
   double sum = 0.0, sum2 = 0.0;
   int n_pre = 0;
-  for (int64_t n = p + shape.pre_begin - gate; n < p + shape.pre_end - gate; ++n) {
-    const double v = ring.At(n);
+  for (int64_t n = pre_begin; n < pre_end; ++n) {
+    const double v = value(n);
     sum += v;
     sum2 += v * v;
     ++n_pre;
@@ -90,13 +107,13 @@ EdgeResult FindEdge(const EnvelopeRing& ring, const EdgeShape& shape, double pre
     for (int64_t n = best; n <= p + gate + EnvelopeWindow + 8; ++n)
       if (ring.At(n) > ring.At(best)) best = n;
     double s = 0.0;
-    for (int64_t n = best - 3; n <= best + 3; ++n) s += ring.At(n);
+    for (int64_t n = best - 3; n <= best + 3; ++n) s += value(n);
     post = s / 7.0;
   } else {
     double s = 0.0;
     int count = 0;
-    for (int64_t n = p + shape.post_begin + gate + EnvelopeWindow; n < p + shape.post_end; ++n) {
-      s += ring.At(n);
+    for (int64_t n = post_begin; n < post_end; ++n) {
+      s += value(n);
       ++count;
     }
     if (count < 8) return r;
@@ -117,8 +134,8 @@ EdgeResult FindEdge(const EnvelopeRing& ring, const EdgeShape& shape, double pre
   double crossing = 0.0;
   double best_distance = 1e300;
   for (int64_t n = p - gate + Half - 6; n <= p + gate + Half + 6; ++n) {
-    const double a = ring.At(n) - mid;
-    const double b = ring.At(n + 1) - mid;
+    const double a = value(n) - mid;
+    const double b = value(n + 1) - mid;
     const bool crosses = shape.rising ? (a < 0.0 && b >= 0.0) : (a > 0.0 && b <= 0.0);
     if (!crosses) continue;
     const double x = static_cast<double>(n) + a / (a - b);
@@ -134,7 +151,7 @@ EdgeResult FindEdge(const EnvelopeRing& ring, const EdgeShape& shape, double pre
   double sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0;
   for (int64_t n = c - FitHalf; n <= c + FitHalf; ++n) {
     const double x = static_cast<double>(n - c);
-    const double y = ring.At(n);
+    const double y = value(n);
     sx += x;
     sy += y;
     sxx += x * x;
@@ -184,32 +201,35 @@ LineFit FitRobustLine(LinePoint* points, int count, double reject, double* scrat
   const double sigma = 1.4826 * Median(scratch, count);
   const double limit = std::max(reject, 4.0 * sigma);
 
-  double sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0;
+  double sw = 0.0, sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0;
   int n = 0;
   for (int i = 0; i < count; ++i) {
     const double x = static_cast<double>(points[i].second - fit.origin);
     const double residual = points[i].position - intercept - slope * x;
-    if (std::fabs(residual) > limit) continue;
+    if (std::fabs(residual) > limit || !(points[i].weight > 0.0)) continue;
     points[i].inlier = true;
-    sx += x;
-    sy += points[i].position;
-    sxx += x * x;
-    sxy += x * points[i].position;
+    const double w = points[i].weight;
+    sw += w;
+    sx += w * x;
+    sy += w * points[i].position;
+    sxx += w * x * x;
+    sxy += w * x * points[i].position;
     ++n;
   }
   if (n < 3) return fit;
-  const double det = n * sxx - sx * sx;
-  if (det <= 0.0) return fit;
-  slope = (n * sxy - sx * sy) / det;
-  intercept = (sy - slope * sx) / n;
+  const double det = sw * sxx - sx * sx;
+  if (!(det > 0.0)) return fit;
+  slope = (sw * sxy - sx * sy) / det;
+  intercept = (sy - slope * sx) / sw;
 
   double ss = 0.0;
   for (int i = 0; i < count; ++i) {
     if (!points[i].inlier) continue;
     const double e =
         points[i].position - intercept - slope * static_cast<double>(points[i].second - fit.origin);
-    ss += e * e;
+    ss += points[i].weight * e * e;
   }
+  ss = ss / sw * n;
   fit.ok = true;
   fit.intercept = intercept;
   fit.slope = slope;

@@ -49,6 +49,10 @@ class ToneEnvelope {
 struct EdgeShape {
   bool rising = false;      // true: the tone comes on (short-wave ticks, VNG); false: it drops
   bool tick = false;        // a short tick: the level after is the peak of its plateau
+  // The tone is absent on the low side (on-off keying, ticks): the noise there is measured and
+  // its power taken off every envelope sample, so that the edge's middle does not move with the
+  // signal-to-noise ratio (the magnitude of tone plus noise is not the tone's magnitude).
+  bool silent_low = false;
   int pre_begin = -480;     // samples relative to the edge, the window of the level before
   int pre_end = -48;
   int post_begin = 48;      // samples relative to the edge, the window of the level after
@@ -82,6 +86,7 @@ EdgeResult FindEdge(const EnvelopeRing& ring, const EdgeShape& shape, double pre
 struct LinePoint {
   int64_t second = 0;     // running second number
   double position = 0.0;  // samples
+  double weight = 1.0;    // inverse variance, any scale (the edge's SNR squared)
   bool inlier = false;    // set by the fit
 };
 
@@ -99,7 +104,7 @@ struct LineFit {
 
 // Robust straight line through `count` points (at most `MaxLinePoints`): the median of the
 // pairwise slopes and the median intercept first, then the points within `reject` samples (or
-// within four robust standard deviations, whichever is larger) fitted by least squares. Marks
+// within four robust standard deviations, whichever is larger) fitted by weighted least squares. Marks
 // each point's `inlier`. `scratch` holds MaxLinePoints * MaxLinePoints / 2 doubles.
 constexpr int MaxLinePoints = 64;
 constexpr int LineScratchSize = MaxLinePoints * MaxLinePoints / 2;

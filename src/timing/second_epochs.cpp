@@ -38,13 +38,15 @@ constexpr int AcquireSpanMs = 10200;                  // enough for ten of the l
 constexpr int MinPeriod = 7880;                       // samples per second, search range
 constexpr int MaxPeriod = 8120;
 constexpr int PeriodStep = 8;
-constexpr int WindowSeconds = 32;                     // seconds in the line fit
-constexpr int LostAfterSeconds = 12;                  // seconds in a row without a marker
+constexpr int WindowSeconds = 32;                     // markers in the line fit
+constexpr int MaxAgeSeconds = 90;                     // ... none older than this
+constexpr int LostAfterSeconds = 40;                  // seconds in a row without a marker
 constexpr int SignatureSeconds = 128;                 // seconds whose marker shapes are kept
 constexpr int EpochQueueSize = 128;
 constexpr int MinutesToLock = 3;
 constexpr int ConfirmedToLock = 2;
-constexpr double MinEdgeSnr = 4.0;
+constexpr double AcquireEdgeSnr = 4.0;  // edge depth over the envelope's scatter: searching
+constexpr double TrackEdgeSnr = 3.0;    // ... tracking, within a few ms of the line
 constexpr double LabelTolerance = 0.35;  // seconds: how far an accepted minute may stray
 
 // How the minute announces itself in the seconds' marker shapes.
@@ -79,11 +81,13 @@ StationProfile ProfileFor(int station_mode) {
     case StationDcf77:
     case StationHbg:
       // carrier drop (DCF77 to 15 %, HBG to nothing) of 100 or 200 ms
+      p.shape.silent_low = station_mode == StationHbg;
       p.shape.post_begin = 48;
       p.shape.post_end = 720;
       p.minute = MinuteShape::MissingSecond59;
       break;
     case StationMsf:
+      p.shape.silent_low = true;  // carrier off
       p.shape.post_begin = 48;
       p.shape.post_end = 720;
       p.minute = MinuteShape::LongSecond0;
@@ -102,6 +106,7 @@ StationProfile ProfileFor(int station_mode) {
     case StationVng:
       // tone pulses of 50, 200 or 500 ms starting on the second
       p.shape.rising = true;
+      p.shape.silent_low = true;
       p.shape.post_begin = 40;
       p.shape.post_end = 380;
       p.coarse_rising = true;
@@ -116,6 +121,7 @@ StationProfile ProfileFor(int station_mode) {
       p.tone_period[1] = 20;
       p.shape.rising = true;
       p.shape.tick = true;
+      p.shape.silent_low = true;
       p.shape.pre_begin = -200;
       p.shape.pre_end = -24;
       p.coarse_rising = true;
@@ -344,10 +350,11 @@ struct SecondEpochs::Impl {
     for (int j = 0; j < AcquireSeconds; ++j) {
       const double predicted = first_edge + j * period;
       if (predicted + profile.shape.pre_begin - 200 < static_cast<double>(first_sample)) continue;
-      const EdgeResult r = FindEdge(ring, profile.shape, predicted, 96, MinEdgeSnr);
+      const EdgeResult r = FindEdge(ring, profile.shape, predicted, 96, AcquireEdgeSnr);
       if (!r.found) continue;
       found[n].second = j;
       found[n].position = r.position;
+      found[n].weight = r.Snr() * r.Snr();
       depths[n] = r.depth;
       ++n;
     }
@@ -379,7 +386,7 @@ struct SecondEpochs::Impl {
     const EnvelopeRing ring{full[channel], FullRingSize - 1};
     const double predicted = fit.At(k);
     const int gate = fit.inliers >= 8 ? 40 : 96;  // samples: 5 ms once the line is settled
-    const EdgeResult r = FindEdge(ring, profile.shape, predicted, gate, MinEdgeSnr);
+    const EdgeResult r = FindEdge(ring, profile.shape, predicted, gate, TrackEdgeSnr);
 
     SecondSignature& sig = signatures[k % SignatureSeconds];
     sig = SecondSignature();
@@ -402,17 +409,19 @@ struct SecondEpochs::Impl {
     misses = 0;
     typical_depth += 0.2 * (r.depth - typical_depth);  // follows fading of a few seconds
 
-    // Slide the window: drop seconds older than WindowSeconds, add this one.
+    // Slide the window: the last WindowSeconds markers, none older than MaxAgeSeconds, so
+    // that the line carries on through a fade.
     int keep = 0;
     for (int i = 0; i < point_count; ++i)
-      if (points[i].second > k - WindowSeconds) points[keep++] = points[i];
+      if (points[i].second > k - MaxAgeSeconds) points[keep++] = points[i];
     point_count = keep;
-    if (point_count == MaxLinePoints) {
-      std::copy(points + 1, points + point_count, points);
-      --point_count;
+    if (point_count >= WindowSeconds) {
+      std::copy(points + point_count - WindowSeconds + 1, points + point_count, points);
+      point_count = WindowSeconds - 1;
     }
     points[point_count].second = k;
     points[point_count].position = r.position;
+    points[point_count].weight = r.Snr() * r.Snr();
     ++point_count;
 
     const LineFit line = FitRobustLine(points, point_count, 4.0, scratch);
@@ -432,7 +441,9 @@ struct SecondEpochs::Impl {
     }
     e.utc = k + chain_offset;
     e.sample = fit.At(k);
-    const double fill = std::min(1.0, fit.inliers / (0.75 * WindowSeconds));
+    // share of the window's seconds whose markers fit, and their scatter about the line
+    const double span = static_cast<double>(k - points[0].second + 1);
+    const double fill = std::min(1.0, fit.inliers / span);
     const double rms_ms = fit.rms / (fit.slope / 1000.0);
     e.quality = fill / (1.0 + (rms_ms / 0.5) * (rms_ms / 0.5));
   }
