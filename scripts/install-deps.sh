@@ -12,6 +12,7 @@ PACKAGES=(
   pulseaudio pulseaudio-utils libasound2-plugins
   liblnk-utils
   python3
+  chrony
 )
 
 missing=()
