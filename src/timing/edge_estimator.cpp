@@ -87,17 +87,22 @@ EdgeResult FindEdge(const EnvelopeRing& ring, const EdgeShape& shape, double pre
   };
 
   // Level before the edge, from a window that ends before the earliest edge the gate allows.
-  double sum = 0.0, sum2 = 0.0;
+  double sum = 0.0;
   int n_pre = 0;
+  double raw_sum = 0.0, raw_sum2 = 0.0;
   for (int64_t n = pre_begin; n < pre_end; ++n) {
-    const double v = value(n);
-    sum += v;
-    sum2 += v * v;
+    const double e = ring.At(n);
+    raw_sum += e;
+    raw_sum2 += e * e;
+    sum += value(n);
     ++n_pre;
   }
   if (n_pre < 8) return r;
   const double pre = sum / n_pre;
-  const double noise = std::sqrt(std::max(0.0, sum2 / n_pre - pre * pre));
+  // the scatter of the envelope itself: with the noise power taken off, silence would look
+  // quieter than it is, and a noise peak like a tick
+  const double raw_mean = raw_sum / n_pre;
+  const double noise = std::sqrt(std::max(0.0, raw_sum2 / n_pre - raw_mean * raw_mean));
 
   // Level after it: the mean of a window that starts after the latest ramp the gate allows,
   // or, for a tick, the mean about the peak of its short plateau.
@@ -125,7 +130,10 @@ EdgeResult FindEdge(const EnvelopeRing& ring, const EdgeShape& shape, double pre
   r.before = pre;
   r.after = post;
   r.noise = std::max(noise, 0.05);  // the 16-bit rounding alone leaves about this much
-  if (depth <= 0.0 || depth < min_snr * r.noise) return r;
+  // A tick's level is the highest of many samples: in noise alone that stands some three times
+  // the scatter above the mean, so a tick must stand that much higher again.
+  const double needed = shape.tick ? min_snr + 3.0 : min_snr;
+  if (depth <= 0.0 || depth < needed * r.noise) return r;
   const double mid = 0.5 * (pre + post);
 
   // The ramp's middle: the crossing of the mid level nearest the prediction, in the right
@@ -138,6 +146,9 @@ EdgeResult FindEdge(const EnvelopeRing& ring, const EdgeShape& shape, double pre
     const double b = value(n + 1) - mid;
     const bool crosses = shape.rising ? (a < 0.0 && b >= 0.0) : (a > 0.0 && b <= 0.0);
     if (!crosses) continue;
+    // A ramp, not a wiggle of noise: a few samples either side lie on the right sides too.
+    const double early = value(n - 5) - mid, late = value(n + 6) - mid;
+    if (shape.rising ? (early >= 0.0 || late <= 0.0) : (early <= 0.0 || late >= 0.0)) continue;
     const double x = static_cast<double>(n) + a / (a - b);
     if (std::fabs(x - expected) < best_distance) {
       best_distance = std::fabs(x - expected);
