@@ -145,7 +145,7 @@ struct SecondSignature {
   int64_t second = -1;
   bool measured = false;
   bool found = false;
-  double depth = 0.0;          // envelope units
+  double presence = 0.0;       // envelope units: the marker's step where the line puts it
   double late_fraction = -1;   // 0 = still as low as the marker, 1 = back to the level before
 };
 
@@ -183,7 +183,8 @@ struct SecondEpochs::Impl {
   int channel = 0;
   int64_t next_second = 0;
   int misses = 0;
-  double typical_depth = 0.0;
+  double typical_depth = 0.0;     // envelope units: depth of the recent markers' edges
+  double typical_presence = 0.0;  // envelope units: their step where the line put them
   LinePoint points[MaxLinePoints];
   int point_count = 0;
   double scratch[LineScratchSize] = {};
@@ -218,6 +219,7 @@ struct SecondEpochs::Impl {
     fit = LineFit();
     misses = 0;
     typical_depth = 0.0;
+    typical_presence = 0.0;
     for (SecondSignature& s : signatures) s = SecondSignature();
     Unlock();
     last_attempt = next_sample;
@@ -374,6 +376,7 @@ struct SecondEpochs::Impl {
     }
     std::nth_element(depth_list, depth_list + depth_count / 2, depth_list + depth_count);
     typical_depth = depth_list[depth_count / 2];
+    typical_presence = typical_depth;  // near enough until the first seconds are measured
     fit = line;
     tracking = true;
     misses = 0;
@@ -382,24 +385,34 @@ struct SecondEpochs::Impl {
 
   // ------------------------------------------------------------------------- tracking --
 
+  static double RawMean(const EnvelopeRing& ring, int64_t from, int64_t to) {
+    double sum = 0.0;
+    for (int64_t n = from; n < to; ++n) sum += ring.At(n);
+    return to > from ? sum / static_cast<double>(to - from) : 0.0;
+  }
+
   void MeasureSecond(int64_t k) {
     const EnvelopeRing ring{full[channel], FullRingSize - 1};
     const double predicted = fit.At(k);
     const int gate = fit.inliers >= 8 ? 40 : 96;  // samples: 5 ms once the line is settled
     const EdgeResult r = FindEdge(ring, profile.shape, predicted, gate, TrackEdgeSnr);
 
+    // The marker's shape, read where the line puts it (whether or not its edge was found):
+    // the envelope before it, while it holds, and later in the second.
     SecondSignature& sig = signatures[k % SignatureSeconds];
     sig = SecondSignature();
     sig.second = k;
     sig.measured = true;
     sig.found = r.found && r.depth >= 0.35 * typical_depth;
-    sig.depth = r.depth;
-    if (profile.late_end > profile.late_begin && r.found) {
-      double s = 0.0;
-      const int64_t p = static_cast<int64_t>(predicted);
-      for (int64_t n = p + profile.late_begin; n < p + profile.late_end; ++n) s += ring.At(n);
-      const double late = s / (profile.late_end - profile.late_begin);
-      sig.late_fraction = (late - r.after) / (r.before - r.after);
+    const int64_t p = static_cast<int64_t>(predicted);
+    const EdgeShape& shape = profile.shape;
+    const double before = RawMean(ring, p + shape.pre_begin, p + shape.pre_end);
+    const double holding = shape.tick ? RawMean(ring, p + EnvelopeWindow + 1, p + EnvelopeWindow + 8)
+                                      : RawMean(ring, p + 80, p + shape.post_end);
+    sig.presence = shape.rising ? holding - before : before - holding;
+    if (profile.late_end > profile.late_begin && std::fabs(before - holding) > 0.0) {
+      const double late = RawMean(ring, p + profile.late_begin, p + profile.late_end);
+      sig.late_fraction = (late - holding) / (before - holding);
     }
 
     if (!sig.found) {
@@ -408,6 +421,7 @@ struct SecondEpochs::Impl {
     }
     misses = 0;
     typical_depth += 0.2 * (r.depth - typical_depth);  // follows fading of a few seconds
+    typical_presence += 0.2 * (sig.presence - typical_presence);
 
     // Slide the window: the last WindowSeconds markers, none older than MaxAgeSeconds, so
     // that the line carries on through a fade.
@@ -462,8 +476,8 @@ struct SecondEpochs::Impl {
     switch (profile.minute) {
       case MinuteShape::MissingSecond59:
         if (before == nullptr) return Evidence::Neutral;
-        if (before->found && before->depth > 0.6 * typical_depth) return Evidence::Contradicts;
-        if (!before->found && std::fabs(before->depth) < 0.25 * typical_depth) return Evidence::Confirms;
+        if (before->presence > 0.7 * typical_presence) return Evidence::Contradicts;
+        if (!before->found && before->presence < 0.3 * typical_presence) return Evidence::Confirms;
         return Evidence::Neutral;
       case MinuteShape::LongSecond0:
         if (at == nullptr || at->late_fraction < -0.5) return Evidence::Neutral;
