@@ -16,6 +16,7 @@ void CaptureClock::Reset() {
   count_ = 0;
   next_ = 0;
   off_count_ = 0;
+  since_fit_ = 0;
   fitted_ = false;
   inv_rate_ = 1.0 / nominal_rate_;
   b_ = 0.0;
@@ -72,10 +73,13 @@ void CaptureClock::Add(int64_t sample, int64_t time_ns) {
   ring_[static_cast<size_t>(next_)] = Pair{sample, time_ns};
   next_ = (next_ + 1) % window_;
   if (count_ < window_) ++count_;
-  Fit();
+  // Once the line stands, a stamp more or less barely moves it: refit once a second or so
+  // (the fit walks the whole window), not on every buffer.
+  if (++since_fit_ >= FitEvery || !Ready()) Fit();
 }
 
 void CaptureClock::Fit() {
+  since_fit_ = 0;
   if (count_ == 0) {
     fitted_ = false;
     return;

@@ -50,6 +50,7 @@ class CaptureClock {
   static constexpr int RestartAfter = 4;           // this many in a row start a new line
   static constexpr int MinStamps = 8;
   static constexpr double MinSpanSeconds = 2.0;
+  static constexpr int FitEvery = 4;  // stamps between fits once Ready
 
  private:
   struct Pair {
@@ -67,6 +68,7 @@ class CaptureClock {
   std::unique_ptr<Pair[]> off_;  // recent stamps off the line, oldest first
   int off_count_ = 0;
   int restarts_ = 0;
+  int since_fit_ = 0;  // stamps added since the last fit
 
   // The line: time = t0 + (sample - s0) / rate + b, with (s0, t0) a recent stamp that keeps the
   // doubles small.
