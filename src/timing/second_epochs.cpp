@@ -19,13 +19,15 @@
 //     marker shapes at the minute's edge confirm at least two of them (the missing second 59 of
 //     DCF77, HBG, VNG and WWV, MSF's 500 ms minute marker, WWVB's pair of 800 ms markers).
 //     A disagreeing minute, a break in the audio, a new capture, a station change or the loss
-//     of the seconds drops the labels until three minutes agree again.
+//     of the seconds drops the labels until three minutes agree again; so does the last minute
+//     of June and of December, which may end with a leap second the count would not see.
 #include "timing/second_epochs.h"
 
 #include <algorithm>
 #include <cmath>
 #include <ctime>
 
+#include "platform/system_clock.h"
 #include "timing/edge_estimator.h"
 
 namespace {
@@ -150,6 +152,13 @@ struct SecondSignature {
 };
 
 enum class Evidence { Contradicts, Neutral, Confirms };
+
+// The last minute of 30 June and of 31 December (UTC), where a leap second may be inserted.
+bool MayHoldLeapSecond(int64_t utc) {
+  if (((utc % 86400) + 86400) % 86400 < 86400 - 60) return false;
+  const SYSTEMTIME next_day = SystemTimeFromUnix(utc + 60);
+  return next_day.wDay == 1 && (next_day.wMonth == 1 || next_day.wMonth == 7);
+}
 
 }  // namespace
 
@@ -446,6 +455,12 @@ struct SecondEpochs::Impl {
     fit = line;
     if (!points[point_count - 1].inlier) return;  // this second's marker was off the line
     if (!locked) return;
+    if (MayHoldLeapSecond(k + chain_offset)) {
+      // A leap second would make the count one ahead of UTC from the minute's end on: stop
+      // here, and let the minutes after it lock the labels afresh.
+      Unlock();
+      return;
+    }
 
     SecondEpoch& e = queue[(queue_head + queue_count) % EpochQueueSize];
     if (queue_count == EpochQueueSize) {

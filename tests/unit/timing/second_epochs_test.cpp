@@ -175,6 +175,42 @@ class NoDialog : public WaveErrorDialog {
   void ShowModal(const std::string&, const std::string&) override {}
 };
 
+// Runs the document with `epochs` beside it over the simulated station, its clock starting at
+// `clock_start`; every epoch must lie within 1 ms of the true marker of the second it names.
+// Returns the labels handed out.
+std::vector<int64_t> RunStation(SecondEpochs& epochs, const char* signal, int mode,
+                                const ReceiverSettings& rs, int64_t clock_start) {
+  auto wave = std::make_unique<SourceWaveInput>(
+      std::make_unique<SimulatedReceiver>(MakeEncoder(signal), rs));
+  SourceWaveInput* source = wave.get();
+  // buffers stamped with the simulated time: the labels' date comes from the stamps
+  CaptureStamps stamps;
+  stamps.first_ns = static_cast<int64_t>(rs.start_utc * 1e9);
+  stamps.samples_per_second = rs.card_rate;
+  source->SetCaptureStamps(stamps);
+  SimulatedClock clock(clock_start);
+  NoDialog dialog;
+  CVarnolDoc doc(*wave, clock, dialog);
+  doc.StationMode = mode;
+  clock.FollowBlocks(&doc.BlocksProcessed);
+  doc.AddObserver(&epochs);
+  doc.StartCapture();
+  SecondEpoch out[64];
+  std::vector<int64_t> labels;
+  while (source->Pump()) {
+    doc.ProcessCaptureBuffer();
+    const int n = epochs.TakeEpochs(out, 64);
+    for (int i = 0; i < n; ++i) {
+      const double truth = (static_cast<double>(out[i].utc) - rs.start_utc) * rs.card_rate;
+      EXPECT_NEAR(out[i].sample, truth, rs.card_rate * 0.001) << "labelled " << out[i].utc;
+      labels.push_back(out[i].utc);
+    }
+  }
+  doc.StopCapture();
+  doc.RemoveObserver(&epochs);
+  return labels;
+}
+
 struct StationCase {
   const char* name;
   const char* signal;  // the simulator's station name
@@ -193,32 +229,30 @@ TEST_P(StationEpochs, LockAndStayWithinAMillisecond) {
   rs.card_rate *= c.rate_factor;
   rs.snr_db = 10.0;
   rs.duration_s = 6 * 60.0;
-  auto wave = std::make_unique<SourceWaveInput>(
-      std::make_unique<SimulatedReceiver>(MakeEncoder(c.signal), rs));
-  SourceWaveInput* source = wave.get();
-  SimulatedClock clock(StartUtc);
-  NoDialog dialog;
-  CVarnolDoc doc(*wave, clock, dialog);
-  doc.StationMode = c.mode;
-  clock.FollowBlocks(&doc.BlocksProcessed);
   SecondEpochs epochs(c.mode);
-  doc.AddObserver(&epochs);
-  doc.StartCapture();
-  SecondEpoch out[64];
-  int count = 0;
-  while (source->Pump()) {
-    doc.ProcessCaptureBuffer();
-    const int n = epochs.TakeEpochs(out, 64);
-    for (int i = 0; i < n; ++i) {
-      const double truth = (static_cast<double>(out[i].utc) - rs.start_utc) * rs.card_rate;
-      ASSERT_NEAR(out[i].sample, truth, rs.card_rate * 0.001) << "labelled " << out[i].utc;
-      ++count;
-    }
-  }
-  doc.StopCapture();
-  doc.RemoveObserver(&epochs);
+  const std::vector<int64_t> labels = RunStation(epochs, c.signal, c.mode, rs, StartUtc);
   EXPECT_TRUE(epochs.Locked());
-  EXPECT_GT(count, 60);
+  EXPECT_GT(labels.size(), 60u);
+}
+
+// The last minute of the year may end with a leap second: no second from 23:59:00 on is
+// labelled until three minutes of the new year agree.
+TEST(LeapSecondMinute, NoLabelsAcrossTheYearsEnd) {
+  const int64_t new_year = 1798761600;  // 2027-01-01 00:00:00 UTC
+  ReceiverSettings rs;
+  rs.start_utc = static_cast<double>(new_year - 6 * 60) + StartOffset;
+  rs.snr_db = 10.0;
+  rs.duration_s = 11 * 60.0;
+  SecondEpochs epochs(StationDcf77);
+  const std::vector<int64_t> labels = RunStation(epochs, "dcf77", StationDcf77, rs, new_year - 6 * 60);
+  const auto before = std::count_if(labels.begin(), labels.end(), [&](int64_t u) { return u < new_year - 60; });
+  const auto across = std::count_if(labels.begin(), labels.end(), [&](int64_t u) {
+    return u >= new_year - 60 && u < new_year + 2 * 60;
+  });
+  const auto after = std::count_if(labels.begin(), labels.end(), [&](int64_t u) { return u >= new_year + 2 * 60; });
+  EXPECT_GT(before, 0);
+  EXPECT_EQ(across, 0);
+  EXPECT_GT(after, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
