@@ -72,57 +72,46 @@ EdgeResult FindEdge(const EnvelopeRing& ring, const EdgeShape& shape, double pre
   const int64_t post_begin = p + shape.post_begin + gate + EnvelopeWindow, post_end = p + shape.post_end;
 
   // Noise power on the silent side, taken off each sample's power below.
-  double noise_power = 0.0;
-  if (shape.silent_low) {
-    const int64_t from = shape.rising ? pre_begin : post_begin;
-    const int64_t to = shape.rising ? pre_end : post_end;
-    double s = 0.0;
-    for (int64_t n = from; n < to; ++n) s += static_cast<double>(ring.At(n)) * ring.At(n);
-    if (to > from) noise_power = s / static_cast<double>(to - from);
-  }
-  auto value = [&](int64_t n) -> double {
-    const double e = ring.At(n);
-    if (!shape.silent_low) return e;
-    return std::sqrt(std::max(0.0, e * e - noise_power));
+  // Mean envelope power over samples [from, to).
+  auto power = [&](int64_t from, int64_t to) {
+    double sum = 0.0;
+    for (int64_t n = from; n < to; ++n) sum += static_cast<double>(ring.At(n)) * ring.At(n);
+    return to > from ? sum / static_cast<double>(to - from) : 0.0;
   };
 
-  // Level before the edge, from a window that ends before the earliest edge the gate allows.
-  double sum = 0.0;
-  int n_pre = 0;
+  // The envelope before the edge, from a window that ends before the earliest edge the gate
+  // allows: its mean and its scatter.
+  const int n_pre = static_cast<int>(pre_end - pre_begin);
+  if (n_pre < 8 || post_end - post_begin < 8) return r;
   double raw_sum = 0.0, raw_sum2 = 0.0;
   for (int64_t n = pre_begin; n < pre_end; ++n) {
     const double e = ring.At(n);
     raw_sum += e;
     raw_sum2 += e * e;
-    sum += value(n);
-    ++n_pre;
   }
-  if (n_pre < 8) return r;
-  const double pre = sum / n_pre;
-  // the scatter of the envelope itself: with the noise power taken off, silence would look
-  // quieter than it is, and a noise peak like a tick
   const double raw_mean = raw_sum / n_pre;
   const double noise = std::sqrt(std::max(0.0, raw_sum2 / n_pre - raw_mean * raw_mean));
 
-  // Level after it: the mean of a window that starts after the latest ramp the gate allows,
-  // or, for a tick, the mean about the peak of its short plateau.
+  // The noise's power, taken off each sample's power, so that the levels and the ramp are the
+  // tone's own amplitude and the ramp's middle does not move with the signal-to-noise ratio:
+  // on the silent side of an on-off edge it is all the power there is; on a steady tone, a
+  // complex noise of power c scatters the magnitude by about c / 2.
+  const double noise_power = shape.silent_low
+                                 ? (shape.rising ? power(pre_begin, pre_end) : power(post_begin, post_end))
+                                 : 2.0 * noise * noise;
+  auto level = [&](int64_t from, int64_t to) { return std::sqrt(std::max(0.0, power(from, to) - noise_power)); };
+
+  const double pre = level(pre_begin, pre_end);
+  // Level after it: a window that starts after the latest ramp the gate allows, or, for a
+  // tick, the few samples about the peak of its short plateau.
   double post = 0.0;
   if (shape.tick) {
     int64_t best = p - gate + EnvelopeWindow - 8;
     for (int64_t n = best; n <= p + gate + EnvelopeWindow + 8; ++n)
       if (ring.At(n) > ring.At(best)) best = n;
-    double s = 0.0;
-    for (int64_t n = best - 3; n <= best + 3; ++n) s += value(n);
-    post = s / 7.0;
+    post = level(best - 3, best + 4);
   } else {
-    double s = 0.0;
-    int count = 0;
-    for (int64_t n = post_begin; n < post_end; ++n) {
-      s += value(n);
-      ++count;
-    }
-    if (count < 8) return r;
-    post = s / count;
+    post = level(post_begin, post_end);
   }
 
   const double depth = shape.rising ? post - pre : pre - post;
@@ -130,24 +119,33 @@ EdgeResult FindEdge(const EnvelopeRing& ring, const EdgeShape& shape, double pre
   r.before = pre;
   r.after = post;
   r.noise = std::max(noise, 0.05);  // the 16-bit rounding alone leaves about this much
-  // A tick's level is the highest of many samples: in noise alone that stands some three times
-  // the scatter above the mean, so a tick must stand that much higher again.
-  const double needed = shape.tick ? min_snr + 3.0 : min_snr;
+  // A tick's level is taken at the highest of many samples: in noise alone that stands some
+  // three times the scatter above the mean, so a tick must stand that much higher again, and
+  // never less than 6.5 times the scatter (its power ten times the noise's), which noise alone
+  // reaches about once in a thousand searches.
+  const double needed = shape.tick ? std::max(min_snr + 3.0, 6.5) : min_snr;
   if (depth <= 0.0 || depth < needed * r.noise) return r;
   const double mid = 0.5 * (pre + post);
 
-  // The ramp's middle: the crossing of the mid level nearest the prediction, in the right
-  // direction, then refined by a straight line through the ramp about it.
+  // The ramp's middle, found in the power domain where the noise only adds (its power taken
+  // off, each sample is the tone's squared amplitude plus a noise of mean zero): the crossing
+  // of the middle's power nearest the prediction, in the right direction, then refined by a
+  // parabola (a straight amplitude ramp is a parabola in power) through the ramp about it.
+  const double mid_power = mid * mid;
+  auto excess = [&](int64_t n) {
+    const double e = ring.At(n);
+    return e * e - noise_power - mid_power;
+  };
   const double expected = predicted + Half - 1;
   double crossing = 0.0;
   double best_distance = 1e300;
   for (int64_t n = p - gate + Half - 6; n <= p + gate + Half + 6; ++n) {
-    const double a = value(n) - mid;
-    const double b = value(n + 1) - mid;
+    const double a = excess(n);
+    const double b = excess(n + 1);
     const bool crosses = shape.rising ? (a < 0.0 && b >= 0.0) : (a > 0.0 && b <= 0.0);
     if (!crosses) continue;
     // A ramp, not a wiggle of noise: a few samples either side lie on the right sides too.
-    const double early = value(n - 5) - mid, late = value(n + 6) - mid;
+    const double early = excess(n - 5), late = excess(n + 6);
     if (shape.rising ? (early >= 0.0 || late <= 0.0) : (early <= 0.0 || late >= 0.0)) continue;
     const double x = static_cast<double>(n) + a / (a - b);
     if (std::fabs(x - expected) < best_distance) {
@@ -157,23 +155,31 @@ EdgeResult FindEdge(const EnvelopeRing& ring, const EdgeShape& shape, double pre
   }
   if (best_distance > gate + 8) return r;
 
-  constexpr int FitHalf = 11;  // samples either side of the crossing: the ramp's straight part
+  constexpr int FitHalf = 11;  // samples either side of the crossing, well inside the ramp
   const int64_t c = static_cast<int64_t>(std::lround(crossing));
-  double sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0;
+  double s0 = 0.0, s2 = 0.0, s4 = 0.0, y0 = 0.0, y1 = 0.0, y2 = 0.0;
   for (int64_t n = c - FitHalf; n <= c + FitHalf; ++n) {
     const double x = static_cast<double>(n - c);
-    const double y = value(n);
-    sx += x;
-    sy += y;
-    sxx += x * x;
-    sxy += x * y;
+    const double y = excess(n);
+    s0 += 1.0;
+    s2 += x * x;
+    s4 += x * x * x * x;
+    y0 += y;
+    y1 += x * y;
+    y2 += x * x * y;
   }
-  constexpr double N = 2 * FitHalf + 1;
-  const double slope = (N * sxy - sx * sy) / (N * sxx - sx * sx);
-  const double intercept = (sy - slope * sx) / N;
-  if (shape.rising ? slope <= 0.0 : slope >= 0.0) return r;
-  const double middle = static_cast<double>(c) + (mid - intercept) / slope;
-  if (std::fabs(middle - crossing) > 8.0) return r;
+  // y = a + b x + q x^2 by least squares over a window symmetric about 0
+  const double b = y1 / s2;
+  const double det = s0 * s4 - s2 * s2;
+  const double a = (y0 * s4 - s2 * y2) / det;
+  const double q = (s0 * y2 - s2 * y0) / det;
+  if (shape.rising ? b <= 0.0 : b >= 0.0) return r;
+  const double discriminant = b * b - 4.0 * q * a;
+  if (discriminant < 0.0) return r;
+  // the root near x = 0, in the form that stays exact when q is small
+  const double root = -2.0 * a / (b + std::copysign(std::sqrt(discriminant), b));
+  const double middle = static_cast<double>(c) + root;
+  if (!std::isfinite(middle) || std::fabs(middle - crossing) > 8.0) return r;
 
   // The middle of the ramp lies Half - 1 samples after the step; half a sample more because a
   // sample at the step itself already holds the new level.

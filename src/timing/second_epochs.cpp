@@ -48,7 +48,7 @@ constexpr int EpochQueueSize = 128;
 constexpr int MinutesToLock = 3;
 constexpr int ConfirmedToLock = 2;
 constexpr double AcquireEdgeSnr = 4.0;  // edge depth over the envelope's scatter: searching
-constexpr double TrackEdgeSnr = 3.0;    // ... tracking, within a few ms of the line
+constexpr double TrackEdgeSnr = 2.0;    // ... tracking, within a few ms of the line
 constexpr double LabelTolerance = 0.35;  // seconds: how far an accepted minute may stray
 
 // How the minute announces itself in the seconds' marker shapes.
