@@ -140,6 +140,9 @@ INSTANTIATE_TEST_SUITE_P(
         LabelCase{"wrong_minute_unlocks", "CCCWCCC", "--L---L"},
         LabelCase{"wrong_minute_before_lock", "CCWCCC-", "-----LL"},
         LabelCase{"a_second_late_unlocks", "CCCLCCC", "--L---L"},
+        // minutes that agree with one another but all name the second after the minute's:
+        // the missing second 59 is not where they put it
+        LabelCase{"always_a_second_late", "LLLLL", "-----"},
         // the break shows with the next buffer, after the step
         LabelCase{"lost_buffers", "CCCBCCC", "--LL--L"},
         LabelCase{"paused_capture", "CCCTCCC", "--LL--L"},
