@@ -107,14 +107,19 @@ TEST_P(LabelRules, LockOnlyOnAgreeingMinutesAndNeverMislabel) {
       case 'W': epochs.OnMinuteAccepted(13, minute + 1, accept_block); break;
       case 'L': epochs.OnMinuteAccepted(13, minute, accept_block + 63); break;  // a second late
       case 'B':
-        block += 40;  // ten buffers' worth gone missing, though the audio carries on
-        sample_shift += 40 * BlockSize;
+        // three seconds' worth of blocks counted but never heard (to 2 samples): the markers
+        // fall where the old count expects them
+        block += 188;
+        sample_shift += 188 * BlockSize;
         break;
-      case 'T':
-        // the capture paused for 3.3 s: the audio skips ahead, the block count does not
-        pos += static_cast<size_t>(3.3 * CardRate) / BufferSamples * BufferSamples;
-        sample_shift -= static_cast<int64_t>(3.3 * CardRate) / BufferSamples * BufferSamples;
+      case 'T': {
+        // the capture paused for exactly three seconds: the audio skips ahead, the block count
+        // does not, and the markers fall where the old count expects them
+        const int64_t skipped = std::llround(3.0 * CardRate);
+        pos += static_cast<size_t>(skipped);
+        sample_shift -= skipped;
         break;
+      }
       case 'X':
         epochs.SetStation(StationMsf);
         epochs.SetStation(StationDcf77);
