@@ -8,11 +8,16 @@
 // fits the positions of a window of seconds against their second numbers with a robust line
 // (the card's rate may be off by 0.1 % or more), and labels the seconds from accepted minutes.
 //
-// Labels are only handed out while locked: several consecutive accepted minutes agree with one
-// another and with the running count of seconds, and nothing has disagreed since. A gap, a
-// disagreement, a station change or a fade that loses the seconds drops the lock; no epoch is
+// Labels are only handed out while locked: three accepted minutes agree with one another and
+// with the running count of seconds, the marker shapes about the minute's edge (a missing
+// second 59, a long minute marker) confirm at least two of them, and nothing has disagreed
+// since. A break in the audio, a disagreement, a station change, a fade that loses the seconds
+// or the last minute of June or December (a leap second may end it) drops the lock; no epoch is
 // handed out until it is regained. A wrong label is never handed out knowingly: chrony cannot
 // detect a sample one second off.
+//
+// The label's date is the one nearest the buffers' capture time (the machine's clock when the
+// buffers carry no stamp).
 //
 // Units: `sample` counts samples since the capture's first sample (index 0 is the first sample
 // of the buffer whose first_block is 1); `utc` is Unix seconds.
@@ -53,10 +58,11 @@ class SecondEpochs : public DocObserver {
   // hold); copies at most `max`, returns how many. No allocation after construction.
   int TakeEpochs(SecondEpoch* out, int max);
   bool Locked() const;
-  const char* State() const;  // a short word for messages: "searching", "locking", "locked", ...
-
-  struct Impl;
+  // A short word for messages: "searching" (for the seconds), "locking" (seconds followed,
+  // labels not yet sure), "locked", or "unsupported" (RWM).
+  const char* State() const;
 
  private:
+  struct Impl;
   std::unique_ptr<Impl> impl_;
 };
