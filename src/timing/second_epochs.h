@@ -23,6 +23,11 @@
 // of the buffer whose first_block is 1); `utc` is Unix seconds.
 //
 // Per-buffer path: no allocation after construction, no blocking.
+//
+// For the owner that forwards the document's events: forward OnUpdate as well (a new capture
+// must restart the count even when the buffers carry no time stamps), and call SetStation when
+// the document's StationMode changes; without that, a station change is only noticed through
+// lost markers or a disagreeing minute.
 #pragma once
 
 #include <cstdint>
