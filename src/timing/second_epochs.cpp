@@ -251,6 +251,14 @@ struct SecondEpochs::Impl {
 
   void OnBuffer(const int16_t* samples, int count, int64_t first_block, int64_t capture_time_ns) {
     if (samples == nullptr || count <= 0) return;
+    // A block count no capture reaches (a caller's mistake) is dropped, and breaks the stream.
+    constexpr int64_t MaxBlock = int64_t{1} << 48;  // 142 years of 16 ms blocks
+    if (first_block < 1 || first_block > MaxBlock) {
+      have_audio = false;
+      return;
+    }
+    // A time stamp outside 1970..2116 is as good as none.
+    if (capture_time_ns < 0 || capture_time_ns > (int64_t{1} << 62)) capture_time_ns = 0;
     const int64_t start = (first_block - 1) * BlockSize;
     bool broken = !have_audio || first_block != expected_block;
     // A stamped stream whose time jumps by far more than the buffers' jitter was paused.
@@ -517,9 +525,14 @@ struct SecondEpochs::Impl {
       return;
     }
     // the second the accepted minute names: the marker about one second before the block
-    const double block_centre = static_cast<double>((block - 1) * BlockSize + BlockSize / 2);
+    const double block_centre = (static_cast<double>(block) - 1.0) * BlockSize + BlockSize / 2;
     const double target = block_centre - profile.accept_delay * fit.slope;
-    const int64_t k = fit.origin + std::llround((target - fit.intercept) / fit.slope);
+    const double seconds_from_origin = (target - fit.intercept) / fit.slope;
+    if (!(std::fabs(seconds_from_origin) < 1e9)) {  // a block no capture of ours has reached
+      Unlock();
+      return;
+    }
+    const int64_t k = fit.origin + std::llround(seconds_from_origin);
     const double stray = std::fabs(target - fit.At(k)) / fit.slope;  // seconds
     if (stray > LabelTolerance || k >= next_second || k < next_second - SignatureSeconds) {
       Unlock();

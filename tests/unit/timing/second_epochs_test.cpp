@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <random>
@@ -170,7 +171,10 @@ TEST(SecondEpochsLimits, MinuteMarksOnlyStationAndEmptyRequests) {
   EXPECT_STREQ(dcf.State(), "searching");
   dcf.OnCaptureBuffer(nullptr, BufferSamples, 1, 0);
   dcf.OnCaptureBuffer(silence, -5, 1, 0);
+  dcf.OnCaptureBuffer(silence, BufferSamples, INT64_MAX, INT64_MIN);
+  dcf.OnCaptureBuffer(silence, BufferSamples, -3, INT64_MAX);
   dcf.OnMinuteAccepted(13, 5, 100);  // nothing tracked yet: nothing to name
+  dcf.OnMinuteAccepted(INT32_MAX, INT32_MIN, INT64_MIN);
   EXPECT_EQ(dcf.TakeEpochs(nullptr, 4), 0);
   EXPECT_EQ(dcf.TakeEpochs(out, 0), 0);
   EXPECT_FALSE(dcf.Locked());
