@@ -22,8 +22,8 @@ void SourceWaveInput::StampNext(size_t count) {
     // The driver's clock reading, then its own correction back to the chunk's first sample.
     const double read = static_cast<double>(stamped_ + static_cast<int64_t>(count)) / rate +
                         stamps_.latency_s + (stamps_.jitter_s > 0.0 ? scatter(stamp_rng_) : 0.0);
-    const double first = read - stamps_.latency_s - static_cast<double>(count) / 8000.0;
-    SetDeliveryTime(stamps_.first_ns + static_cast<int64_t>(std::llround(first * 1e9)), 1e9 / 8000.0);
+    const double first = read - stamps_.latency_s - static_cast<double>(count) / rate;
+    SetDeliveryTime(stamps_.first_ns + static_cast<int64_t>(std::llround(first * 1e9)), 1e9 / rate);
   }
   stamped_ += static_cast<int64_t>(count);
 }

@@ -18,8 +18,9 @@
 // How the buffers of a recording or of the simulated receiver are stamped with system time,
 // as a sound-card driver would stamp them. The driver reads the clock when a chunk is handed
 // over, `latency_s` after the chunk's last sample, with `jitter_s` of scatter either way; it
-// knows its own latency and subtracts it and the chunk's length again, so the jitter is what
-// remains for the capture clock's line to remove.
+// knows its own latency and the card's rate and subtracts the latency and the chunk's length
+// again (as a sound card's ADC time does), so the jitter is what remains for the capture
+// clock's line to remove.
 struct CaptureStamps {
   int64_t first_ns = 0;               // system time of the first sample; 0: buffers unstamped
   double samples_per_second = 8000.0; // the card's true rate against the system clock
