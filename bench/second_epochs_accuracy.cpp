@@ -75,8 +75,8 @@ class NoiseBursts : public SampleSource {
 struct RunResult {
   std::vector<double> errors_ms;  // |error| of every rightly labelled epoch
   int64_t wrong = 0;
-  double seconds = 0.0;           // of audio
-  double first_epoch_s = -1.0;    // seconds of audio before the first epoch
+  double seconds = 0.0;         // of audio
+  double first_epoch_s = -1.0;  // seconds of audio before the first epoch
 };
 
 RunResult Run(const std::string& station, int mode, ReceiverSettings rs, bool bursts) {
@@ -239,12 +239,30 @@ BENCHMARK_CAPTURE(BM_Accuracy, wwv, std::string("wwv"), StationWwv)->Apply(Accur
 BENCHMARK_CAPTURE(BM_Accuracy, hbg, std::string("hbg"), StationHbg)->Apply(AccuracyArgs);
 BENCHMARK_CAPTURE(BM_Accuracy, vng, std::string("vng"), StationVng)->Apply(AccuracyArgs);
 
-BENCHMARK_CAPTURE(BM_Day, dcf77, std::string("dcf77"), StationDcf77)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Day, msf, std::string("msf"), StationMsf)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Day, wwvb, std::string("wwvb"), StationWwvb)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Day, wwv, std::string("wwv"), StationWwv)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Day, hbg, std::string("hbg"), StationHbg)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Day, vng, std::string("vng"), StationVng)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Day, dcf77, std::string("dcf77"), StationDcf77)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Day, msf, std::string("msf"), StationMsf)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Day, wwvb, std::string("wwvb"), StationWwvb)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Day, wwv, std::string("wwv"), StationWwv)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Day, hbg, std::string("hbg"), StationHbg)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Day, vng, std::string("vng"), StationVng)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 BENCHMARK(BM_Cost)->Iterations(2)->Unit(benchmark::kSecond)->UseRealTime();
 

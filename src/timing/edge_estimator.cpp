@@ -99,7 +99,9 @@ EdgeResult FindEdge(const EnvelopeRing& ring, const EdgeShape& shape, double pre
   const double noise_power = shape.silent_low
                                  ? (shape.rising ? power(pre_begin, pre_end) : power(post_begin, post_end))
                                  : 2.0 * noise * noise;
-  auto level = [&](int64_t from, int64_t to) { return std::sqrt(std::max(0.0, power(from, to) - noise_power)); };
+  auto level = [&](int64_t from, int64_t to) {
+    return std::sqrt(std::max(0.0, power(from, to) - noise_power));
+  };
 
   const double pre = level(pre_begin, pre_end);
   // Level after it: a window that starts after the latest ramp the gate allows, or, for a

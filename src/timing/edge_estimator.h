@@ -47,16 +47,16 @@ class ToneEnvelope {
 // How a station's second marker looks in the tone's envelope, relative to the second's start:
 // the level just before it (`pre_*`), the level just after (`post_*`), and which way it steps.
 struct EdgeShape {
-  bool rising = false;      // true: the tone comes on (short-wave ticks, VNG); false: it drops
-  bool tick = false;        // a short tick: the level after is the peak of its plateau
+  bool rising = false;  // true: the tone comes on (short-wave ticks, VNG); false: it drops
+  bool tick = false;    // a short tick: the level after is the peak of its plateau
   // The tone is absent on the low side (on-off keying, ticks): the noise there is measured and
   // its power taken off every envelope sample, so that the edge's middle does not move with the
   // signal-to-noise ratio (the magnitude of tone plus noise is not the tone's magnitude).
   bool silent_low = false;
-  int pre_begin = -480;     // samples relative to the edge, the window of the level before
+  int pre_begin = -480;  // samples relative to the edge, the window of the level before
   int pre_end = -48;
-  int post_begin = 48;      // samples relative to the edge, the window of the level after
-  int post_end = 720;       // (for a tick: where its plateau's peak is sought)
+  int post_begin = 48;  // samples relative to the edge, the window of the level after
+  int post_end = 720;   // (for a tick: where its plateau's peak is sought)
 };
 
 // The envelope around a predicted edge, read from a ring of `mask + 1` samples (a power of two)
@@ -92,14 +92,12 @@ struct LinePoint {
 
 struct LineFit {
   bool ok = false;
-  int64_t origin = 0;        // second number the intercept refers to
-  double intercept = 0.0;    // samples at `origin`
-  double slope = 0.0;        // samples per second: the card's rate
+  int64_t origin = 0;      // second number the intercept refers to
+  double intercept = 0.0;  // samples at `origin`
+  double slope = 0.0;      // samples per second: the card's rate
   int inliers = 0;
-  double rms = 0.0;          // samples: scatter of the inliers about the line
-  double At(int64_t second) const {
-    return intercept + slope * static_cast<double>(second - origin);
-  }
+  double rms = 0.0;  // samples: scatter of the inliers about the line
+  double At(int64_t second) const { return intercept + slope * static_cast<double>(second - origin); }
 };
 
 // Robust straight line through `count` points (at most `MaxLinePoints`): the median of the

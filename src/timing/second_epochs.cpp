@@ -40,15 +40,15 @@ constexpr int AcquireSpanMs = 10200;                  // enough for ten of the l
 constexpr int MinPeriod = 7880;                       // samples per second, search range
 constexpr int MaxPeriod = 8120;
 constexpr int PeriodStep = 8;
-constexpr int WindowSeconds = 32;                     // markers in the line fit
-constexpr int MaxAgeSeconds = 90;                     // ... none older than this
-constexpr int LostAfterSeconds = 40;                  // seconds in a row without a marker
-constexpr int SignatureSeconds = 128;                 // seconds whose marker shapes are kept
+constexpr int WindowSeconds = 32;      // markers in the line fit
+constexpr int MaxAgeSeconds = 90;      // ... none older than this
+constexpr int LostAfterSeconds = 40;   // seconds in a row without a marker
+constexpr int SignatureSeconds = 128;  // seconds whose marker shapes are kept
 constexpr int EpochQueueSize = 128;
 constexpr int MinutesToLock = 3;
 constexpr int ConfirmedToLock = 2;
-constexpr double AcquireEdgeSnr = 4.0;  // edge depth over the envelope's scatter: searching
-constexpr double TrackEdgeSnr = 2.0;    // ... tracking, within a few ms of the line
+constexpr double AcquireEdgeSnr = 4.0;   // edge depth over the envelope's scatter: searching
+constexpr double TrackEdgeSnr = 2.0;     // ... tracking, within a few ms of the line
 constexpr double LabelTolerance = 0.35;  // seconds: how far an accepted minute may stray
 
 // How the minute announces itself in the seconds' marker shapes.
@@ -66,9 +66,9 @@ struct StationProfile {
   int tone_period[2] = {8, 8};
   EdgeShape shape;
   bool coarse_rising = false;
-  int coarse_pre[2] = {-50, -5};   // milliseconds relative to the coarse edge
+  int coarse_pre[2] = {-50, -5};  // milliseconds relative to the coarse edge
   int coarse_post[2] = {5, 90};
-  double accept_delay = 1.05;      // seconds from the minute's marker to the accepting block
+  double accept_delay = 1.05;  // seconds from the minute's marker to the accepting block
   MinuteShape minute = MinuteShape::None;
   int late_begin = 0, late_end = 0;  // samples: where a long marker is still low
   int measure_lag = 0;               // samples after the edge before it can be measured
@@ -147,8 +147,8 @@ struct SecondSignature {
   int64_t second = -1;
   bool measured = false;
   bool found = false;
-  double presence = 0.0;       // envelope units: the marker's step where the line puts it
-  double late_fraction = -1;   // 0 = still as low as the marker, 1 = back to the level before
+  double presence = 0.0;      // envelope units: the marker's step where the line puts it
+  double late_fraction = -1;  // 0 = still as low as the marker, 1 = back to the level before
 };
 
 enum class Evidence { Contradicts, Neutral, Confirms };
@@ -214,8 +214,7 @@ struct SecondEpochs::Impl {
   void SetStation(int station_mode) {
     station = station_mode;
     profile = ProfileFor(station_mode);
-    for (int c = 0; c < 2; ++c)
-      envelope[c] = ToneEnvelope(profile.tone_cycles[c], profile.tone_period[c]);
+    for (int c = 0; c < 2; ++c) envelope[c] = ToneEnvelope(profile.tone_cycles[c], profile.tone_period[c]);
     Restart(true);
     have_audio = false;
   }
@@ -613,7 +612,9 @@ int SecondEpochs::TakeEpochs(SecondEpoch* out, int max) {
   return impl_->Take(out, max);
 }
 
-bool SecondEpochs::Locked() const { return impl_->locked; }
+bool SecondEpochs::Locked() const {
+  return impl_->locked;
+}
 
 const char* SecondEpochs::State() const {
   if (!impl_->profile.supported) return "unsupported";

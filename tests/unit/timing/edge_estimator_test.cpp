@@ -1,13 +1,13 @@
 // The edge finder on synthetic markers at known, fractional positions with white noise, and
 // the robust line through seconds with outliers and gaps.
+#include "timing/edge_estimator.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
 #include <random>
 #include <vector>
-
-#include "timing/edge_estimator.h"
 
 namespace {
 
@@ -17,8 +17,8 @@ constexpr int64_t RingSize = int64_t{1} << 14;
 struct EdgeCase {
   const char* name;
   EdgeShape shape;
-  double hz;           // tone, Hz at 8000 samples per second
-  int cycles, period;  // the same tone for the envelope
+  double hz;             // tone, Hz at 8000 samples per second
+  int cycles, period;    // the same tone for the envelope
   double before, after;  // tone amplitude before and after the edge, sample units
   int after_samples;     // how long the level after lasts (a tick: 40)
   double snr_db;         // tone power over noise power, whole band
@@ -75,8 +75,7 @@ TEST_P(EdgeFinder, FindsKnownEdgesWithinTheNoise) {
     for (int64_t n = 0; n < 9000; ++n) {
       const double t = static_cast<double>(n);
       const double level = t < edge ? c.before : (t < edge + c.after_samples ? c.after : c.before);
-      const double x = level * std::sin(TwoPi * c.hz * static_cast<double>(n) / 8000.0 + 0.3) +
-                       noise(rng);
+      const double x = level * std::sin(TwoPi * c.hz * static_cast<double>(n) / 8000.0 + 0.3) + noise(rng);
       ring[n & (RingSize - 1)] = envelope.Next(static_cast<int16_t>(std::lround(x)));
     }
     const EnvelopeRing view{ring.data(), RingSize - 1};
@@ -126,9 +125,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct LineCase {
   const char* name;
-  double slope;           // samples per second: the card 0.1 % slow, nominal, 0.1 % fast
-  double outlier_share;   // seconds moved by 10 to 40 samples either way
-  int missing_every;      // every n-th second has no marker (0: none)
+  double slope;          // samples per second: the card 0.1 % slow, nominal, 0.1 % fast
+  double outlier_share;  // seconds moved by 10 to 40 samples either way
+  int missing_every;     // every n-th second has no marker (0: none)
 };
 
 class RobustLine : public ::testing::TestWithParam<LineCase> {};
@@ -170,8 +169,7 @@ TEST_P(RobustLine, OutliersAndGapsDoNotMoveTheLine) {
 INSTANTIATE_TEST_SUITE_P(
     Windows, RobustLine,
     ::testing::Values(LineCase{"clean_slow", 8004.8, 0.0, 0}, LineCase{"clean_fast", 8020.8, 0.0, 0},
-                      LineCase{"bursts_20pc", 8012.8, 0.2, 0},
-                      LineCase{"bursts_30pc_gaps", 7992.0, 0.3, 7},
+                      LineCase{"bursts_20pc", 8012.8, 0.2, 0}, LineCase{"bursts_30pc_gaps", 7992.0, 0.3, 7},
                       LineCase{"every_minute_gap", 8012.8, 0.1, 3}),
     [](const ::testing::TestParamInfo<LineCase>& case_info) { return std::string(case_info.param.name); });
 

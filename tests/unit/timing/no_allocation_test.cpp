@@ -20,11 +20,21 @@ void* operator new(std::size_t size) {
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
   throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void* operator new[](std::size_t size) {
+  return operator new(size);
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
 
 namespace {
 
@@ -45,11 +55,13 @@ TEST(SecondEpochsPath, AllocatesNothingPerBuffer) {
   const long before = g_allocations.load();
   int64_t block = 1;
   for (size_t pos = 0; pos + BufferSamples <= audio.size(); pos += BufferSamples) {
-    const int64_t stamp = static_cast<int64_t>((rs.start_utc + static_cast<double>(pos) / rs.card_rate) * 1e9);
+    const int64_t stamp =
+        static_cast<int64_t>((rs.start_utc + static_cast<double>(pos) / rs.card_rate) * 1e9);
     epochs.OnCaptureBuffer(audio.data() + pos, BufferSamples, block, stamp);
     block += BufferSamples / BlockSize;
     // each minute accepted as a decoder would, about a second after its marker
-    const double accept_at = (static_cast<double>(Start + 60 * next_minute) + 1.05 - rs.start_utc) * rs.card_rate;
+    const double accept_at =
+        (static_cast<double>(Start + 60 * next_minute) + 1.05 - rs.start_utc) * rs.card_rate;
     if (static_cast<double>(pos + BufferSamples) >= accept_at) {
       epochs.OnMinuteAccepted(13, next_minute, static_cast<int64_t>(accept_at) / BlockSize + 1);
       ++next_minute;

@@ -2,6 +2,8 @@
 // the test hands over itself (right ones, a wrong one, one a second late, none), with breaks in
 // the audio, a station change and a fade; and every station through the real processing loop.
 // Whatever happens, no epoch may carry a wrong label.
+#include "timing/second_epochs.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,12 +19,11 @@
 #include "capture/source_wave_input.h"
 #include "platform/linux_clock.h"
 #include "simulator/receiver.h"
-#include "timing/second_epochs.h"
 
 namespace {
 
-constexpr int64_t StartUtc = 1796648400;   // 2026-12-07 13:00:00 UTC
-constexpr double StartOffset = 17.3;       // seconds: the capture starts mid-minute
+constexpr int64_t StartUtc = 1796648400;                    // 2026-12-07 13:00:00 UTC
+constexpr double StartOffset = 17.3;                        // seconds: the capture starts mid-minute
 constexpr double CardRate = 3756.0 * 128.0 / 60.0 * 1.001;  // the card 0.1 % fast
 constexpr int Minutes = 14;
 
@@ -42,7 +43,9 @@ const std::vector<int16_t>& Dcf77Audio() {
   return audio;
 }
 
-double TrueSample(int64_t utc) { return (static_cast<double>(utc) - StartUtc - StartOffset) * CardRate; }
+double TrueSample(int64_t utc) {
+  return (static_cast<double>(utc) - StartUtc - StartOffset) * CardRate;
+}
 
 // One step of a scenario, at the start of each minute of the recording:
 //   C  the minute is accepted, right         W  accepted one minute wrong
@@ -95,8 +98,8 @@ TEST_P(LabelRules, LockOnlyOnAgreeingMinutesAndNeverMislabel) {
       for (int i = 0; i < n; ++i) {
         // the capture's sample index back to the recording's, then to true time
         const double truth = TrueSample(out[i].utc) + static_cast<double>(sample_shift);
-        ASSERT_NEAR(out[i].sample, truth, 8.0) << "epoch labelled " << out[i].utc - StartUtc
-                                               << " s after the start, at minute " << minute;
+        ASSERT_NEAR(out[i].sample, truth, 8.0)
+            << "epoch labelled " << out[i].utc - StartUtc << " s after the start, at minute " << minute;
         EXPECT_GT(out[i].quality, 0.0);
         EXPECT_LE(out[i].quality, 1.0);
         ++epochs_seen;
@@ -140,21 +143,20 @@ TEST_P(LabelRules, LockOnlyOnAgreeingMinutesAndNeverMislabel) {
 
 INSTANTIATE_TEST_SUITE_P(
     Scenarios, LabelRules,
-    ::testing::Values(
-        LabelCase{"three_right_minutes", "CCCC", "--LL"},
-        LabelCase{"a_minute_missing_between", "CC-CC", "---LL"},
-        LabelCase{"wrong_minute_unlocks", "CCCWCCC", "--L---L"},
-        LabelCase{"wrong_minute_before_lock", "CCWCCC-", "-----LL"},
-        LabelCase{"a_second_late_unlocks", "CCCLCCC", "--L---L"},
-        // minutes that agree with one another but all name the second after the minute's:
-        // the missing second 59 is not where they put it
-        LabelCase{"always_a_second_late", "LLLLL", "-----"},
-        // the break shows with the next buffer, after the step
-        LabelCase{"lost_buffers", "CCCBCCC", "--LL--L"},
-        LabelCase{"paused_capture", "CCCTCCC", "--LL--L"},
-        LabelCase{"capture_restarted", "CCCRCCC", "--LL--L"},
-        LabelCase{"station_change", "CCCXCCC", "--L---L"},
-        LabelCase{"fade_loses_the_seconds", "CCCF-CCC", "--LL---L"}),
+    ::testing::Values(LabelCase{"three_right_minutes", "CCCC", "--LL"},
+                      LabelCase{"a_minute_missing_between", "CC-CC", "---LL"},
+                      LabelCase{"wrong_minute_unlocks", "CCCWCCC", "--L---L"},
+                      LabelCase{"wrong_minute_before_lock", "CCWCCC-", "-----LL"},
+                      LabelCase{"a_second_late_unlocks", "CCCLCCC", "--L---L"},
+                      // minutes that agree with one another but all name the second after the minute's:
+                      // the missing second 59 is not where they put it
+                      LabelCase{"always_a_second_late", "LLLLL", "-----"},
+                      // the break shows with the next buffer, after the step
+                      LabelCase{"lost_buffers", "CCCBCCC", "--LL--L"},
+                      LabelCase{"paused_capture", "CCCTCCC", "--LL--L"},
+                      LabelCase{"capture_restarted", "CCCRCCC", "--LL--L"},
+                      LabelCase{"station_change", "CCCXCCC", "--L---L"},
+                      LabelCase{"fade_loses_the_seconds", "CCCF-CCC", "--LL---L"}),
     [](const ::testing::TestParamInfo<LabelCase>& case_info) { return std::string(case_info.param.name); });
 
 TEST(SecondEpochsLimits, MinuteMarksOnlyStationAndEmptyRequests) {
@@ -192,8 +194,7 @@ class NoDialog : public WaveErrorDialog {
 // Returns the labels handed out.
 std::vector<int64_t> RunStation(SecondEpochs& epochs, const char* signal, int mode,
                                 const ReceiverSettings& rs, int64_t clock_start) {
-  auto wave = std::make_unique<SourceWaveInput>(
-      std::make_unique<SimulatedReceiver>(MakeEncoder(signal), rs));
+  auto wave = std::make_unique<SourceWaveInput>(std::make_unique<SimulatedReceiver>(MakeEncoder(signal), rs));
   SourceWaveInput* source = wave.get();
   // buffers stamped with the simulated time: the labels' date comes from the stamps
   CaptureStamps stamps;
@@ -257,11 +258,12 @@ TEST(LeapSecondMinute, NoLabelsAcrossTheYearsEnd) {
   rs.duration_s = 11 * 60.0;
   SecondEpochs epochs(StationDcf77);
   const std::vector<int64_t> labels = RunStation(epochs, "dcf77", StationDcf77, rs, new_year - 6 * 60);
-  const auto before = std::count_if(labels.begin(), labels.end(), [&](int64_t u) { return u < new_year - 60; });
-  const auto across = std::count_if(labels.begin(), labels.end(), [&](int64_t u) {
-    return u >= new_year - 60 && u < new_year + 2 * 60;
-  });
-  const auto after = std::count_if(labels.begin(), labels.end(), [&](int64_t u) { return u >= new_year + 2 * 60; });
+  const auto before =
+      std::count_if(labels.begin(), labels.end(), [&](int64_t u) { return u < new_year - 60; });
+  const auto across = std::count_if(labels.begin(), labels.end(),
+                                    [&](int64_t u) { return u >= new_year - 60 && u < new_year + 2 * 60; });
+  const auto after =
+      std::count_if(labels.begin(), labels.end(), [&](int64_t u) { return u >= new_year + 2 * 60; });
   EXPECT_GT(before, 0);
   EXPECT_EQ(across, 0);
   EXPECT_GT(after, 0);
