@@ -17,6 +17,7 @@ PACKAGES=(
   python3
   tzdata
   scdoc man-db bash-completion
+  chrony
 )
 if [ "${1:-}" = fuzz ]; then
   PACKAGES+=(clang libclang-rt-14-dev)

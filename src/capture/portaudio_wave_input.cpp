@@ -26,10 +26,21 @@ using AlsaErrorHandler = void (*)(const char*, int, const char*, int, const char
 void AlsaSilent(const char*, int, const char*, int, const char*, ...) {}
 void JackSilent(const char*) {}
 
-int PaCallback(const void* input, void*, unsigned long frames, const PaStreamCallbackTimeInfo*,
+int PaCallback(const void* input, void*, unsigned long frames, const PaStreamCallbackTimeInfo* time,
                PaStreamCallbackFlags, void* self) {
-  if (input != nullptr)
-    static_cast<PortAudioWaveInput*>(self)->OnAudio(static_cast<const int16_t*>(input), frames);
+  if (input == nullptr) return paContinue;
+  // The stream clock says how long ago the chunk's first sample left the converter
+  // (currentTime - inputBufferAdcTime); the system clock read now turns that into
+  // CLOCK_REALTIME. Without a usable ADC time, the chunk is taken to have just ended.
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  const double age = time != nullptr && time->inputBufferAdcTime > 0.0 &&
+                             time->currentTime >= time->inputBufferAdcTime
+                         ? time->currentTime - time->inputBufferAdcTime
+                         : static_cast<double>(frames) / 8000.0;
+  const int64_t adc_ns = static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec -
+                         static_cast<int64_t>(age * 1e9);
+  static_cast<PortAudioWaveInput*>(self)->OnAudio(static_cast<const int16_t*>(input), frames, adc_ns);
   return paContinue;
 }
 
@@ -50,9 +61,11 @@ void PortAudioWaveInput::QuietAudioLibraries(bool verbose) {
       reinterpret_cast<void (*)(void (*)(const char*))>(f)(&JackSilent);
 }
 
-void PortAudioWaveInput::OnAudio(const int16_t* samples, unsigned long frames) {
+void PortAudioWaveInput::OnAudio(const int16_t* samples, unsigned long frames, int64_t adc_time_ns) {
   watch_.Delivered(MonotonicNs());
+  constexpr double NsPerSample = 125000.0;  // 8000 samples per second
   if (channels_ == 1) {
+    SetDeliveryTime(adc_time_ns, NsPerSample);
     Deliver(samples, frames);
     return;
   }
@@ -61,6 +74,8 @@ void PortAudioWaveInput::OnAudio(const int16_t* samples, unsigned long frames) {
   int16_t mono[256];
   while (frames > 0) {
     const size_t n = std::min<unsigned long>(frames, std::size(mono));
+    SetDeliveryTime(adc_time_ns, NsPerSample);
+    if (adc_time_ns != 0) adc_time_ns += static_cast<int64_t>(n) * static_cast<int64_t>(NsPerSample);
     for (size_t i = 0; i < n; ++i)
       mono[i] = PickChannel(samples + i * static_cast<size_t>(channels_), channels_, channel_);
     Deliver(mono, n);

@@ -20,7 +20,9 @@ class PortAudioWaveInput : public QueuedWaveInput {
   const std::string& LastErrorText() const { return last_error_; }
 
   // Called on PortAudio's thread with each chunk of captured samples.
-  void OnAudio(const int16_t* samples, unsigned long frames);
+  // Called on PortAudio's thread with each chunk of captured samples; `adc_time_ns` is the
+  // CLOCK_REALTIME of the chunk's first sample (0 when unknown).
+  void OnAudio(const int16_t* samples, unsigned long frames, int64_t adc_time_ns = 0);
 
   // True while a started capture gets no audio any more: PortAudio has ended the stream (the
   // device went away or failed), or no chunk has come for eight buffer lengths (about 2 s;

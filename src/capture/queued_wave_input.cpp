@@ -1,5 +1,6 @@
 #include "capture/queued_wave_input.h"
 
+#include <cmath>
 #include <cstring>
 
 static uintptr_t NextHandle() {
@@ -112,6 +113,11 @@ size_t QueuedWaveInput::Deliver(const int16_t* samples, size_t count) {
     const size_t head = head_.load(std::memory_order_relaxed);
     if (head == tail_.load(std::memory_order_acquire)) break;  // nothing queued: samples lost
     WAVEHDR* h = queue_[head % QueueSize];
+    if (fill_bytes_ == 0) {
+      h->CaptureTimeNs = delivery_ns_ == 0 ? 0
+                                           : delivery_ns_ + static_cast<int64_t>(std::llround(
+                                                                static_cast<double>(used) * ns_per_sample_));
+    }
     const size_t room = (h->dwBufferLength - fill_bytes_) / sizeof(int16_t);
     const size_t n = room < count - used ? room : count - used;
     std::memcpy(h->lpData + fill_bytes_, samples + used, n * sizeof(int16_t));
@@ -126,6 +132,7 @@ size_t QueuedWaveInput::Deliver(const int16_t* samples, size_t count) {
       any_done = true;
     }
   }
+  delivery_ns_ = 0;  // a stamp belongs to one delivery only
   delivered_.fetch_add(static_cast<int64_t>(used), std::memory_order_release);
   if (any_done && notify_) notify_();
   return used;

@@ -37,6 +37,14 @@ class QueuedWaveInput : public WaveInput {
   // Called on the backend's thread: copies samples into the queued buffers, marking each done
   // when full. Returns how many samples found room; the rest are lost (no buffer queued).
   size_t Deliver(const int16_t* samples, size_t count);
+  // The system time (CLOCK_REALTIME, ns since 1970) of the first sample the next Deliver call
+  // hands over, and the nominal time from one sample to the next: every buffer that starts
+  // filling within that call is stamped from them (WAVEHDR::CaptureTimeNs). Without a call,
+  // buffers are stamped 0 (unknown).
+  void SetDeliveryTime(int64_t first_sample_ns, double ns_per_sample) {
+    delivery_ns_ = first_sample_ns;
+    ns_per_sample_ = ns_per_sample;
+  }
   bool HasQueuedBuffer() const;
 
  private:
@@ -51,5 +59,7 @@ class QueuedWaveInput : public WaveInput {
   std::atomic<size_t> tail_{0};  // next free slot (producer: user-interface thread)
   size_t fill_bytes_ = 0;        // bytes already in the head buffer
   std::atomic<int64_t> delivered_{0};
+  int64_t delivery_ns_ = 0;  // backend thread only
+  double ns_per_sample_ = 125000.0;
   std::function<void()> notify_;  // set while the device is closed
 };

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -25,6 +26,7 @@
 #include "simulator/receiver.h"
 #include "tools/cli_common.h"
 #include "tools/diagnostics_cli.h"
+#include "tools/refclock_cli.h"
 
 namespace {
 
@@ -139,10 +141,19 @@ class EventPrinter : public DocObserver {
 class StderrWaveErrors : public WaveErrorDialog {
  public:
   void ShowModal(const std::string& operation, const std::string& reason) override {
-    std::fprintf(stderr, "%s\n%s\n", operation.c_str(), reason.c_str());
+    if (one_line) {
+      // A daemon retrying the sound card: one journal line, and the same one only once.
+      const std::string line = operation + " " + reason;
+      if (line != last) std::fprintf(stderr, "varnol-decode: sound card: %s\n", line.c_str());
+      last = line;
+    } else {
+      std::fprintf(stderr, "%s\n%s\n", operation.c_str(), reason.c_str());
+    }
     shown = true;
   }
   bool shown = false;
+  bool one_line = false;
+  std::string last;
 };
 
 // The machine's clock, read for real; a write is only reported unless writing is allowed.
@@ -202,6 +213,7 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 int main(int argc, char** argv) {
   Options o;
+  RefclockOptions ro;
   int inputs = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -215,6 +227,7 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       std::printf("\nDiagnostics:\n%s  Exit code 4 also when the chart cannot be written.\n\n%s", DiagnosticsUsage,
                   DiagnosticsJsonKeys);
+      std::fputs(kRefclockUsage, stdout);
       return ExitDone;
     } else if (a == "--list-devices") {
       o.list_devices = true;
@@ -294,6 +307,8 @@ int main(int argc, char** argv) {
       o.json = true;
     } else if (std::string diag_error; ParseDiagnosticsOption(argc, argv, i, o.diag, diag_error)) {
       if (!diag_error.empty()) return UsageError(diag_error);
+    } else if (std::string error; int taken = ParseRefclockOption(argc, argv, i, ro, error)) {
+      if (taken < 0) return UsageError(error);
     } else {
       return UsageError("unknown option '" + a + "'");
     }
@@ -325,6 +340,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "varnol-decode: cannot write the chart '%s': %s\n", o.diag.chart.c_str(), chart_error.c_str());
     return ExitChart;
   }
+  if (ro.realtime && o.input == Options::Input::Device)
+    return UsageError("--realtime is for a recording or the simulated receiver; the sound card is real time");
+  if (ro.realtime && o.start) return UsageError("--realtime follows the system clock: leave out --start");
+  if (ro.broadcast_ahead_ms != 0 && o.input != Options::Input::Simulate)
+    return UsageError("--broadcast-ahead goes with the simulated receiver only");
   if (!StationSupported(o.station))
     return UsageError(std::string("station ") + StationName(o.station) + " is not supported yet");
   if (!o.snapshot.empty()) {
@@ -350,11 +370,26 @@ int main(int argc, char** argv) {
   } else {
     std::unique_ptr<SampleSource> source;
     int64_t clock_start = now;
+    // Capture stamps as a sound card's driver would give them: the system time of sample 0
+    // and the card's true rate against it.
+    CaptureStamps stamps;
+    timespec real_now{};
+    clock_gettime(CLOCK_REALTIME, &real_now);
+    const int64_t real_now_ns = static_cast<int64_t>(real_now.tv_sec) * 1000000000 + real_now.tv_nsec;
     if (o.input == Options::Input::Simulate) {
       int64_t start = o.start.value_or(now);
       start -= start % 60;  // the broadcast starts at a minute boundary
       ReceiverSettings rs;
       rs.start_utc = static_cast<double>(start);
+      const int64_t ahead_ns = static_cast<int64_t>(std::llround(ro.broadcast_ahead_ms * 1e6));
+      if (ro.realtime) {
+        // The broadcast follows the machine's clock, `ahead` in front of it.
+        rs.start_utc = static_cast<double>(real_now_ns + ahead_ns) * 1e-9;
+        stamps.first_ns = real_now_ns;
+      } else {
+        stamps.first_ns = o.clock.value_or(start) * 1000000000 - ahead_ns;
+      }
+      stamps.samples_per_second = o.card_bpm * 128.0 / 60.0;
       rs.card_rate = o.card_bpm * 128.0 / 60.0;
       rs.amplitude = o.amplitude;
       rs.snr_db = o.snr;
@@ -364,7 +399,7 @@ int main(int argc, char** argv) {
       auto encoder = MakeEncoder(o.station_name);
       if (!encoder) return UsageError("no simulated signal for station " + o.station_name + " yet");
       source = std::make_unique<SimulatedReceiver>(std::move(encoder), rs);
-      clock_start = o.clock.value_or(start);
+      clock_start = o.clock.value_or(ro.realtime ? real_now.tv_sec : start);
     } else {
       std::string error;
       auto file = RecordingSource::Open(o.file, error, o.channel);
@@ -375,8 +410,13 @@ int main(int argc, char** argv) {
       recording = file.get();
       source = std::move(file);
       clock_start = o.clock.value_or(now);
+      // A recording resampled to 8000 samples a second of its own time.
+      stamps.first_ns = ro.realtime ? real_now_ns : clock_start * 1000000000;
+      stamps.samples_per_second = 8000.0;
     }
-    auto sw = std::make_unique<SourceWaveInput>(std::move(source));
+    auto sw = std::make_unique<SourceWaveInput>(
+        std::move(source), ro.realtime ? SourceWaveInput::Pacing::RealTime : SourceWaveInput::Pacing::Manual);
+    sw->SetCaptureStamps(stamps);
     source_wave = sw.get();
     wave = std::move(sw);
     auto sc = std::make_unique<SimulatedClock>(clock_start, 3756.0);
@@ -399,27 +439,50 @@ int main(int argc, char** argv) {
   EventPrinter printer(doc, o.json, o.input == Options::Input::Device, o.set_clock);
   doc.AddObserver(&printer);
   DiagnosticsRun diagnostics(doc, o.diag, o.json);
+  std::unique_ptr<RefclockRunner> refclock;
+  if (ro.Measuring()) {
+    refclock = std::make_unique<RefclockRunner>(ro, o.station, o.json, &doc.BlocksProcessed);
+    doc.AddObserver(refclock->Observer());
+  }
+  // A reference clock is a daemon: a missing or lost sound card is tried again, not fatal.
+  const bool retry_device = ro.Serving() && o.input == Options::Input::Device;
+  errors.one_line = retry_device;
 
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
 
   doc.StartCapture();
-  if (doc.Stopped != 0) {
-    if (auto* card = dynamic_cast<PortAudioWaveInput*>(wave.get());
-        card != nullptr && !card->LastErrorText().empty())
+  if (doc.Stopped != 0 && !retry_device) {
+    if (auto* card = dynamic_cast<PortAudioWaveInput*>(wave.get()); card != nullptr && !card->LastErrorText().empty())
       std::fprintf(stderr, "varnol-decode: sound card: %s\n", card->LastErrorText().c_str());
     return ExitInput;
   }
 
   int exit_code = ExitDone;
   auto* pa = dynamic_cast<PortAudioWaveInput*>(wave.get());
+  // A recording: all of it, or its first --minutes (whole buffers of 2048 samples at 8000 Hz).
+  const int64_t limit_blocks = o.input == Options::Input::File && o.minutes > 0
+                                   ? static_cast<int64_t>(o.minutes * 60.0 * 8000.0 / BlockSize)
+                                   : INT64_MAX;
   if (source_wave != nullptr) {
-    // A recording: all of it, or its first --minutes (whole buffers of 2048 samples at 8000 Hz).
-    const int64_t limit_blocks = o.input == Options::Input::File && o.minutes > 0
-                                     ? static_cast<int64_t>(o.minutes * 60.0 * 8000.0 / BlockSize)
-                                     : INT64_MAX;
-    while (!g_interrupted.load() && doc.BlocksProcessed < limit_blocks && source_wave->Pump())
-      doc.ProcessCaptureBuffer();
+    if (ro.realtime) {
+      // The source's own thread delivers the buffers as a sound card would.
+      while (!g_interrupted.load() && doc.BlocksProcessed < limit_blocks) {
+        const bool ready = (doc.WaveHeaders[doc.CurrentBuffer].dwFlags.load() & WHDR_DONE) != 0;
+        if (ready) {
+          doc.ProcessCaptureBuffer();
+          if (refclock) refclock->ReportState();
+          continue;
+        }
+        if (source_wave->AtEnd() || doc.Stopped != 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+    } else {
+      while (!g_interrupted.load() && doc.BlocksProcessed < limit_blocks && source_wave->Pump()) {
+        doc.ProcessCaptureBuffer();
+        if (refclock) refclock->ReportState();
+      }
+    }
     if (recording != nullptr && !g_interrupted.load() && doc.BlocksProcessed < limit_blocks) {
       const double seconds = static_cast<double>(doc.BlocksProcessed) * BlockSize / 8000.0;
       if (!recording->ReadError().empty()) {
@@ -437,8 +500,38 @@ int main(int argc, char** argv) {
   } else {
     const auto end = std::chrono::steady_clock::now() +
                      std::chrono::milliseconds(static_cast<int64_t>(o.minutes > 0 ? o.minutes * 60000 : 1e12));
+    auto last_progress = std::chrono::steady_clock::now();
+    int64_t last_blocks = doc.BlocksProcessed;
     while (!g_interrupted.load() && std::chrono::steady_clock::now() < end) {
+      if (retry_device) {
+        const auto t = std::chrono::steady_clock::now();
+        if (doc.Stopped == 0 && doc.BlocksProcessed == last_blocks && t - last_progress > std::chrono::seconds(10)) {
+          std::fprintf(stderr, "varnol-decode: no audio for 10 s; reopening the sound card\n");
+          doc.StopCapture();
+        }
+        if (doc.BlocksProcessed != last_blocks) last_progress = t;
+        last_blocks = doc.BlocksProcessed;
+        if (doc.Stopped != 0) {
+          // Try again every 5 s; a stop (SIGTERM) ends the wait at once.
+          for (int k = 0; k < 50 && !g_interrupted.load(); ++k)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+          if (g_interrupted.load()) break;
+          doc.StartCapture();
+          if (doc.Stopped == 0) {
+            std::fprintf(stderr, "varnol-decode: sound card capturing\n");
+            errors.last.clear();
+            if (refclock) refclock->Restart();
+            last_progress = std::chrono::steady_clock::now();
+          }
+          continue;
+        }
+      }
       doc.OnIdle(11);
+      if (refclock) refclock->ReportState();
+      if (doc.Stopped != 0 && retry_device) {
+        std::fprintf(stderr, "varnol-decode: the sound device stopped taking buffers; retrying\n");
+        continue;
+      }
       if (doc.Stopped != 0) {
         std::fprintf(stderr, "varnol-decode: the sound device stopped taking buffers\n");
         exit_code = ExitInput;
@@ -447,8 +540,10 @@ int main(int argc, char** argv) {
       if (pa != nullptr && pa->StreamLost()) {
         // As for any lost device: the capture stops (writing the snapshot when asked).
         doc.StopCapture();
-        std::fprintf(stderr, "varnol-decode: the sound device stopped delivering audio%s%s\n",
-                     pa->LastErrorText().empty() ? "" : ": ", pa->LastErrorText().c_str());
+        std::fprintf(stderr, "varnol-decode: the sound device stopped delivering audio%s%s%s\n",
+                     pa->LastErrorText().empty() ? "" : ": ", pa->LastErrorText().c_str(),
+                     retry_device ? "; retrying" : "");
+        if (retry_device) continue;
         exit_code = ExitInput;
         break;
       }
@@ -460,6 +555,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "varnol-decode: cannot write the chart '%s': %s\n", o.diag.chart.c_str(), chart_error.c_str());
     if (exit_code == ExitDone) exit_code = ExitChart;
   }
+  if (refclock) doc.RemoveObserver(refclock->Observer());
   doc.RemoveObserver(&printer);
   if (printer.snapshot == SnapshotOutcome::CannotWrite) {
     std::fprintf(stderr, "varnol-decode: cannot write the snapshot '%s': %s\n", o.snapshot.c_str(),

@@ -1,0 +1,76 @@
+// TimeService: the reference clock beside the document's processing loop.
+//
+// A DocObserver fed the same capture buffers and accepted minutes as the document. It hands
+// both to the second-epoch estimator, fits the buffers' capture stamps to a line (sample index
+// -> system time), and after each buffer turns every labelled second the estimator releases
+// into a measurement: the system time at which that second's on-time marker reached the
+// sound card, and the offset of the true time from the system clock,
+//
+//   offset = utc - (system time of the marker - receiver delay)     // seconds
+//
+// (the marker left the station `receiver delay` before the card heard it). Each measurement
+// goes to every output: chrony's socket, the NTP shared memory, a JSON line. It never writes
+// the document's state.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "app/varnol_doc.h"
+#include "timing/capture_clock.h"
+#include "timing/second_epochs.h"
+
+struct EpochMeasurement {
+  int64_t utc = 0;        // the second's label, Unix seconds
+  int64_t system_ns = 0;  // CLOCK_REALTIME at which its marker reached the card
+  double offset = 0.0;    // seconds, true time minus system time
+  double quality = 0.0;   // 0..1, from the estimator
+};
+
+class EpochOutput {
+ public:
+  virtual ~EpochOutput() = default;
+  virtual void OnEpoch(const EpochMeasurement& m) = 0;
+};
+
+class TimeService : public DocObserver {
+ public:
+  // `station_mode` as the document's StationMode; `receiver_delay_s` seconds from the
+  // station's marker to the sound card's input (antenna, receiver filters, cable), >= 0.
+  TimeService(int station_mode, double receiver_delay_s);
+  ~TimeService() override;
+  TimeService(const TimeService&) = delete;
+  TimeService& operator=(const TimeService&) = delete;
+
+  // Up to MaxOutputs outputs, kept by pointer (they must outlive the service).
+  bool AddOutput(EpochOutput* output);
+
+  void OnCaptureBuffer(const int16_t* samples, int count, int64_t first_block,
+                       int64_t capture_time_ns) override;
+  void OnMinuteAccepted(int ut_hour, int ut_minute, int64_t block) override;
+
+  // A new capture (the device was opened again): nothing measured before carries over.
+  void Restart();
+
+  const CaptureClock& Clock() const { return clock_; }
+  const SecondEpochs& Epochs() const { return *epochs_; }
+  // Labelled seconds measured and handed to the outputs, and those dropped because the
+  // capture stamps did not yet (or no longer) give a trustworthy line. When the line breaks
+  // (samples lost on the way, the system clock stepped), the seconds counted across the break
+  // cannot be trusted either: the estimator starts afresh and must lock again.
+  int64_t Measured() const { return measured_; }
+  int64_t Unstamped() const { return unstamped_; }
+
+  static constexpr int MaxOutputs = 4;
+
+ private:
+  int station_;
+  std::unique_ptr<SecondEpochs> epochs_;
+  CaptureClock clock_;
+  int clock_restarts_ = 0;
+  double delay_s_;
+  EpochOutput* outputs_[MaxOutputs] = {};
+  SecondEpoch taken_[64];
+  int64_t measured_ = 0;
+  int64_t unstamped_ = 0;
+};

@@ -1,0 +1,213 @@
+#include "tools/refclock_cli.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "timing/refclock_shm.h"
+#include "timing/refclock_sock.h"
+#include "timing/time_service.h"
+#include "tools/cli_common.h"
+
+const char* const kRefclockUsage =
+    "\n"
+    "Reference clock (serve the measured seconds to chrony or ntpd):\n"
+    "  --refclock sock:PATH    chrony's SOCK samples to the socket chronyd made at PATH\n"
+    "  --refclock shm:UNIT[:MODE]  the NTP shared memory, key 0x4e545030+UNIT (MODE octal,\n"
+    "                          default 600); both kinds may be given, each more than once\n"
+    "  --receiver-delay MS     the receiver's delay from antenna to sound card (default 0)\n"
+    "  --epochs                print each measured second without serving it\n"
+    "  --realtime              pace a recording or the simulated receiver like a sound card,\n"
+    "                          stamped from the system clock\n"
+    "  --broadcast-ahead MS    the simulated broadcast runs MS ahead of the system clock\n"
+    "  With --refclock, a lost or missing sound card is retried every few seconds.\n";
+
+int ParseRefclockOption(int argc, char** argv, int& i, RefclockOptions& o, std::string& error) {
+  const std::string a = argv[i];
+  if (a == "--epochs") {
+    o.epochs = true;
+    return 1;
+  }
+  if (a == "--realtime") {
+    o.realtime = true;
+    return 1;
+  }
+  if (a != "--refclock" && a != "--receiver-delay" && a != "--broadcast-ahead") return 0;
+  if (i + 1 >= argc) {
+    error = a + (a == "--refclock" ? " needs sock:PATH or shm:UNIT" : " needs a number of milliseconds");
+    return -1;
+  }
+  const std::string v = argv[++i];
+  if (a == "--refclock") {
+    if (v.rfind("sock:", 0) == 0) {
+      const std::string path = v.substr(5);
+      if (path.empty() || path.size() >= 108) {
+        error = "--refclock sock: needs a socket path of 1 to 107 characters";
+        return -1;
+      }
+      o.sock_paths.push_back(path);
+      return 1;
+    }
+    if (v.rfind("shm:", 0) == 0) {
+      std::string unit = v.substr(4), mode = "600";
+      if (const auto colon = unit.find(':'); colon != std::string::npos) {
+        mode = unit.substr(colon + 1);
+        unit = unit.substr(0, colon);
+      }
+      const auto u = ParseLong(unit);
+      if (!u || *u < 0 || *u > 255) {
+        error = "--refclock shm: needs a unit 0..255, not '" + unit + "'";
+        return -1;
+      }
+      char* end = nullptr;
+      const long m = std::strtol(mode.c_str(), &end, 8);
+      if (mode.empty() || *end != '\0' || m < 0 || m > 0777) {
+        error = "--refclock shm:UNIT:MODE needs an octal mode such as 600, not '" + mode + "'";
+        return -1;
+      }
+      o.shm_units.push_back(static_cast<int>(*u));
+      o.shm_modes.push_back(static_cast<int>(m));
+      return 1;
+    }
+    error = "--refclock takes sock:PATH or shm:UNIT, not '" + v + "'";
+    return -1;
+  }
+  const auto d = ParseDouble(v);
+  if (!d || !std::isfinite(*d)) {
+    error = "cannot read the number '" + v + "' for " + a;
+    return -1;
+  }
+  if (a == "--receiver-delay") {
+    if (*d < 0 || *d > 1000) {
+      error = "--receiver-delay must lie within 0..1000 ms";
+      return -1;
+    }
+    o.receiver_delay_ms = *d;
+  } else {
+    if (*d < -86400000 || *d > 86400000) {
+      error = "--broadcast-ahead must lie within a day";
+      return -1;
+    }
+    o.broadcast_ahead_ms = *d;
+  }
+  return 1;
+}
+
+std::string FormatIsoUtcMicros(int64_t ns) {
+  int64_t s = ns / 1000000000, r = ns % 1000000000;
+  if (r < 0) {
+    r += 1000000000;
+    s -= 1;
+  }
+  const time_t t = static_cast<time_t>(s);
+  tm u{};
+  gmtime_r(&t, &u);
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%06dZ", u.tm_year + 1900, u.tm_mon + 1,
+                u.tm_mday, u.tm_hour, u.tm_min, u.tm_sec, static_cast<int>(r / 1000));
+  return buf;
+}
+
+namespace {
+
+std::string FormatIsoUtcSeconds(int64_t s) {
+  std::string text = FormatIsoUtcMicros(s * 1000000000);
+  return text.substr(0, 19) + "Z";
+}
+
+class SockOutput : public EpochOutput {
+ public:
+  explicit SockOutput(const std::string& path) : sock_(path) {}
+  void OnEpoch(const EpochMeasurement& m) override { sock_.Send(m.system_ns, m.offset); }
+
+ private:
+  RefclockSock sock_;
+};
+
+class ShmOutput : public EpochOutput {
+ public:
+  ShmOutput(int unit, int mode) : unit_(unit), shm_(unit, mode) {}
+  void OnEpoch(const EpochMeasurement& m) override {
+    std::string error;
+    const bool was = shm_.Attached();
+    if (!was && !shm_.Attach(&error)) {
+      if (!complained_)
+        std::fprintf(stderr, "varnol-decode: NTP shared memory unit %d: %s; retrying each second\n", unit_,
+                     error.c_str());
+      complained_ = true;
+      return;
+    }
+    if (!was && complained_) std::fprintf(stderr, "varnol-decode: NTP shared memory unit %d attached\n", unit_);
+    complained_ = false;
+    const int64_t true_ns = m.system_ns + static_cast<int64_t>(std::llround(m.offset * 1e9));
+    shm_.Write(true_ns, m.system_ns);
+  }
+
+ private:
+  int unit_;
+  RefclockShm shm_;
+  bool complained_ = false;
+};
+
+class PrintOutput : public EpochOutput {
+ public:
+  PrintOutput(bool json, const int64_t* blocks) : json_(json), blocks_(blocks) {}
+  void OnEpoch(const EpochMeasurement& m) override {
+    const double t = static_cast<double>(*blocks_) * 128 / 8000.0;
+    const std::string utc = FormatIsoUtcSeconds(m.utc), sys = FormatIsoUtcMicros(m.system_ns);
+    if (json_)
+      std::printf(
+          "{\"t\": %.3f, \"event\": \"epoch\", \"utc\": \"%s\", \"system\": \"%s\", \"offset\": %.6f, "
+          "\"quality\": %.3f}\n",
+          t, utc.c_str(), sys.c_str(), m.offset, m.quality);
+    else
+      std::printf("%10.3f  epoch   %s  system %s  offset %+.6f s  quality %.2f\n", t, utc.c_str(), sys.c_str(),
+                  m.offset, m.quality);
+    std::fflush(stdout);
+  }
+
+ private:
+  bool json_;
+  const int64_t* blocks_;
+};
+
+}  // namespace
+
+struct RefclockRunner::Impl {
+  Impl(const RefclockOptions& o, int station_mode) : service(station_mode, o.receiver_delay_ms / 1000.0) {}
+  TimeService service;
+  std::vector<std::unique_ptr<EpochOutput>> outputs;
+  bool locked = false;
+};
+
+RefclockRunner::RefclockRunner(const RefclockOptions& o, int station_mode, bool json, const int64_t* blocks)
+    : impl_(std::make_unique<Impl>(o, station_mode)) {
+  for (const auto& path : o.sock_paths) impl_->outputs.push_back(std::make_unique<SockOutput>(path));
+  for (size_t k = 0; k < o.shm_units.size(); ++k)
+    impl_->outputs.push_back(std::make_unique<ShmOutput>(o.shm_units[k], o.shm_modes[k]));
+  // Every measured second on standard output when asked for, or always as JSON.
+  if (json || o.epochs) impl_->outputs.push_back(std::make_unique<PrintOutput>(json, blocks));
+  for (auto& out : impl_->outputs) {
+    if (!impl_->service.AddOutput(out.get()))
+      std::fprintf(stderr, "varnol-decode: at most %d reference-clock outputs; the rest are left out\n",
+                   TimeService::MaxOutputs);
+  }
+}
+
+RefclockRunner::~RefclockRunner() = default;
+
+DocObserver* RefclockRunner::Observer() { return &impl_->service; }
+
+void RefclockRunner::Restart() {
+  impl_->service.Restart();
+  ReportState();
+}
+
+void RefclockRunner::ReportState() {
+  const bool locked = impl_->service.Epochs().Locked();
+  if (locked == impl_->locked) return;
+  impl_->locked = locked;
+  std::fprintf(stderr, "varnol-decode: reference clock %s (%s)\n", locked ? "locked" : "lost its lock",
+               impl_->service.Epochs().State());
+}
