@@ -71,7 +71,17 @@ std::string FindHelpFolder() {
 
 HelpBook::HelpBook() = default;
 
-HelpBook::~HelpBook() { Close(); }
+HelpBook::~HelpBook() {
+  if (!controller_) return;
+  // Help windows still open would call back into the controller when the toolkit closes them
+  // after it is gone: they are cut loose from it and destroyed first.
+  for (wxWindow* w : wxTopLevelWindows) {
+    auto* frame = dynamic_cast<wxHtmlHelpFrame*>(w);
+    if (frame == nullptr || frame->GetController() != controller_.get()) continue;
+    frame->SetController(nullptr);
+    frame->Destroy();
+  }
+}
 
 bool HelpBook::Load(wxWindow* parent) {
   if (loaded_) return true;

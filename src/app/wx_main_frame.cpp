@@ -211,7 +211,10 @@ CMainFrame::CMainFrame(CVarnolDoc& doc)
   pane_timer_.Start(125);  // never stopped; it ends with the window
 }
 
-CMainFrame::~CMainFrame() { pane_timer_.Stop(); }
+CMainFrame::~CMainFrame() {
+  pane_timer_.Stop();
+  help_.Close();
+}
 
 void CMainFrame::BuildMenus() {
   auto* bar = new wxMenuBar;

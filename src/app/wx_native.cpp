@@ -131,6 +131,35 @@ void MakeToolBarCompact(wxToolBar*) {
   g_object_unref(css);
 }
 
+namespace {
+
+// The GtkToolbar at or under `widget` (the toolkit may wrap it in a box).
+GtkWidget* FindToolbar(GtkWidget* widget) {
+  if (widget == nullptr || GTK_IS_TOOLBAR(widget)) return widget;
+  if (!GTK_IS_CONTAINER(widget)) return nullptr;
+  GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+  GtkWidget* found = nullptr;
+  for (GList* c = children; c != nullptr && found == nullptr; c = c->next)
+    found = FindToolbar(static_cast<GtkWidget*>(c->data));
+  g_list_free(children);
+  return found;
+}
+
+}  // namespace
+
+wxRect ToolScreenRect(wxToolBar* bar, int position) {
+  GtkWidget* widget = FindToolbar(static_cast<GtkWidget*>(bar->GetHandle()));
+  if (widget == nullptr) return {};
+  GtkToolItem* item = gtk_toolbar_get_nth_item(GTK_TOOLBAR(widget), position);
+  if (item == nullptr || !gtk_widget_get_mapped(GTK_WIDGET(item))) return {};
+  GtkAllocation a;
+  gtk_widget_get_allocation(GTK_WIDGET(item), &a);
+  int x = 0;
+  int y = 0;
+  gdk_window_get_origin(gtk_widget_get_window(GTK_WIDGET(item)), &x, &y);
+  return {x + a.x, y + a.y, a.width, a.height};
+}
+
 // --- First showing -------------------------------------------------------------------------------------
 
 void RealizeBeforeShowing(wxTopLevelWindow* window) {

@@ -50,6 +50,9 @@ class MenuBarCommand {
 // toolbar of 16 x 15 images about 40 pixels tall.
 void MakeToolBarCompact(wxToolBar* bar);
 
+// Where the toolbar shows its tool at `position` (separators count), on the screen.
+wxRect ToolScreenRect(wxToolBar* bar, int position);
+
 // Realizes a top-level window before its first Show (see the .cpp for why).
 void RealizeBeforeShowing(wxTopLevelWindow* window);
 

@@ -131,14 +131,8 @@ class TestScript : public wxEvtHandler {
     if (what == "view") return frame_->ViewWindow()->GetScreenRect().GetPosition() + wxPoint(300, 40);
     if (what == "outside") return frame_->GetScreenRect().GetBottomRight() + wxPoint(100, 100);
     if (what.rfind("tool-", 0) == 0) {
-      wxToolBar* bar = frame_->ToolBar();
-      const wxToolBarToolBase* tool = bar->GetToolByPos(std::atoi(what.c_str() + 5));
-      if (tool == nullptr) return {};
-      // Tools sit side by side from the left: find this one's middle by probing.
-      const wxRect r = bar->GetScreenRect();
-      for (int x = 0; x < r.width; ++x)
-        if (bar->FindToolForPosition(x, r.height / 2) == tool) return r.GetPosition() + wxPoint(x + 8, r.height / 2);
-      return {};
+      const wxRect r = ToolScreenRect(frame_->ToolBar(), std::atoi(what.c_str() + 5));
+      return r.IsEmpty() ? wxPoint() : r.GetPosition() + wxPoint(r.width / 2, r.height / 2);
     }
     if (what.rfind("pane-", 0) == 0) {
       wxRect r;
@@ -180,8 +174,12 @@ class TestScript : public wxEvtHandler {
         text.Replace("\n", "");
         s << " static" << child->GetId() << "=[" << text << ']';
       }
-      else if (auto* e = dynamic_cast<wxTextCtrl*>(child))
-        s << " edit" << child->GetId() << "=[" << e->GetValue() << ']';
+      else if (auto* e = dynamic_cast<wxTextCtrl*>(child)) {
+        long from = 0;
+        long to = 0;
+        e->GetSelection(&from, &to);
+        s << " edit" << child->GetId() << "=[" << e->GetValue() << "] selected=" << from << '-' << to;
+      }
       else if (auto* c = dynamic_cast<wxCheckBox*>(child))
         s << " check" << child->GetId() << "=" << c->GetValue();
     }
