@@ -166,7 +166,6 @@ class TestScript : public wxEvtHandler {
     }
     std::ostringstream s;
     s << label << " dialog=[" << d->GetTitle() << ']';
-    s << " whole=" << Whole(d);
     for (wxWindow* child : d->GetChildren()) {
       if (auto* t = dynamic_cast<wxStaticText*>(child)) {
         // A wrapped text is recorded with its line breaks taken out.
@@ -183,6 +182,7 @@ class TestScript : public wxEvtHandler {
       else if (auto* c = dynamic_cast<wxCheckBox*>(child))
         s << " check" << child->GetId() << "=" << c->GetValue();
     }
+    s << " whole=" << Whole(d);
     Record(s.str());
   }
 
