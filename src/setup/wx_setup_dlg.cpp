@@ -91,6 +91,19 @@ CSetupDlg::CSetupDlg(HostFiles& files, Registry& registry, ShellLinkFactory& lin
   Centre();
   Bind(wxEVT_BUTTON, &CSetupDlg::OnInstallNow, this, IDC_INSTALL_NOW);
   Bind(wxEVT_CONTEXT_MENU, &CSetupDlg::OnContextMenu, this);
+  // The same menu from the keyboard: Shift+F10 or the menu key, as for any context menu.
+  Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {
+    const int key = event.GetKeyCode();
+    if ((key == WXK_F10 && event.GetModifiers() == wxMOD_SHIFT) || key == WXK_MENU ||
+        key == WXK_WINDOWS_MENU) {
+      wxContextMenuEvent menu(wxEVT_CONTEXT_MENU, GetId(), ClientToScreen(wxPoint(8, 8)));
+      OnContextMenu(menu);
+      return;
+    }
+    event.Skip();
+  });
+  // Where the title bar's menu would be found elsewhere, this tells where About is.
+  SetToolTip("Right-click the dialog or press Shift+F10 for About setup");
   destination_->SetFocus();
 }
 
