@@ -102,8 +102,6 @@ CSetupDlg::CSetupDlg(HostFiles& files, Registry& registry, ShellLinkFactory& lin
     }
     event.Skip();
   });
-  // Where the title bar's menu would be found elsewhere, this tells where About is.
-  SetToolTip("Right-click the dialog or press Shift+F10 for About setup");
   destination_->SetFocus();
 }
 
@@ -118,7 +116,9 @@ void CSetupDlg::CreateControls() {
     FitLabel(control);
     return control;
   };
-  new wxStaticBitmap(this, wxID_ANY, SetupPicture(), at(8, 8), wxSize(138, 140));
+  auto* picture = new wxStaticBitmap(this, wxID_ANY, SetupPicture(), at(8, 8), wxSize(138, 140));
+  // The title bar's menu belongs to the window manager here: the picture tells where About is.
+  picture->SetToolTip("Right-click the dialog or press Shift+F10 for About setup");
   intro1_ = label(IDC_INTRO1, "Message here", 136, 23, 170, wxALIGN_CENTRE_HORIZONTAL);
   intro2_ = label(IDC_INTRO2, "and here", 136, 37, 170, wxALIGN_CENTRE_HORIZONTAL);
   intro3_ = label(IDC_INTRO3, "and here", 136, 51, 170, wxALIGN_CENTRE_HORIZONTAL);
