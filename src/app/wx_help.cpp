@@ -2,6 +2,7 @@
 // and shown in wxWidgets' HTML help window (contents, index and search beside the page).
 #include "app/wx_help.h"
 
+#include <sys/stat.h>
 #include <wx/filename.h>
 #include <wx/html/helpctrl.h>
 #include <wx/html/helpfrm.h>
@@ -9,7 +10,6 @@
 #include <wx/stdpaths.h>
 
 #include <cstdlib>
-#include <sys/stat.h>
 
 #include "app/wx_native.h"
 #include "app/wx_varnol.h"
@@ -117,7 +117,9 @@ void HelpBook::Close() {
   if (controller_ && controller_->GetFrame() != nullptr) controller_->Quit();
 }
 
-wxFrame* HelpBook::Frame() const { return controller_ ? controller_->GetFrame() : nullptr; }
+wxFrame* HelpBook::Frame() const {
+  return controller_ ? controller_->GetFrame() : nullptr;
+}
 
 std::string HelpBook::OpenedPage() const {
   if (!controller_ || controller_->GetFrame() == nullptr) return {};

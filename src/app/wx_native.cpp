@@ -9,14 +9,12 @@
 
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <utility>
 
 // --- Commands on the menu bar --------------------------------------------------------------------
 
-MenuBarCommand* MenuBarCommand::Insert(wxMenuBar* bar, int position, const char* label,
-                                       bool checkable, std::function<void()> run,
-                                       std::function<void(bool)> hover) {
+MenuBarCommand* MenuBarCommand::Insert(wxMenuBar* bar, int position, const char* label, bool checkable,
+                                       std::function<void()> run, std::function<void(bool)> hover) {
   // The bar's own widget is the parent of any of its titles.
   if (bar == nullptr || bar->GetMenuCount() == 0) return nullptr;
   GtkWidget* shell = gtk_widget_get_parent(bar->GetMenu(0)->m_owner);
@@ -41,8 +39,7 @@ MenuBarCommand* MenuBarCommand::Insert(wxMenuBar* bar, int position, const char*
                               : gtk_menu_item_new_with_mnemonic(gtk_label.c_str());
   self->item_ = item;
   g_object_ref_sink(item);
-  self->activate_handler_ =
-      g_signal_connect(item, "activate", G_CALLBACK(&MenuBarCommand::OnActivate), self);
+  self->activate_handler_ = g_signal_connect(item, "activate", G_CALLBACK(&MenuBarCommand::OnActivate), self);
   g_signal_connect(item, "button-release-event", G_CALLBACK(&MenuBarCommand::OnRelease), self);
   g_signal_connect(item, "select", G_CALLBACK(&MenuBarCommand::OnSelect), self);
   g_signal_connect(item, "deselect", G_CALLBACK(&MenuBarCommand::OnDeselect), self);
@@ -58,7 +55,9 @@ MenuBarCommand::~MenuBarCommand() {
   }
 }
 
-void MenuBarCommand::OnActivate(void*, void* self) { static_cast<MenuBarCommand*>(self)->Run(); }
+void MenuBarCommand::OnActivate(void*, void* self) {
+  static_cast<MenuBarCommand*>(self)->Run();
+}
 
 int MenuBarCommand::OnRelease(void* widget, void* event, void* self) {
   // A quick click on a menu-bar title leaves GTK waiting for a second one (it treats the bar
@@ -178,7 +177,9 @@ gboolean OnWindowEvent(GtkWidget*, GdkEvent* event, gpointer data) {
   return (*static_cast<std::function<bool()>*>(data))() ? TRUE : FALSE;
 }
 
-void DeleteEscapeAction(gpointer data, GClosure*) { delete static_cast<std::function<bool()>*>(data); }
+void DeleteEscapeAction(gpointer data, GClosure*) {
+  delete static_cast<std::function<bool()>*>(data);
+}
 
 }  // namespace
 
