@@ -8,7 +8,9 @@
 # the signal, sample by sample, inside the process).
 #
 # Usage: bench/varnol_cpu.sh [BUILD_DIR] [SECONDS]
-# Prints one line per input: "varnol capture CPU (INPUT): X.XX % of one core over N s (...)".
+# Prints one line per input: "varnol capture CPU (INPUT): X.XX % of one core over N s (...)",
+# and one with the resident memory (VmRSS) sampled ten times over the same span, which stays
+# flat when nothing accumulates while capturing.
 set -euo pipefail
 build=${1:-build}
 seconds=${2:-60}
@@ -56,9 +58,15 @@ measure() {
   ticks() { awk '{print $14 + $15}' "/proc/$varnol_pid/stat"; }
   sleep 10  # start-up and the first buffers
   local t0 s0 t1 s1 hz
+  rss() { awk '/^VmRSS:/ {print $2}' "/proc/$varnol_pid/status"; }
   t0=$(ticks)
   s0=$(date +%s.%N)
-  sleep "$seconds"
+  local samples
+  samples="$(rss)"
+  for _ in $(seq 10); do
+    sleep "$(awk -v s="$seconds" 'BEGIN { print s / 10 }')"
+    samples="$samples $(rss)"
+  done
   t1=$(ticks)
   s1=$(date +%s.%N)
   hz=$(getconf CLK_TCK)
@@ -66,6 +74,7 @@ measure() {
     wall = s1 - s0
     printf "varnol capture CPU (%s): %.2f %% of one core over %.0f s (user+system ticks %d)\n", label, 100 * t / hz / wall, wall, t
   }'
+  echo "varnol resident memory (${label}), kB, every $((seconds / 10)) s: $samples"
   kill "$varnol_pid" 2>/dev/null || true
   wait "$varnol_pid" 2>/dev/null || true
   varnol_pid=""

@@ -8,7 +8,8 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake pkg-config make
   libgtest-dev libgmock-dev libbenchmark-dev
-  libwxgtk3.2-dev
+  libwxgtk3.2-dev libgtk-3-dev libx11-dev
+  openbox
   portaudio19-dev libsndfile1-dev libsoxr-dev
   libcairo2-dev fonts-dejavu-core
   xvfb xauth imagemagick

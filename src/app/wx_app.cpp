@@ -6,8 +6,8 @@
 // more idle calls are asked for only while the current buffer is done, and the capture wakes the
 // idle processing when it finishes a buffer.
 #include <wx/log.h>
-#include <wx/modalhook.h>
 #include <wx/cshelp.h>
+#include <wx/modalhook.h>
 
 #include <climits>
 #include <csignal>
@@ -81,10 +81,6 @@ class ModalCounter : public wxModalDialogHook {
   }
   void Exit(wxDialog*) override { --depth; }
 };
-
-void CloseOnSignal(int) {
-  if (wxTheApp != nullptr && wxTheApp->GetTopWindow() != nullptr) wxTheApp->GetTopWindow()->Close();
-}
 
 }  // namespace
 
@@ -272,10 +268,17 @@ bool CVarnolApp::OnInit() {
   SetTopWindow(frame_);
   frame_->SetTitle(ProgramName);
   frame_->SetIcon(ProgramIcon(32));
+  RealizeBeforeShowing(frame_);
   frame_->Show();
 
-  SetSignalHandler(SIGTERM, CloseOnSignal);
-  SetSignalHandler(SIGINT, CloseOnSignal);
+  // SIGTERM and SIGINT close the window as File > Exit does (snapshot and settings written);
+  // without a display there is no window to close, but the same saving is done.
+  WatchTerminationSignals([this] {
+    if (frame_ != nullptr && wxTopLevelWindows.Find(frame_) != nullptr) frame_->CloseFromOutside();
+  });
+  OnDisplayLost([this] { doc_.reset(); },
+                "varnol: lost the connection to the display; capture stopped, settings saved", 1);
+  frame_->CallAfter([f = frame_] { f->FitStripHeight(); });
 
   if (const char* script = std::getenv("VARNOL_TEST_SCRIPT"); script != nullptr && *script != 0) {
     if (!StartTestScript(script, frame_, doc_.get())) {

@@ -1,10 +1,13 @@
 // The setup dialogs, the About box and the program's message boxes. Each dialog is laid out as
 // its template gives it, in dialog units, so it scales with the desktop's font.
 #include <wx/wx.h>
+#include <wx/artprov.h>
 #include <wx/dcmemory.h>
-#include <wx/msgdlg.h>
-#include <wx/generic/msgdlgg.h>
+#include <wx/display.h>
 #include <wx/statbmp.h>
+
+#include <algorithm>
+#include <functional>
 
 #include "app/setup_dialogs.h"
 #include "app/wx_varnol.h"
@@ -25,8 +28,84 @@ double TemplateScale(wxWindow* dialog, std::initializer_list<TemplateText> texts
   return scale;
 }
 
+wxString WrapText(const wxString& text, int width, const std::function<int(const wxString&)>& extent) {
+  wxString out;
+  wxString line;
+  auto flush = [&] {
+    out += line;
+    out += '\n';
+    line.clear();
+  };
+  // Pieces of a paragraph: a word with the blanks after it. A break keeps the blanks at the
+  // end of the line, so that taking the line breaks out gives back the text as it was.
+  size_t i = 0;
+  while (i < text.length()) {
+    if (text[i] == '\n') {
+      flush();
+      ++i;
+      continue;
+    }
+    size_t end = i;
+    while (end < text.length() && text[end] != ' ' && text[end] != '\n') ++end;
+    const wxString word = text.Mid(i, end - i);
+    size_t after = end;
+    while (after < text.length() && text[after] == ' ') ++after;
+    const wxString blanks = text.Mid(end, after - end);
+    if (!line.empty() && extent(line + word) > width) flush();
+    if (line.empty() && extent(word) > width) {
+      // A word wider than a line (a long file name) is broken where the line is full.
+      for (const wxUniChar c : word) {
+        if (!line.empty() && extent(line + c) > width) flush();
+        line += c;
+      }
+    } else {
+      line += word;
+    }
+    line += blanks;
+    i = after;
+  }
+  out += line;
+  return out;
+}
+
+namespace {
+
+// A message box whose text is wrapped to a readable width: no message is ever cut off at the
+// edge of the box or of the screen.
+class CMessageBox : public wxDialog {
+ public:
+  CMessageBox(wxWindow* parent, const wxString& text, long style)
+      : wxDialog(parent, wxID_ANY, ProgramName) {
+    const wxArtID art = (style & wxICON_ERROR) != 0         ? wxART_ERROR
+                        : (style & wxICON_EXCLAMATION) != 0 ? wxART_WARNING
+                        : (style & wxICON_QUESTION) != 0    ? wxART_QUESTION
+                                                            : wxART_INFORMATION;
+    auto* row = new wxBoxSizer(wxHORIZONTAL);
+    row->Add(new wxStaticBitmap(this, wxID_ANY, wxArtProvider::GetBitmap(art, wxART_MESSAGE_BOX)),
+             0, wxALL, 10);
+    // About sixty characters a line, and never wider than most of the screen.
+    const int char_width = GetCharWidth();
+    int width = 60 * char_width;
+    const wxRect screen = wxGetClientDisplayRect();
+    if (screen.width > 0) width = std::min(width, screen.width * 3 / 4 - 80);
+    width = std::max(width, 20 * char_width);
+    const wxString wrapped =
+        WrapText(text, width, [this](const wxString& piece) { return GetTextExtent(piece).x; });
+    row->Add(new wxStaticText(this, wxID_ANY, wxControl::EscapeMnemonics(wrapped)), 1,
+             wxTOP | wxBOTTOM | wxRIGHT, 10);
+    auto* column = new wxBoxSizer(wxVERTICAL);
+    column->Add(row, 1, wxEXPAND);
+    if (wxSizer* buttons = CreateSeparatedButtonSizer(style & (wxOK | wxCANCEL | wxYES_NO)))
+      column->Add(buttons, 0, wxEXPAND | wxALL, 8);
+    SetSizerAndFit(column);
+    CentreOnParent();
+  }
+};
+
+}  // namespace
+
 int ShowMessage(wxWindow* parent, const wxString& text, long style) {
-  wxGenericMessageDialog box(parent, text, ProgramName, style);
+  CMessageBox box(parent, text, style);
   return box.ShowModal();
 }
 
@@ -97,8 +176,17 @@ CCalibrationDlg::CCalibrationDlg(wxWindow* parent)
   Label(this, scale_, "Soundcard calibration (nominal 3756)", 11, 9, 118, 8);
   edit_ = Edit(this, scale_, IdBlocksEdit, 139, 6, 40, 14);
   Button(this, scale_, IdDefault, "Default", 129, 28, 50, 14);
-  const wxRect r = DialogRect(this, 13, 31, 73, 10, scale_);
-  adjust_ = new wxCheckBox(this, IdAdjust, "Adjust heuristically", r.GetPosition(), r.GetSize());
+  // The check box gets at least the size the theme draws it in (centred on its place in the
+  // template): a smaller one makes GTK complain and clips the box.
+  wxRect r = DialogRect(this, 13, 31, 73, 10, scale_);
+  adjust_ = new wxCheckBox(this, IdAdjust, "Adjust heuristically", r.GetPosition());
+  const wxSize best = adjust_->GetBestSize();
+  if (best.y > r.height) {
+    r.y -= (best.y - r.height) / 2;
+    r.height = best.y;
+  }
+  r.width = std::max(r.width, best.x);
+  adjust_->SetSize(r);
   Button(this, scale_, wxID_CANCEL, "Cancel", 7, 52, 50, 14);
   Button(this, scale_, wxID_OK, "OK", 129, 52, 50, 14)->SetDefault();
   Bind(wxEVT_BUTTON, &CCalibrationDlg::OnOk, this, wxID_OK);
@@ -109,6 +197,8 @@ CCalibrationDlg::CCalibrationDlg(wxWindow* parent)
 bool CCalibrationDlg::TransferDataToWindow() {
   adjust_->SetValue(AdjustHeuristically != 0);
   edit_->ChangeValue(FormatCalibrationEdit(BlocksPerMinuteValue));
+  // Selected, as in the offset dialog: typing replaces the value.
+  edit_->SelectAll();
   return true;
 }
 

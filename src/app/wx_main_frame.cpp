@@ -1,14 +1,15 @@
 // CMainFrame: the clock's one window -- menus, toolbar, the strip chart and the status bar with
 // its four panes, refreshed eight times a second by the pane timer.
 #include <wx/artprov.h>
-#include <wx/cshelp.h>
 #include <wx/dcmemory.h>
 #include <wx/settings.h>
 #include <wx/utils.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <iterator>
 #include <string>
 
@@ -156,10 +157,15 @@ int CommandOf(int wx_id) {
   return i >= 0 && i < KnownCount ? KnownCommands[i] : 0;
 }
 
+namespace {
+constexpr int FrameWidth = 600;  // pixels
+}  // namespace
+
 CMainFrame::CMainFrame(CVarnolDoc& doc)
-    : wxFrame(nullptr, wxID_ANY, ProgramName, wxPoint(0, 0), wxSize(600, 172)), doc_(doc) {
-  // A 600 x 172 window at the screen's top-left corner.
-  SetSize(0, 0, 600, 172);
+    : wxFrame(nullptr, wxID_ANY, ProgramName, wxPoint(0, 0), wxSize(FrameWidth, 172)), doc_(doc) {
+  // A 600-pixel wide window at the screen's top-left corner; its height is made to fit the
+  // strip chart once the menu bar, toolbar and status bar are in (FitStripHeight).
+  SetSize(0, 0, FrameWidth, 172);
   // The font and colours fixed once (the theme's own): a paint would otherwise ask the desktop
   // theme for them every time.
   SetFont(wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT));
@@ -181,12 +187,34 @@ CMainFrame::CMainFrame(CVarnolDoc& doc)
 
   Bind(wxEVT_MENU, &CMainFrame::OnMenu, this, FirstWxId, FirstWxId + KnownCount - 1);
   Bind(wxEVT_CLOSE_WINDOW, &CMainFrame::OnClose, this);
+  // Escape leaves context help wherever the keyboard focus is in the window (the toolkit's key
+  // events reach only the focused control, and in context help that may be none).
+  OnEscapeKey(this, [this] {
+    if (!context_help_) return false;
+    LeaveContextHelp();
+    return true;
+  });
+  // The toolkit learns the heights of the bars and the window manager's frame only after the
+  // window is shown: until the window has settled, every new size is fitted to the strip again.
+  fit_until_ = wxGetLocalTimeMillis() + 3000;
+  Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
+    event.Skip();
+    if (wxGetLocalTimeMillis() < fit_until_) CallAfter([this] { FitStripHeight(); });
+  });
+  // While context help holds the pointer, every click comes here.
+  Bind(wxEVT_LEFT_DOWN, &CMainFrame::OnContextHelpClick, this);
+  Bind(wxEVT_RIGHT_DOWN, &CMainFrame::OnContextHelpClick, this);
+  Bind(wxEVT_MIDDLE_DOWN, &CMainFrame::OnContextHelpClick, this);
+  Bind(wxEVT_MOUSE_CAPTURE_LOST, &CMainFrame::OnCaptureLost, this);
   pane_timer_.SetOwner(this);
   Bind(wxEVT_TIMER, &CMainFrame::OnPaneTimer, this);
   pane_timer_.Start(125);  // never stopped; it ends with the window
 }
 
-CMainFrame::~CMainFrame() { pane_timer_.Stop(); }
+CMainFrame::~CMainFrame() {
+  pane_timer_.Stop();
+  help_.Close();
+}
 
 void CMainFrame::BuildMenus() {
   auto* bar = new wxMenuBar;
@@ -198,14 +226,6 @@ void CMainFrame::BuildMenus() {
   item(file, cmd::ID_APP_EXIT, "E&xit");
   bar->Append(file, "&File");
 
-  // A menu bar cannot carry a plain command here: "&Start", "Sto&p" and "&Mixer" each open a
-  // menu of one item that carries the command (and its check mark).
-  auto* start = new wxMenu;
-  item(start, cmd::ID_START_MENU, "&Start", wxITEM_CHECK);
-  bar->Append(start, "&Start");
-  auto* stop = new wxMenu;
-  item(stop, cmd::ID_STOP_MENU, "Sto&p", wxITEM_CHECK);
-  bar->Append(stop, "Sto&p");
 
   auto* transmitter = new wxMenu;
   item(transmitter, cmd::ID_STATION_MSF, "60kHz MSF Rugby GB", wxITEM_CHECK);
@@ -226,9 +246,6 @@ void CMainFrame::BuildMenus() {
   item(auto_set, cmd::ID_AUTO_SET_CLOCK, "Enabled", wxITEM_CHECK);
   bar->Append(auto_set, "Auto set PC clock");
 
-  auto* mixer = new wxMenu;
-  item(mixer, cmd::ID_MIXER, "&Mixer");
-  bar->Append(mixer, "&Mixer");
 
   auto* help = new wxMenu;
   item(help, cmd::ID_HELP_FINDER, "&Help Topics");
@@ -237,12 +254,42 @@ void CMainFrame::BuildMenus() {
   bar->Append(help, "&Help");
 
   SetMenuBar(bar);
+
+  // "&Start", "Sto&p" and "&Mixer" are commands on the bar itself: one click (or Alt and the
+  // underlined letter) runs them. Start and Stop show their check mark as a check box in the
+  // title; the toolbar's pressed button shows the same state.
+  auto command = [this](int id) { return [this, id] { CallAfter([this, id] { RunCommand(id); }); }; };
+  auto prompt = [this](int id) {
+    return [this, id](bool show) { DoGiveHelp(show ? Prompt(id) : "", show); };
+  };
+  bar_start_.reset(MenuBarCommand::Insert(bar, 1, "&Start", true, command(cmd::ID_START_MENU),
+                                          prompt(cmd::ID_START_MENU)));
+  bar_stop_.reset(MenuBarCommand::Insert(bar, 2, "Sto&p", true, command(cmd::ID_STOP_MENU),
+                                         prompt(cmd::ID_STOP_MENU)));
+  bar_mixer_.reset(MenuBarCommand::Insert(bar, 6, "&Mixer", false, command(cmd::ID_MIXER),
+                                          prompt(cmd::ID_MIXER)));
+}
+
+MenuBarCommand* CMainFrame::BarCommand(int command) {
+  switch (command) {
+    case cmd::ID_START_MENU: return bar_start_.get();
+    case cmd::ID_STOP_MENU: return bar_stop_.get();
+    case cmd::ID_MIXER: return bar_mixer_.get();
+    default: return nullptr;
+  }
+}
+
+bool CMainFrame::MenuChecked(int command) {
+  if (MenuBarCommand* c = BarCommand(command)) return c->IsChecked();
+  wxMenuItem* item = GetMenuBar() != nullptr ? GetMenuBar()->FindItem(WxIdOf(command)) : nullptr;
+  return item != nullptr && item->IsChecked();
 }
 
 bool CMainFrame::BuildToolBar() {
   m_wndToolBar = CreateToolBar(wxTB_FLAT | wxTB_HORIZONTAL, WxIdOf(cmd::ID_TOOLBAR));
   if (m_wndToolBar == nullptr) return false;
   m_wndToolBar->SetToolBitmapSize(wxSize(16, 15));
+  MakeToolBarCompact(m_wndToolBar);
   auto tool = [&](int command, ToolImage image, wxItemKind kind) {
     m_wndToolBar->AddTool(WxIdOf(command), Tip(command), MakeToolImage(image), wxNullBitmap, kind,
                           Tip(command), Prompt(command));
@@ -252,7 +299,11 @@ bool CMainFrame::BuildToolBar() {
   m_wndToolBar->AddSeparator();
   tool(cmd::ID_APP_ABOUT, ToolImage::About, wxITEM_NORMAL);
   tool(cmd::ID_CONTEXT_HELP, ToolImage::ContextHelp, wxITEM_NORMAL);
-  return m_wndToolBar->Realize();
+  if (!m_wndToolBar->Realize()) return false;
+  // Its full size from the start: GTK complains when it is laid out in less room than its
+  // tools need (before the frame's first layout it would have a size of a pixel or two).
+  m_wndToolBar->SetSize(wxSize(FrameWidth, m_wndToolBar->GetBestSize().y));
+  return true;
 }
 
 bool CMainFrame::BuildStatusBar() {
@@ -264,14 +315,37 @@ bool CMainFrame::BuildStatusBar() {
   m_wndStatusBar->SetBackgroundColour(m_wndStatusBar->GetBackgroundColour());
   const char* samples[4] = {cmd::StationPaneSample, cmd::ResetPaneSample, cmd::SynPaneSample,
                             cmd::PcPaneSample};
-  int widths[5] = {-1, 0, 0, 0, 0};
-  int styles[5] = {wxSB_FLAT, wxSB_NORMAL, wxSB_NORMAL, wxSB_NORMAL, wxSB_NORMAL};
-  for (int i = 0; i < 4; ++i) {
-    // The sample's width in the bar's font, plus the pane's margins.
-    widths[i + 1] = m_wndStatusBar->GetTextExtent(samples[i]).x + 12;
+  // Each pane as wide as the longest text it shows: the station names, the capture and decoder
+  // texts, and the time panes with the offset label in its longest form (after the offset
+  // dialog: one blank, "[UT-05.5]", two blanks).
+  const std::initializer_list<const char*> texts[4] = {
+      {cmd::StationPaneSample, "MSF", "HBG", "WWVB", "VNG", "RWM", "WWV"},
+      {cmd::ResetPaneSample, "ready to start", "decoding... ", "mark -8888", "Reset 22:22 UT+0"},
+      {cmd::SynPaneSample, "Syn 22:22:22 [UT-05.5]  ", "Syn 22:22:22 [UT+13.0]  "},
+      {cmd::PcPaneSample, "PC 22:22:22 [UT-05.5]  ", "PC 22:22:22 [UT+13.0]  "}};
+  // The bar's font is made smaller, a point at a time and only as far as needed, until every
+  // pane and the message line's idle prompt fit the window's width side by side.
+  wxFont font = m_wndStatusBar->GetFont();
+  const int budget = FrameWidth - 8 - 2 * m_wndStatusBar->GetTextExtent("Mg").y;  // borders, size grip
+  for (;;) {
+    m_wndStatusBar->SetFont(font);
+    pane_widths_[0] = -1;
+    int total = m_wndStatusBar->GetTextExtent(cmd::IdlePrompt).x + 12;
+    for (int i = 0; i < 4; ++i) {
+      int widest = 0;
+      for (const char* t : texts[i]) {
+        // Trailing blanks show nothing: they need no room.
+        wxString shown(t);
+        shown.Trim(true);
+        widest = std::max(widest, m_wndStatusBar->GetTextExtent(shown).x);
+      }
+      pane_widths_[i + 1] = widest + 12;  // the pane's margins
+      total += pane_widths_[i + 1];
+    }
+    if (total <= budget || font.GetPointSize() <= 7) break;
+    font.SetPointSize(font.GetPointSize() - 1);
   }
-  m_wndStatusBar->SetFieldsCount(5, widths);
-  m_wndStatusBar->SetStatusStyles(5, styles);
+  SetPaneWidths();
   SetStatusBar(m_wndStatusBar);
   SetStatusBarPane(0);  // menu and toolbar prompts go to the message line
   m_wndStatusBar->SetStatusText(cmd::IdlePrompt, 0);
@@ -280,6 +354,44 @@ bool CMainFrame::BuildStatusBar() {
     std::snprintf(pane_texts_[i], sizeof pane_texts_[i], "%s", samples[i]);
   }
   return true;
+}
+
+void CMainFrame::SetPaneWidths() {
+  int styles[5] = {wxSB_FLAT, wxSB_NORMAL, wxSB_NORMAL, wxSB_NORMAL, wxSB_NORMAL};
+  m_wndStatusBar->SetFieldsCount(5, pane_widths_);
+  m_wndStatusBar->SetStatusStyles(5, styles);
+}
+
+void CMainFrame::DoGiveHelp(const wxString& text, bool show) {
+  if (m_wndStatusBar == nullptr) return;
+  if (show && !text.empty()) {
+    if (!prompt_shown_) {
+      prompt_shown_ = true;
+      int style = wxSB_FLAT;
+      m_wndStatusBar->SetFieldsCount(1);
+      m_wndStatusBar->SetStatusStyles(1, &style);
+    }
+    m_wndStatusBar->SetStatusText(text, 0);
+    return;
+  }
+  if (!prompt_shown_) return;
+  prompt_shown_ = false;
+  m_wndStatusBar->Freeze();
+  SetPaneWidths();
+  m_wndStatusBar->SetStatusText(cmd::IdlePrompt, 0);
+  for (int i = 0; i < 4; ++i) m_wndStatusBar->SetStatusText(wxString::FromUTF8(pane_texts_[i]), i + 1);
+  m_wndStatusBar->Thaw();
+}
+
+void CMainFrame::FitStripHeight() {
+  if (view_window_ == nullptr) return;
+  // The view fills what the menu bar, the toolbar and the status bar leave.
+  Layout();
+  const int short_by = view_window_->View().StripHeight - view_window_->GetSize().y;
+  if (short_by != 0) {
+    SetSize(wxSize(GetSize().x, GetSize().y + short_by));
+    Layout();
+  }
 }
 
 void CMainFrame::RefreshCommandUi() {
@@ -293,6 +405,21 @@ void CMainFrame::RefreshCommandUi() {
     MenuItemUi ui(menu_items_[i], menu_shown_[i]);
     doc_.OnUpdateCmdUI(UpdatedMenuItems[i], ui);
   }
+  for (int command : {cmd::ID_START_MENU, cmd::ID_STOP_MENU}) {
+    class BarCommandUi : public CVarnolDoc::CCmdUI {
+     public:
+      explicit BarCommandUi(MenuBarCommand* c) : c_(c) {}
+      void SetCheck(int check) override { c_->SetCheck(check != 0); }
+      void SetText(const char*) override {}
+
+     private:
+      MenuBarCommand* c_;
+    };
+    if (MenuBarCommand* c = BarCommand(command)) {
+      BarCommandUi ui(c);
+      doc_.OnUpdateCmdUI(command, ui);
+    }
+  }
   for (int command : UpdatedTools) {
     ToolUi ui(m_wndToolBar, WxIdOf(command));
     doc_.OnUpdateCmdUI(command, ui);
@@ -304,6 +431,11 @@ void CMainFrame::RefreshCommandUi() {
     if (std::strcmp(panes[i].Text(), pane_texts_[i]) != 0) changed = true;
   }
   if (!changed) return;
+  if (prompt_shown_) {
+    // The panes are hidden behind a prompt: they get their texts when it goes.
+    for (int i = 0; i < 4; ++i) std::snprintf(pane_texts_[i], sizeof pane_texts_[i], "%s", panes[i].Text());
+    return;
+  }
   // Only changed panes are set, and the bar is redrawn once for all of them.
   m_wndStatusBar->Freeze();
   for (int i = 0; i < 4; ++i) {
@@ -314,19 +446,25 @@ void CMainFrame::RefreshCommandUi() {
   m_wndStatusBar->Thaw();
 }
 
-void CMainFrame::OnPaneTimer(wxTimerEvent&) { PaneTimerTick(); }
+void CMainFrame::OnPaneTimer(wxTimerEvent&) {
+  if (fit_until_ != 0) {
+    if (wxGetLocalTimeMillis() < fit_until_) FitStripHeight();
+    else fit_until_ = 0;
+  }
+  PaneTimerTick();
+}
 
 void CMainFrame::RunCommand(int command) {
   switch (command) {
     case cmd::ID_APP_EXIT: Close(); return;
     case cmd::ID_APP_ABOUT: ShowAbout(); return;
     case cmd::ID_HELP_FINDER:
-    case cmd::ID_HELP:
     case cmd::ID_DEFAULT_HELP: ShowHelpTopics(); return;
-    case cmd::ID_CONTEXT_HELP: {
-      wxContextHelp help(this);
+    case cmd::ID_HELP:
+      // F1: the page of what the pointer is on, the contents otherwise.
+      help_.Show(this, HelpPageAt(wxGetMousePosition()));
       return;
-    }
+    case cmd::ID_CONTEXT_HELP: EnterContextHelp(); return;
     case cmd::ID_FILE_NEW: return;  // the one document stays as it is
     default: break;
   }
@@ -340,18 +478,77 @@ void CMainFrame::OnMenu(wxCommandEvent& event) { RunCommand(CommandOf(event.GetI
 
 void CMainFrame::OnClose(wxCloseEvent&) {
   pane_timer_.Stop();
+  LeaveContextHelp();
+  help_.Close();  // the program ends with its last window
   Destroy();
 }
 
-void CMainFrame::ShowHelpTopics() {
-  ShowMessage(this,
-              "Connect the receiver's audio output to the sound card's recording input, choose "
-              "the station from the Transmitter menu and choose Start. The strip chart shows the "
-              "tone's spectrum, its level with the threshold (red), the blocks below the "
-              "threshold and the minute markers. After two consecutive minutes are decoded the "
-              "reset time appears in the status bar; with Auto set PC clock enabled the PC clock "
-              "is set (hour, minute, second 1) plus the offset chosen under Setup.",
-              wxOK | wxICON_INFORMATION);
+void CMainFrame::CloseFromOutside() {
+  LeaveContextHelp();
+  // Open dialogs and message boxes end as if cancelled; their loops return before the window
+  // goes.
+  for (wxWindow* w : wxTopLevelWindows)
+    if (auto* d = dynamic_cast<wxDialog*>(w); d != nullptr && d->IsModal()) d->EndModal(wxID_CANCEL);
+  Close(true);
+}
+
+void CMainFrame::ShowHelpTopics() { help_.Show(this, help_page::Contents); }
+
+// --- Context help ------------------------------------------------------------------------------------
+
+void CMainFrame::EnterContextHelp() {
+  if (context_help_) return;
+  context_help_ = true;
+  // The mode waits in the ordinary event loop: nothing runs until the next click or key.
+  SetCursor(wxCursor(wxCURSOR_QUESTION_ARROW));
+  CaptureMouse();
+  // Keys go to this window (not to the help window, say), so that Escape reaches OnCharHook.
+  Raise();
+  if (view_window_ != nullptr) view_window_->SetFocus();
+}
+
+void CMainFrame::LeaveContextHelp() {
+  if (!context_help_) return;
+  context_help_ = false;
+  if (HasCapture()) ReleaseMouse();
+  SetCursor(wxNullCursor);
+}
+
+void CMainFrame::OnCaptureLost(wxMouseCaptureLostEvent&) {
+  context_help_ = false;
+  SetCursor(wxNullCursor);
+}
+
+void CMainFrame::OnContextHelpClick(wxMouseEvent& event) {
+  if (!context_help_) {
+    event.Skip();
+    return;
+  }
+  const wxPoint at = ClientToScreen(event.GetPosition());
+  LeaveContextHelp();
+  // A click outside the window only leaves the mode.
+  if (!GetScreenRect().Contains(at)) return;
+  help_.Show(this, HelpPageAt(at));
+}
+
+const char* CMainFrame::HelpPageAt(const wxPoint& p) {
+  for (MenuBarCommand* c : {bar_start_.get(), bar_stop_.get(), bar_mixer_.get()})
+    if (c != nullptr && c->ScreenRect().Contains(p)) return help_page::Menus;
+  if (view_window_ != nullptr && view_window_->GetScreenRect().Contains(p)) return help_page::Strip;
+  if (m_wndToolBar != nullptr && m_wndToolBar->GetScreenRect().Contains(p)) return help_page::Toolbar;
+  if (m_wndStatusBar != nullptr && m_wndStatusBar->GetScreenRect().Contains(p)) {
+    const wxPoint q = m_wndStatusBar->ScreenToClient(p);
+    for (int i = 1; i < m_wndStatusBar->GetFieldsCount(); ++i) {
+      wxRect r;
+      if (!m_wndStatusBar->GetFieldRect(i, r) || !r.Contains(q)) continue;
+      return i == 1 ? help_page::StationPane : i == 2 ? help_page::StatusPane : help_page::TimePanes;
+    }
+    return help_page::Panes;
+  }
+  // Above the toolbar lies the menu bar.
+  if (GetScreenRect().Contains(p) && m_wndToolBar != nullptr && p.y < m_wndToolBar->GetScreenRect().y)
+    return help_page::Menus;
+  return help_page::Contents;
 }
 
 // --- Setup commands' dialogs and mixer ---------------------------------------------------------

@@ -12,10 +12,23 @@
 //                               (the dialog commands wait up to 5 s for a dialog to open)
 //   shot FILE                   screenshot of the whole screen (ImageMagick import)
 //   close                       close the window as its close box does
+//   pointer WHAT                move the pointer (real X events) onto: view, tool-N (toolbar
+//                               position N), pane-N (status pane N), bar-LABEL (a command on
+//                               the menu bar, "Start", "Stop" or "Mixer"), outside
+//   click                       press and release the left button where the pointer is
+//   key KEY                     press a key: escape, f1, shift-f1, alt-s, alt-p, alt-m
+//   wiggle MS                   move the pointer to and fro over the view for MS milliseconds
+//   cpu-begin / cpu-end LABEL   record the CPU time the process used in between, as a
+//                               percentage of one core
+//   prompt N / prompt-end       show command N's prompt as pointing at it does, then none
+//   help-dump LABEL             record the page the help window shows and the context-help state
 //
 // What is recorded goes to $VARNOL_TEST_OUTPUT (default: the script's name + ".out"), one line
 // each; a wait that times out records "TIMEOUT" and the script goes on.
+#include <sys/resource.h>
 #include <wx/checkbox.h>
+#include <wx/display.h>
+#include <wx/uiaction.h>
 #include <wx/utils.h>
 
 #include <chrono>
@@ -35,11 +48,14 @@ class TestScript : public wxEvtHandler {
       : lines_(std::move(lines)), out_(output, std::ios::app), frame_(frame), doc_(doc) {
     timer_.SetOwner(this);
     Bind(wxEVT_TIMER, &TestScript::OnTimer, this);
+    wiggle_timer_.SetOwner(this, WiggleTimerId);
+    Bind(wxEVT_TIMER, &TestScript::OnWiggle, this, WiggleTimerId);
     timer_.StartOnce(50);
   }
 
  private:
   using Clock = std::chrono::steady_clock;
+  static constexpr int WiggleTimerId = 2;
 
   void Record(const std::string& line) {
     out_ << line << '\n';
@@ -69,8 +85,7 @@ class TestScript : public wxEvtHandler {
     for (int command : {cmd::ID_START_MENU, cmd::ID_STOP_MENU, cmd::ID_STATION_MSF, cmd::ID_STATION_HBG,
                         cmd::ID_STATION_DCF77, cmd::ID_STATION_WWVB, cmd::ID_STATION_VNG,
                         cmd::ID_STATION_RWM, cmd::ID_STATION_WWV, cmd::ID_AUTO_SET_CLOCK}) {
-      wxMenuItem* item = menus->FindItem(WxIdOf(command));
-      if (item != nullptr && item->IsChecked()) s << command << ',';
+      if (frame_->MenuChecked(command)) s << command << ',';
     }
     if (wxMenuItem* item = menus->FindItem(WxIdOf(cmd::ID_AUTO_SET_CLOCK)); item != nullptr)
       s << " autoset=[" << item->GetItemLabelText() << ']';
@@ -81,7 +96,66 @@ class TestScript : public wxEvtHandler {
       << " blocks=" << doc_->BlocksProcessed << " stopped=" << doc_->Stopped;
     const RgbImage& canvas = frame_->ViewWindow()->Canvas();
     s << " canvas=" << canvas.Width() << 'x' << canvas.Height();
+    const wxSize view_size = frame_->ViewWindow()->GetSize();
+    s << " view=" << view_size.x << 'x' << view_size.y << " strip_rows=" << view.StripHeight;
+    s << " context_help=" << frame_->InContextHelp();
+    // Panes whose text is wider than the pane (each pane keeps a few pixels of margin).
+    s << " cut=[";
+    for (int i = 0; i < bar->GetFieldsCount(); ++i) {
+      wxRect field;
+      wxString text = bar->GetStatusText(i);
+      text.Trim(true);
+      if (bar->GetFieldRect(i, field) && bar->GetTextExtent(text).x > field.width - 2) s << i << ',';
+    }
+    s << ']';
     Record(s.str());
+  }
+
+  // Whether every text of the dialog is shown whole: each label at least as large as its text
+  // needs, inside the dialog, and the dialog inside the screen.
+  static bool Whole(wxDialog* d) {
+    const wxRect screen = wxDisplay(d).GetGeometry();
+    if (!screen.Contains(d->GetScreenRect())) return false;
+    const wxRect client(wxPoint(0, 0), d->GetClientSize());
+    for (wxWindow* child : d->GetChildren()) {
+      auto* t = dynamic_cast<wxStaticText*>(child);
+      if (t == nullptr) continue;
+      const wxSize need = t->GetBestSize();
+      const wxRect r = t->GetRect();
+      if (r.width < need.x || r.height < need.y || !client.Contains(r)) return false;
+    }
+    return true;
+  }
+
+  wxPoint PointerTarget(const std::string& what) const {
+    if (what == "view") return frame_->ViewWindow()->GetScreenRect().GetPosition() + wxPoint(300, 40);
+    if (what == "outside") return frame_->GetScreenRect().GetBottomRight() + wxPoint(100, 100);
+    if (what.rfind("tool-", 0) == 0) {
+      const wxRect r = ToolScreenRect(frame_->ToolBar(), std::atoi(what.c_str() + 5));
+      return r.IsEmpty() ? wxPoint() : r.GetPosition() + wxPoint(r.width / 2, r.height / 2);
+    }
+    if (what.rfind("pane-", 0) == 0) {
+      wxRect r;
+      if (!frame_->StatusBar()->GetFieldRect(std::atoi(what.c_str() + 5), r)) return {};
+      return frame_->StatusBar()->ClientToScreen(r.GetPosition() + wxPoint(r.width / 2, r.height / 2));
+    }
+    if (what.rfind("bar-", 0) == 0) {
+      for (int command : {cmd::ID_START_MENU, cmd::ID_STOP_MENU, cmd::ID_MIXER}) {
+        MenuBarCommand* c = frame_->BarCommand(command);
+        if (c != nullptr && c->Label() == what.substr(4)) {
+          const wxRect r = c->ScreenRect();
+          return r.GetPosition() + wxPoint(r.width / 2, r.height / 2);
+        }
+      }
+    }
+    return {};
+  }
+
+  static double CpuSeconds() {
+    rusage u {};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
   }
 
   void DumpDialog(const std::string& label) {
@@ -93,13 +167,22 @@ class TestScript : public wxEvtHandler {
     std::ostringstream s;
     s << label << " dialog=[" << d->GetTitle() << ']';
     for (wxWindow* child : d->GetChildren()) {
-      if (auto* t = dynamic_cast<wxStaticText*>(child))
-        s << " static" << child->GetId() << "=[" << t->GetLabel() << ']';
-      else if (auto* e = dynamic_cast<wxTextCtrl*>(child))
-        s << " edit" << child->GetId() << "=[" << e->GetValue() << ']';
+      if (auto* t = dynamic_cast<wxStaticText*>(child)) {
+        // A wrapped text is recorded with its line breaks taken out.
+        wxString text = t->GetLabelText();
+        text.Replace("\n", "");
+        s << " static" << child->GetId() << "=[" << text << ']';
+      }
+      else if (auto* e = dynamic_cast<wxTextCtrl*>(child)) {
+        long from = 0;
+        long to = 0;
+        e->GetSelection(&from, &to);
+        s << " edit" << child->GetId() << "=[" << e->GetValue() << "] selected=" << from << '-' << to;
+      }
       else if (auto* c = dynamic_cast<wxCheckBox*>(child))
         s << " check" << child->GetId() << "=" << c->GetValue();
     }
+    s << " whole=" << Whole(d);
     Record(s.str());
   }
 
@@ -193,11 +276,91 @@ class TestScript : public wxEvtHandler {
       frame_->Close();
       return true;
     }
+    if (verb == "pointer") {
+      const wxPoint p = PointerTarget(rest);
+      if (p == wxPoint()) {
+        Record("NO-TARGET " + line);
+        return true;
+      }
+      wxUIActionSimulator().MouseMove(p);
+      return true;
+    }
+    if (verb == "click") {
+      wxUIActionSimulator().MouseClick();
+      return true;
+    }
+    if (verb == "key") {
+      static const struct {
+        const char* name;
+        int key;
+        int modifiers;
+      } keys[] = {{"escape", WXK_ESCAPE, wxMOD_NONE}, {"f1", WXK_F1, wxMOD_NONE},
+                  {"shift-f1", WXK_F1, wxMOD_SHIFT}, {"alt-s", 's', wxMOD_ALT},
+                  {"alt-p", 'p', wxMOD_ALT},         {"alt-m", 'm', wxMOD_ALT}};
+      for (const auto& k : keys)
+        if (rest == k.name) {
+          wxUIActionSimulator().Char(k.key, k.modifiers);
+          return true;
+        }
+      Record("NO-KEY " + line);
+      return true;
+    }
+    if (verb == "wiggle") {
+      wiggle_until_ = Clock::now() + std::chrono::milliseconds(std::atol(rest.c_str()));
+      wiggle_timer_.Start(100);
+      until_ = wiggle_until_;
+      return false;
+    }
+    if (verb == "cpu-begin") {
+      cpu_begin_ = CpuSeconds();
+      wall_begin_ = Clock::now();
+      return true;
+    }
+    if (verb == "cpu-end") {
+      const double cpu = CpuSeconds() - cpu_begin_;
+      const double wall = std::chrono::duration<double>(Clock::now() - wall_begin_).count();
+      std::ostringstream s;
+      s.setf(std::ios::fixed);
+      s.precision(2);
+      s << rest << " cpu_percent=" << 100.0 * cpu / wall << " over_s=" << wall;
+      Record(s.str());
+      return true;
+    }
+    if (verb == "prompt") {
+      const cmd::CommandText* t = cmd::FindCommandText(std::atoi(rest.c_str()));
+      frame_->DoGiveHelp(t != nullptr ? t->prompt : "", true);
+      return true;
+    }
+    if (verb == "prompt-end") {
+      frame_->DoGiveHelp("", false);
+      return true;
+    }
+    if (verb == "help-dump") {
+      wxFrame* help = frame_->Help().Frame();
+      Record(rest + " help=[" + frame_->Help().OpenedPage() + "] help_shown=" +
+             std::to_string(help != nullptr && help->IsShown()) +
+             " context_help=" + std::to_string(frame_->InContextHelp()));
+      return true;
+    }
     Record("UNKNOWN " + line);
     return true;
   }
 
-  void OnTimer(wxTimerEvent&) {
+  void OnWiggle(wxTimerEvent&) {
+    if (Clock::now() >= wiggle_until_) {
+      wiggle_timer_.Stop();
+      return;
+    }
+    const wxRect r = frame_->ViewWindow()->GetScreenRect();
+    wiggle_step_ = (wiggle_step_ + 1) % 20;
+    wxUIActionSimulator().MouseMove(r.x + 100 + 20 * wiggle_step_, r.y + 20 + wiggle_step_);
+  }
+
+  void OnTimer(wxTimerEvent& event) {
+    if (event.GetId() != timer_.GetId()) {
+      event.Skip();
+      return;
+    }
     if (running_) return;
     running_ = true;
     while (next_ < lines_.size() && Clock::now() >= until_) {
@@ -225,6 +388,11 @@ class TestScript : public wxEvtHandler {
   bool stay_ = false;
   bool running_ = false;
   int dialog_tries_ = 0;
+  wxTimer wiggle_timer_;
+  Clock::time_point wiggle_until_;
+  int wiggle_step_ = 0;
+  double cpu_begin_ = 0.0;
+  Clock::time_point wall_begin_;
 
  public:
   // Runs the lines that need no waiting at once (before the first pane refresh).

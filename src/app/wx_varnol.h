@@ -5,12 +5,15 @@
 
 #include <wx/wx.h>
 
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
 
 #include "app/command_ids.h"
 #include "app/varnol_doc.h"
+#include "app/wx_help.h"
+#include "app/wx_native.h"
 #include "display/signal_view.h"
 
 // Toolkit id of a command number, and back (0 for a number or id that is not in the table).
@@ -19,7 +22,12 @@ int CommandOf(int wx_id);
 
 // Message boxes titled with the program's name.
 constexpr const char* ProgramName = "Marvesta";
+// The text is wrapped (see WrapText) so that the box never cuts it off.
 int ShowMessage(wxWindow* parent, const wxString& text, long style);
+// Breaks `text` into lines no wider than `width` as measured by `extent`: at blanks, which stay
+// at the end of their line, and inside a word only when the word alone is too wide. Taking the
+// inserted line breaks out gives back `text`.
+wxString WrapText(const wxString& text, int width, const std::function<int(const wxString&)>& extent);
 
 // The window under the toolbar that shows the strip chart.
 class CVarnolViewWindow : public wxWindow {
@@ -61,6 +69,27 @@ class CMainFrame : public wxFrame, public CVarnolDoc::SetupUi {
   CVarnolViewWindow* ViewWindow() { return view_window_; }
   wxStatusBar* StatusBar() { return m_wndStatusBar; }
   wxToolBar* ToolBar() { return m_wndToolBar; }
+  // "&Start", "Sto&p" and "&Mixer" sit on the menu bar itself (nullptr for other commands).
+  MenuBarCommand* BarCommand(int command);
+  // Whether the menu item or menu-bar command of `command` shows a check mark.
+  bool MenuChecked(int command);
+  HelpBook& Help() { return help_; }
+
+  // Context help: the pointer becomes a question mark; the next click opens the help page of
+  // what it clicked, Escape (or a click outside the window) leaves without help.
+  void EnterContextHelp();
+  void LeaveContextHelp();
+  bool InContextHelp() const { return context_help_; }
+  // The help page for what is at `screen_point` (the contents when nothing there has a page).
+  const char* HelpPageAt(const wxPoint& screen_point);
+
+  // A menu or toolbar prompt is shown across the whole status bar, so that none is cut; the
+  // panes come back when it goes.
+  void DoGiveHelp(const wxString& text, bool show) override;
+  // Makes the client area exactly as tall as the strip chart (at the window's width).
+  void FitStripHeight();
+  // Ends open dialogs and context help, then closes the window as File > Exit does.
+  void CloseFromOutside();
 
   // SetupUi
   bool RunClockOffsetDialog(double& offset) override;
@@ -77,6 +106,9 @@ class CMainFrame : public wxFrame, public CVarnolDoc::SetupUi {
   void OnClose(wxCloseEvent& event);
   void ShowAbout();
   void ShowHelpTopics();
+  void OnContextHelpClick(wxMouseEvent& event);
+  void OnCaptureLost(wxMouseCaptureLostEvent& event);
+  void SetPaneWidths();
 
   CVarnolDoc& doc_;
   wxStatusBar* m_wndStatusBar = nullptr;
@@ -87,6 +119,12 @@ class CMainFrame : public wxFrame, public CVarnolDoc::SetupUi {
   char pane_texts_[4][96] = {};  // what the four custom panes show
   wxMenuItem* menu_items_[10] = {};  // the items the document updates, found once
   MenuItemShown menu_shown_[10];
+  std::unique_ptr<MenuBarCommand> bar_start_, bar_stop_, bar_mixer_;
+  HelpBook help_;
+  bool context_help_ = false;
+  bool prompt_shown_ = false;  // a prompt fills the status bar
+  int pane_widths_[5] = {};
+  wxLongLong fit_until_ = 0;  // ms: until then the height follows the bars (FitStripHeight)
 };
 
 // Places a control of a dialog template: position and size in dialog units. `scale` widens

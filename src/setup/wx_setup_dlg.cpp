@@ -91,6 +91,17 @@ CSetupDlg::CSetupDlg(HostFiles& files, Registry& registry, ShellLinkFactory& lin
   Centre();
   Bind(wxEVT_BUTTON, &CSetupDlg::OnInstallNow, this, IDC_INSTALL_NOW);
   Bind(wxEVT_CONTEXT_MENU, &CSetupDlg::OnContextMenu, this);
+  // The same menu from the keyboard: Shift+F10 or the menu key, as for any context menu.
+  Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {
+    const int key = event.GetKeyCode();
+    if ((key == WXK_F10 && event.GetModifiers() == wxMOD_SHIFT) || key == WXK_MENU ||
+        key == WXK_WINDOWS_MENU) {
+      wxContextMenuEvent menu(wxEVT_CONTEXT_MENU, GetId(), ClientToScreen(wxPoint(8, 8)));
+      OnContextMenu(menu);
+      return;
+    }
+    event.Skip();
+  });
   destination_->SetFocus();
 }
 
@@ -105,7 +116,9 @@ void CSetupDlg::CreateControls() {
     FitLabel(control);
     return control;
   };
-  new wxStaticBitmap(this, wxID_ANY, SetupPicture(), at(8, 8), wxSize(138, 140));
+  auto* picture = new wxStaticBitmap(this, wxID_ANY, SetupPicture(), at(8, 8), wxSize(138, 140));
+  // The title bar's menu belongs to the window manager here: the picture tells where About is.
+  picture->SetToolTip("Right-click the dialog or press Shift+F10 for About setup");
   intro1_ = label(IDC_INTRO1, "Message here", 136, 23, 170, wxALIGN_CENTRE_HORIZONTAL);
   intro2_ = label(IDC_INTRO2, "and here", 136, 37, 170, wxALIGN_CENTRE_HORIZONTAL);
   intro3_ = label(IDC_INTRO3, "and here", 136, 51, 170, wxALIGN_CENTRE_HORIZONTAL);

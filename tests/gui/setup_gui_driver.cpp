@@ -1,7 +1,7 @@
 // Plays a user at the X display for the window tests: moves the pointer, clicks, presses keys
 // and types, through the X test extension, so the program under test receives real input.
 //
-//   setup_gui_driver move:X,Y click key:TAB key:ctrl+a text:D:\\Apps sleep:500 ...
+//   setup_gui_driver move:X,Y click key:TAB key:ctrl+a key:shift+F10 text:D:\\Apps sleep:500 ...
 #include <wx/app.h>
 #include <wx/uiaction.h>
 #include <wx/utils.h>
@@ -21,6 +21,7 @@ int KeyCode(const std::string& name) {
   if (name == "HOME") return WXK_HOME;
   if (name == "BACK") return WXK_BACK;
   if (name == "DOWN") return WXK_DOWN;
+  if (name == "F10") return WXK_F10;
   if (name.size() == 1) return static_cast<unsigned char>(name[0]);
   return 0;
 }
@@ -47,6 +48,9 @@ bool Run(wxUIActionSimulator& sim, const std::string& command) {
     if (key.rfind("ctrl+", 0) == 0) {
       modifiers = wxMOD_CONTROL;
       key = key.substr(5);
+    } else if (key.rfind("shift+", 0) == 0) {
+      modifiers = wxMOD_SHIFT;
+      key = key.substr(6);
     }
     const int code = KeyCode(key);
     return code != 0 && sim.Char(code, modifiers);

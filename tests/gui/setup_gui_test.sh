@@ -113,6 +113,13 @@ read -r AX AY AW AH < <(geometry "About setup")
 "$DRIVER" "move:$(( AX + AW / 2 )),$(( AY + AH / 2 ))" key:RETURN
 for _ in $(seq 1 50); do geometry "About setup" >/dev/null || break; sleep 0.1; done
 geometry "About setup" >/dev/null && fail "the About box did not close"
+# The same entry from the keyboard: Shift+F10 opens the menu.
+"$DRIVER" "move:$(( X + W / 2 )),$(( Y + H / 2 ))" click key:shift+F10 sleep:300 key:DOWN key:RETURN
+wait_window "About setup" 10
+read -r AX AY AW AH < <(geometry "About setup")
+"$DRIVER" "move:$(( AX + AW / 2 )),$(( AY + AH / 2 ))" key:RETURN
+for _ in $(seq 1 50); do geometry "About setup" >/dev/null || break; sleep 0.1; done
+geometry "About setup" >/dev/null && fail "the About box did not close after Shift+F10"
 read -r EX EY < <(du 242 184)
 "$DRIVER" "move:$EX,$EY" click
 CODE=$(wait_exit "$PID" 10)

@@ -8,3 +8,11 @@ if(TARGET varnol)
     set_tests_properties(gui_varnol_${case} PROPERTIES LABELS gui TIMEOUT 420)
   endforeach()
 endif()
+# The same window under a window manager, with real pointer and key events and signals.
+if(TARGET varnol)
+  foreach(case strip menubar context_help signals display_lost)
+    add_test(NAME gui_window_${case}
+             COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/varnol_window_gui.sh $<TARGET_FILE:varnol> ${case})
+    set_tests_properties(gui_window_${case} PROPERTIES LABELS gui TIMEOUT 180)
+  endforeach()
+endif()

@@ -77,7 +77,9 @@ close
 SCRIPT
   run script --simulate dcf77
   # The window as it opens: its place, size and title, the panes' sample texts.
-  has initial "title=Marvesta rect=0,0,600x172"
+  # At the top-left corner, 600 pixels wide, tall enough for the whole strip under the toolbar.
+  has initial "title=Marvesta rect=0,0,600x"
+  has refreshed "view=600x82 strip_rows=82"
   has initial "pane0=[For Help, press F1] pane1=[DCF77] pane2=[Reset 22:22 UT+2] pane3=[Syn 22:22:22 -00.0] pane4=[PC 22:22:22 +00.0]"
   # The first refresh: defaults of a first run, but the simulated station already selected.
   has refreshed "pane1=[DCF77] pane2=[ready to start]"
@@ -196,7 +198,8 @@ SCRIPT
   # Default puts 3756 in the edit; the check box shows its state as of the last OK pressed.
   has calibration-default "edit1049=[3756]"
   has calibration-default "check1051=1"
-  has calibration-reopen "edit1049=[3700] check1051=1"
+  has calibration-reopen "edit1049=[3700]"
+  has calibration-reopen "check1051=1"
   has about "Marvesta Version 1.6.02"
   has mixer "Select the audio source, adjust the volume, make sure it is not muted."
   has mixer "check the input source that you require; then click on OK."
