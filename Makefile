@@ -2,10 +2,12 @@
 #               make test  (installs, builds, runs every test; window tests under Xvfb)
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build run test unit-test asan-test bench clean format
+.PHONY: all deps build run test unit-test asan-test bench clean format fuzz deb install uninstall
 
 all: build
 
@@ -30,8 +32,28 @@ asan-test: deps
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L unit
 
+# Each fuzz harness (tests/fuzz) built with clang's libFuzzer and run for FUZZ_SECONDS.
+fuzz:
+	@bash scripts/install-deps.sh fuzz
+	bash tests/fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 bench: build
 	bash bench/run.sh $(BUILD)
 
+# From source: the programs, man pages, desktop files and the service under PREFIX (DESTDIR
+# honoured); uninstall removes exactly the files install wrote.
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+uninstall:
+	@test -f $(BUILD)/install_manifest.txt || { echo "nothing installed from $(BUILD)"; exit 1; }
+	xargs -d '\n' rm -fv -- < $(BUILD)/install_manifest.txt
+
+# The Debian package (varnol_*.deb in this folder), built from a clean copy of the checkout.
+deb: deps
+	@bash scripts/install-deps.sh package
+	bash scripts/build-deb.sh
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) build-deb

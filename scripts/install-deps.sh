@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the benchmarks need.
 # Does nothing when they are all there already; needs root (or sudo) otherwise.
+# "install-deps.sh fuzz" adds clang and its libFuzzer runtime, for `make fuzz` only.
+# With the argument "package": also the tools that build, check and install the Debian package.
 set -euo pipefail
 
 PACKAGES=(
@@ -8,12 +10,20 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libwxgtk3.2-dev
   portaudio19-dev libsndfile1-dev libsoxr-dev
+  libcairo2-dev fonts-dejavu-core
   xvfb xauth imagemagick
   pulseaudio pulseaudio-utils libasound2-plugins
   liblnk-utils
   python3
   tzdata
+  scdoc man-db bash-completion
 )
+if [ "${1:-}" = fuzz ]; then
+  PACKAGES+=(clang libclang-rt-14-dev)
+fi
+if [ "${1:-}" = "package" ]; then
+  PACKAGES+=(debhelper dpkg-dev fakeroot lintian desktop-file-utils appstream systemd)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -56,6 +56,14 @@ struct MinuteRecord {
 
 // Where the document's state changes are reported: the window's views redraw on hint 99,
 // the command-line tool prints status texts, clock writes and clock offsets.
+// What became of the snapshot at a stop of the capture.
+enum class SnapshotOutcome {
+  NotAsked,           // no snapshot file is configured
+  Written,            // written whole
+  WouldReplaceInput,  // the target is the recording being played: left alone
+  CannotWrite,        // the folder or file cannot be written: nothing changed
+};
+
 class DocObserver {
  public:
   virtual ~DocObserver() = default;
@@ -67,6 +75,12 @@ class DocObserver {
     (void)ok;
   }
   virtual void OnSyncOffset(int64_t seconds) { (void)seconds; }
+  // A stop of the capture has dealt with the snapshot; `error` is the errno of a failure.
+  virtual void OnSnapshot(SnapshotOutcome outcome, const char* path, int error) {
+    (void)outcome;
+    (void)path;
+    (void)error;
+  }
   // A capture buffer just before the front end measures it (after any input filter): `count`
   // samples at 8000 per second, `first_block` the value BlocksProcessed takes for its first
   // block, `capture_time_ns` the CLOCK_REALTIME of its first sample (0 when unknown). A second
@@ -193,7 +207,15 @@ class CVarnolDoc {
   static const char* WaveErrorReason(MMRESULT code);
   // Writes the 4142-byte snapshot; false when the file could not be written whole.
   bool WriteRecordingSnapshot(const char* path = RecordingFileName) const;
+  // The same, telling why not; `error` receives the errno of a failure.
+  SnapshotOutcome WriteSnapshotFile(const char* path, int& error) const;
   static constexpr const char* RecordingFileName = "recording.wav";
+  // Where each stop of a capture writes the snapshot; empty: none is written.
+  std::string SnapshotPath = RecordingFileName;
+  // The recording being played as the input: a snapshot never replaces this file (compared by
+  // device and inode, so another name for it is caught too). False when it cannot be seen.
+  bool ProtectFromSnapshot(const std::string& path);
+  SnapshotOutcome LastSnapshot = SnapshotOutcome::NotAsked;
 
   // --- Front end ---------------------------------------------------------------------------
   void LevelStep(const int16_t* block);     // spectrum measure, modes 0..5
@@ -320,6 +342,8 @@ class CVarnolDoc {
  private:
   static constexpr int MaxObservers = 8;
   DocObserver* observers_[MaxObservers] = {};
+  bool protect_known_ = false;  // the played recording's identity, for the snapshot
+  uint64_t protect_device_ = 0, protect_inode_ = 0;
 };
 
 // True when the station's decoder is implemented in this build.

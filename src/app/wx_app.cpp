@@ -5,6 +5,7 @@
 // whose count is above 10, the count starting again at 0 with every event -- but it never spins:
 // more idle calls are asked for only while the current buffer is done, and the capture wakes the
 // idle processing when it finishes a buffer.
+#include <wx/log.h>
 #include <wx/modalhook.h>
 #include <wx/cshelp.h>
 
@@ -26,24 +27,47 @@
 #include "platform/hive_registry.h"
 #include "platform/linux_clock.h"
 #include "simulator/encoder.h"
+#include "tools/cli_common.h"
+#include "diagnostics/gain_stage.h"
 
 namespace {
 
 const char* const kUsage =
-    "Usage: varnol [--simulate [STATION] | --input FILE]\n"
+    "Usage: varnol [--simulate [STATION] | --input FILE] [--channel SIDE] [--verbose]\n"
     "The radio clock: sets the PC clock from a time station's signal on the sound card.\n"
     "\n"
     "  --simulate [STATION]  listen to the built-in simulated receiver instead of the sound card\n"
-    "                        (msf, hbg, dcf77, wwvb, vng, rwm, wwv or wwvh; default dcf77); the\n"
-    "                        station to decode is still chosen in the Transmitter menu\n"
-    "  --input FILE          play a recording (WAV, FLAC, ...; any sample rate) in real time\n"
+    "                        (msf, hbg, dcf77, wwvb, vng, rwm, wwv or wwvh; default dcf77) and\n"
+    "                        select that station, as the Transmitter menu does\n"
+    "  --input FILE          play a recording (WAV, FLAC, ...; 4 to 384 kHz) in real time\n"
+    "  --channel SIDE        left, right or mix: the side of a stereo recording or sound card\n"
+    "                        the receiver is on (default left)\n"
+    "  --verbose             let the audio libraries (ALSA, JACK) print their own messages\n"
+    "  --gain DB|auto        scale the samples before the clock measures them: a fixed gain\n"
+    "                        in dB (-60..60), or auto: keep the tone in the range the clock\n"
+    "                        works in, changing slowly and only between minutes (default: none)\n"
     "  --help                this text\n"
     "\n"
-    "With --simulate or --input the PC clock is only set inside the program.\n"
-    "Exit codes: 0 done, 2 usage error, 3 the recording cannot be read.\n";
+    "With --simulate or --input the PC clock is only set inside the program. Every stop writes\n"
+    "recording.wav (the last quarter second of audio) in the working folder, but never over\n"
+    "the recording being played.\n"
+    "Exit codes: 0 done, 1 no display to show the window on, 2 usage error, 3 the recording\n"
+    "cannot be read.\n";
 
+constexpr int ExitNoDisplay = 1;
 constexpr int ExitUsage = 2;
 constexpr int ExitInput = 3;
+
+// What became of the snapshot, on standard error: the window itself stays silent about it.
+class SnapshotLog : public DocObserver {
+ public:
+  void OnSnapshot(SnapshotOutcome outcome, const char* path, int error) override {
+    if (outcome == SnapshotOutcome::WouldReplaceInput)
+      std::fprintf(stderr, "varnol: %s is the recording being played; the snapshot leaves it alone\n", path);
+    else if (outcome == SnapshotOutcome::CannotWrite)
+      std::fprintf(stderr, "varnol: cannot write the snapshot %s: %s\n", path, std::strerror(error));
+  }
+};
 
 // Counts the modal dialogs and message boxes that are open: no buffer is processed while one is.
 class ModalCounter : public wxModalDialogHook {
@@ -74,16 +98,23 @@ class CVarnolApp : public wxApp {
   void OnPaneTimer();
 
  private:
-  bool ParseCommandLine(std::string& error);
+  bool ParseCommandLine(int count, wxChar** args, std::string& error);
   void OnIdleEvent(wxIdleEvent& event);
   bool CurrentBufferDone() const;
 
   enum class Input { SoundCard, Simulate, File } input_ = Input::SoundCard;
   std::string station_ = "dcf77";
   std::string file_;
+  ChannelChoice channel_ = ChannelChoice::Left;
+  bool verbose_ = false;
+  PortAudioWaveInput* card_ = nullptr;  // the capture device when it is the sound card
+  SnapshotLog snapshot_log_;            // outlives the document, which stops the capture at exit
+  std::optional<GainSetting> gain_setting_;  // --gain: off unless asked for
+  std::unique_ptr<GainStage> gain_;
 
   std::unique_ptr<WaveInput> wave_;
   SourceWaveInput* recording_ = nullptr;  // the capture device when it plays a recording
+  RecordingSource* file_source_ = nullptr;  // that recording as read, to tell if it was cut short
   std::unique_ptr<SystemClock> clock_;
   WxWaveErrorDialog errors_;
   std::unique_ptr<RegistrySettingsStore> settings_;
@@ -97,34 +128,56 @@ wxIMPLEMENT_APP(CVarnolApp);
 
 void PaneTimerTick() { wxGetApp().OnPaneTimer(); }
 
-bool CVarnolApp::ParseCommandLine(std::string& error) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i].ToStdString();
+bool CVarnolApp::ParseCommandLine(int count, wxChar** args, std::string& error) {
+  int inputs = 0;
+  for (int i = 1; i < count; ++i) {
+    const std::string a = wxString(args[i]).ToStdString();
     if (a == "--simulate") {
       input_ = Input::Simulate;
-      if (i + 1 < argc && argv[i + 1][0] != '-') station_ = argv[++i].ToStdString();
+      ++inputs;
+      if (i + 1 < count && args[i + 1][0] != '-') station_ = wxString(args[++i]).ToStdString();
       if (!MakeEncoder(station_)) {
         error = "no simulated signal for station '" + station_ +
                 "' (msf, hbg, dcf77, wwvb, vng, rwm, wwv, wwvh)";
         return false;
       }
     } else if (a == "--input") {
-      if (i + 1 >= argc) {
+      if (i + 1 >= count) {
         error = "--input needs a file name";
         return false;
       }
       input_ = Input::File;
-      file_ = argv[++i].ToStdString();
+      ++inputs;
+      file_ = wxString(args[++i]).ToStdString();
+    } else if (a == "--channel") {
+      const auto c = i + 1 < count ? ChannelFromName(wxString(args[++i]).ToStdString()) : std::nullopt;
+      if (!c) {
+        error = "--channel needs left, right or mix";
+        return false;
+      }
+      channel_ = *c;
+    } else if (a == "--verbose") {
+      verbose_ = true;
+    } else if (a == "--gain") {
+      gain_setting_ = i + 1 < count ? ParseGainSetting(wxString(args[++i]).ToStdString()) : std::nullopt;
+      if (!gain_setting_) {
+        error = "--gain takes auto or a number of dB within -60..60";
+        return false;
+      }
     } else {
       error = "unknown option '" + a + "'";
       return false;
     }
   }
+  if (inputs > 1) {
+    error = "choose one input: --simulate or --input";
+    return false;
+  }
   return true;
 }
 
 bool CVarnolApp::Initialize(int& count, wxChar** args) {
-  // The usage needs no display: it is answered before the toolkit starts.
+  // The usage and its mistakes need no display: they are answered before the toolkit starts.
   for (int i = 1; i < count; ++i) {
     const wxString a(args[i]);
     if (a == "--help" || a == "-h") {
@@ -132,22 +185,42 @@ bool CVarnolApp::Initialize(int& count, wxChar** args) {
       std::exit(0);
     }
   }
-  return wxApp::Initialize(count, args);
-}
-
-bool CVarnolApp::OnInit() {
   std::string error;
-  if (!ParseCommandLine(error)) {
+  if (!ParseCommandLine(count, args, error)) {
     std::fprintf(stderr, "varnol: %s\n(see varnol --help)\n", error.c_str());
     std::exit(ExitUsage);  // nothing has been started yet
   }
+  const char* x11 = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if ((x11 == nullptr || *x11 == 0) && (wayland == nullptr || *wayland == 0)) {
+    std::fputs(
+        "varnol: the clock window needs a display (DISPLAY is not set); varnol-decode runs without one\n",
+        stderr);
+    std::exit(ExitNoDisplay);
+  }
+  bool started = false;
+  {
+    wxLogNull quiet;  // the toolkit's own complaint is replaced by the one line below
+    started = wxApp::Initialize(count, args);
+  }
+  if (!started) {
+    std::fprintf(stderr, "varnol: cannot open the display %s\n", x11 != nullptr && *x11 != 0 ? x11 : wayland);
+    std::exit(ExitNoDisplay);
+  }
+  return true;
+}
+
+bool CVarnolApp::OnInit() {
   SetAppName("varnol");
   SetAppDisplayName(ProgramName);
   wxHelpProvider::Set(new wxSimpleHelpProvider);
   modal_.Register();
 
+  PortAudioWaveInput::QuietAudioLibraries(verbose_);
   if (input_ == Input::SoundCard) {
-    wave_ = std::make_unique<PortAudioWaveInput>();
+    auto card = std::make_unique<PortAudioWaveInput>("", channel_);
+    card_ = card.get();
+    wave_ = std::move(card);
     clock_ = std::make_unique<RealSystemClock>();  // setting it needs CAP_SYS_TIME
   } else {
     std::unique_ptr<SampleSource> source;
@@ -155,7 +228,9 @@ bool CVarnolApp::OnInit() {
       source = std::make_unique<LiveStation>(station_, ReceiverSettings{});
     } else {
       std::string why;
-      source = RecordingSource::Open(file_, why);
+      auto file = RecordingSource::Open(file_, why, channel_);
+      file_source_ = file.get();
+      source = std::move(file);
       if (!source) {
         const std::string message = "Cannot read the recording " + file_ + ": " + why;
         std::fprintf(stderr, "varnol: %s\n", message.c_str());
@@ -173,6 +248,14 @@ bool CVarnolApp::OnInit() {
 
   settings_ = std::make_unique<RegistrySettingsStore>(OpenHostRegistry());
   doc_ = std::make_unique<CVarnolDoc>(*wave_, *clock_, errors_, settings_.get());
+  doc_->AddObserver(&snapshot_log_);
+  if (input_ == Input::File) doc_->ProtectFromSnapshot(file_);
+  // The simulated station is the one decoded, as if chosen in the Transmitter menu.
+  if (input_ == Input::Simulate) doc_->OnStation(*StationFromName(station_));
+  if (gain_setting_) {
+    gain_ = gain_setting_->automatic ? std::make_unique<GainStage>(*doc_) : std::make_unique<GainStage>(gain_setting_->db);
+    doc_->InputFilter = gain_.get();
+  }
 
   // Menus, toolbar and panes are refreshed by the pane timer, not on every idle call.
   wxUpdateUIEvent::SetUpdateInterval(-1);
@@ -245,6 +328,16 @@ void CVarnolApp::OnPaneTimer() {
   // is decoded, the capture stops (and so shows "ready to start") instead of waiting for ever.
   if (recording_ != nullptr && recording_->AtEnd() && doc_->Stopped == 0 && !CurrentBufferDone()) {
     std::fprintf(stderr, "varnol: the recording has ended\n");
+    if (file_source_ != nullptr && !file_source_->ReadError().empty())
+      std::fprintf(stderr, "varnol: reading %s failed: %s\n", file_.c_str(), file_source_->ReadError().c_str());
+    else if (file_source_ != nullptr && file_source_->EndedEarly())
+      std::fprintf(stderr, "varnol: %s ended early: the file is shorter than its header says\n", file_.c_str());
+    doc_->StopCapture();
+  }
+  // A sound card that no longer delivers audio (unplugged, its sound server gone) stops the
+  // capture as a lost device does: snapshot, and "ready to start" in the panes.
+  if (card_ != nullptr && doc_->Stopped == 0 && card_->StreamLost()) {
+    std::fprintf(stderr, "varnol: the sound device stopped delivering audio\n");
     doc_->StopCapture();
   }
   if (frame_ != nullptr && wxTopLevelWindows.Find(frame_) != nullptr) frame_->RefreshCommandUi();

@@ -1,9 +1,14 @@
 // Start and stop of the sound card's recording side, the wave-error message and the snapshot
 // of the last quarter second of audio written on every stop.
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/varnol_doc.h"
@@ -115,8 +120,20 @@ void CVarnolDoc::StopCapture() {
   if (Stopped != 0) return;
   Stopped = 1;
   CloseWaveDevice();
-  WriteRecordingSnapshot();
+  int error = 0;
+  LastSnapshot =
+      SnapshotPath.empty() ? SnapshotOutcome::NotAsked : WriteSnapshotFile(SnapshotPath.c_str(), error);
+  for (DocObserver* o : observers_)
+    if (o != nullptr) o->OnSnapshot(LastSnapshot, SnapshotPath.c_str(), error);
   TracesValid = 1;
+}
+
+bool CVarnolDoc::ProtectFromSnapshot(const std::string& path) {
+  struct stat st {};
+  protect_known_ = ::stat(path.c_str(), &st) == 0;
+  protect_device_ = protect_known_ ? static_cast<uint64_t>(st.st_dev) : 0;
+  protect_inode_ = protect_known_ ? static_cast<uint64_t>(st.st_ino) : 0;
+  return protect_known_;
 }
 
 void CVarnolDoc::CloseWaveDevice() {
@@ -131,6 +148,12 @@ void CVarnolDoc::CloseWaveDevice() {
 }
 
 bool CVarnolDoc::WriteRecordingSnapshot(const char* path) const {
+  int error = 0;
+  return WriteSnapshotFile(path, error) == SnapshotOutcome::Written;
+}
+
+SnapshotOutcome CVarnolDoc::WriteSnapshotFile(const char* path, int& error) const {
+  error = 0;
   // RIFF/WAVE, 8000 Hz, 16-bit mono: 46 bytes of header and 4096 bytes of samples -- the first
   // half of the buffer due next, then the first half of the other one.
   constexpr int HalfBuffer = BufferSamples / 2;  // samples
@@ -153,16 +176,47 @@ bool CVarnolDoc::WriteRecordingSnapshot(const char* path) const {
   PutSamples(bytes + 46 + 2 * HalfBuffer, CaptureBuffers[(CurrentBuffer + 1) % CaptureBufferCount],
              HalfBuffer);
 
-  // Written beside the target and renamed over it, so that the file is whole or untouched.
+  // The recording being played is never replaced by its own last quarter second.
+  struct stat st {};
+  if (protect_known_ && ::stat(path, &st) == 0 && static_cast<uint64_t>(st.st_dev) == protect_device_ &&
+      static_cast<uint64_t>(st.st_ino) == protect_inode_)
+    return SnapshotOutcome::WouldReplaceInput;
+
+  // Written beside the target under a fresh name and renamed over it, so that the file is whole
+  // or untouched. The temporary file is created exclusively and never through a link: a link
+  // planted in a shared folder cannot redirect the write.
   const std::string target(path);
-  const std::string temp = target + ".part";
-  std::FILE* f = std::fopen(temp.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool written = std::fwrite(bytes, 1, sizeof bytes, f) == sizeof bytes;
-  const bool closed = std::fclose(f) == 0;
-  if (!written || !closed || std::rename(temp.c_str(), target.c_str()) != 0) {
-    std::remove(temp.c_str());
-    return false;
+  static std::atomic<unsigned> counter{0};
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    temp = target + ".part." + std::to_string(getpid()) + "." +
+           std::to_string(counter.fetch_add(1) ^ static_cast<unsigned>(now.tv_nsec));
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
   }
-  return true;
+  if (fd < 0) {
+    error = errno;
+    return SnapshotOutcome::CannotWrite;
+  }
+  size_t done = 0;
+  while (done < sizeof bytes) {
+    const ssize_t n = ::write(fd, bytes + done, sizeof bytes - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error = n < 0 ? errno : EIO;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (done == sizeof bytes && ::fsync(fd) != 0) error = errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0) error = errno;
+  if (error != 0) {
+    ::unlink(temp.c_str());
+    return SnapshotOutcome::CannotWrite;
+  }
+  return SnapshotOutcome::Written;
 }

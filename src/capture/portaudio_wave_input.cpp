@@ -1,11 +1,30 @@
 #include "capture/portaudio_wave_input.h"
 
+#include <dlfcn.h>
 #include <portaudio.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace {
+
+int64_t MonotonicNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// Eight buffers of 2048 samples at 8000 per second without a single chunk: the device is gone.
+constexpr int64_t SilentLimitNs = 8 * 2048 * 1000000000LL / 8000;
+
+// ALSA's error handler and JACK's error and info functions, looked up where PortAudio has
+// loaded them (either library may be absent from the PortAudio build).
+using AlsaErrorHandler = void (*)(const char*, int, const char*, int, const char*, ...);
+void AlsaSilent(const char*, int, const char*, int, const char*, ...) {}
+void JackSilent(const char*) {}
 
 int PaCallback(const void* input, void*, unsigned long frames, const PaStreamCallbackTimeInfo*,
                PaStreamCallbackFlags, void* self) {
@@ -16,8 +35,44 @@ int PaCallback(const void* input, void*, unsigned long frames, const PaStreamCal
 
 }  // namespace
 
-PortAudioWaveInput::PortAudioWaveInput(std::string device_name)
-    : device_name_(std::move(device_name)) {}
+PortAudioWaveInput::PortAudioWaveInput(std::string device_name, ChannelChoice channel)
+    : device_name_(std::move(device_name)), channel_(channel), watch_(SilentLimitNs) {}
+
+void PortAudioWaveInput::QuietAudioLibraries(bool verbose) {
+  // Looking for devices must not start a JACK server as a side effect (the user's own
+  // setting wins).
+  setenv("JACK_NO_START_SERVER", "1", 0);
+  if (verbose) return;
+  if (void* f = dlsym(RTLD_DEFAULT, "snd_lib_error_set_handler"); f != nullptr)
+    reinterpret_cast<int (*)(AlsaErrorHandler)>(f)(&AlsaSilent);
+  for (const char* name : {"jack_set_error_function", "jack_set_info_function"})
+    if (void* f = dlsym(RTLD_DEFAULT, name); f != nullptr)
+      reinterpret_cast<void (*)(void (*)(const char*))>(f)(&JackSilent);
+}
+
+void PortAudioWaveInput::OnAudio(const int16_t* samples, unsigned long frames) {
+  watch_.Delivered(MonotonicNs());
+  if (channels_ == 1) {
+    Deliver(samples, frames);
+    return;
+  }
+  // One side of the stereo input (or both averaged), a piece at a time: this runs on the
+  // audio thread and allocates nothing.
+  int16_t mono[256];
+  while (frames > 0) {
+    const size_t n = std::min<unsigned long>(frames, std::size(mono));
+    for (size_t i = 0; i < n; ++i)
+      mono[i] = PickChannel(samples + i * static_cast<size_t>(channels_), channels_, channel_);
+    Deliver(mono, n);
+    samples += n * static_cast<size_t>(channels_);
+    frames -= n;
+  }
+}
+
+bool PortAudioWaveInput::StreamLost() const {
+  if (stream_ == nullptr || !IsRunning()) return false;
+  return Pa_IsStreamActive(static_cast<PaStream*>(stream_)) != 1 || watch_.Silent(MonotonicNs());
+}
 
 PortAudioWaveInput::~PortAudioWaveInput() {
   if (stream_ != nullptr) {
@@ -91,18 +146,27 @@ MMRESULT PortAudioWaveInput::OnOpen(const WAVEFORMATEX& format) {
   PaStreamParameters in;
   std::memset(&in, 0, sizeof in);
   in.device = device;
-  in.channelCount = 1;
   in.sampleFormat = paInt16;
   in.suggestedLatency = info != nullptr ? info->defaultHighInputLatency : 0.1;
   PaStream* stream = nullptr;
-  const PaError e = Pa_OpenStream(&stream, &in, nullptr, format.nSamplesPerSec, 128, paNoFlag,
-                                  &PaCallback, this);
+  // A card that delivers two channels is opened with both, so that the chosen side is the
+  // one heard (a mono open of a stereo card may mix the sides or fail on a raw device).
+  PaError e = paInvalidChannelCount;
+  if (info != nullptr && info->maxInputChannels >= 2) {
+    channels_ = in.channelCount = 2;
+    e = Pa_OpenStream(&stream, &in, nullptr, format.nSamplesPerSec, 128, paNoFlag, &PaCallback, this);
+  }
+  if (e != paNoError) {
+    channels_ = in.channelCount = 1;
+    e = Pa_OpenStream(&stream, &in, nullptr, format.nSamplesPerSec, 128, paNoFlag, &PaCallback, this);
+  }
   if (e != paNoError) return MapError(e);
   stream_ = stream;
   return MMSYSERR_NOERROR;
 }
 
 MMRESULT PortAudioWaveInput::OnStart() {
+  watch_.Start(MonotonicNs());
   const PaError e = Pa_StartStream(static_cast<PaStream*>(stream_));
   return e == paNoError ? MMSYSERR_NOERROR : MapError(e);
 }
@@ -118,9 +182,13 @@ void PortAudioWaveInput::OnClose() {
   }
 }
 
-std::string PortAudioWaveInput::ListInputDevices() {
+std::string PortAudioWaveInput::ListInputDevices(bool& ok) {
   std::string out;
-  if (Pa_Initialize() != paNoError) return out;
+  if (const PaError e = Pa_Initialize(); e != paNoError) {
+    ok = false;
+    return Pa_GetErrorText(e);
+  }
+  ok = true;
   for (PaDeviceIndex i = 0; i < Pa_GetDeviceCount(); ++i) {
     const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
     if (info != nullptr && info->maxInputChannels > 0) out += std::string(info->name) + "\n";

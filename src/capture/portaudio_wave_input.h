@@ -1,26 +1,40 @@
 // The sound card through PortAudio: the default input (or one chosen by name) at 8000 Hz,
 // 16-bit mono. PortAudio's own thread copies the samples into the oldest queued buffer and
-// only then sets its done flag; the clock program never waits on it.
+// only then sets its done flag; the clock program never waits on it. When the receiver sits on
+// the right side of a stereo card, or on both, two channels are opened and reduced to one.
 #pragma once
 
 #include <string>
 
+#include "capture/channel_choice.h"
+#include "capture/delivery_watch.h"
 #include "capture/queued_wave_input.h"
 
 class PortAudioWaveInput : public QueuedWaveInput {
  public:
   // `device_name`: empty for the default input, else a part of the device's name.
-  explicit PortAudioWaveInput(std::string device_name = "");
+  explicit PortAudioWaveInput(std::string device_name = "", ChannelChoice channel = ChannelChoice::Left);
   ~PortAudioWaveInput() override;
 
   // PortAudio's own words for the last failure (for logs and the command line).
   const std::string& LastErrorText() const { return last_error_; }
 
   // Called on PortAudio's thread with each chunk of captured samples.
-  void OnAudio(const int16_t* samples, unsigned long frames) { Deliver(samples, frames); }
+  void OnAudio(const int16_t* samples, unsigned long frames);
 
-  // Names of the input devices PortAudio sees.
-  static std::string ListInputDevices();
+  // True while a started capture gets no audio any more: PortAudio has ended the stream (the
+  // device went away or failed), or no chunk has come for eight buffer lengths (about 2 s;
+  // a sound server that was killed). The caller stops the capture as for any lost device.
+  bool StreamLost() const;
+
+  // Names of the input devices PortAudio sees, one a line; `ok` is false when PortAudio
+  // cannot start at all (LastErrorText-like reason in the returned text).
+  static std::string ListInputDevices(bool& ok);
+
+  // ALSA's and JACK's own messages on standard error (a hundred lines about absent cards
+  // before PortAudio says there is no device) are hidden unless `verbose`, and no JACK server
+  // is started just to look for devices. Call before the first use of PortAudio.
+  static void QuietAudioLibraries(bool verbose);
 
  protected:
   MMRESULT OnOpen(const WAVEFORMATEX& format) override;
@@ -32,6 +46,9 @@ class PortAudioWaveInput : public QueuedWaveInput {
   MMRESULT MapError(int pa_error);
 
   std::string device_name_;
+  ChannelChoice channel_;
+  int channels_ = 1;  // opened on the device: 2 when one side of a stereo card is taken
+  DeliveryWatch watch_;
   std::string last_error_;
   bool initialized_ = false;
   void* stream_ = nullptr;  // PaStream*

@@ -5,13 +5,38 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace {
 constexpr size_t ChunkFrames = 4096;
-}
+// At most this many samples (all channels) are read at a time, whatever the header claims:
+// 256 KB of floats.
+constexpr size_t ChunkSamples = 65536;
 
-std::unique_ptr<RecordingSource> RecordingSource::Open(const std::string& path, std::string& error) {
+// libsndfile reads a file whose data chunk is longer than the file up to its end, and notes
+// the mismatch in its log as "data : <header's size> (should be <what is there>)" (SSND for
+// AIFF).
+bool HeaderClaimsMore(SNDFILE* f) {
+  char log[4096] = {};
+  sf_command(f, SFC_GET_LOG_INFO, log, sizeof log);
+  for (const char* line = log; line != nullptr && *line != 0;) {
+    const char* end = std::strchr(line, '\n');
+    const std::string text(line, end != nullptr ? static_cast<size_t>(end - line) : std::strlen(line));
+    // A size of 0 or 0xFFFFFFFF is a recorder's placeholder for "until the end", not a claim.
+    unsigned long long claimed = 0;
+    if ((text.rfind("data", 0) == 0 || text.rfind("SSND", 0) == 0) &&
+        text.find("(should be") != std::string::npos &&
+        std::sscanf(text.c_str() + 4, " : %llu", &claimed) == 1 && claimed != 0 && claimed != 0xFFFFFFFFull)
+      return true;
+    line = end != nullptr ? end + 1 : nullptr;
+  }
+  return false;
+}
+}  // namespace
+
+std::unique_ptr<RecordingSource> RecordingSource::Open(const std::string& path, std::string& error,
+                                                       ChannelChoice channel) {
   SF_INFO info;
   std::memset(&info, 0, sizeof info);
   SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
@@ -20,12 +45,21 @@ std::unique_ptr<RecordingSource> RecordingSource::Open(const std::string& path, 
     if (error.empty()) error = "not a readable sound file";
     return nullptr;
   }
-  if (info.frames <= 0 || info.channels <= 0 || info.samplerate <= 0) {
+  if (info.samplerate < MinRate || info.samplerate > MaxRate) {
+    sf_close(f);
+    error = "its header gives a sample rate of " + std::to_string(info.samplerate) +
+            " Hz; recordings from 4000 to 384000 Hz can be read";
+    return nullptr;
+  }
+  if (info.frames <= 0 || info.channels <= 0) {
     sf_close(f);
     error = "the recording holds no audio";
     return nullptr;
   }
   std::unique_ptr<RecordingSource> r(new RecordingSource());
+  r->channel_ = channel;
+  r->ended_early_ = HeaderClaimsMore(f);
+  r->chunk_frames_ = std::clamp<size_t>(ChunkSamples / static_cast<size_t>(info.channels), 1, ChunkFrames);
   r->file_ = f;
   r->rate_ = info.samplerate;
   r->channels_ = info.channels;
@@ -40,7 +74,7 @@ std::unique_ptr<RecordingSource> RecordingSource::Open(const std::string& path, 
       return nullptr;
     }
   }
-  r->interleaved_.resize(ChunkFrames * static_cast<size_t>(info.channels));
+  r->interleaved_.resize(r->chunk_frames_ * static_cast<size_t>(info.channels));
   r->mono_.resize(ChunkFrames);
   return r;
 }
@@ -58,13 +92,14 @@ bool RecordingSource::Refill() {
   size_t got = 0;
   if (!file_done_) {
     const sf_count_t n = sf_readf_float(static_cast<SNDFILE*>(file_), interleaved_.data(),
-                                        static_cast<sf_count_t>(ChunkFrames));
+                                        static_cast<sf_count_t>(chunk_frames_));
     if (n < 0 || sf_error(static_cast<SNDFILE*>(file_)) != SF_ERR_NO_ERROR) {
       read_error_ = sf_strerror(static_cast<SNDFILE*>(file_));
     }
     got = n > 0 ? static_cast<size_t>(n) : 0;
     if (got == 0) file_done_ = true;
-    for (size_t i = 0; i < got; ++i) mono_[i] = interleaved_[i * static_cast<size_t>(channels_)];
+    for (size_t i = 0; i < got; ++i)
+      mono_[i] = PickChannel(interleaved_.data() + i * static_cast<size_t>(channels_), channels_, channel_);
   }
 
   if (resampler_ == nullptr) {

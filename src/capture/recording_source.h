@@ -1,17 +1,24 @@
 // A recording as the sound card's input: WAV, FLAC or anything libsndfile reads, any sample
-// rate (resampled to 8000 Hz), stereo or more (the left channel is taken).
+// rate from 4 kHz to 384 kHz (resampled to 8000 Hz), mono, or stereo and more with the left
+// or right channel taken or the first two mixed.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "capture/channel_choice.h"
 #include "capture/sample_source.h"
 
 class RecordingSource : public SampleSource {
  public:
   // Opens the file; on failure returns nullptr and a one-line reason in `error`.
-  static std::unique_ptr<RecordingSource> Open(const std::string& path, std::string& error);
+  static std::unique_ptr<RecordingSource> Open(const std::string& path, std::string& error,
+                                               ChannelChoice channel = ChannelChoice::Left);
+
+  // Sample rates a recording may have: a header outside them is damaged or absurd.
+  static constexpr int MinRate = 4000;    // Hz
+  static constexpr int MaxRate = 384000;  // Hz
   ~RecordingSource() override;
 
   size_t Read(int16_t* out, size_t count) override;
@@ -20,6 +27,8 @@ class RecordingSource : public SampleSource {
   int64_t FileFrames() const { return frames_; }
   // A read error met while reading (empty when none).
   const std::string& ReadError() const { return read_error_; }
+  // The file is shorter than its header says (a recording cut short): what is there is read.
+  bool EndedEarly() const { return ended_early_; }
 
  private:
   RecordingSource() = default;
@@ -29,9 +38,12 @@ class RecordingSource : public SampleSource {
   void* resampler_ = nullptr;  // soxr_t, only when the file rate is not 8000
   int rate_ = 0;
   int channels_ = 0;
+  ChannelChoice channel_ = ChannelChoice::Left;
+  size_t chunk_frames_ = 0;  // frames read at a time: fewer for a file with many channels
   int64_t frames_ = 0;
   bool file_done_ = false;
   bool flushed_ = false;
+  bool ended_early_ = false;
   std::string read_error_;
   std::vector<float> interleaved_;
   std::vector<float> mono_;

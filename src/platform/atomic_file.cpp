@@ -1,9 +1,11 @@
 #include "platform/atomic_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
@@ -49,7 +51,8 @@ int WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mode
   std::string temp = dir + "/." + BaseName(path) + ".XXXXXX";
   std::vector<char> name(temp.begin(), temp.end());
   name.push_back('\0');
-  int fd = ::mkstemp(name.data());
+  // Created exclusively (O_EXCL): a link or file planted under the name is never followed.
+  int fd = ::mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) return errno;
   temp.assign(name.data());
 
@@ -64,6 +67,31 @@ int WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mode
   }
   SyncDirectory(dir);
   return 0;
+}
+
+void RemoveStaleTemporaries(const std::string& path) {
+  const std::string dir = ParentDirectory(path);
+  std::string prefix = BaseName(path);
+  prefix.insert(prefix.begin(), '.');
+  prefix.push_back('.');
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr) return;
+  std::vector<std::string> stale;
+  while (const dirent* e = ::readdir(d)) {
+    const std::string name = e->d_name;
+    // Exactly the names WriteFileAtomic makes: the prefix and six characters from mkstemp.
+    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+    bool random = true;
+    for (size_t i = prefix.size(); i < name.size(); ++i) {
+      random = random && std::isalnum(static_cast<unsigned char>(name[i]));
+    }
+    if (random) stale.push_back(dir + "/" + name);
+  }
+  ::closedir(d);
+  for (const std::string& file : stale) {
+    struct stat st {};
+    if (::lstat(file.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) ::unlink(file.c_str());
+  }
 }
 
 int ReadWholeFile(const std::string& path, std::string* out) {

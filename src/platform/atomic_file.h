@@ -13,6 +13,11 @@
 // previous file (if any) is untouched and no temporary file is left behind.
 int WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mode = 0644);
 
+// Removes the temporary files that WriteFileAtomic(path, ...) calls left behind when they were
+// killed before renaming. Only for a caller that knows no other write of `path` is under way
+// (it holds that file's lock).
+void RemoveStaleTemporaries(const std::string& path);
+
 // Reads the whole of `path` into *out. Returns 0 or an errno (EISDIR for a directory).
 int ReadWholeFile(const std::string& path, std::string* out);
 

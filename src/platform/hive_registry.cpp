@@ -1,5 +1,4 @@
 #include "platform/hive_registry.h"
-#include "platform/text_lines.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -18,6 +17,7 @@
 #include <thread>
 
 #include "platform/atomic_file.h"
+#include "platform/text_lines.h"
 
 namespace {
 
@@ -55,6 +55,13 @@ std::string NormaliseKeyPath(const std::string& path) {
     start = end + 1;
   }
   return out;
+}
+
+// Key and value names sit on one line of the hive file, which has no way to write a line
+// break inside a name: such names are refused rather than stored in a file that cannot be
+// read back.
+bool NameFitsTheFile(const std::string& name) {
+  return name.find_first_of("\r\n") == std::string::npos;
 }
 
 std::string JoinKeyPath(const std::string& a, const std::string& b) {
@@ -214,14 +221,17 @@ bool ValueIsHex(const std::string& line) {
   } else {
     return false;
   }
-  return line.compare(i, 4, "=hex") == 0;
+  // A name that never closes (a damaged line) leaves i past the end: no value follows.
+  return i < line.size() && line.compare(i, 4, "=hex") == 0;
 }
 
 // Holds the exclusive lock on a hive while it is read, changed and replaced.
 class HiveLock {
  public:
   explicit HiveLock(const std::string& lock_path) {
-    fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // Never through a link: one planted under the lock's name must not make us create or
+    // open a file elsewhere.
+    fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd_ < 0) {
       error_ = FromErrno(errno);
       return;
@@ -325,7 +335,10 @@ std::string HiveRegistry::Format(const std::string& root_name, const Hive& hive)
         out += "hex:";
         AppendHex(&out, value.data);
       } else {
-        out += "hex(" + std::to_string(value.type) + "):";
+        // The type in brackets is hexadecimal, as the reader takes it (REG_QWORD is hex(b)).
+        char type[16];
+        std::snprintf(type, sizeof type, "hex(%x):", static_cast<unsigned>(value.type));
+        out += type;
         AppendHex(&out, value.data);
       }
       out += "\r\n";
@@ -501,6 +514,9 @@ LONG HiveRegistry::Transact(HKEY root, Change change) {
     return FromErrno(read_error);
   }
   if (!change(hive)) return ERROR_SUCCESS;  // nothing to write
+  // A writer killed between creating its temporary file and renaming it left that file
+  // behind; under the lock no other writer of this hive has one open.
+  RemoveStaleTemporaries(path);
   int err = WriteFileAtomic(path, Format(RootName(root), hive));
   return err == 0 ? ERROR_SUCCESS : FromErrno(err);
 }
@@ -529,7 +545,7 @@ bool AddKey(HiveRegistry::Hive& hive, const std::string& path) {
 
 LONG HiveRegistry::RegCreateKeyExA(HKEY root, const std::string& sub_key, DWORD /*options*/, DWORD access,
                                    HKEY* result, DWORD* disposition) {
-  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  if (result == nullptr || !NameFitsTheFile(sub_key)) return ERROR_INVALID_PARAMETER;
   HKEY hive_root = 0;
   std::string base;
   if (!ResolveParent(root, &hive_root, &base)) return ERROR_INVALID_HANDLE;
@@ -607,6 +623,7 @@ LONG HiveRegistry::RegSetValueExA(HKEY key, const std::string& name, DWORD type,
   if (open == nullptr) return ERROR_INVALID_HANDLE;
   if ((open->access & kSetValue) == 0) return ERROR_ACCESS_DENIED;
   if (data == nullptr && size > 0) return ERROR_INVALID_PARAMETER;
+  if (!NameFitsTheFile(name)) return ERROR_INVALID_PARAMETER;
   Value value;
   value.type = type;
   if (size > 0) value.data.assign(data, data + size);

@@ -1,5 +1,4 @@
 #include "platform/host_files.h"
-#include "platform/text_lines.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,9 +11,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "platform/atomic_file.h"
+#include "platform/text_lines.h"
 
 namespace {
 
@@ -58,13 +59,18 @@ std::string FindEntry(const std::string& dir, const std::string& name) {
   return found;
 }
 
-std::string CurrentDirectory() {
-  std::vector<char> buffer(4096);
-  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
-    if (errno != ERANGE) return ".";
-    buffer.resize(buffer.size() * 2);
-  }
-  return buffer.data();
+// The real path of `path` with every link followed, or "" when it cannot be had.
+std::string RealPath(const std::string& path) {
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (real == nullptr) return "";
+  std::string out = real;
+  std::free(real);
+  return out;
+}
+
+bool Within(const std::string& path, const std::string& folder) {
+  return path == folder || (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+                            (folder == "/" || path[folder.size()] == '/'));
 }
 
 bool IsDirectory(const std::string& linux_path) {
@@ -173,23 +179,36 @@ LONG WindowsErrorFromErrno(int err) {
 
 HostFiles::HostFiles(std::string root) : root_(std::move(root)) {}
 
+void HostFiles::UseInstallationMedium(std::string linux_folder) {
+  medium_ = std::move(linux_folder);
+}
+
 LONG HostFiles::ToLinuxPath(const std::string& windows_path, std::string* linux_path) const {
+  return Resolve(windows_path, Use::kRead, linux_path);
+}
+
+LONG HostFiles::Resolve(const std::string& windows_path, Use use, std::string* linux_path) const {
   const std::string& w = windows_path;
   if (w.empty() || w.find('\0') != std::string::npos) return ERROR_INVALID_NAME;
   std::string base;
   size_t pos = 0;
-  bool relative = false;
+  bool on_medium = false;
   if (w.size() >= 2 && std::isalpha(static_cast<unsigned char>(w[0])) && w[1] == ':') {
+    // "C:name" (a drive without a separator) is relative to that drive's current folder, which
+    // is its root here.
     base = root_ + "/drive_" + static_cast<char>(std::tolower(static_cast<unsigned char>(w[0])));
     pos = 2;
   } else if (w.size() >= 2 && IsSeparator(w[0]) && IsSeparator(w[1])) {
     return ERROR_PATH_NOT_FOUND;  // network paths do not exist here
   } else if (IsSeparator(w[0])) {
     base = root_ + "/drive_c";
+  } else if (!medium_.empty()) {
+    base = medium_;
+    on_medium = true;
   } else {
-    base = CurrentDirectory();
-    relative = true;
+    base = root_ + "/drive_c";  // the current folder: the root of drive C:
   }
+  // ".." stops at the drive's (or the medium's) root, as it does on Windows.
   std::vector<std::string> parts;
   while (pos <= w.size()) {
     size_t end = pos;
@@ -198,11 +217,7 @@ LONG HostFiles::ToLinuxPath(const std::string& windows_path, std::string* linux_
     pos = end + 1;
     if (part.empty() || part == ".") continue;
     if (part == "..") {
-      if (!parts.empty()) {
-        parts.pop_back();
-      } else if (relative) {
-        base = ParentDirectory(base);
-      }
+      if (!parts.empty()) parts.pop_back();
       continue;
     }
     if (!ValidComponent(part)) return ERROR_INVALID_NAME;
@@ -214,13 +229,36 @@ LONG HostFiles::ToLinuxPath(const std::string& windows_path, std::string* linux_
     path.push_back('/');
     path.append(entry);
   }
+  if (on_medium) {
+    // The folder the installer was started from is its distribution medium: read, never changed.
+    if (use == Use::kChange) return ERROR_WRITE_PROTECT;
+  } else if (!StaysInsideRoot(path, use)) {
+    return ERROR_ACCESS_DENIED;
+  }
   *linux_path = path;
   return ERROR_SUCCESS;
 }
 
+bool HostFiles::StaysInsideRoot(const std::string& path, Use use) const {
+  const std::string real_root = RealPath(root_);
+  if (real_root.empty()) return true;  // no root yet, so no link inside it either
+  // The path itself is built without ".."; only a link on its way can lead elsewhere. A
+  // change (create, replace, delete) acts on the last name itself, so its folder counts; a
+  // read opens whatever the last name leads to.
+  std::string existing = use == Use::kRead ? path : ParentDirectory(path);
+  struct stat st {};
+  while (existing.size() > root_.size() && ::lstat(existing.c_str(), &st) != 0) {
+    existing = ParentDirectory(existing);
+  }
+  if (existing.size() <= root_.size()) return true;
+  const std::string real = RealPath(existing);
+  if (real.empty()) return use == Use::kRead && !S_ISLNK(st.st_mode);
+  return Within(real, real_root);
+}
+
 LONG HostFiles::CreateDirectoryA(const std::string& path) {
   std::string dir;
-  if (LONG rc = ToLinuxPath(path, &dir); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = Resolve(path, Use::kChange, &dir); rc != ERROR_SUCCESS) return rc;
   if (::mkdir(dir.c_str(), 0755) == 0) return ERROR_SUCCESS;
   switch (errno) {
     case EEXIST: return ERROR_ALREADY_EXISTS;
@@ -232,7 +270,7 @@ LONG HostFiles::CreateDirectoryA(const std::string& path) {
 LONG HostFiles::CopyFileA(const std::string& from, const std::string& to, bool fail_if_exists) {
   std::string src, dst;
   if (LONG rc = ToLinuxPath(from, &src); rc != ERROR_SUCCESS) return rc;
-  if (LONG rc = ToLinuxPath(to, &dst); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = Resolve(to, Use::kChange, &dst); rc != ERROR_SUCCESS) return rc;
 
   // Non-blocking opens: a pipe or device in place of a file must not stall the copy.
   int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -329,15 +367,33 @@ LONG HostFiles::ReadFile(const std::string& path, std::string* bytes) {
 
 LONG HostFiles::WriteFile(const std::string& path, std::string_view bytes) {
   std::string file;
-  if (LONG rc = ToLinuxPath(path, &file); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = Resolve(path, Use::kChange, &file); rc != ERROR_SUCCESS) return rc;
   if (IsDirectory(file)) return ERROR_ACCESS_DENIED;
   if (!IsDirectory(ParentDirectory(file))) return ERROR_PATH_NOT_FOUND;
   return WindowsErrorFromErrno(WriteFileAtomic(file, bytes));
 }
 
+LONG HostFiles::AppendFile(const std::string& path, std::string_view bytes, bool sync) {
+  std::string file;
+  if (LONG rc = Resolve(path, Use::kChange, &file); rc != ERROR_SUCCESS) return rc;
+  int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+  if (fd < 0) return errno == ENOENT ? ERROR_PATH_NOT_FOUND : WindowsErrorFromErrno(errno);
+  struct stat st {};
+  int err = ::fstat(fd, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : EACCES;
+  size_t done = 0;
+  while (err == 0 && done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno != EINTR) err = errno;
+    if (n > 0) done += static_cast<size_t>(n);
+  }
+  if (err == 0 && sync && ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  return WindowsErrorFromErrno(err);
+}
+
 LONG HostFiles::DeleteFileA(const std::string& path) {
   std::string file;
-  if (LONG rc = ToLinuxPath(path, &file); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = Resolve(path, Use::kChange, &file); rc != ERROR_SUCCESS) return rc;
   if (IsDirectory(file)) return ERROR_ACCESS_DENIED;
   if (::unlink(file.c_str()) == 0) return ERROR_SUCCESS;
   return errno == ENOENT ? MissingError(file) : WindowsErrorFromErrno(errno);
@@ -345,7 +401,7 @@ LONG HostFiles::DeleteFileA(const std::string& path) {
 
 LONG HostFiles::RemoveDirectoryA(const std::string& path) {
   std::string dir;
-  if (LONG rc = ToLinuxPath(path, &dir); rc != ERROR_SUCCESS) return rc;
+  if (LONG rc = Resolve(path, Use::kChange, &dir); rc != ERROR_SUCCESS) return rc;
   if (::rmdir(dir.c_str()) == 0) return ERROR_SUCCESS;
   return errno == ENOENT ? MissingError(dir) : WindowsErrorFromErrno(errno);
 }
@@ -366,6 +422,13 @@ bool SameText(const std::string& a, const char* b) {
 }  // namespace
 
 RestartReport HostFiles::ExitWindowsEx() {
+  // Windows starts without the installer's medium: names without a drive in WININIT.INI are
+  // taken from the root of drive C:, and every name stays inside the root.
+  struct NoMedium {
+    std::string& medium;
+    std::string kept;
+    ~NoMedium() { medium = kept; }
+  } no_medium{medium_, std::exchange(medium_, std::string())};
   RestartReport report;
   const std::string ini = GetWindowsDirectory() + "\\WININIT.INI";
   std::string text;
@@ -387,7 +450,7 @@ RestartReport HostFiles::ExitWindowsEx() {
     std::string target = Trimmed(line.substr(0, eq));
     std::string temp = Trimmed(line.substr(eq + 1));
     std::string temp_path, target_path;
-    if (ToLinuxPath(temp, &temp_path) != ERROR_SUCCESS) {
+    if (Resolve(temp, Use::kChange, &temp_path) != ERROR_SUCCESS) {
       report.failures.push_back(line);
       continue;
     }
@@ -404,7 +467,7 @@ RestartReport HostFiles::ExitWindowsEx() {
       }
       continue;
     }
-    int err = ToLinuxPath(target, &target_path) == ERROR_SUCCESS ? 0 : EINVAL;
+    int err = Resolve(target, Use::kChange, &target_path) == ERROR_SUCCESS ? 0 : EINVAL;
     if (err == 0) err = MoveReplacing(temp_path, target_path);
     if (err == EXDEV) {
       err = CopyFileA(temp, target, false) == ERROR_SUCCESS ? 0 : EXDEV;
@@ -425,8 +488,8 @@ RestartReport HostFiles::ExitWindowsEx() {
 
   // The processed file is kept as WININIT.BAK, as Windows keeps it.
   std::string ini_path, bak_path;
-  ToLinuxPath(ini, &ini_path);
-  ToLinuxPath(GetWindowsDirectory() + "\\WININIT.BAK", &bak_path);
+  Resolve(ini, Use::kChange, &ini_path);
+  Resolve(GetWindowsDirectory() + "\\WININIT.BAK", Use::kChange, &bak_path);
   if (::rename(ini_path.c_str(), bak_path.c_str()) != 0) {
     report.failures.push_back("WININIT.INI could not be renamed to WININIT.BAK");
     return report;

@@ -1,8 +1,11 @@
 // Files and folders of the Windows host the installer was written for, kept in one Linux folder
 // (the QOVEN root). Paths are given and reported the Windows way ("C:\Program Files\Clock",
 // backslashes or slashes, case-insensitive); drive C: lives in <root>/drive_c, drive D: in
-// <root>/drive_d and so on, and a relative path is taken from the current directory. Results
-// are Windows error codes, so callers can tell "exists" from "in use" from "no permission".
+// <root>/drive_d and so on. A path without a drive is taken from the current folder, the root
+// of drive C:, unless an installation medium is in use (below). Every path stays inside the
+// root: ".." stops at a drive's root, and a link inside the root that leads out of it is
+// refused (ERROR_ACCESS_DENIED). Results are Windows error codes, so callers can tell
+// "exists" from "in use" from "no permission".
 //
 // "In use" (ERROR_SHARING_VIOLATION) means what it can mean on Linux: a program file that is
 // being executed (ETXTBSY), or a file on which another open file holds a lock (flock, or a
@@ -48,9 +51,16 @@ class HostFiles {
 
   const std::string& root() const { return root_; }
 
+  // The installer runs from the folder that holds its script and the files it lists, as it
+  // would from its setup disk: from now on a path without a drive names a file in that Linux
+  // folder, which may be read but is never written, replaced or deleted (ERROR_WRITE_PROTECT).
+  // ".." stops at the folder itself.
+  void UseInstallationMedium(std::string linux_folder);
+
   // The Linux path of a Windows path, or an error (ERROR_INVALID_NAME for names Windows does
-  // not allow, ERROR_PATH_NOT_FOUND for network paths). Existing folders and files are found
-  // whatever the case of the name; ".." never climbs above a drive's root.
+  // not allow, ERROR_PATH_NOT_FOUND for network paths, ERROR_ACCESS_DENIED for a link out of
+  // the root). Existing folders and files are found whatever the case of the name; ".." never
+  // climbs above a drive's root.
   LONG ToLinuxPath(const std::string& windows_path, std::string* linux_path) const;
 
   std::string GetWindowsDirectory() const { return "C:\\WINDOWS"; }
@@ -68,6 +78,9 @@ class HostFiles {
   virtual LONG ReadFile(const std::string& path, std::string* bytes);
   // Creates or replaces a file with `bytes`, whole or not at all.
   virtual LONG WriteFile(const std::string& path, std::string_view bytes);
+  // Adds `bytes` at the end of a file, creating it when it is missing (a log). With `sync` the
+  // file is flushed to disk before the call returns.
+  virtual LONG AppendFile(const std::string& path, std::string_view bytes, bool sync);
   virtual LONG DeleteFileA(const std::string& path);
   virtual LONG RemoveDirectoryA(const std::string& path);
 
@@ -84,7 +97,12 @@ class HostFiles {
   void SeedFirstUse(Registry& registry);
 
  private:
+  enum class Use { kRead, kChange };  // a change creates, replaces, moves or deletes
+  LONG Resolve(const std::string& windows_path, Use use, std::string* linux_path) const;
+  bool StaysInsideRoot(const std::string& path, Use use) const;
+
   std::string root_;
+  std::string medium_;  // Linux folder of the installation medium; empty when there is none
 };
 
 // Maps an errno of a file operation onto the Windows error code a program expects.

@@ -23,6 +23,12 @@ std::string OnlyOutOf(int done, int listed, const char* kind) {
 
 }  // namespace
 
+void StartInstallerHost(HostFiles& files, Registry& registry, const std::string& start_folder) {
+  files.UseInstallationMedium(start_folder);
+  FileStatus script;
+  if (files.GetFileStatus(T::kScriptName, &script) == ERROR_SUCCESS) files.SeedFirstUse(registry);
+}
+
 bool NameStaysInside(const std::string& name) {
   if (name.find(':') != std::string::npos) return false;  // a drive, or no valid name at all
   if (!name.empty() && (name[0] == '\\' || name[0] == '/')) return false;
@@ -44,14 +50,26 @@ bool NameStaysInside(const std::string& name) {
 
 bool SetupInstaller::TextFile::Create(const std::string& text) {
   content_ = CrLf(text);
-  failed_ = files_.WriteFile(path_, content_) != ERROR_SUCCESS;
-  return !failed_;
+  dirty_ = false;
+  bool ok = files_.WriteFile(path_, content_) == ERROR_SUCCESS;
+  if (kind_ == Kind::kAppended) content_.clear();
+  return ok;
 }
 
 bool SetupInstaller::TextFile::Write(const std::string& text) {
-  content_ += CrLf(text);
-  failed_ = files_.WriteFile(path_, content_) != ERROR_SUCCESS;
-  return !failed_;
+  dirty_ = true;
+  if (kind_ == Kind::kWholeOrNothing) {
+    content_ += CrLf(text);
+    return true;
+  }
+  return files_.AppendFile(path_, CrLf(text), false) == ERROR_SUCCESS;
+}
+
+bool SetupInstaller::TextFile::Flush() {
+  if (!dirty_) return true;
+  dirty_ = false;
+  if (kind_ == Kind::kWholeOrNothing) return files_.WriteFile(path_, content_) == ERROR_SUCCESS;
+  return files_.AppendFile(path_, "", true) == ERROR_SUCCESS;
 }
 
 SetupInstaller::SetupInstaller(SetupDialogMembers& members, HostFiles& files, Registry& registry,
@@ -95,7 +113,16 @@ void SetupInstaller::Log(const std::string& line) {
 }
 
 void SetupInstaller::Record(const std::string& line) {
-  if (record_ == nullptr || record_->Write(line + "\n") || record_failure_reported_) return;
+  if (record_ != nullptr) record_->Write(line + "\n");  // reaches the disk at the end of the step
+}
+
+void SetupInstaller::EndOfStep() {
+  if (log_ != nullptr && !log_->Flush() && !log_failure_reported_) {
+    log_failure_reported_ = true;
+    ErrorsDetected = true;
+    Show("The installation log " + log_->path() + " could not be written.", MessageIcon::kExclamation);
+  }
+  if (record_ == nullptr || record_->Flush() || record_failure_reported_) return;
   // An uninstall record that misses a file leaves that file behind for good.
   record_failure_reported_ = true;
   ErrorsDetected = true;
@@ -109,6 +136,7 @@ void SetupInstaller::Problem(const std::string& text) {
 }
 
 void SetupInstaller::AdvanceProgress(int position) {
+  EndOfStep();
   m_.ProgressPos = position;
   if (controls_ != nullptr) {
     controls_->MembersToControls(m_);
@@ -132,8 +160,8 @@ InstallOutcome SetupInstaller::OnInstallNow(SetupControls& controls) {
 
   // 2. Log and uninstall record.
   const std::string destination = m_.DestinationDir;
-  TextFile log(files_, destination + T::kLogFile);
-  TextFile record(files_, destination + T::kRecordFile);
+  TextFile log(files_, destination + T::kLogFile, TextFile::Kind::kAppended);
+  TextFile record(files_, destination + T::kRecordFile, TextFile::Kind::kWholeOrNothing);
   if (!log.Create(T::kLogHeader + m_.ProgramName + "\n")) {
     Show("The installation log " + log.path() + " could not be created.\nNothing has been installed.",
          MessageIcon::kExclamation);
@@ -190,10 +218,12 @@ InstallOutcome SetupInstaller::OnInstallNow(SetupControls& controls) {
 
   // 10. Shortcuts.
   CreateShortcuts();
+  EndOfStep();
 
   // 11. Report.
   InstallOutcome outcome = InstallOutcome::kEndProgram;
   Report(&outcome);
+  EndOfStep();
   log_ = nullptr;
   record_ = nullptr;
   controls_ = nullptr;
@@ -321,6 +351,7 @@ void SetupInstaller::Report(InstallOutcome* outcome) {
       MessageAnswer::kYes) {
     Show(T::kWhenRestarted, MessageIcon::kInformation);
     Log(T::kRebootAutomatically);
+    EndOfStep();  // log and record are closed before Windows restarts
     RestartReport restart = files_.ExitWindowsEx();
     if (!restart.failures.empty()) {
       std::string text = "These replacements could not be made at the restart:";
@@ -363,6 +394,13 @@ void SetupInstaller::WriteRegistryEntries() {
 }
 
 void SetupInstaller::CreateShortcuts() {
+  // The shortcut's file is named after the program; a folder or drive in the name would put
+  // it somewhere else than its folder.
+  if (m_.ProgramName.find_first_of("\\/:") != std::string::npos) {
+    Problem("The program name " + m_.ProgramName +
+            " cannot name a shortcut file: it must not hold \\, / or :. No shortcut was made.");
+    return;
+  }
   const std::string target =
       m_.DestinationDir + (m_.ProgramFileList.empty() ? std::string() : m_.ProgramFileList[0]);
   const std::string& description = m_.ProgramName;

@@ -77,21 +77,26 @@ class SetupInstaller {
   static constexpr int kPauseMs = 500;
 
  private:
-  // A text file written in text mode (each "\n" stored as CR LF) that is always complete on
-  // disk: every line rewrites it whole.
+  // A text file written in text mode (each "\n" stored as CR LF). The log grows by appending
+  // and reaches the disk at the end of each step; the uninstall record is replaced whole at the
+  // end of each step, so it is always a complete record of a finished step, never a part line.
   class TextFile {
    public:
-    TextFile(HostFiles& files, std::string path) : files_(files), path_(std::move(path)) {}
+    enum class Kind { kAppended, kWholeOrNothing };
+    TextFile(HostFiles& files, std::string path, Kind kind)
+        : files_(files), path_(std::move(path)), kind_(kind) {}
     bool Create(const std::string& text);
     bool Write(const std::string& text);
+    // Puts what was written since the last call safely on disk.
+    bool Flush();
     const std::string& path() const { return path_; }
-    bool failed() const { return failed_; }
 
    private:
     HostFiles& files_;
     std::string path_;
-    std::string content_;
-    bool failed_ = false;
+    Kind kind_;
+    std::string content_;  // the whole record (kWholeOrNothing only)
+    bool dirty_ = false;
   };
 
   void Show(const std::string& text, MessageIcon icon);
@@ -99,6 +104,8 @@ class SetupInstaller {
   void Problem(const std::string& text);
   void Log(const std::string& line);  // `line` without its "\n"
   void Record(const std::string& line);
+  // The end of a step: log and record on disk; a failure is reported as Log and Record do.
+  void EndOfStep();
   void CopyProgramFiles();
   void CopySystemFiles();
   // Adds TARGET=TEMP and NUL=TEMP to WININIT.INI; false (after reporting) when it cannot.
@@ -121,6 +128,11 @@ class SetupInstaller {
   bool log_failure_reported_ = false;
   bool record_failure_reported_ = false;
 };
+
+// The installer's start: the Linux folder it starts in is its installation medium (the script
+// and the files it lists are read from there), and the root is prepared for a first use only
+// when that folder holds a script, so a run that can install nothing leaves nothing behind.
+void StartInstallerHost(HostFiles& files, Registry& registry, const std::string& start_folder);
 
 // Whether a script file name stays inside the folder it is copied into: not absolute, no drive,
 // and no ".." that climbs above that folder.

@@ -37,7 +37,8 @@ std::vector<std::string> ScriptLines(const std::string& text);
 
 ScriptResult ParseSetupScript(const std::string& text);
 
-// Reads "setup.dat" from the current directory (found whatever the case of its name).
+// Reads "setup.dat" from the folder the installer was started in, its medium (found whatever
+// the case of its name).
 ScriptResult ReadSetupScript(HostFiles& files);
 
 // The Program Files folder, ending in a backslash: the "ProgramFilesDir" value of the local

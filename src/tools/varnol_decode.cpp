@@ -1,15 +1,21 @@
 // varnol-decode: the clock's processing loop without a window. Audio comes from a recording,
 // the sound card or the simulated receiver; every status text, clock write and change of the
 // clock offset is printed as it happens, as plain lines or as JSON objects.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/varnol_doc.h"
 #include "capture/portaudio_wave_input.h"
@@ -18,12 +24,15 @@
 #include "platform/linux_clock.h"
 #include "simulator/receiver.h"
 #include "tools/cli_common.h"
+#include "tools/diagnostics_cli.h"
 
 namespace {
 
 constexpr int ExitDone = 0;
 constexpr int ExitUsage = 2;
 constexpr int ExitInput = 3;
+constexpr int ExitSnapshot = 4;
+constexpr int ExitChart = 4;  // the --chart file cannot be written (as the snapshot)
 
 std::atomic<bool> g_interrupted{false};
 void OnSignal(int) { g_interrupted.store(true); }
@@ -37,11 +46,15 @@ const char* const kUsage =
     "  --input FILE            a recording (WAV, FLAC, ...; any sample rate)\n"
     "  --device [NAME]         the sound card (default input, or one whose name contains NAME)\n"
     "  --list-devices          list the input devices and exit\n"
+    "  --channel SIDE          left, right or mix: the side of a stereo recording or sound card\n"
+    "                          the receiver is on (default left)\n"
     "\n"
     "Options:\n"
-    "  --station NAME          msf, hbg, dcf77, wwvb, vng, rwm, wwv or wwvh\n                          (default dcf77)\n"
+    "  --station NAME          msf, hbg, dcf77, wwvb, vng, rwm, wwv or wwvh\n                          "
+    "(default dcf77)\n"
     "  --start TIME            simulated broadcast's first minute, ISO 8601 UTC (default: now)\n"
-    "  --minutes N             minutes of simulated signal (default 3), or of live capture\n"
+    "  --minutes N             minutes of simulated signal (default 3), of live capture, or the\n"
+    "                          first N minutes of a recording (default: all of it)\n"
     "  --snr DB                simulated receiver's signal-to-noise ratio in dB over 0..4 kHz (default 3)\n"
     "  --amplitude A           simulated tone's peak in sample units (default 600)\n"
     "  --fade DEPTH            simulated slow fading, 0..0.95 (default 0)\n"
@@ -53,10 +66,17 @@ const char* const kUsage =
     "  --blocks-per-minute N   soundcard calibration, 3700..3800 (default 3756)\n"
     "  --adjust-calibration    let the measured minute nudge the calibration\n"
     "  --set-clock             really write the system clock (only with --device)\n"
+    "  --snapshot FILE         at the end, write the last quarter second of audio to FILE (WAV)\n"
     "  --json                  one JSON object per line\n"
+    "  --verbose               let the audio libraries (ALSA, JACK) print their own messages\n"
     "  --help                  this text\n"
     "\n"
-    "Exit codes: 0 done, 2 usage error, 3 input cannot be opened or read.\n";
+    "The options from --start to --card-blocks-per-minute shape the simulated receiver and are\n"
+    "refused with --input or --device.\n"
+    "\n"
+    "Exit codes: 0 done; 2 usage error; 3 the input cannot be opened or read to its end (no\n"
+    "sound device, a damaged or cut-short recording, a sound device lost during the capture);\n"
+    "4 the snapshot could not be written.\n";
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "varnol-decode: %s\n(see varnol-decode --help)\n", message.c_str());
@@ -92,6 +112,13 @@ class EventPrinter : public DocObserver {
     }
     std::fflush(stdout);
   }
+
+  void OnSnapshot(SnapshotOutcome outcome, const char*, int error) override {
+    snapshot = outcome;
+    snapshot_error = error;
+  }
+  SnapshotOutcome snapshot = SnapshotOutcome::NotAsked;
+  int snapshot_error = 0;
 
   void OnSyncOffset(int64_t seconds) override {
     if (json_)
@@ -143,7 +170,33 @@ struct Options {
   bool adjust = false;
   bool set_clock = false;
   bool json = false;
+  bool verbose = false;
+  bool list_devices = false;
+  ChannelChoice channel = ChannelChoice::Left;
+  std::string snapshot;
+  std::vector<std::string> simulation_options;  // given, in order: only for --simulate
+  DiagnosticsOptions diag;
 };
+
+// The snapshot's folder must exist and take a new file, and the name must not be a folder:
+// found out before any decoding, not after it. Empty when it can be written.
+std::string SnapshotProblem(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "'" + path + "' is a folder";
+  const size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return "no folder '" + folder + "'";
+  if (::access(folder.c_str(), W_OK | X_OK) != 0)
+    return "cannot write in '" + folder + "': " + std::strerror(errno);
+  return "";
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {
+  }, sb{};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
 
 }  // namespace
 
@@ -160,10 +213,20 @@ int main(int argc, char** argv) {
     std::string v;
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
+      std::printf("\nDiagnostics:\n%s  Exit code 4 also when the chart cannot be written.\n\n%s", DiagnosticsUsage,
+                  DiagnosticsJsonKeys);
       return ExitDone;
     } else if (a == "--list-devices") {
-      std::fputs(PortAudioWaveInput::ListInputDevices().c_str(), stdout);
-      return ExitDone;
+      o.list_devices = true;
+    } else if (a == "--verbose") {
+      o.verbose = true;
+    } else if (a == "--channel") {
+      if (!value(v)) return UsageError("--channel needs left, right or mix");
+      const auto c = ChannelFromName(v);
+      if (!c) return UsageError("unknown channel '" + v + "' (left, right or mix)");
+      o.channel = *c;
+    } else if (a == "--snapshot") {
+      if (!value(o.snapshot) || o.snapshot.empty()) return UsageError("--snapshot needs a file name");
     } else if (a == "--simulate") {
       o.input = Options::Input::Simulate;
       ++inputs;
@@ -186,13 +249,15 @@ int main(int argc, char** argv) {
       const auto t = ParseIsoUtc(v);
       if (!t) return UsageError("cannot read the time '" + v + "' (use e.g. 2026-12-07T13:05:00Z)");
       (a == "--start" ? o.start : o.clock) = *t;
-    } else if (a == "--minutes" || a == "--snr" || a == "--amplitude" || a == "--fade" ||
-               a == "--offset" || a == "--card-blocks-per-minute") {
+      if (a == "--start") o.simulation_options.push_back(a);
+    } else if (a == "--minutes" || a == "--snr" || a == "--amplitude" || a == "--fade" || a == "--offset" ||
+               a == "--card-blocks-per-minute") {
       if (!value(v)) return UsageError(a + " needs a number");
       const auto d = ParseDouble(v);
       if (!d) return UsageError("cannot read the number '" + v + "' for " + a);
+      if (a != "--minutes" && a != "--offset") o.simulation_options.push_back(a);
       if (a == "--minutes") {
-        if (*d <= 0 || *d > 100000) return UsageError("--minutes must be above 0");
+        if (*d <= 0 || *d > 100000) return UsageError("--minutes must be above 0 and at most 100000");
         o.minutes = *d;
       } else if (a == "--snr") {
         o.snr = *d;
@@ -214,6 +279,7 @@ int main(int argc, char** argv) {
       const auto n = ParseLong(v);
       if (!n) return UsageError("cannot read the whole number '" + v + "' for " + a);
       if (a == "--seed") {
+        o.simulation_options.push_back(a);
         o.seed = static_cast<uint64_t>(*n);
       } else {
         if (*n < MinBlocksPerMinute || *n > MaxBlocksPerMinute)
@@ -226,24 +292,57 @@ int main(int argc, char** argv) {
       o.set_clock = true;
     } else if (a == "--json") {
       o.json = true;
+    } else if (std::string diag_error; ParseDiagnosticsOption(argc, argv, i, o.diag, diag_error)) {
+      if (!diag_error.empty()) return UsageError(diag_error);
     } else {
       return UsageError("unknown option '" + a + "'");
     }
   }
+  // Quiet before PortAudio first looks at the devices.
+  PortAudioWaveInput::QuietAudioLibraries(o.verbose);
+  if (o.list_devices) {
+    bool ok = false;
+    const std::string names = PortAudioWaveInput::ListInputDevices(ok);
+    if (!ok) {
+      std::fprintf(stderr, "varnol-decode: cannot look for sound devices: %s\n", names.c_str());
+      return ExitInput;
+    }
+    if (names.empty())
+      std::fputs("varnol-decode: no input devices\n", stderr);
+    else
+      std::fputs(names.c_str(), stdout);
+    return ExitDone;
+  }
   if (inputs > 1) return UsageError("choose one input: --simulate, --input or --device");
+  if (o.input != Options::Input::Simulate && !o.simulation_options.empty())
+    return UsageError(o.simulation_options.front() + " shapes the simulated receiver; it cannot go with " +
+                      (o.input == Options::Input::File ? "--input" : "--device"));
+  if (o.clock && o.input == Options::Input::Device)
+    return UsageError("--clock cannot go with --device: the sound card runs against the real clock");
   if (o.set_clock && o.input != Options::Input::Device)
     return UsageError("--set-clock goes with --device only");
+  if (std::string chart_error; !o.diag.chart.empty() && !ChartPathUsable(o.diag.chart, chart_error)) {
+    std::fprintf(stderr, "varnol-decode: cannot write the chart '%s': %s\n", o.diag.chart.c_str(), chart_error.c_str());
+    return ExitChart;
+  }
   if (!StationSupported(o.station))
     return UsageError(std::string("station ") + StationName(o.station) + " is not supported yet");
+  if (!o.snapshot.empty()) {
+    if (o.input == Options::Input::File && SameFile(o.snapshot, o.file))
+      return UsageError("--snapshot " + o.snapshot + " would replace the recording being decoded");
+    if (const std::string why = SnapshotProblem(o.snapshot); !why.empty())
+      return UsageError("cannot write the snapshot: " + why);
+  }
 
   const int64_t now = static_cast<int64_t>(std::time(nullptr));
   std::unique_ptr<WaveInput> wave;
   SourceWaveInput* source_wave = nullptr;
   std::unique_ptr<SystemClock> clock;
   SimulatedClock* sim_clock = nullptr;
+  RecordingSource* recording = nullptr;
 
   if (o.input == Options::Input::Device) {
-    wave = std::make_unique<PortAudioWaveInput>(o.device);
+    wave = std::make_unique<PortAudioWaveInput>(o.device, o.channel);
     if (o.set_clock)
       clock = std::make_unique<RealSystemClock>();
     else
@@ -268,11 +367,13 @@ int main(int argc, char** argv) {
       clock_start = o.clock.value_or(start);
     } else {
       std::string error;
-      source = RecordingSource::Open(o.file, error);
-      if (!source) {
+      auto file = RecordingSource::Open(o.file, error, o.channel);
+      if (!file) {
         std::fprintf(stderr, "varnol-decode: cannot read '%s': %s\n", o.file.c_str(), error.c_str());
         return ExitInput;
       }
+      recording = file.get();
+      source = std::move(file);
       clock_start = o.clock.value_or(now);
     }
     auto sw = std::make_unique<SourceWaveInput>(std::move(source));
@@ -291,24 +392,48 @@ int main(int argc, char** argv) {
   doc.BlocksPerMinute = o.bpm;
   doc.AdjustCalibration = o.adjust ? 1 : 0;
   doc.AutoSetClock = 1;  // show the clock step the program would take
+  doc.SnapshotPath = o.snapshot;  // only when asked: never a file the user did not name
+  if (o.input == Options::Input::File) doc.ProtectFromSnapshot(o.file);
   if (sim_clock != nullptr) sim_clock->FollowBlocks(&doc.BlocksProcessed);
 
   EventPrinter printer(doc, o.json, o.input == Options::Input::Device, o.set_clock);
   doc.AddObserver(&printer);
+  DiagnosticsRun diagnostics(doc, o.diag, o.json);
 
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
 
   doc.StartCapture();
   if (doc.Stopped != 0) {
-    if (auto* pa = dynamic_cast<PortAudioWaveInput*>(wave.get()); pa != nullptr && !pa->LastErrorText().empty())
-      std::fprintf(stderr, "varnol-decode: sound card: %s\n", pa->LastErrorText().c_str());
+    if (auto* card = dynamic_cast<PortAudioWaveInput*>(wave.get());
+        card != nullptr && !card->LastErrorText().empty())
+      std::fprintf(stderr, "varnol-decode: sound card: %s\n", card->LastErrorText().c_str());
     return ExitInput;
   }
 
   int exit_code = ExitDone;
+  auto* pa = dynamic_cast<PortAudioWaveInput*>(wave.get());
   if (source_wave != nullptr) {
-    while (!g_interrupted.load() && source_wave->Pump()) doc.ProcessCaptureBuffer();
+    // A recording: all of it, or its first --minutes (whole buffers of 2048 samples at 8000 Hz).
+    const int64_t limit_blocks = o.input == Options::Input::File && o.minutes > 0
+                                     ? static_cast<int64_t>(o.minutes * 60.0 * 8000.0 / BlockSize)
+                                     : INT64_MAX;
+    while (!g_interrupted.load() && doc.BlocksProcessed < limit_blocks && source_wave->Pump())
+      doc.ProcessCaptureBuffer();
+    if (recording != nullptr && !g_interrupted.load() && doc.BlocksProcessed < limit_blocks) {
+      const double seconds = static_cast<double>(doc.BlocksProcessed) * BlockSize / 8000.0;
+      if (!recording->ReadError().empty()) {
+        std::fprintf(stderr, "varnol-decode: reading '%s' failed after %.1f s of audio: %s\n", o.file.c_str(),
+                     seconds, recording->ReadError().c_str());
+        exit_code = ExitInput;
+      } else if (recording->EndedEarly()) {
+        std::fprintf(stderr,
+                     "varnol-decode: '%s' ended early: the file is shorter than its header says "
+                     "(%.1f s of audio decoded)\n",
+                     o.file.c_str(), seconds);
+        exit_code = ExitInput;
+      }
+    }
   } else {
     const auto end = std::chrono::steady_clock::now() +
                      std::chrono::milliseconds(static_cast<int64_t>(o.minutes > 0 ? o.minutes * 60000 : 1e12));
@@ -319,10 +444,30 @@ int main(int argc, char** argv) {
         exit_code = ExitInput;
         break;
       }
+      if (pa != nullptr && pa->StreamLost()) {
+        // As for any lost device: the capture stops (writing the snapshot when asked).
+        doc.StopCapture();
+        std::fprintf(stderr, "varnol-decode: the sound device stopped delivering audio%s%s\n",
+                     pa->LastErrorText().empty() ? "" : ": ", pa->LastErrorText().c_str());
+        exit_code = ExitInput;
+        break;
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   }
   doc.StopCapture();
+  if (std::string chart_error; !diagnostics.Finish(chart_error)) {
+    std::fprintf(stderr, "varnol-decode: cannot write the chart '%s': %s\n", o.diag.chart.c_str(), chart_error.c_str());
+    if (exit_code == ExitDone) exit_code = ExitChart;
+  }
   doc.RemoveObserver(&printer);
+  if (printer.snapshot == SnapshotOutcome::CannotWrite) {
+    std::fprintf(stderr, "varnol-decode: cannot write the snapshot '%s': %s\n", o.snapshot.c_str(),
+                 std::strerror(printer.snapshot_error));
+    if (exit_code == ExitDone) exit_code = ExitSnapshot;
+  } else if (printer.snapshot == SnapshotOutcome::WouldReplaceInput) {
+    std::fprintf(stderr, "varnol-decode: the snapshot '%s' is the recording being decoded; left alone\n",
+                 o.snapshot.c_str());
+  }
   return exit_code;
 }

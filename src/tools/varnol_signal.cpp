@@ -1,9 +1,17 @@
-// varnol-signal: writes the simulated receiver's audio for a station to a WAV file, as a
-// receiver would feed it to the sound card.
+// varnol-signal: writes the simulated receiver's audio for a station to a sound file (WAV,
+// FLAC, Ogg Vorbis, ...), as a receiver would feed it to the sound card.
+#include <fcntl.h>
 #include <sndfile.h>
 #include <soxr.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -15,10 +23,13 @@ namespace {
 
 const char* const kUsage =
     "Usage: varnol-signal --output FILE [options]\n"
-    "Writes a station's simulated time signal as 16-bit mono WAV (or FLAC for a .flac name).\n"
+    "Writes a station's simulated time signal as a mono sound file.\n"
     "\n"
-    "  --output FILE           the file to write: WAV, or FLAC when it ends in .flac (required)\n"
-    "  --station NAME          msf, hbg, dcf77, wwvb, vng, rwm, wwv or wwvh\n                          (default dcf77)\n"
+    "  --output FILE           the file to write (required); its ending chooses the format:\n"
+    "                          .wav (16-bit), .flac, .ogg (Vorbis), .mp3 (when this libsndfile\n"
+    "                          writes MP3), .aiff, .au\n"
+    "  --station NAME          msf, hbg, dcf77, wwvb, vng, rwm, wwv or wwvh\n                          "
+    "(default dcf77)\n"
     "  --start TIME            the broadcast's first minute, ISO 8601 UTC (default: now)\n"
     "  --minutes N             length in minutes (default 3)\n"
     "  --snr DB                signal-to-noise ratio in dB over 0..4 kHz (default 3)\n"
@@ -28,11 +39,59 @@ const char* const kUsage =
     "  --card-blocks-per-minute N  the sound card's true rate (default 3756)\n"
     "  --rate HZ               sample rate of the file: the 8000 Hz sound-card audio is resampled\n"
     "                          to it, as a recorder at that rate would capture it (default 8000)\n"
-    "  --help                  this text\n";
+    "  --help                  this text\n"
+    "\n"
+    "Exit codes: 0 written, 2 usage error, 3 the file cannot be written (nothing is left behind).\n";
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "varnol-signal: %s\n(see varnol-signal --help)\n", message.c_str());
   return 2;
+}
+
+int WriteError(const std::string& output, const std::string& why) {
+  std::fprintf(stderr, "varnol-signal: cannot write '%s': %s\n", output.c_str(), why.c_str());
+  return 3;
+}
+
+std::atomic<bool> g_interrupted{false};
+void OnSignal(int) {
+  g_interrupted.store(true);
+}
+
+struct FileFormat {
+  const char* ending;  // lower case, without the dot
+  int format;          // libsndfile's major format and encoding
+};
+const FileFormat kFormats[] = {
+    {"wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16},          {"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+    {"ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS},          {"oga", SF_FORMAT_OGG | SF_FORMAT_VORBIS},
+    {"mp3", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III}, {"aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16},
+    {"aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_16},         {"au", SF_FORMAT_AU | SF_FORMAT_PCM_16},
+};
+
+// The format for the file's ending (case ignored); 0 when there is none for it.
+int FormatFor(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return 0;
+  std::string ending = path.substr(dot + 1);
+  for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const FileFormat& f : kFormats)
+    if (ending == f.ending) return f.format;
+  return 0;
+}
+
+// Creates the temporary file beside `output`, exclusively and never through a link; -1 with
+// errno on failure.
+int CreateTemporary(const std::string& output, std::string& temp) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    temp = output + ".part." + std::to_string(getpid()) + "." + std::to_string(now.tv_nsec + attempt);
+    const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
 }
 
 }  // namespace
@@ -78,7 +137,8 @@ int main(int argc, char** argv) {
       const auto d = ParseDouble(v);
       if (!d) return UsageError("cannot read the number '" + v + "' for " + a);
       if (a == "--minutes") {
-        if (*d <= 0 || *d > 1500) return UsageError("--minutes must lie within 0..1500");
+        if (*d <= 0 || *d > 1500)
+          return UsageError("--minutes must be above 0 and at most 1500 (25 hours), e.g. 0.5 or 3");
         minutes = *d;
       } else if (a == "--snr") {
         rs.snr_db = *d;
@@ -97,27 +157,42 @@ int main(int argc, char** argv) {
     }
   }
   if (output.empty()) return UsageError("--output FILE is required");
+  struct stat st {};
+  if (::stat(output.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return WriteError(output, "it is a folder");
+  const int format = FormatFor(output);
+  if (format == 0)
+    return UsageError("cannot tell the format of '" + output +
+                      "': name it .wav, .flac, .ogg, .mp3, .aiff or .au");
   auto encoder = MakeEncoder(station);
   if (!encoder) return UsageError("no simulated signal for station " + station + " yet");
+
+  // The destination is checked before anything is generated: a folder in the way, a missing
+  // or read-only folder, or a format this libsndfile cannot write.
+  SF_INFO info{};
+  info.samplerate = rate;
+  info.channels = 1;
+  info.format = format;
+  if (!sf_format_check(&info)) return WriteError(output, "this libsndfile cannot write that format");
+  std::string temp;
+  const int fd = CreateTemporary(output, temp);
+  if (fd < 0) return WriteError(output, std::strerror(errno));
+  SNDFILE* f = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
+  if (f == nullptr) {
+    const std::string why = sf_strerror(nullptr);
+    ::close(fd);
+    std::remove(temp.c_str());
+    return WriteError(output, why);
+  }
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
 
   start -= start % 60;
   rs.start_utc = static_cast<double>(start);
   rs.duration_s = minutes * 60.0;
   SimulatedReceiver receiver(std::move(encoder), rs);
 
-  // Written beside the target and renamed over it: the file is whole or not there at all.
-  const std::string temp = output + ".part";
-  SF_INFO info{};
-  info.samplerate = rate;
-  info.channels = 1;
-  // FLAC when the name says so, else 16-bit WAV.
-  const bool flac = output.size() > 5 && output.compare(output.size() - 5, 5, ".flac") == 0;
-  info.format = flac ? (SF_FORMAT_FLAC | SF_FORMAT_PCM_16) : (SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-  SNDFILE* f = sf_open(temp.c_str(), SFM_WRITE, &info);
-  if (f == nullptr) {
-    std::fprintf(stderr, "varnol-signal: cannot write '%s': %s\n", output.c_str(), sf_strerror(nullptr));
-    return 3;
-  }
+  // Written to the temporary file beside the target and renamed over it: the file is whole or
+  // not there at all.
   // The receiver's audio at the sound card's 8000 samples per second, resampled when the file
   // is to hold another rate.
   soxr_t resampler = nullptr;
@@ -138,6 +213,10 @@ int main(int argc, char** argv) {
   std::vector<float> out(8192 * 50 + 4096);
   bool ok = true;
   for (bool last = false; ok && !last;) {
+    if (g_interrupted.load()) {
+      ok = false;
+      break;
+    }
     const size_t n = receiver.Read(chunk.data(), chunk.size());
     last = n == 0;
     if (resampler == nullptr) {
@@ -152,16 +231,18 @@ int main(int argc, char** argv) {
       ok = false;
   }
   if (resampler != nullptr) soxr_delete(resampler);
-  std::string error = ok ? "" : sf_strerror(f);
+  std::string error = ok ? "" : g_interrupted.load() ? "interrupted" : sf_strerror(f);
   if (sf_close(f) != 0 && ok) {
     ok = false;
     error = "cannot finish the file";
   }
-  if (!ok || std::rename(temp.c_str(), output.c_str()) != 0) {
+  if (ok && std::rename(temp.c_str(), output.c_str()) != 0) {
+    ok = false;
+    error = std::strerror(errno);
+  }
+  if (!ok) {
     std::remove(temp.c_str());
-    std::fprintf(stderr, "varnol-signal: cannot write '%s': %s\n", output.c_str(),
-                 error.empty() ? "rename failed" : error.c_str());
-    return 3;
+    return WriteError(output, error);
   }
   return 0;
 }

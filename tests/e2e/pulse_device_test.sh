@@ -26,12 +26,16 @@ cleanup() {
 trap cleanup EXIT
 cd "$work"
 
-# Without any sound server or card, Start says why it could not open the device.
-if [ -z "$("$DECODE" --list-devices 2>/dev/null)" ]; then
+# Without any sound server or card, Start says why it could not open the device, in a few
+# lines of its own: ALSA's and JACK's chatter about absent cards and servers is hidden.
+if [ -z "$("$DECODE" --list-devices 2>"$work/list0")" ]; then
+  grep -qx 'varnol-decode: no input devices' "$work/list0"; check "no device: --list-devices says so" $?
   "$DECODE" --device --minutes 0.1 >"$work/out0" 2>"$work/err0"
   code=$?
   grep -q '^On opening the wave device\.\.$' "$work/err0" && grep -q '^The sound device does not exist$' "$work/err0"
   check "no device: exit 3 with the wave-device message" $(( code == 3 ? $? : 1 ))
+  ! grep -qiE 'ALSA lib|jack' "$work/err0" && [ "$(wc -l <"$work/err0")" -le 3 ]
+  check "no device: no audio-library chatter ($(wc -l <"$work/err0") lines)" $?
 fi
 
 if ! command -v pulseaudio >/dev/null; then
@@ -75,5 +79,18 @@ check "device capture: the clock step is a dry run at 13:07:01 UTC" $?
 if [ "$failed" -ne 0 ]; then
   echo "--- decoder output"; cat "$work/out"; echo "--- decoder errors"; tail -n 20 "$work/err"
 fi
+
+# The sound server dies five seconds into a minute's capture: the capture stops at once as for
+# a lost device (the snapshot is written), with one line of its own and exit 3.
+"$DECODE" --device --minutes 1 --snapshot lost.wav >"$work/out2" 2>"$work/err2" &
+decoder=$!
+sleep 5
+pactl exit
+t0=$SECONDS
+wait $decoder
+code=$?
+check "lost device: exit 3 within 10 s (exit $code after $((SECONDS - t0)) s)" $(( code == 3 && SECONDS - t0 <= 10 ? 0 : 1 ))
+grep -qx 'varnol-decode: the sound device stopped delivering audio.*' "$work/err2"; check "lost device: says so" $?
+[ "$(stat -c %s lost.wav 2>/dev/null)" = 4142 ]; check "lost device: snapshot written" $?
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

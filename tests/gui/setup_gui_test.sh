@@ -119,10 +119,10 @@ CODE=$(wait_exit "$PID" 10)
 [ "$CODE" = 0 ] || fail "Exit ended setup with $CODE"
 [ "$(ls "$QOVEN_ROOT/drive_c/Program Files")" = "QOVEN Marvesta GUI" ] || fail "Exit installed something"
 
-# --- Third run: no script ---------------------------------------------------------------------
+# --- Third run: no script, on a machine never used: the message, and nothing created -----------
 mkdir -p "$OUT/empty"
 cd "$OUT/empty"
-"$SETUP" & PID=$!
+QOVEN_ROOT="$OUT/unused-root" "$SETUP" & PID=$!
 wait_window setup 20
 import -window root "$OUT/6-no-script.png"
 read -r MX MY MW MH < <(geometry setup)
@@ -130,4 +130,5 @@ read -r MX MY MW MH < <(geometry setup)
 CODE=$(wait_exit "$PID" 10)
 [ "$CODE" = 1 ] || fail "setup without a script ended with $CODE"
 geometry "$TITLE" >/dev/null && fail "the dialog opened without a script"
+[ ! -e "$OUT/unused-root" ] || fail "a run without a script created $(ls -A "$OUT/unused-root")"
 echo "PASS (screenshots in $OUT)"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # One window test of varnol under Xvfb: bash varnol_gui.sh VARNOL CASE, where CASE is window,
-# dialogs, exit_capturing, wave_error or recording_end. Runs in a temporary working folder with a temporary
+# dialogs, exit_capturing, wave_error, recording_end or played_recording. Runs in a temporary working folder with a temporary
 # QOVEN_ROOT. Set VARNOL_SHOT_DIR to keep the screenshots.
 set -uo pipefail
 varnol=$(readlink -f "$1")
@@ -79,10 +79,10 @@ SCRIPT
   # The window as it opens: its place, size and title, the panes' sample texts.
   has initial "title=Marvesta rect=0,0,600x172"
   has initial "pane0=[For Help, press F1] pane1=[DCF77] pane2=[Reset 22:22 UT+2] pane3=[Syn 22:22:22 -00.0] pane4=[PC 22:22:22 +00.0]"
-  # The first refresh: defaults of a first run.
-  has refreshed "pane1=[MSF] pane2=[ready to start]"
+  # The first refresh: defaults of a first run, but the simulated station already selected.
+  has refreshed "pane1=[DCF77] pane2=[ready to start]"
   matches refreshed 'pane3=\[Syn [0-2][0-9]:[0-5][0-9]:[0-5][0-9]\+00\.0\] pane4=\[PC [0-2][0-9]:[0-5][0-9]:[0-5][0-9]\+00\.0\]'
-  has refreshed "checked=32779,32810, autoset=[Enable] tools=01"
+  has refreshed "checked=32779,32811, autoset=[Enable] tools=01"
   has dcf77 "pane1=[DCF77] pane2=[ready to start]"
   has dcf77 "checked=32779,32811,"
   # Capturing: the strip chart has drawn columns.
@@ -265,6 +265,27 @@ SCRIPT
   has ended "pane2=[ready to start]"
   [ "$(stat -c %s recording.wav 2>/dev/null)" = 4142 ] || fail "the stop at the end wrote no snapshot"
   grep -q "the recording has ended" "$work/log" || fail "no word that the recording ended"
+  ;;
+played_recording)
+  # The user plays their own "recording.wav" from the working folder: the stop at its end keeps
+  # it (the snapshot would have the same name) and says so on standard error.
+  "$(dirname "$varnol")/varnol-signal" --station dcf77 --start 2026-12-07T13:05:00Z --minutes 0.1 \
+    --output recording.wav || fail "varnol-signal failed"
+  size=$(stat -c %s recording.wav)
+  cat > script <<SCRIPT
+wait 300
+command 32787
+wait 1000
+dump playing
+wait-pane 2 ready to start 30
+dump ended
+close
+SCRIPT
+  run script --input recording.wav
+  has playing "stopped=0"
+  has ended "stopped=1"
+  [ "$(stat -c %s recording.wav)" = "$size" ] || fail "the played recording was replaced"
+  grep -q "recording.wav is the recording being played" "$work/log" || fail "no word that the snapshot left it alone"
   ;;
 *)
   echo "unknown case $case_name"

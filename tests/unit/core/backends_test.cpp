@@ -233,3 +233,106 @@ TEST(CommandLine, TimesAndNumbers) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string ReadBytes(const std::string& path) {
+  std::string bytes;
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) bytes.append(buf, n);
+    std::fclose(f);
+  }
+  return bytes;
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::fclose(f);
+}
+
+}  // namespace
+
+// A one-second 8000 Hz WAV with its header's sample rate replaced, or cut short: absurd rates
+// are refused with the rate named, a cut file is read as far as it goes and says so.
+TEST(RecordingSource, AbsurdRatesAreRefusedAndACutFileEndsEarly) {
+  const std::string good = WriteTone("-hdr.wav", 8000, 1, 1.0);
+  const std::string whole = ReadBytes(good);
+  ASSERT_EQ(whole.size(), 44u + 16000u);
+  struct Case {
+    uint32_t rate;  // written into the header (the byte rate is left as it was)
+    size_t keep;    // bytes of the file kept
+    bool opens;
+    bool ended_early;
+    size_t min_samples, max_samples;  // read at 8000 per second
+  } cases[] = {
+      {8000, whole.size(), true, false, 8000, 8000},
+      {8000, 44 + 8000, true, true, 4000, 4000},  // half the data: the header claims twice that
+      {1, whole.size(), false, false, 0, 0},
+      {3999, whole.size(), false, false, 0, 0},
+      {4000, whole.size(), true, false, 15900, 16100},  // 8000 frames at 4 kHz: two seconds
+      {384000, whole.size(), true, false, 150, 200},
+      {384001, whole.size(), false, false, 0, 0},
+      {0x7FFFFFFFu, whole.size(), false, false, 0, 0},
+      {0x80000000u, whole.size(), false, false, 0, 0},
+  };
+  const std::string path = good + "-patched.wav";
+  for (const Case& c : cases) {
+    std::string bytes = whole.substr(0, c.keep);
+    for (int i = 0; i < 4; ++i)
+      bytes[static_cast<size_t>(24 + i)] = static_cast<char>((c.rate >> (8 * i)) & 0xFF);
+    WriteBytes(path, bytes);
+    std::string error;
+    auto source = RecordingSource::Open(path, error);
+    EXPECT_EQ(source != nullptr, c.opens) << c.rate << " Hz: " << error;
+    if (!source) {
+      // (A rate beyond 2^31 - 1 is refused by libsndfile itself, in its own words.)
+      if (c.rate <= 0x7FFFFFFFu) {
+        EXPECT_NE(error.find(std::to_string(c.rate) + " Hz"), std::string::npos) << error;
+      }
+      continue;
+    }
+    std::vector<int16_t> out(40000);
+    const size_t n = source->Read(out.data(), out.size());
+    EXPECT_GE(n, c.min_samples) << c.rate << " Hz, " << c.keep << " bytes";
+    EXPECT_LE(n, c.max_samples) << c.rate << " Hz, " << c.keep << " bytes";
+    EXPECT_EQ(source->EndedEarly(), c.ended_early) << c.rate << " Hz, " << c.keep << " bytes";
+  }
+  std::remove(path.c_str());
+  std::remove(good.c_str());
+}
+
+TEST(RecordingSource, TakesTheChosenChannel) {
+  // Left 1000, right -3000 throughout, at 8000 Hz (no resampling in the way).
+  const std::string path = std::string("/tmp/varnol-unit-") + std::to_string(getpid()) + "-lr.wav";
+  SF_INFO info{};
+  info.samplerate = 8000;
+  info.channels = 2;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(f, nullptr);
+  std::vector<short> frames(2 * 4000);
+  for (size_t i = 0; i < frames.size(); i += 2) {
+    frames[i] = 1000;
+    frames[i + 1] = -3000;
+  }
+  sf_writef_short(f, frames.data(), 4000);
+  sf_close(f);
+  const struct {
+    const char* name;
+    int16_t expected;
+  } cases[] = {{"left", 1000}, {"right", -3000}, {"mix", -1000}};
+  for (const auto& c : cases) {
+    std::string error;
+    auto source = RecordingSource::Open(path, error, *ChannelFromName(c.name));
+    ASSERT_NE(source, nullptr) << error;
+    std::vector<int16_t> out(4000);
+    ASSERT_EQ(source->Read(out.data(), out.size()), 4000u);
+    EXPECT_EQ(out[0], c.expected) << c.name;
+    EXPECT_EQ(out[3999], c.expected) << c.name;
+  }
+  EXPECT_FALSE(ChannelFromName("centre"));
+  std::remove(path.c_str());
+}

@@ -1,10 +1,16 @@
 // Start, stop, the wave-error messages, the snapshot and the idle-driven loop, against a
 // scripted wave-input device.
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <fstream>
 #include <iterator>
-#include <unistd.h>
+#include <string>
+#include <vector>
 
 #include "fakes.h"
 
@@ -242,6 +248,67 @@ TEST_F(CaptureTest, DestructorStopsARunningCaptureAndWritesTheSnapshot) {
     d.StartCapture();
   }
   EXPECT_EQ(ReadFile("recording.wav").size(), 4142u);
+}
+
+// The user's files around the snapshot: a link planted under the old temporary name is never
+// followed, the recording being played is never replaced (under any of its names), nothing is
+// written when no snapshot is asked for, and a failed write leaves nothing behind.
+TEST_F(CaptureTest, SnapshotKeepsTheUsersFiles) {
+  struct Outcomes : DocObserver {
+    void OnSnapshot(SnapshotOutcome o, const char*, int e) override {
+      outcome = o;
+      error = e;
+    }
+    SnapshotOutcome outcome = SnapshotOutcome::NotAsked;
+    int error = -1;
+  } seen;
+  doc.AddObserver(&seen);
+  auto run = [&] {
+    doc.StartCapture();
+    doc.StopCapture();
+    return doc.LastSnapshot;
+  };
+  std::ofstream("victim.txt") << "keep me";
+  ASSERT_EQ(symlink("victim.txt", "recording.wav.part"), 0);
+  EXPECT_EQ(run(), SnapshotOutcome::Written);
+  EXPECT_EQ(ReadFile("victim.txt"), "keep me");
+  EXPECT_EQ(ReadFile("recording.wav").size(), 4142u);
+  EXPECT_EQ(seen.outcome, SnapshotOutcome::Written);
+
+  std::ofstream("played.wav") << "the user's recording";
+  ASSERT_TRUE(doc.ProtectFromSnapshot("played.wav"));
+  doc.SnapshotPath = "played.wav";
+  EXPECT_EQ(run(), SnapshotOutcome::WouldReplaceInput);
+  std::remove("recording.wav");
+  ASSERT_EQ(link("played.wav", "recording.wav"), 0);
+  doc.SnapshotPath = CVarnolDoc::RecordingFileName;
+  EXPECT_EQ(run(), SnapshotOutcome::WouldReplaceInput);
+  EXPECT_EQ(seen.outcome, SnapshotOutcome::WouldReplaceInput);
+  EXPECT_EQ(ReadFile("played.wav"), "the user's recording");
+  std::remove("recording.wav");
+
+  doc.SnapshotPath = "";
+  EXPECT_EQ(run(), SnapshotOutcome::NotAsked);
+  EXPECT_TRUE(ReadFile("recording.wav").empty());
+
+  ASSERT_EQ(mkdir("recording.wav", 0700), 0);  // a folder in the way
+  doc.SnapshotPath = CVarnolDoc::RecordingFileName;
+  EXPECT_EQ(run(), SnapshotOutcome::CannotWrite);
+  EXPECT_EQ(seen.error, EISDIR);
+  EXPECT_TRUE(errors.shown.empty());  // the window says nothing
+
+  std::vector<std::string> left;
+  if (DIR* d = opendir(".")) {
+    while (const dirent* e = readdir(d))
+      if (e->d_name[0] != '.') left.emplace_back(e->d_name);
+    closedir(d);
+  }
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left,
+            (std::vector<std::string>{"played.wav", "recording.wav", "recording.wav.part", "victim.txt"}));
+  doc.RemoveObserver(&seen);
+  rmdir("recording.wav");
+  for (const char* f : {"played.wav", "recording.wav.part", "victim.txt"}) std::remove(f);
 }
 
 }  // namespace

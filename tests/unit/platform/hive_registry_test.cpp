@@ -86,7 +86,10 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"string_with_break", REG_SZ, Bytes("a\nb", true), "hex(1):61,0a,62,00"},
         ValueCase{"string_without_zero", REG_SZ, Bytes("ab", false), "hex(1):61,62"},
         ValueCase{"short_dword", REG_DWORD, {1, 2}, "hex(4):01,02"},
-        ValueCase{"multi_string", 7, Bytes(std::string("a\0b\0", 4), true), "hex(7):61,00,62,00,00"}),
+        ValueCase{"multi_string", 7, Bytes(std::string("a\0b\0", 4), true), "hex(7):61,00,62,00,00"},
+        // Types from 10 up are written in hex, as they are read back.
+        ValueCase{"qword", 11, {1, 2, 3, 4, 5, 6, 7, 8}, "hex(b):01,02,03,04,05,06,07,08"},
+        ValueCase{"large_type", 0x12345, {9}, "hex(12345):09"}),
     [](const auto& p) { return std::string(p.param.label); });
 
 struct DamagedCase {
@@ -134,7 +137,10 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCase{"bad_hex", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\"x\"=hex:0g\n"},
         DamagedCase{"open_header", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A\n"},
         DamagedCase{"dangling_continuation",
-                    "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\"x\"=hex:01,\\\n"}),
+                    "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\"x\"=hex:01,\\\n"},
+        DamagedCase{"lone_quote", "\""},
+        DamagedCase{"name_never_closed", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\"x\\\"\n"},
+        DamagedCase{"name_ends_in_escape", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\"x\\"}),
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST(HiveRegistry, ReadsHandWrittenHivesWithCommentsAndContinuedHex) {
@@ -287,6 +293,57 @@ TEST(HiveRegistry, AnUnwritableRootRefusesWriteAccess) {
   ::chmod(dir.c_str(), 0755);
   EXPECT_EQ(result, 0);
   EXPECT_EQ(ReadText(dir + "/HKEY_LOCAL_MACHINE.reg"), before);
+}
+
+TEST(HiveRegistry, NamesWithLineBreaksAreRefusedAndTheHiveStaysReadable) {
+  TempRoot root;
+  const std::string dir = root / "registry";
+  {
+    HiveRegistry reg(dir);
+    HKEY h = 0;
+    for (const char* key : {"SOFTWARE\\A\nB", "SOFTWARE\\A\rB"}) {
+      EXPECT_EQ(reg.RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_ALL_ACCESS, &h, nullptr),
+                ERROR_INVALID_PARAMETER);
+    }
+    ASSERT_EQ(reg.RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Good", 0, KEY_ALL_ACCESS, &h, nullptr),
+              ERROR_SUCCESS);
+    const uint8_t v[4] = {5, 0, 0, 0};
+    EXPECT_EQ(reg.RegSetValueExA(h, "line\nbreak", REG_DWORD, v, 4), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(reg.RegSetValueExA(h, "ok", REG_DWORD, v, 4), ERROR_SUCCESS);
+    ASSERT_EQ(reg.RegCloseKey(h), ERROR_SUCCESS);
+  }
+  DWORD type = 0;
+  std::vector<uint8_t> data;
+  ASSERT_EQ(GetValue(dir, HKEY_LOCAL_MACHINE, "SOFTWARE\\Good", "ok", &type, &data), ERROR_SUCCESS);
+  EXPECT_EQ(data[0], 5);
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    EXPECT_EQ(entry.path().filename().string().find("damaged"), std::string::npos);
+  }
+}
+
+TEST(HiveRegistry, AWriteRemovesStaleTemporariesAndFollowsNoPlantedLink) {
+  TempRoot root, elsewhere;
+  const std::string dir = root / "registry";
+  // What a writer killed before its rename leaves behind, and names that only look alike.
+  WriteText(dir + "/.HKEY_LOCAL_MACHINE.reg.a1B2c3", "half a hive");
+  WriteText(dir + "/.HKEY_LOCAL_MACHINE.reg.notes", "kept");
+  WriteText(dir + "/.HKEY_CURRENT_USER.reg.a1B2c3", "another hive's, kept");
+  ASSERT_EQ(::symlink(elsewhere.path().c_str(), (dir + "/.HKEY_LOCAL_MACHINE.reg.Zz9Zz9").c_str()), 0);
+  {
+    HiveRegistry reg(dir);
+    ASSERT_EQ(SetValue(reg, HKEY_LOCAL_MACHINE, "SOFTWARE\\A", "x", REG_DWORD, {1, 0, 0, 0}), ERROR_SUCCESS);
+  }
+  EXPECT_FALSE(Exists(dir + "/.HKEY_LOCAL_MACHINE.reg.a1B2c3"));
+  EXPECT_FALSE(std::filesystem::is_symlink(dir + "/.HKEY_LOCAL_MACHINE.reg.Zz9Zz9"));
+  EXPECT_TRUE(std::filesystem::is_directory(elsewhere.path()));
+  EXPECT_TRUE(Exists(dir + "/.HKEY_LOCAL_MACHINE.reg.notes"));
+  EXPECT_TRUE(Exists(dir + "/.HKEY_CURRENT_USER.reg.a1B2c3"));
+
+  // A link planted under the lock's name is not followed: its target is never created.
+  ASSERT_EQ(::symlink((elsewhere / "made").c_str(), (dir + "/HKEY_CURRENT_USER.reg.lock").c_str()), 0);
+  HiveRegistry reg(dir);
+  EXPECT_NE(SetValue(reg, HKEY_CURRENT_USER, "Software\\A", "x", REG_DWORD, {1, 0, 0, 0}), ERROR_SUCCESS);
+  EXPECT_FALSE(Exists(elsewhere / "made"));
 }
 
 struct RootCase {

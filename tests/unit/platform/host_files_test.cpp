@@ -59,7 +59,12 @@ INSTANTIATE_TEST_SUITE_P(
         MapCase{"network_path", "\\\\server\\share", "", ERROR_PATH_NOT_FOUND},
         MapCase{"forbidden_character", "C:\\a|b", "", ERROR_INVALID_NAME},
         MapCase{"colon_inside", "C:\\a:b", "", ERROR_INVALID_NAME},
-        MapCase{"empty", "", "", ERROR_INVALID_NAME}),
+        MapCase{"empty", "", "", ERROR_INVALID_NAME},
+        // Without a drive a path is taken from the current folder, the root of C:, never from
+        // the folder the program was started in; ".." stops at the drive's root.
+        MapCase{"relative", "Clock\\a.txt", "drive_c/Clock/a.txt", 0},
+        MapCase{"relative_climbing", "..\\..\\..\\victim.txt", "drive_c/victim.txt", 0},
+        MapCase{"drive_relative_climbing", "C:..\\x", "drive_c/x", 0}),
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST_F(HostFilesTest, CreateDirectoryMakesOneLevel) {
@@ -252,6 +257,72 @@ TEST_F(HostFilesTest, RestartWithoutWininitDoesNothing) {
   RestartReport report = files_.ExitWindowsEx();
   EXPECT_FALSE(report.ini_found);
   EXPECT_FALSE(Exists(C("WINDOWS/WININIT.BAK")));
+}
+
+TEST_F(HostFilesTest, LinksLeadingOutOfTheRootAreRefused) {
+  TempRoot elsewhere;
+  WriteText(elsewhere / "victim.txt", "mine");
+  WriteText(C("src.txt"), "x");
+  ASSERT_EQ(::symlink(elsewhere.path().c_str(), C("out").c_str()), 0);
+  ASSERT_EQ(::symlink((elsewhere / "victim.txt").c_str(), C("file_link").c_str()), 0);
+  std::string bytes;
+  FileStatus status;
+  EXPECT_EQ(files_.CopyFileA("C:\\src.txt", "C:\\out\\new.txt", false), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(files_.WriteFile("C:\\OUT\\new.txt", "x"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(files_.AppendFile("C:\\out\\new.txt", "x", true), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(files_.CreateDirectoryA("C:\\out\\dir"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(files_.DeleteFileA("C:\\out\\victim.txt"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(files_.ReadFile("C:\\file_link", &bytes), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(files_.GetFileStatus("C:\\out\\victim.txt", &status), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(files_.CopyFileA("C:\\file_link", "C:\\copy.txt", false), ERROR_ACCESS_DENIED);
+  // Deleting the link itself only takes the link away.
+  EXPECT_EQ(files_.DeleteFileA("C:\\file_link"), ERROR_SUCCESS);
+  EXPECT_EQ(ReadText(elsewhere / "victim.txt"), "mine");
+  EXPECT_FALSE(Exists(elsewhere / "new.txt"));
+  EXPECT_FALSE(Exists(elsewhere / "dir"));
+}
+
+TEST_F(HostFilesTest, TheInstallationMediumIsReadButNeverChanged) {
+  TempRoot medium;
+  WriteText(medium / "setup.dat", "script");
+  WriteText(medium / "sub/a.txt", "a");
+  files_.UseInstallationMedium(medium.path());
+  std::string bytes;
+  EXPECT_EQ(files_.ReadFile("SETUP.DAT", &bytes), ERROR_SUCCESS);
+  EXPECT_EQ(bytes, "script");
+  EXPECT_EQ(files_.ReadFile("sub\\..\\..\\..\\setup.dat", &bytes), ERROR_SUCCESS) << "stops at its root";
+  EXPECT_EQ(files_.CopyFileA("sub\\a.txt", "C:\\a.txt", true), ERROR_SUCCESS);
+  EXPECT_EQ(ReadText(C("a.txt")), "a");
+  EXPECT_EQ(files_.WriteFile("new.txt", "x"), ERROR_WRITE_PROTECT);
+  EXPECT_EQ(files_.CopyFileA("C:\\a.txt", "..\\b.txt", false), ERROR_WRITE_PROTECT);
+  EXPECT_EQ(files_.CreateDirectoryA("..\\Clock"), ERROR_WRITE_PROTECT);
+  EXPECT_EQ(files_.DeleteFileA("setup.dat"), ERROR_WRITE_PROTECT);
+  EXPECT_TRUE(Exists(medium / "setup.dat"));
+  EXPECT_FALSE(Exists(medium / "new.txt"));
+}
+
+TEST_F(HostFilesTest, TheRestartChangesNothingOutsideTheRoot) {
+  // Started in a folder outside the root, with a file three levels up.
+  TempRoot work, elsewhere;
+  WriteText(work / "victim.txt", "mine");
+  std::filesystem::create_directories(work / "a/b/c");
+  const auto old_dir = std::filesystem::current_path();
+  std::filesystem::current_path(work / "a/b/c");
+  files_.UseInstallationMedium(work / "a/b/c");
+  ASSERT_EQ(::symlink(elsewhere.path().c_str(), C("out").c_str()), 0);
+  WriteText(C("t1.txt"), "1");
+  WriteText(C("t2.txt"), "2");
+  WriteText(C("WINDOWS/WININIT.INI"),
+            "[rename]\r\nNUL=..\\..\\..\\victim.txt\r\n..\\..\\..\\moved.txt=C:\\t1.txt\r\n"
+            "C:\\out\\x.txt=C:\\t2.txt\r\n");
+  RestartReport report = files_.ExitWindowsEx();
+  std::filesystem::current_path(old_dir);
+  EXPECT_EQ(ReadText(work / "victim.txt"), "mine");
+  EXPECT_FALSE(Exists(work / "moved.txt"));
+  EXPECT_EQ(ReadText(C("moved.txt")), "1") << "a name without a drive is on C:";
+  EXPECT_FALSE(Exists(elsewhere / "x.txt"));
+  EXPECT_EQ(ReadText(C("t2.txt")), "2") << "the refused move keeps its file";
+  EXPECT_EQ(report.failures, std::vector<std::string>{"C:\\out\\x.txt=C:\\t2.txt"});
 }
 
 TEST(HostFilesSeeding, AFreshRootLooksLikeAFreshWindowsMachineOnce) {

@@ -42,14 +42,18 @@ class FailingFiles : public HostFiles {
   FailingFiles(const std::string& root, std::string name, int allowed)
       : HostFiles(root), name_(std::move(name)), allowed_(allowed) {}
   LONG WriteFile(const std::string& path, std::string_view bytes) override {
-    if (path.size() >= name_.size() && path.compare(path.size() - name_.size(), name_.size(), name_) == 0 &&
-        allowed_-- <= 0) {
-      return ERROR_DISK_FULL;
-    }
+    if (Matches(path) && allowed_-- <= 0) return ERROR_DISK_FULL;
     return HostFiles::WriteFile(path, bytes);
+  }
+  LONG AppendFile(const std::string& path, std::string_view bytes, bool sync) override {
+    if (Matches(path) && allowed_-- <= 0) return ERROR_DISK_FULL;
+    return HostFiles::AppendFile(path, bytes, sync);
   }
 
  private:
+  bool Matches(const std::string& path) const {
+    return path.size() >= name_.size() && path.compare(path.size() - name_.size(), name_.size(), name_) == 0;
+  }
   std::string name_;
   int allowed_;
 };
@@ -93,6 +97,7 @@ class InstallTest : public ::testing::Test {
   // Writes the script and its source files ("name=content" is not needed: content is the name).
   void Script(const std::string& body, const Lines& present) {
     WriteText(work_ / "cwd/setup.dat", "Clock\r\n1.0\r\nClock\r\n" + body);
+    files_->UseInstallationMedium(work_ / "cwd");
     for (const std::string& name : present) WriteText(work_ / ("cwd/" + name), "new " + name);
     installer_ = std::make_unique<SetupInstaller>(members_, *files_, registry_, *links_, sink_);
     ASSERT_TRUE(installer_->ReadScript());
@@ -532,6 +537,95 @@ TEST_F(InstallTest, AShortcutPropertyThatCannotBeSetIsToldAndTheShortcutStillSav
                                   "You can now run the new application."}));
   EXPECT_EQ(sink_.messages[0].icon, MessageIcon::kNone);
   EXPECT_EQ(stubborn->saves, 2);
+}
+
+// Host files that count what reaches the log and the record.
+class CountingFiles : public HostFiles {
+ public:
+  using HostFiles::HostFiles;
+  LONG WriteFile(const std::string& path, std::string_view bytes) override {
+    if (path.ends_with("setuplog.txt")) log_bytes += bytes.size();
+    if (path.ends_with("uninstal.dat")) ++record_writes;
+    return HostFiles::WriteFile(path, bytes);
+  }
+  LONG AppendFile(const std::string& path, std::string_view bytes, bool sync) override {
+    if (path.ends_with("setuplog.txt")) {
+      log_bytes += bytes.size();
+      log_syncs += sync;
+    }
+    return HostFiles::AppendFile(path, bytes, sync);
+  }
+  size_t log_bytes = 0;
+  int log_syncs = 0, record_writes = 0;
+};
+
+TEST_F(InstallTest, ManyFilesWriteTheLogOnceAndSyncItPerStep) {
+  auto counting = std::make_unique<CountingFiles>(root_.path());
+  CountingFiles* count = counting.get();
+  files_ = std::move(counting);
+  links_ = std::make_unique<HostShellLinkFactory>(*files_);
+  std::string body;
+  Lines names;
+  for (int i = 0; i < 300; ++i) {
+    names.push_back(std::string("f").append(std::to_string(i)).append(".dat"));
+    body += "+" + names.back() + "\r\n";
+  }
+  Script(body, names);
+  EXPECT_EQ(Install(), InstallOutcome::kEndProgram);
+  // Each line reaches the file once (no rewriting of what is there), and the disk is asked to
+  // keep it at the end of each step, not at each line.
+  EXPECT_EQ(count->log_bytes, ReadText(C("Program Files/Clock/setuplog.txt")).size());
+  EXPECT_LE(count->log_syncs, 10);
+  EXPECT_LE(count->record_writes, 10);
+  const Lines record = Record();
+  ASSERT_EQ(record.size(), 5 + names.size() + 2);
+  EXPECT_EQ(record[5 + 299], "C:\\Program Files\\Clock\\f299.dat");
+}
+
+TEST_F(InstallTest, ARelativeProgramFilesFolderInstallsNothingOutsideTheRoot) {
+  HKEY key = 0;
+  ASSERT_EQ(registry_.RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                                      KEY_ALL_ACCESS, &key, nullptr),
+            ERROR_SUCCESS);
+  const char up[] = "..";
+  registry_.RegSetValueExA(key, "ProgramFilesDir", REG_SZ, reinterpret_cast<const uint8_t*>(up), sizeof up);
+  registry_.RegCloseKey(key);
+  Script("+Clock.exe\r\n", {"Clock.exe"});
+  ASSERT_EQ(members_.DestinationDir, "..\\Clock");
+  // The name is on the installer's medium, which is never written.
+  EXPECT_EQ(Install(), InstallOutcome::kDestinationNotCreated);
+  EXPECT_FALSE(Exists(work_ / "Clock"));
+  EXPECT_FALSE(Exists(work_ / "cwd/Clock"));
+}
+
+TEST_F(InstallTest, AProgramNameWithFoldersMakesNoShortcutElsewhere) {
+  WriteText(work_ / "cwd/setup.dat", "..\\..\\..\\Evil\r\n1.0\r\nClock\r\n+Clock.exe\r\n");
+  WriteText(work_ / "cwd/Clock.exe", "new");
+  files_->UseInstallationMedium(work_ / "cwd");
+  installer_ = std::make_unique<SetupInstaller>(members_, *files_, registry_, *links_, sink_);
+  ASSERT_TRUE(installer_->ReadScript());
+  EXPECT_EQ(Install(), InstallOutcome::kEndProgram);
+  const std::string refusal =
+      "The program name ..\\..\\..\\Evil cannot name a shortcut file: it must not hold \\, / or :. "
+      "No shortcut was made.";
+  EXPECT_EQ(sink_.Texts(), (Lines{refusal, "Installation errors were detected."}));
+  for (const auto& e : std::filesystem::recursive_directory_iterator(root_ / "drive_c")) {
+    EXPECT_NE(e.path().extension(), ".LNK") << e.path();
+  }
+  EXPECT_EQ(Record().size(), 6u) << "no shortcut lines";
+}
+
+TEST(InstallerStart, WithoutAScriptNothingIsCreated) {
+  TempRoot root, medium;
+  HiveRegistry registry(root / "registry");
+  HostFiles files(root.path());
+  StartInstallerHost(files, registry, medium.path());
+  EXPECT_TRUE(std::filesystem::is_empty(root.path()));
+  WriteText(medium / "SETUP.DAT", "Clock\r\n1.0\r\nClock\r\n");
+  StartInstallerHost(files, registry, medium.path());
+  EXPECT_TRUE(std::filesystem::is_directory(root / "drive_c/Program Files"));
+  std::string text;
+  EXPECT_EQ(files.ReadFile("setup.dat", &text), ERROR_SUCCESS) << "read from the medium";
 }
 
 }  // namespace

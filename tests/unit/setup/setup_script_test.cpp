@@ -141,6 +141,7 @@ class ReadScriptTest : public ::testing::Test {
   void SetUp() override {
     old_dir_ = std::filesystem::current_path();
     std::filesystem::current_path(work_.path());
+    files_.UseInstallationMedium(work_.path());
   }
   void TearDown() override { std::filesystem::current_path(old_dir_); }
   void SetProgramFilesDir(DWORD type, const std::string& value) {

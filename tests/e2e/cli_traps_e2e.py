@@ -1,0 +1,139 @@
+#!/usr/bin/env python3
+"""What a newcomer meets with the command-line tools: the user's files are never destroyed,
+options are done or refused (never accepted and ignored), a stereo receiver on the right side
+decodes, damaged recordings say what is wrong, and every --help lists its exit codes.
+
+Usage: cli_traps_e2e.py BUILD_DIR
+Prints 'N passed, N failed' at the end and exits non-zero on any failure.
+"""
+import os
+import subprocess
+import sys
+import tempfile
+import time
+import wave
+
+from e2e_harness import BUILD, DECODE, SIGNAL, check, decode, resets, run, summary
+
+DCF = ["--station", "dcf77"]
+START = "2026-12-07T13:05:00Z"
+
+
+def stereo_from(mono_path, out_path, signal_side):
+    """The mono recording on one side of a stereo file, silence on the other."""
+    with wave.open(mono_path, "rb") as src:
+        frames = src.readframes(src.getnframes())
+        rate = src.getframerate()
+    silence = b"\0\0"
+    out = bytearray()
+    for i in range(0, len(frames), 2):
+        s = frames[i:i + 2]
+        out += (s + silence) if signal_side == "left" else (silence + s)
+    with wave.open(out_path, "wb") as dst:
+        dst.setnchannels(2)
+        dst.setsampwidth(2)
+        dst.setframerate(rate)
+        dst.writeframes(bytes(out))
+
+
+def main():
+    with tempfile.TemporaryDirectory() as tmp:
+        rec = os.path.join(tmp, "recording.wav")
+        code, _, err = run([SIGNAL, *DCF, "--start", START, "--minutes", "3", "--output", rec], tmp)
+        check("signal: a three-minute recording named recording.wav", code == 0, err)
+        size = os.path.getsize(rec)
+
+        # 1. Decoding a recording in its own folder leaves it alone; a snapshot only when asked.
+        code, ev, err = decode(["--input", rec, *DCF, "--clock", START], tmp)
+        check("decode in the recording's folder: exit 0 and decoded", code == 0 and resets(ev), err)
+        check("decode: the recording is untouched", os.path.getsize(rec) == size)
+        code, _, err = decode(["--input", rec, *DCF, "--snapshot", "snap.wav"], tmp)
+        check("--snapshot FILE: 4142 bytes written", code == 0 and os.path.getsize(os.path.join(tmp, "snap.wav")) == 4142, err)
+        code, _, err = decode(["--input", rec, *DCF, "--snapshot", "recording.wav"], tmp)
+        check("--snapshot naming the input: usage error, input kept",
+              code == 2 and "would replace" in err and os.path.getsize(rec) == size, err)
+        for where in ["no-such-folder/snap.wav", tmp]:
+            code, ev, err = decode(["--input", rec, *DCF, "--snapshot", where], tmp)
+            check(f"--snapshot {os.path.basename(where)}: refused before decoding, one line",
+                  code == 2 and not ev and err.startswith("varnol-decode: cannot write the snapshot"), err)
+        leftovers = [f for f in os.listdir(tmp) if ".part" in f]
+        check("no temporary files left", not leftovers, leftovers)
+
+        # 2. Options that cannot apply are refused; --minutes cuts a recording.
+        for opt in [["--start", START], ["--snr", "5"], ["--seed", "2"]]:
+            code, _, err = decode(["--input", rec, *opt], tmp)
+            check(f"{opt[0]} with --input: usage error", code == 2 and opt[0] in err, err)
+        code, _, err = decode(["--device", "--clock", START], tmp)  # refused before any device is opened
+        check("--clock with --device: usage error", code == 2 and "--clock" in err, err)
+        code, ev, err = decode(["--input", rec, *DCF, "--clock", START, "--minutes", "1.5"], tmp)
+        last_t = max((e["t"] for e in ev), default=0)
+        check("--minutes 1.5 with --input: stops within the first 90 s",
+              code == 0 and 0 < last_t <= 90.0 and len(resets(ev)) < 2, (last_t, resets(ev), err))
+
+        # 3. A receiver on the right side of a stereo recording.
+        for side in ["left", "right"]:
+            stereo_from(rec, os.path.join(tmp, f"{side}.wav"), side)
+        full = resets(decode(["--input", rec, *DCF, "--clock", START], tmp)[1])
+        for path, channel, decodes in [("right.wav", None, False), ("right.wav", "right", True),
+                                       ("right.wav", "mix", True), ("left.wav", "left", True)]:
+            args = ["--input", path, *DCF, "--clock", START] + (["--channel", channel] if channel else [])
+            code, ev, err = decode(args, tmp)
+            check(f"{path} --channel {channel or '(default)'}: {'decodes' if decodes else 'silence'}",
+                  code == 0 and (resets(ev) == full if decodes else not resets(ev)), (resets(ev), err))
+        code, _, err = decode(["--input", "right.wav", "--channel", "up"], tmp)
+        check("--channel up: usage error", code == 2, err)
+
+        # 4. Damaged recordings: an absurd rate is refused; a cut file decodes, then says so.
+        data = open(rec, "rb").read()
+        with open(os.path.join(tmp, "rate1.wav"), "wb") as f:
+            f.write(data[:24] + (1).to_bytes(4, "little") + data[28:])
+        t0 = time.monotonic()
+        code, _, err = decode(["--input", "rate1.wav"], tmp)
+        check("1 Hz header: exit 3 naming the rate, at once",
+              code == 3 and "1 Hz" in err and time.monotonic() - t0 < 5, err)
+        with open(os.path.join(tmp, "cut.wav"), "wb") as f:
+            f.write(data[:len(data) * 3 // 4])  # 2 min 15 s of the 3 minutes
+        code, ev, err = decode(["--input", "cut.wav", *DCF, "--clock", START], tmp)
+        check("cut recording: decodes what is there, then exit 3 'ended early'",
+              code == 3 and "ended early" in err and resets(ev), (code, resets(ev), err))
+
+        # 5. varnol-signal checks the destination before generating, and takes the format from
+        # the name.
+        os.mkdir(os.path.join(tmp, "out.wav"))
+        t0 = time.monotonic()
+        code, _, err = run([SIGNAL, "--minutes", "60", "--output", "out.wav"], tmp)
+        check("signal into a folder: exit 3 at once", code == 3 and "folder" in err and time.monotonic() - t0 < 5, err)
+        code, _, err = run([SIGNAL, "--minutes", "60", "--output", "no-such-folder/a.wav"], tmp)
+        check("signal into a missing folder: exit 3 at once", code == 3 and time.monotonic() - t0 < 10, err)
+        code, _, err = run([SIGNAL, "--output", "a.txt"], tmp)
+        check("signal a.txt: usage error naming the formats", code == 2 and ".flac" in err, err)
+        code, _, err = run([SIGNAL, "--minutes", "0", "--output", "a.wav"], tmp)
+        check("signal --minutes 0: says what is allowed", code == 2 and "above 0" in err, err)
+        for name in ["s.flac", "s.ogg", "S.WAV"]:
+            code, _, err = run([SIGNAL, *DCF, "--start", START, "--minutes", "3", "--snr", "20", "--output", name], tmp)
+            c2, ev, err2 = decode(["--input", name, *DCF, "--clock", START], tmp)
+            check(f"signal {name}: written and decoded", code == 0 and c2 == 0 and resets(ev) == full, (err, err2, resets(ev)))
+        leftovers = [f for f in os.listdir(tmp) if ".part" in f]
+        check("no temporary files left", not leftovers, leftovers)
+
+        # 6. Every --help lists its exit codes; setup and the window answer without a display.
+        no_display = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        for prog in ["varnol-decode", "varnol-signal", "varnol", "setup"]:
+            path = os.path.join(BUILD, prog)
+            if not os.path.exists(path):
+                print(f"skip  {prog}: not built")
+                continue
+            p = subprocess.run([path, "--help"], cwd=tmp, capture_output=True, text=True, env=no_display, timeout=30)
+            check(f"{prog} --help: exit 0 with exit codes", p.returncode == 0 and "Exit codes" in p.stdout, p.stderr)
+        for prog, args, want in [("setup", [], 1), ("varnol", ["--simulate", "dcf77"], 1),
+                                 ("varnol", ["--simulate", "--input", rec], 2)]:
+            path = os.path.join(BUILD, prog)
+            if os.path.exists(path):
+                p = subprocess.run([path, *args], cwd=tmp, capture_output=True, text=True, env=no_display, timeout=30)
+                check(f"{prog} {' '.join(args)} without a display: exit {want}, one line",
+                      p.returncode == want and len(p.stderr.strip().splitlines()) <= 2, p.stderr)
+    return summary()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

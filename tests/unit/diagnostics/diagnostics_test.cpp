@@ -1,0 +1,437 @@
+// The diagnostics: level and clipping judgements at their boundaries, the run summary's
+// reasons, the gain stage's arithmetic and its automatic settling, the signal report on
+// simulated reception, and the run chart's picture.
+#include <cairo.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "capture/source_wave_input.h"
+#include "diagnostics/gain_stage.h"
+#include "diagnostics/other_stations.h"
+#include "diagnostics/run_chart.h"
+#include "diagnostics/signal_health.h"
+#include "platform/linux_clock.h"
+#include "simulator/receiver.h"
+
+namespace {
+
+constexpr int64_t Start = 1796648700;  // 2026-12-07 13:05:00 UTC
+
+// ---- Level judgement ----------------------------------------------------------------------
+
+struct LevelCase {
+  const char* name;
+  LevelInputs in;
+  LevelVerdict want;
+};
+
+LevelInputs L(int level, double ceiling, double clip, bool tone = true, int mode = StationDcf77) {
+  LevelInputs in;
+  in.station_mode = mode;
+  in.tone_level = level;
+  in.ceiling_fraction = ceiling;
+  in.clip_fraction = clip;
+  in.tone_present = tone;
+  return in;
+}
+
+class LevelJudgement : public ::testing::TestWithParam<LevelCase> {};
+
+TEST_P(LevelJudgement, AtItsBoundaries) {
+  EXPECT_EQ(JudgeLevel(GetParam().in), GetParam().want) << GetParam().name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LevelJudgement,
+    ::testing::Values(
+        LevelCase{"clean mid level", L(300, 0.0, 0.0), LevelVerdict::Good},
+        LevelCase{"clipping at one in ten thousand", L(300, 0.0, 1e-4), LevelVerdict::TooStrong},
+        LevelCase{"clipping just below", L(300, 0.0, 0.99e-4), LevelVerdict::Good},
+        LevelCase{"ceiling in 1 % of blocks", L(700, 0.01, 0.0), LevelVerdict::TooStrong},
+        LevelCase{"ceiling just below 1 %", L(700, 0.0099, 0.0), LevelVerdict::Good},
+        LevelCase{"weakest good level", L(WeakToneLevel, 0.0, 0.0), LevelVerdict::Good},
+        LevelCase{"one below", L(WeakToneLevel - 1, 0.0, 0.0), LevelVerdict::Weak},
+        LevelCase{"no tone", L(300, 0.0, 0.0, false), LevelVerdict::NoTone},
+        LevelCase{"clipped and no tone: the level first", L(0, 0.0, 0.5, false), LevelVerdict::TooStrong},
+        LevelCase{"wwv at its ceiling", L(1536, 0.02, 0.0, true, StationWwv), LevelVerdict::TooStrong}));
+
+// ---- Run summary ----------------------------------------------------------------------------
+
+SignalReport Report(LevelVerdict v, double snr = 10.0, double strongest_hz = 1000.0,
+                    bool strongest_is_tone = true) {
+  SignalReport r;
+  r.verdict = v;
+  r.snr_db = snr;
+  r.strongest_hz = strongest_hz;
+  r.strongest_is_tone = strongest_is_tone;
+  return r;
+}
+
+struct SummaryCase {
+  const char* name;
+  SummaryInputs in;
+  const char* first;        // words the first reason contains
+  const char* also;         // words some reason contains ("" for none)
+  const char* absent = "";  // words no reason contains ("" for none)
+};
+
+SummaryInputs S(double minutes, int minute_markers, int decoded, std::vector<SignalReport> reports,
+                std::vector<OtherStationSeen> others = {}, double fading = 0.1, int disagreeing = 0) {
+  SummaryInputs in;
+  in.minutes = minutes;
+  in.markers = minute_markers;
+  in.minute_markers = minute_markers;
+  in.decoded = decoded;
+  in.reports = std::move(reports);
+  in.others = std::move(others);
+  in.fading_depth = fading;
+  in.disagreeing = disagreeing;
+  return in;
+}
+
+class SummaryReasons : public ::testing::TestWithParam<SummaryCase> {};
+
+TEST_P(SummaryReasons, MostLikelyFirst) {
+  const SummaryCase& c = GetParam();
+  const RunSummary s = Summarise(c.in);
+  ASSERT_FALSE(s.reasons.empty()) << c.name;
+  EXPECT_NE(s.reasons[0].find(c.first), std::string::npos) << c.name << ": " << s.reasons[0];
+  if (*c.also != 0) {
+    bool found = false;
+    for (const std::string& r : s.reasons) found = found || r.find(c.also) != std::string::npos;
+    EXPECT_TRUE(found) << c.name;
+  }
+  if (*c.absent != 0) {
+    for (const std::string& r : s.reasons) EXPECT_EQ(r.find(c.absent), std::string::npos) << c.name << ": " << r;
+  }
+}
+
+const std::vector<SignalReport> Good5(5, Report(LevelVerdict::Good));
+const std::vector<SignalReport> Strong5(5, Report(LevelVerdict::TooStrong));
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SummaryReasons,
+    ::testing::Values(
+        SummaryCase{"wrong station", S(5, 0, 0, Good5, {{"msf", 4, 3}, {"hbg", 0, 0}}),
+                    "is this the right station? markers of MSF were seen", ""},
+        SummaryCase{"too strong: another station's markers then come from the clipping's harmonics",
+                    S(5, 0, 0, Strong5, {{"dcf77", 2, 0}}), "too strong", "", "markers of DCF77"},
+        SummaryCase{"no tone, another tone elsewhere",
+                    S(5, 0, 0, std::vector<SignalReport>(5, Report(LevelVerdict::NoTone, 0, 1500.0))),
+                    "No tone near 1000 Hz: the strongest tone is at 1500 Hz, tune the receiver by -500 Hz",
+                    ""},
+        SummaryCase{"weak", S(5, 0, 0, std::vector<SignalReport>(5, Report(LevelVerdict::Weak))),
+                    "no minute markers of DCF77", "weak"},
+        SummaryCase{"noise", S(5, 3, 0, std::vector<SignalReport>(5, Report(LevelVerdict::Good, -4.0))),
+                    "Much noise: signal-to-noise about -4 dB", "Minute markers were seen"},
+        SummaryCase{"noise that WWV still decodes through",
+                    [] {
+                      SummaryInputs in = S(5, 3, 0, std::vector<SignalReport>(5, Report(LevelVerdict::Good, -4.0)));
+                      in.station_mode = StationWwv;
+                      return in;
+                    }(),
+                    "Minute markers were seen", "", "Much noise"},
+        SummaryCase{"fading with minutes decoded", S(10, 9, 8, Good5, {}, 0.8), "Deep fading", ""},
+        SummaryCase{"fading, nothing decoded", S(10, 3, 0, Good5, {}, 0.6), "Deep fading",
+                    "Minute markers were seen"},
+        SummaryCase{"decoded minutes that contradict the audio", S(10, 9, 8, Good5, {}, 0.1, 2),
+                    "2 decoded minutes did not follow the time elapsed", ""},
+        SummaryCase{"too short", S(1.5, 0, 0, {}), "Only 1.5 minutes of audio", ""}));
+
+TEST(SummaryReasons, NoneWhenAllWentWell) {
+  EXPECT_TRUE(Summarise(S(10, 9, 8, Good5)).reasons.empty());
+}
+
+// ---- Gain stage arithmetic -------------------------------------------------------------------
+
+struct ScaleCase {
+  int16_t in;
+  double db;
+  int16_t want;
+};
+
+class GainScale : public ::testing::TestWithParam<ScaleCase> {};
+
+TEST_P(GainScale, RoundsToNearestAndHoldsTheLimits) {
+  const ScaleCase& c = GetParam();
+  GainStage g(c.db);
+  int16_t buffer[3] = {c.in, c.in, c.in};
+  g.Apply(buffer, 3);
+  for (int16_t v : buffer) EXPECT_EQ(v, c.want) << c.in << " at " << c.db << " dB";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, GainScale,
+                         ::testing::Values(ScaleCase{1000, 0.0, 1000}, ScaleCase{-32768, 0.0, -32768},
+                                           ScaleCase{32767, 0.0, 32767}, ScaleCase{1000, -20.0, 100},
+                                           ScaleCase{-1000, -20.0, -100}, ScaleCase{1000, 20.0, 10000},
+                                           ScaleCase{3277, 20.0, 32767},    // 32770 held at the top
+                                           ScaleCase{3276, 20.0, 32760},    // just inside
+                                           ScaleCase{-3277, 20.0, -32768},  // -32770 held at the bottom
+                                           ScaleCase{-3276, 20.0, -32760}, ScaleCase{32767, 60.0, 32767},
+                                           ScaleCase{-32768, 60.0, -32768},
+                                           ScaleCase{15, -20.0, 2},    // 1.5 rounds away from zero
+                                           ScaleCase{-15, -20.0, -2},  // -1.5 likewise
+                                           ScaleCase{14, -20.0, 1}, ScaleCase{1, -60.0, 0}));
+
+TEST(GainSettingText, ReadsAutoAndDecibelsWithinRange) {
+  EXPECT_TRUE(ParseGainSetting("auto")->automatic);
+  EXPECT_EQ(ParseGainSetting("-20")->db, -20.0);
+  EXPECT_EQ(ParseGainSetting("60")->db, 60.0);
+  EXPECT_EQ(ParseGainSetting("-60")->db, -60.0);
+  for (const char* bad : {"", "60.1", "-61", "abc", "6dB", "nan", "inf", "Auto"})
+    EXPECT_FALSE(ParseGainSetting(bad).has_value()) << bad;
+}
+
+// ---- Through the clock's processing loop on simulated reception --------------------------------
+
+class NoDialog : public WaveErrorDialog {
+ public:
+  void ShowModal(const std::string&, const std::string&) override {}
+};
+
+// A document fed by the simulated receiver, with the clock following the audio.
+struct Loop {
+  Loop(const char* station, int mode, ReceiverSettings rs, double minutes)
+      : wave(std::make_unique<SimulatedReceiver>(MakeEncoder(station), Settings(rs, minutes))),
+        clock(Start),
+        doc(wave, clock, errors) {
+    doc.StationMode = mode;
+    doc.AutoSetClock = 1;
+    clock.FollowBlocks(&doc.BlocksProcessed);
+  }
+  static ReceiverSettings Settings(ReceiverSettings rs, double minutes) {
+    rs.start_utc = static_cast<double>(Start);
+    rs.duration_s = minutes * 60.0;
+    return rs;
+  }
+  // Processes the audio, calling `each` before every buffer.
+  template <typename Each>
+  void Play(Each each) {
+    doc.StartCapture();
+    while (wave.Pump()) {
+      each();
+      doc.ProcessCaptureBuffer();
+    }
+    doc.Stopped = 1;  // no snapshot file from a test
+    doc.CloseWaveDevice();
+  }
+  void Play() {
+    Play([] {});
+  }
+  SourceWaveInput wave;
+  SimulatedClock clock;
+  NoDialog errors;
+  CVarnolDoc doc;
+};
+
+struct Resets : DocObserver {
+  void OnStatusText(const char* text) override {
+    if (std::string(text).rfind("Reset", 0) == 0) resets += 1;
+  }
+  int resets = 0;
+};
+
+ReceiverSettings Rx(double amplitude, double snr = 3.0) {
+  ReceiverSettings rs;
+  rs.amplitude = amplitude;
+  rs.snr_db = snr;
+  rs.seed = 5;
+  return rs;
+}
+
+// Full-scale WWV passes the peak tracker's cap and decodes nothing; the automatic gain brings it
+// into range within seconds, long before the first minute marker, and then leaves it alone.
+TEST(AutoGain, SettlesFullScaleWwvWithinTwentySeconds) {
+  Loop run("wwv", StationWwv, Rx(32767), 5);
+  GainStage gain(run.doc);
+  run.doc.InputFilter = &gain;
+  Resets r;
+  run.doc.AddObserver(&r);
+  run.Play();
+  run.doc.RemoveObserver(&r);
+  const double settled_s = static_cast<double>(gain.LastStepBlock()) * 128.0 / 8000.0;
+  EXPECT_GT(gain.Steps(), 0);
+  EXPECT_LE(settled_s, 20.0);
+  EXPECT_LE(gain.GainDb(), -30.0);
+  EXPECT_GE(r.resets, 2);
+}
+
+// Once minute markers come, the gain moves only on the buffer just after a marker run has
+// ended, never while a minute's code is being received; decoding goes on after the step.
+TEST(AutoGain, StepsOnlyBetweenMinutesOnceMarkersCome) {
+  Loop run("dcf77", StationDcf77, Rx(2500), 7);
+  GainStage gain(run.doc);
+  Resets r;
+  run.doc.AddObserver(&r);
+  // Notes the document's marker state whenever the gain moves.
+  struct Watch : CaptureFilter {
+    Watch(GainStage& g, const CVarnolDoc& d) : gain(g), doc(d) {}
+    void Apply(int16_t* samples, int count) override {
+      const int since = doc.BlocksSinceMarker;
+      const int runlen = doc.MarkerRunLength;
+      const double before = gain.GainDb();
+      gain.Apply(samples, count);
+      if (gain.GainDb() != before) at_step.emplace_back(since, runlen);
+    }
+    GainStage& gain;
+    const CVarnolDoc& doc;
+    std::vector<std::pair<int, int>> at_step;  // BlocksSinceMarker and MarkerRunLength
+  } watch(gain, run.doc);
+  int64_t buffers = 0;
+  run.Play([&] {
+    // Attached after two and a half minutes: markers are being read by then.
+    if (++buffers == 600) run.doc.InputFilter = &watch;
+  });
+  const auto& at_step = watch.at_step;
+  run.doc.RemoveObserver(&r);
+  ASSERT_FALSE(at_step.empty()) << "amplitude 2500 saturates the tone bin: the gain should have moved";
+  for (auto [since, runlen] : at_step) {
+    EXPECT_EQ(runlen, 0);
+    EXPECT_GE(since, 0);
+    EXPECT_LT(since, 64);
+  }
+  EXPECT_GE(r.resets, 3);
+}
+
+// ---- Signal report --------------------------------------------------------------------------
+
+std::vector<SignalReport> Reports(const char* station, int mode, ReceiverSettings rs, double minutes,
+                                  RunSummary* summary = nullptr, double card_bpm = 3756.0,
+                                  bool adjust = false) {
+  rs.card_rate = card_bpm * 128.0 / 60.0;
+  Loop run(station, mode, rs, minutes);
+  run.doc.AdjustCalibration = adjust ? 1 : 0;
+  SignalHealth health(run.doc, nullptr);
+  run.doc.AddObserver(&health);
+  run.Play();
+  run.doc.RemoveObserver(&health);
+  const RunSummary s = health.Finish();
+  if (summary != nullptr) *summary = s;
+  return health.Reports();
+}
+
+TEST(SignalReport, EstimatesTheSignalToNoiseRatio) {
+  for (double snr : {0.0, 10.0}) {
+    const auto reports = Reports("dcf77", StationDcf77, Rx(600, snr), 2);
+    ASSERT_EQ(reports.size(), 2u);
+    // The tone is off for a tenth or two of every second: its mean power is up to 1 dB lower.
+    EXPECT_NEAR(reports[1].snr_db, snr - 0.5, 1.5) << snr;
+    EXPECT_EQ(reports[1].verdict, LevelVerdict::Good);
+    EXPECT_NEAR(reports[1].tone_hz, 1000.0, 32.0);
+  }
+}
+
+TEST(SignalReport, SaysWhereTheToneIsWhenNotNearTheStationsFrequency) {
+  ReceiverSettings rs = Rx(600, 10);
+  rs.tone_hz = 1500.0;
+  const auto reports = Reports("msf", StationMsf, rs, 1);
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].verdict, LevelVerdict::NoTone);
+  EXPECT_NEAR(reports[0].strongest_hz, 1500.0, 32.0);
+  EXPECT_NE(reports[0].text.find("No tone near 1000 Hz (the strongest tone is at 1500 Hz"), std::string::npos)
+      << reports[0].text;
+}
+
+TEST(SignalReport, EstimatesTheCardRateFromTheMarkers) {
+  const auto reports = Reports("dcf77", StationDcf77, Rx(600, 6), 5, nullptr, 3762.0);
+  ASSERT_TRUE(reports.back().card_blocks_per_minute.has_value());
+  EXPECT_NEAR(*reports.back().card_blocks_per_minute, 3762.0, 1.0);
+}
+
+TEST(SignalReport, FullScaleIsTooStrongAndDeepFadingIsReported) {
+  RunSummary s;
+  const auto strong = Reports("wwv", StationWwv, Rx(32767), 3, &s);
+  for (const SignalReport& r : strong) EXPECT_EQ(r.verdict, LevelVerdict::TooStrong) << r.text;
+  ASSERT_FALSE(s.reasons.empty());
+  EXPECT_NE(s.reasons[0].find("too strong"), std::string::npos) << s.reasons[0];
+
+  ReceiverSettings rs = Rx(600, 10);
+  rs.fade_depth = 0.8;
+  Reports("msf", StationMsf, rs, 4, &s);
+  EXPECT_GE(s.in.fading_depth, DeepFadingDepth);
+  bool fading = false;
+  for (const std::string& r : s.reasons) fading = fading || r.find("Deep fading") != std::string::npos;
+  EXPECT_TRUE(fading);
+}
+
+// ---- Other stations ---------------------------------------------------------------------------
+
+TEST(OtherStations, RecogniseMsfWhileDcf77IsSelected) {
+  Loop run("msf", StationDcf77, Rx(600, 6), 4);
+  SignalHealth health(run.doc, nullptr);
+  OtherStations others(StationDcf77);
+  health.SetOtherStations([&] { return others.Seen(); });
+  run.doc.AddObserver(&health);
+  run.doc.AddObserver(&others);
+  run.Play();
+  run.doc.RemoveObserver(&health);
+  run.doc.RemoveObserver(&others);
+  const RunSummary s = health.Finish();
+  EXPECT_EQ(s.in.decoded, 0);
+  ASSERT_FALSE(s.reasons.empty());
+  EXPECT_NE(s.reasons[0].find("markers of MSF were seen"), std::string::npos) << s.reasons[0];
+  EXPECT_EQ(run.doc.LastMinuteOfDay, NoPreviousMinute);  // the shadows never touch the clock's document
+}
+
+// ---- Chart --------------------------------------------------------------------------------------
+
+TEST(RunChart, OneRowPerMinuteWithTheMarkerWhereTheMinuteBegins) {
+  Loop run("dcf77", StationDcf77, Rx(600, 6), 4);
+  RunChart chart(run.doc);
+  run.doc.AddObserver(&chart);
+  run.Play();
+  run.doc.RemoveObserver(&chart);
+  char dir[] = "/tmp/varnol-chart-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string path = std::string(dir) + "/run.png";
+  std::string error;
+  ASSERT_TRUE(chart.WritePng(path, error)) << error;
+
+  cairo_surface_t* png = cairo_image_surface_create_from_png(path.c_str());
+  ASSERT_EQ(cairo_surface_status(png), CAIRO_STATUS_SUCCESS);
+  EXPECT_EQ(cairo_image_surface_get_width(png), chart.Width());
+  EXPECT_EQ(cairo_image_surface_get_height(png), chart.Height());
+  EXPECT_EQ(chart.Rows(), 4);  // four whole minutes from the ring's slot 0
+  auto pixel = [&](int x, int y) {
+    const unsigned char* row = cairo_image_surface_get_data(png) + y * cairo_image_surface_get_stride(png);
+    const uint32_t v = reinterpret_cast<const uint32_t*>(row)[x];
+    return v & 0xFFFFFFu;
+  };
+  constexpr uint32_t LightCyan = 0x7FFFFF;
+  // The broadcast starts at a minute boundary at the ring's slot 0: from the second row on, the
+  // marker sits at the row's ends (where slot 3755 meets slot 0) and nowhere else on its top line.
+  for (int row = 1; row < 4; ++row) {
+    int cyan_near_start = 0, cyan_elsewhere = 0;
+    for (int x = chart.SlotX(0); x < chart.Width(); ++x) {
+      if (pixel(x, chart.RowY(row)) != LightCyan) continue;
+      (x <= chart.SlotX(12) || x >= chart.SlotX(DefaultBlocksPerMinute - 12) ? cyan_near_start
+                                                                             : cyan_elsewhere) += 1;
+    }
+    EXPECT_GT(cyan_near_start, 0) << row;
+    EXPECT_EQ(cyan_elsewhere, 0) << row;
+  }
+  // Rows whose minute was accepted carry its time at the left: light text pixels on the dark
+  // blue, and more of them than the "-" of the first row (13:05, before any marker).
+  auto white = [&](int row) {
+    int n = 0;
+    for (int y = chart.RowY(row); y < chart.RowY(row + 1); ++y)
+      for (int x = 0; x < 48; ++x) {
+        const uint32_t p = pixel(x, y);
+        n += (p >> 16) > 0x80 && ((p >> 8) & 0xFF) > 0x80 && (p & 0xFF) > 0x80;
+      }
+    return n;
+  };
+  EXPECT_GT(white(0), 0);
+  EXPECT_GT(white(2), 3 * white(0));
+  cairo_surface_destroy(png);
+  std::remove(path.c_str());
+  rmdir(dir);
+}
+
+}  // namespace
