@@ -239,7 +239,7 @@ bool CVarnolApp::OnInit() {
   doc_->AddObserver(&snapshot_log_);
   if (input_ == Input::File) doc_->ProtectFromSnapshot(file_);
   // The simulated station is the one decoded, as if chosen in the Transmitter menu.
-  if (input_ == Input::Simulate) doc_->OnStation(*StationFromName(station_));
+  if (const auto mode = StationFromName(station_); input_ == Input::Simulate && mode) doc_->OnStation(*mode);
 
   // Menus, toolbar and panes are refreshed by the pane timer, not on every idle call.
   wxUpdateUIEvent::SetUpdateInterval(-1);
