@@ -271,7 +271,9 @@ bool CVarnolApp::OnInit() {
 }
 
 int CVarnolApp::OnExit() {
-  // The document stops a running capture (writing the snapshot) and saves the settings.
+  // A running capture stops (writing the snapshot, and saying on stderr when it cannot), then
+  // the document saves the settings.
+  if (doc_) doc_->StopCapture();
   doc_.reset();
   wave_.reset();
   modal_.Unregister();
