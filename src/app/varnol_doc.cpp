@@ -26,6 +26,7 @@ CVarnolDoc::CVarnolDoc(WaveInput& wave, SystemClock& clock, WaveErrorDialog& err
 }
 
 CVarnolDoc::~CVarnolDoc() {
+  destroying_ = true;  // observers may already be gone: the last stop tells nobody
   if (Stopped == 0) StopCapture();
   for (auto& buffer : CaptureBuffers) {
     delete[] buffer;

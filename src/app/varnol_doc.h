@@ -342,6 +342,7 @@ class CVarnolDoc {
  private:
   static constexpr int MaxObservers = 8;
   DocObserver* observers_[MaxObservers] = {};
+  bool destroying_ = false;
   bool protect_known_ = false;  // the played recording's identity, for the snapshot
   uint64_t protect_device_ = 0, protect_inode_ = 0;
 };

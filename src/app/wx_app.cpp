@@ -247,7 +247,7 @@ bool CVarnolApp::OnInit() {
   doc_->AddObserver(&snapshot_log_);
   if (input_ == Input::File) doc_->ProtectFromSnapshot(file_);
   // The simulated station is the one decoded, as if chosen in the Transmitter menu.
-  if (input_ == Input::Simulate) doc_->OnStation(*StationFromName(station_));
+  if (const auto mode = StationFromName(station_); input_ == Input::Simulate && mode) doc_->OnStation(*mode);
   if (gain_setting_) {
     gain_ = gain_setting_->automatic ? std::make_unique<GainStage>(*doc_) : std::make_unique<GainStage>(gain_setting_->db);
     doc_->InputFilter = gain_.get();
@@ -290,7 +290,9 @@ bool CVarnolApp::OnInit() {
 }
 
 int CVarnolApp::OnExit() {
-  // The document stops a running capture (writing the snapshot) and saves the settings.
+  // A running capture stops (writing the snapshot, and saying on stderr when it cannot), then
+  // the document saves the settings.
+  if (doc_) doc_->StopCapture();
   doc_.reset();
   wave_.reset();
   modal_.Unregister();

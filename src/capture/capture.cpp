@@ -123,8 +123,9 @@ void CVarnolDoc::StopCapture() {
   int error = 0;
   LastSnapshot =
       SnapshotPath.empty() ? SnapshotOutcome::NotAsked : WriteSnapshotFile(SnapshotPath.c_str(), error);
-  for (DocObserver* o : observers_)
-    if (o != nullptr) o->OnSnapshot(LastSnapshot, SnapshotPath.c_str(), error);
+  if (!destroying_)
+    for (DocObserver* o : observers_)
+      if (o != nullptr) o->OnSnapshot(LastSnapshot, SnapshotPath.c_str(), error);
   TracesValid = 1;
 }
 

@@ -16,7 +16,7 @@ def main():
     with tempfile.TemporaryDirectory() as tmp:
         # 1. An ordinary winter afternoon: the code of each minute announces the next one.
         code, ev, err = decode(["--simulate", "--station", "dcf77", "--start", "2026-12-07T13:05:00Z",
-                                "--minutes", "4"], tmp)
+                                "--minutes", "4", "--snapshot", "snapshot.wav"], tmp)
         check("winter: exit 0", code == 0, err)
         check("winter: first status is 'decoding... '", ev and ev[0] == {"t": 0.0, "event": "status", "text": "decoding... "}, ev[:1])
         check("winter: reset texts", resets(ev) == ["Reset 14:07 UT+1", "Reset 14:08 UT+1"], resets(ev))
@@ -26,7 +26,8 @@ def main():
         check("winter: marks a minute apart", marks[1:] == ["mark 3756"] * (len(marks) - 1) and len(marks) == 3, marks)
         reset_t = [e["t"] for e in ev if e["event"] == "status" and e["text"].startswith("Reset")]
         check("winter: reset about 1 s into each minute", all(abs(t - round(t / 60.1) * 60.1) < 2.5 for t in reset_t), reset_t)
-        check("winter: snapshot written at stop", os.path.getsize(os.path.join(tmp, "recording.wav")) == 4142)
+        check("winter: snapshot written at stop, where asked", os.path.getsize(os.path.join(tmp, "snapshot.wav")) == 4142
+              and not os.path.exists(os.path.join(tmp, "recording.wav")))
 
         # 2. Summer time: UT+2.
         code, ev, err = decode(["--simulate", "--start", "2026-07-01T10:00:00Z", "--minutes", "3"], tmp)
