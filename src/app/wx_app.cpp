@@ -23,10 +23,10 @@
 #include "capture/recording_source.h"
 #include "capture/source_wave_input.h"
 #include "capture/wx_wave_error_dlg.h"
+#include "diagnostics/gain_stage.h"
 #include "platform/hive_registry.h"
 #include "platform/linux_clock.h"
 #include "simulator/encoder.h"
-#include "diagnostics/gain_stage.h"
 
 namespace {
 
@@ -186,7 +186,8 @@ bool CVarnolApp::OnInit() {
   settings_ = std::make_unique<RegistrySettingsStore>(OpenHostRegistry());
   doc_ = std::make_unique<CVarnolDoc>(*wave_, *clock_, errors_, settings_.get());
   if (gain_setting_) {
-    gain_ = gain_setting_->automatic ? std::make_unique<GainStage>(*doc_) : std::make_unique<GainStage>(gain_setting_->db);
+    gain_ = gain_setting_->automatic ? std::make_unique<GainStage>(*doc_)
+                                     : std::make_unique<GainStage>(gain_setting_->db);
     doc_->InputFilter = gain_.get();
   }
 
