@@ -108,7 +108,8 @@ TEST_P(SummaryReasons, MostLikelyFirst) {
     EXPECT_TRUE(found) << c.name;
   }
   if (*c.absent != 0) {
-    for (const std::string& r : s.reasons) EXPECT_EQ(r.find(c.absent), std::string::npos) << c.name << ": " << r;
+    for (const std::string& r : s.reasons)
+      EXPECT_EQ(r.find(c.absent), std::string::npos) << c.name << ": " << r;
   }
 }
 
@@ -446,4 +447,6 @@ TEST(RunChart, OneRowPerMinuteWithTheMarkerWhereTheMinuteBegins) {
 
 // Fontconfig keeps its configuration, loaded for the chart's text, until the process ends: not a
 // leak of the code under test. The sanitizers' leak checker reads this hook.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}
