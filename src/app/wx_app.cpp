@@ -24,11 +24,11 @@
 #include "capture/recording_source.h"
 #include "capture/source_wave_input.h"
 #include "capture/wx_wave_error_dlg.h"
+#include "diagnostics/gain_stage.h"
 #include "platform/hive_registry.h"
 #include "platform/linux_clock.h"
 #include "simulator/encoder.h"
 #include "tools/cli_common.h"
-#include "diagnostics/gain_stage.h"
 
 namespace {
 
@@ -249,7 +249,8 @@ bool CVarnolApp::OnInit() {
   // The simulated station is the one decoded, as if chosen in the Transmitter menu.
   if (const auto mode = StationFromName(station_); input_ == Input::Simulate && mode) doc_->OnStation(*mode);
   if (gain_setting_) {
-    gain_ = gain_setting_->automatic ? std::make_unique<GainStage>(*doc_) : std::make_unique<GainStage>(gain_setting_->db);
+    gain_ = gain_setting_->automatic ? std::make_unique<GainStage>(*doc_)
+                                     : std::make_unique<GainStage>(gain_setting_->db);
     doc_->InputFilter = gain_.get();
   }
 

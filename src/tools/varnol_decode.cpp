@@ -337,7 +337,8 @@ int main(int argc, char** argv) {
   if (o.set_clock && o.input != Options::Input::Device)
     return UsageError("--set-clock goes with --device only");
   if (std::string chart_error; !o.diag.chart.empty() && !ChartPathUsable(o.diag.chart, chart_error)) {
-    std::fprintf(stderr, "varnol-decode: cannot write the chart '%s': %s\n", o.diag.chart.c_str(), chart_error.c_str());
+    std::fprintf(stderr, "varnol-decode: cannot write the chart '%s': %s\n", o.diag.chart.c_str(),
+                 chart_error.c_str());
     return ExitChart;
   }
   if (ro.realtime && o.input == Options::Input::Device)
@@ -552,7 +553,8 @@ int main(int argc, char** argv) {
   }
   doc.StopCapture();
   if (std::string chart_error; !diagnostics.Finish(chart_error)) {
-    std::fprintf(stderr, "varnol-decode: cannot write the chart '%s': %s\n", o.diag.chart.c_str(), chart_error.c_str());
+    std::fprintf(stderr, "varnol-decode: cannot write the chart '%s': %s\n", o.diag.chart.c_str(),
+                 chart_error.c_str());
     if (exit_code == ExitDone) exit_code = ExitChart;
   }
   if (refclock) doc.RemoveObserver(refclock->Observer());
