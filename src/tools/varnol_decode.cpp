@@ -78,7 +78,7 @@ const char* const kUsage =
     "\n"
     "Exit codes: 0 done; 2 usage error; 3 the input cannot be opened or read to its end (no\n"
     "sound device, a damaged or cut-short recording, a sound device lost during the capture);\n"
-    "4 the snapshot could not be written.\n";
+    "4 the snapshot or the chart could not be written.\n";
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "varnol-decode: %s\n(see varnol-decode --help)\n", message.c_str());
@@ -225,7 +225,7 @@ int main(int argc, char** argv) {
     std::string v;
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
-      std::printf("\nDiagnostics:\n%s  Exit code 4 also when the chart cannot be written.\n\n%s", DiagnosticsUsage,
+      std::printf("\nDiagnostics:\n%s\n%s", DiagnosticsUsage,
                   DiagnosticsJsonKeys);
       std::fputs(kRefclockUsage, stdout);
       return ExitDone;

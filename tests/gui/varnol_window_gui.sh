@@ -176,11 +176,12 @@ wait 300
 close
 SCRIPT
   PATH=/usr/bin:/bin start script --simulate dcf77
+  # --simulate dcf77 selects DCF77 (32811) as the Transmitter menu would
   finish 60
   [ "$rc" -eq 0 ] || fail "varnol exited with $rc"
-  has clicked-start "checked=32787,32810, autoset=[Enable] tools=10"
+  has clicked-start "checked=32787,32811, autoset=[Enable] tools=10"
   has clicked-start "stopped=0"
-  has clicked-stop "checked=32779,32810, autoset=[Enable] tools=01"
+  has clicked-stop "checked=32779,32811, autoset=[Enable] tools=01"
   has clicked-stop "stopped=1"
   has alt-s "stopped=0"
   has alt-p "stopped=1"
