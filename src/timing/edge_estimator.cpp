@@ -40,27 +40,6 @@ void ToneEnvelope::Reset() {
   std::fill(std::begin(ring_im_), std::end(ring_im_), 0.0);
 }
 
-float ToneEnvelope::Next(int16_t x) {
-  const double re = x * cos_[phase_];
-  const double im = x * sin_[phase_];
-  phase_ = phase_ + 1 == period_ ? 0 : phase_ + 1;
-  sum_re_ += re - ring_re_[ring_pos_];
-  sum_im_ += im - ring_im_[ring_pos_];
-  ring_re_[ring_pos_] = re;
-  ring_im_[ring_pos_] = im;
-  ring_pos_ = ring_pos_ + 1 == EnvelopeWindow ? 0 : ring_pos_ + 1;
-  // The running sums gather rounding over hours of audio: add them up afresh now and then.
-  if (++since_resum_ >= 4096) {
-    since_resum_ = 0;
-    sum_re_ = sum_im_ = 0.0;
-    for (int k = 0; k < EnvelopeWindow; ++k) {
-      sum_re_ += ring_re_[k];
-      sum_im_ += ring_im_[k];
-    }
-  }
-  return static_cast<float>(std::sqrt(sum_re_ * sum_re_ + sum_im_ * sum_im_));
-}
-
 // ---------------------------------------------------------------------------- edge finder --
 
 EdgeResult FindEdge(const EnvelopeRing& ring, const EdgeShape& shape, double predicted, int gate,
