@@ -239,8 +239,7 @@ SignalHealth::SignalHealth(const CVarnolDoc& doc, std::function<void(const Signa
     twiddle_im_[k] = -std::sin(2.0 * Pi * k / FftSize);
   }
   seen_block_ = doc.BlocksProcessed;
-  reports_.reserve(1440);
-  accepted_.reserve(1440);
+  reports_.reserve(2 * KeptReports);
 }
 
 void SignalHealth::OnCaptureBuffer(const int16_t* samples, int count, int64_t, int64_t) {
@@ -310,7 +309,17 @@ void SignalHealth::OnClockWrite(const SYSTEMTIME&, bool) {
 }
 
 void SignalHealth::OnMinuteAccepted(int ut_hour, int ut_minute, int64_t block) {
-  accepted_.push_back(AcceptedMinute{ut_hour, ut_minute, block});
+  const AcceptedMinute b{ut_hour, ut_minute, block};
+  // Consecutive accepted minutes must lie as many minutes apart as the audio between them.
+  if (have_accepted_) {
+    const AcceptedMinute& a = last_accepted_;
+    const long elapsed = std::lround(static_cast<double>(b.block - a.block) / doc_.BlocksPerMinute);
+    const int decoded = ((b.hour * 60 + b.minute - a.hour * 60 - a.minute) % 1440 + 1440) % 1440;
+    if (decoded != elapsed % 1440) disagreeing_ += 1;
+  }
+  last_accepted_ = b;
+  have_accepted_ = true;
+  accepted_count_ += 1;
 }
 
 SignalReport SignalHealth::Judge() {
@@ -375,6 +384,8 @@ SignalReport SignalHealth::Judge() {
 
 void SignalHealth::EndWindow() {
   SignalReport r = Judge();
+  if (reports_.size() >= 2 * KeptReports)
+    reports_.erase(reports_.begin(), reports_.begin() + static_cast<std::ptrdiff_t>(KeptReports));
   reports_.push_back(r);
   if (r.key != last_key_) {
     last_key_ = r.key;
@@ -396,17 +407,10 @@ RunSummary SignalHealth::Finish() {
   in.minutes = static_cast<double>(blocks_total_) * BlockSize / SampleRate / 60.0;
   in.markers = markers_;
   in.minute_markers = minute_markers_;
-  in.decoded = static_cast<int>(accepted_.size());
+  in.decoded = accepted_count_;
   in.clock_steps = clock_steps_;
   in.blocks_per_minute = doc_.BlocksPerMinute;
-  // Consecutive accepted minutes must lie as many minutes apart as the audio between them.
-  for (size_t i = 1; i < accepted_.size(); ++i) {
-    const AcceptedMinute& a = accepted_[i - 1];
-    const AcceptedMinute& b = accepted_[i];
-    const long elapsed = std::lround(static_cast<double>(b.block - a.block) / doc_.BlocksPerMinute);
-    const int decoded = ((b.hour * 60 + b.minute - a.hour * 60 - a.minute) % 1440 + 1440) % 1440;
-    if (decoded != elapsed % 1440) in.disagreeing += 1;
-  }
+  in.disagreeing = disagreeing_;
   // Fading: the weakest against the strongest second, each second by its highest level
   // (every station's tone is on in part of every second).
   const int strong = Percentile(second_hist_, 0.95);

@@ -161,7 +161,14 @@ class SignalHealth : public DocObserver {
   std::array<int, 64> intervals_{};  // the last minute-spaced marker intervals, blocks
   int interval_count_ = 0;
   int clock_steps_ = 0;
-  std::vector<AcceptedMinute> accepted_;
+  // A daemon runs for months: only counts and the last accepted minute are kept of the run's
+  // accepted minutes, and the reports of the last day or two (older ones are dropped a day at a
+  // time), so memory stays flat however long it runs.
+  static constexpr size_t KeptReports = 1440;  // minutes
+  int accepted_count_ = 0;
+  int disagreeing_ = 0;  // accepted minutes not as far from the previous one as the audio between
+  bool have_accepted_ = false;
+  AcceptedMinute last_accepted_{};
   std::vector<SignalReport> reports_;
   std::string last_key_;
 };
