@@ -1,11 +1,15 @@
 #include "tools/cli_common.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "app/varnol_doc.h"
 
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 const char* const kStations[] = {"msf", "hbg", "dcf77", "wwvb", "vng", "rwm", "wwv"};
@@ -98,4 +102,15 @@ std::string JsonString(const std::string& text) {
     }
   }
   return out + "\"";
+}
+
+std::string OutputFileProblem(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "'" + path + "' is a folder";
+  const size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return "no folder '" + folder + "'";
+  if (::access(folder.c_str(), W_OK | X_OK) != 0)
+    return "cannot write in '" + folder + "': " + std::strerror(errno);
+  return "";
 }

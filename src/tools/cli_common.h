@@ -21,3 +21,8 @@ std::optional<long> ParseLong(const std::string& text);
 
 // JSON string literal with the needed escapes.
 std::string JsonString(const std::string& text);
+
+// Why a file named on the command line for writing (a snapshot, a chart) cannot be written:
+// its folder is missing or not writable, or the name is a folder. Found out before any
+// decoding, not after it. Empty when it can be written.
+std::string OutputFileProblem(const std::string& path);

@@ -47,12 +47,8 @@ bool ParseDiagnosticsOption(int argc, char** argv, int& i, DiagnosticsOptions& o
 }
 
 bool ChartPathUsable(const std::string& path, std::string& error) {
-  const std::string dir = ParentDirectory(path);
-  if (access(dir.c_str(), W_OK) != 0) {
-    error = "the folder '" + dir + "' cannot be written: " + std::strerror(errno);
-    return false;
-  }
-  return true;
+  error = OutputFileProblem(path);
+  return error.empty();
 }
 
 namespace {

@@ -189,19 +189,6 @@ struct Options {
   DiagnosticsOptions diag;
 };
 
-// The snapshot's folder must exist and take a new file, and the name must not be a folder:
-// found out before any decoding, not after it. Empty when it can be written.
-std::string SnapshotProblem(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "'" + path + "' is a folder";
-  const size_t slash = path.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return "no folder '" + folder + "'";
-  if (::access(folder.c_str(), W_OK | X_OK) != 0)
-    return "cannot write in '" + folder + "': " + std::strerror(errno);
-  return "";
-}
-
 bool SameFile(const std::string& a, const std::string& b) {
   struct stat sa {
   }, sb{};
@@ -351,7 +338,7 @@ int main(int argc, char** argv) {
   if (!o.snapshot.empty()) {
     if (o.input == Options::Input::File && SameFile(o.snapshot, o.file))
       return UsageError("--snapshot " + o.snapshot + " would replace the recording being decoded");
-    if (const std::string why = SnapshotProblem(o.snapshot); !why.empty())
+    if (const std::string why = OutputFileProblem(o.snapshot); !why.empty())
       return UsageError("cannot write the snapshot: " + why);
   }
 
