@@ -12,7 +12,7 @@
 //   step       the clock step's error: the time written at hh:mm:01 against the true time when
 //              the buffer holding the marker's end has been captured (median and p95, ms)
 // Then the CPU cost: an hour of DCF77 and of WWV audio through the loop alone and through the
-// loop with the time service, same run; the service's share of the loop's cost.
+// loop with the time service, taking turns of 16 s of audio; the service's share of the loop's cost.
 //
 // Usage: bench_refclock_accuracy [--minutes N (per case, default 15)] [--stations a,b,...]
 //                                [--day a,b,...  (a simulated day of each, with bursts)]
@@ -35,6 +35,7 @@
 #include "simulator/encoder.h"
 #include "simulator/receiver.h"
 #include "timing/time_service.h"
+#include "turns.h"
 
 namespace {
 
@@ -234,36 +235,33 @@ void RunDay(const std::string& station, int mode, double hours) {
   std::fflush(stdout);
 }
 
-double CpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-// CPU seconds for the loop over the audio, with or without the time service.
-double TimeLoop(const std::vector<int16_t>& audio, int mode, bool with_service) {
-  SourceWaveInput wave(std::make_unique<MemorySource>(audio));
-  CaptureStamps st;
-  st.first_ns = StartUtc * 1000000000LL;
-  st.samples_per_second = 8012.8;
-  st.jitter_s = 0.002;
-  wave.SetCaptureStamps(st);
-  SimulatedClock clock(StartUtc, 3756.0);
+// The loop over the audio, with stamped buffers, with or without the time service beside it.
+struct CostSetup {
+  CostSetup(const std::vector<int16_t>& audio, int mode, bool with_service)
+      : wave(std::make_unique<MemorySource>(audio)), clock(StartUtc, 3756.0), doc(wave, clock, dialog),
+        service(mode, 0.0), with(with_service) {
+    CaptureStamps st;
+    st.first_ns = StartUtc * 1000000000LL;
+    st.samples_per_second = 8012.8;
+    st.jitter_s = 0.002;
+    wave.SetCaptureStamps(st);
+    doc.StationMode = mode;
+    doc.AutoSetClock = 1;
+    clock.FollowBlocks(&doc.BlocksProcessed);
+    if (with) doc.AddObserver(&service);
+    doc.StartCapture();
+  }
+  ~CostSetup() {
+    doc.StopCapture();
+    if (with) doc.RemoveObserver(&service);
+  }
+  SourceWaveInput wave;
+  SimulatedClock clock;
   NoDialog dialog;
-  CVarnolDoc doc(wave, clock, dialog);
-  doc.StationMode = mode;
-  doc.AutoSetClock = 1;
-  clock.FollowBlocks(&doc.BlocksProcessed);
-  TimeService service(mode, 0.0);
-  if (with_service) doc.AddObserver(&service);
-  doc.StartCapture();
-  const double t0 = CpuSeconds();
-  while (wave.Pump()) doc.ProcessCaptureBuffer();
-  const double t = CpuSeconds() - t0;
-  doc.StopCapture();
-  if (with_service) doc.RemoveObserver(&service);
-  return t;
-}
+  CVarnolDoc doc;
+  TimeService service;
+  bool with;
+};
 
 // True when `name` is in the comma-separated `list` (or the list is empty).
 bool Chosen(const std::string& list, const char* name) {
@@ -320,7 +318,7 @@ int main(int argc, char** argv) {
   for (const Station& s : stations)
     if (Chosen(day, s.name) && !day.empty()) RunDay(s.name, s.mode, day_hours > 0 ? day_hours : 24.0);
 
-  // CPU: one hour of audio, loop alone against loop with the service, same run.
+  // CPU: one hour of audio, loop alone against loop with the service, taking turns.
   for (const Station& s : {Station{"dcf77", StationDcf77}, Station{"wwv", StationWwv}}) {
     if (!Chosen(only, s.name)) continue;
     ReceiverSettings rs;
@@ -330,8 +328,11 @@ int main(int argc, char** argv) {
     SimulatedReceiver rx(MakeEncoder(s.name), rs);
     std::vector<int16_t> audio(static_cast<size_t>(3600.0 * rs.card_rate) + 1);
     audio.resize(rx.Read(audio.data(), audio.size()));
-    const double alone = TimeLoop(audio, s.mode, false);
-    const double with = TimeLoop(audio, s.mode, true);
+    CostSetup a(audio, s.mode, false), b(audio, s.mode, true);
+    auto nothing = [] {};
+    bench::TimedLoop<decltype(nothing)> loop{a.wave, a.doc, nothing}, beside{b.wave, b.doc, nothing};
+    bench::TakeTurns(loop, beside);
+    const double alone = loop.busy, with = beside.busy;
     std::printf("CPU per hour of %s audio: loop %.2f s, loop+service %.2f s: the service adds %.0f %%\n", s.name,
                 alone, with, (with - alone) / alone * 100.0);
   }

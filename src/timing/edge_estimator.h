@@ -31,6 +31,9 @@ class ToneEnvelope {
   void Reset();
   // The envelope after sample `x`, in sample units of the tone's amplitude (peak).
   float Next(int16_t x);
+  // The envelope's square after each of `count` samples, for a caller that takes the roots of
+  // a whole run at once: the same values as `Next`, before the root.
+  void Powers(const int16_t* x, int count, double* power);
 
  private:
   double cos_[MaxTonePeriod] = {};
@@ -45,26 +48,42 @@ class ToneEnvelope {
   int since_resum_ = 0;
 };
 
-// Runs for every sample: defined here so that the caller's sample loop can inline it.
-inline float ToneEnvelope::Next(int16_t x) {
-  const double re = x * cos_[phase_];
-  const double im = x * sin_[phase_];
-  phase_ = phase_ + 1 == period_ ? 0 : phase_ + 1;
-  sum_re_ += re - ring_re_[ring_pos_];
-  sum_im_ += im - ring_im_[ring_pos_];
-  ring_re_[ring_pos_] = re;
-  ring_im_[ring_pos_] = im;
-  ring_pos_ = ring_pos_ + 1 == EnvelopeWindow ? 0 : ring_pos_ + 1;
-  // The running sums gather rounding over hours of audio: add them up afresh now and then.
-  if (++since_resum_ >= 4096) {
-    since_resum_ = 0;
-    sum_re_ = sum_im_ = 0.0;
-    for (int k = 0; k < EnvelopeWindow; ++k) {
-      sum_re_ += ring_re_[k];
-      sum_im_ += ring_im_[k];
+// Run for every sample: defined here so that the caller's sample loop can inline them. The
+// state is held in locals over the run so that the running sums stay in registers.
+inline void ToneEnvelope::Powers(const int16_t* x, int count, double* __restrict power) {
+  double sum_re = sum_re_, sum_im = sum_im_;
+  int phase = phase_, pos = ring_pos_, since_resum = since_resum_;
+  for (int i = 0; i < count; ++i) {
+    const double re = x[i] * cos_[phase];
+    const double im = x[i] * sin_[phase];
+    phase = phase + 1 == period_ ? 0 : phase + 1;
+    sum_re += re - ring_re_[pos];
+    sum_im += im - ring_im_[pos];
+    ring_re_[pos] = re;
+    ring_im_[pos] = im;
+    pos = pos + 1 == EnvelopeWindow ? 0 : pos + 1;
+    // The running sums gather rounding over hours of audio: add them up afresh now and then.
+    if (++since_resum >= 4096) {
+      since_resum = 0;
+      sum_re = sum_im = 0.0;
+      for (int k = 0; k < EnvelopeWindow; ++k) {
+        sum_re += ring_re_[k];
+        sum_im += ring_im_[k];
+      }
     }
+    power[i] = sum_re * sum_re + sum_im * sum_im;
   }
-  return static_cast<float>(std::sqrt(sum_re_ * sum_re_ + sum_im_ * sum_im_));
+  sum_re_ = sum_re;
+  sum_im_ = sum_im;
+  phase_ = phase;
+  ring_pos_ = pos;
+  since_resum_ = since_resum;
+}
+
+inline float ToneEnvelope::Next(int16_t x) {
+  double power = 0.0;
+  Powers(&x, 1, &power);
+  return static_cast<float>(std::sqrt(power));
 }
 
 // How a station's second marker looks in the tone's envelope, relative to the second's start:

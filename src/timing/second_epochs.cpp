@@ -2,8 +2,8 @@
 // line over a window of seconds, and labelled with UTC from the minutes the clock step accepted.
 //
 // Three stages, one after the other:
-//  1. Searching. The tone's envelope is kept for the last 16 s, sample by sample and averaged
-//     per millisecond. Every second, the last 10 s are folded at every plausible length of a
+//  1. Searching. The tone's envelope is kept for the last 16 s, sample by sample and (while
+//     searching) averaged per millisecond. Every second, the last 10 s are folded at every plausible length of a
 //     second (7880 to 8120 samples: the calibration range and then some) to find where the
 //     seconds' markers stand and how fast the card runs; each of those ten markers is then
 //     measured finely, and when at least seven agree on a straight line the seconds are
@@ -173,7 +173,13 @@ struct SecondEpochs::Impl {
   ToneEnvelope envelope[2] = {ToneEnvelope(1, 8), ToneEnvelope(1, 8)};
   float full[2][FullRingSize] = {};
   float coarse[2][CoarseRingSize] = {};
-  double coarse_sum[2] = {};
+  double coarse_sum[2] = {};  // the millisecond begun but not finished
+  // Only the search reads the coarse ring, so it is not kept while the seconds are tracked;
+  // it holds every millisecond from this sample on. Nor is the envelope of a tone the tracked
+  // seconds are not on (WWVH's while WWV's ticks are followed, and the other way round).
+  int64_t coarse_from = 0;
+  bool envelope_kept[2] = {};  // whether the channel's envelope ran over the last buffer
+  double power[1024] = {};     // the envelope's square for a run of samples
   bool have_audio = false;
   int64_t expected_block = 0;  // first_block the next buffer should carry
   int64_t first_sample = 0;    // where the present stretch of audio began
@@ -231,12 +237,11 @@ struct SecondEpochs::Impl {
     for (SecondSignature& s : signatures) s = SecondSignature();
     Unlock();
     last_attempt = next_sample;
+    coarse_from = next_sample;
+    for (int c = 0; c < 2; ++c) coarse_sum[c] = 0.0;
     if (!stream_break) return;
     first_sample = next_sample;
-    for (int c = 0; c < 2; ++c) {
-      envelope[c].Reset();
-      coarse_sum[c] = 0.0;
-    }
+    for (int c = 0; c < 2; ++c) envelope[c].Reset();
   }
 
   void Unlock() {
@@ -283,30 +288,64 @@ struct SecondEpochs::Impl {
       next_sample = start + count;
       return;
     }
-    for (int i = 0; i < count; ++i) {
-      const int64_t n = start + i;
-      for (int c = 0; c < profile.channels; ++c) {
-        const float e = envelope[c].Next(samples[i]);
-        full[c][n & (FullRingSize - 1)] = e;
-        coarse_sum[c] += e;
-        if ((n & (SamplesPerMs - 1)) == SamplesPerMs - 1) {
-          coarse[c][(n / SamplesPerMs) & (CoarseRingSize - 1)] =
-              static_cast<float>(coarse_sum[c] / SamplesPerMs);
-          coarse_sum[c] = 0.0;
-        }
+    for (int c = 0; c < profile.channels; ++c) {
+      if (tracking && c != channel) {
+        envelope_kept[c] = false;
+        continue;
       }
+      // a tone left alone while tracking starts afresh (its last window is long gone)
+      if (!envelope_kept[c]) envelope[c].Reset();
+      envelope_kept[c] = true;
+      Envelope(c, samples, count, start, !tracking);
     }
     next_sample = start + count;
 
     if (!tracking) {
       const int64_t needed = (AcquireSpanMs + 1000) * SamplesPerMs;
-      if (next_sample - first_sample >= needed && next_sample - last_attempt >= 8000) {
+      if (next_sample - coarse_from >= needed && next_sample - last_attempt >= 8000) {
         last_attempt = next_sample;
         TryAcquire();
       }
     }
     while (tracking && static_cast<double>(next_sample) > fit.At(next_second) + profile.measure_lag + 64)
       MeasureSecond(next_second++);
+  }
+
+  // The envelope of channel `c` for `count` samples from sample `start`, into the full ring,
+  // and, with `coarse_too`, its mean over each millisecond into the coarse ring. A run at a time,
+  // the square roots of a whole run in one loop the compiler can vectorise.
+  void Envelope(int c, const int16_t* samples, int count, int64_t start, bool coarse_too) {
+    double coarse_run = coarse_sum[c];
+    for (int done = 0; done < count;) {
+      const int64_t n0 = start + done;
+      const int len = static_cast<int>(std::min<int64_t>(
+          {static_cast<int64_t>(std::size(power)), count - done, FullRingSize - (n0 & (FullRingSize - 1))}));
+      envelope[c].Powers(samples + done, len, power);
+      float* const out = &full[c][n0 & (FullRingSize - 1)];
+      for (int i = 0; i < len; ++i) out[i] = static_cast<float>(std::sqrt(power[i]));
+      done += len;
+      if (!coarse_too) continue;
+      // Millisecond means. Whole milliseconds are summed independently of one another; one
+      // begun in the last run, or not finished in this one, carries its sum across.
+      auto finish_ms = [&](int64_t n, double sum) {
+        coarse[c][(n / SamplesPerMs) & (CoarseRingSize - 1)] = static_cast<float>(sum / SamplesPerMs);
+      };
+      int i = 0;
+      for (; i < len && ((n0 + i) & (SamplesPerMs - 1)) != 0; ++i) {
+        coarse_run += out[i];
+        if (((n0 + i) & (SamplesPerMs - 1)) == SamplesPerMs - 1) {
+          finish_ms(n0 + i, coarse_run);
+          coarse_run = 0.0;
+        }
+      }
+      for (; i + SamplesPerMs <= len; i += SamplesPerMs) {
+        double sum = 0.0;
+        for (int j = 0; j < SamplesPerMs; ++j) sum += out[i + j];
+        finish_ms(n0 + i, sum);
+      }
+      for (; i < len; ++i) coarse_run += out[i];
+    }
+    coarse_sum[c] = coarse_run;
   }
 
   // ------------------------------------------------------------------------ searching --

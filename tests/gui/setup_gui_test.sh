@@ -34,9 +34,12 @@ wait_window() {  # name, seconds
   fail "no window \"$1\""
 }
 
-wait_exit() {  # pid, seconds: prints the exit code
+# Waits for the program to end and sets CODE to its exit code. It runs in this shell, never in
+# a $(...) subshell: only the shell that started the program can collect its exit code, and a
+# subshell that finds it gone reports -1 instead.
+wait_exit() {  # pid, seconds
   for _ in $(seq 1 $(( $2 * 10 ))); do
-    if ! kill -0 "$1" 2>/dev/null; then wait "$1" && echo 0 || echo $?; return 0; fi
+    if ! kill -0 "$1" 2>/dev/null; then CODE=0; wait "$1" || CODE=$?; return 0; fi
     sleep 0.1
   done
   kill "$1"; fail "the program did not end"
@@ -76,7 +79,7 @@ import -window root "$OUT/3-finished.png"
 [ "$(blue_share "$OUT/3-finished.png" "$BX" "$BY" "$BW" "$BH")" -ge 80 ] || fail "progress bar not at 100"
 read -r MX MY MW MH < <(geometry setup)
 "$DRIVER" "move:$(( MX + MW / 2 )),$(( MY + MH / 2 ))" key:RETURN
-CODE=$(wait_exit "$PID" 20)
+wait_exit "$PID" 20
 [ "$CODE" = 0 ] || fail "setup ended with $CODE"
 
 DEST="$QOVEN_ROOT/drive_c/Program Files/QOVEN Marvesta GUI"
@@ -122,7 +125,7 @@ for _ in $(seq 1 50); do geometry "About setup" >/dev/null || break; sleep 0.1; 
 geometry "About setup" >/dev/null && fail "the About box did not close after Shift+F10"
 read -r EX EY < <(du 242 184)
 "$DRIVER" "move:$EX,$EY" click
-CODE=$(wait_exit "$PID" 10)
+wait_exit "$PID" 10
 [ "$CODE" = 0 ] || fail "Exit ended setup with $CODE"
 [ "$(ls "$QOVEN_ROOT/drive_c/Program Files")" = "QOVEN Marvesta GUI" ] || fail "Exit installed something"
 
@@ -134,7 +137,7 @@ wait_window setup 20
 import -window root "$OUT/6-no-script.png"
 read -r MX MY MW MH < <(geometry setup)
 "$DRIVER" "move:$(( MX + MW / 2 )),$(( MY + MH / 2 ))" key:RETURN
-CODE=$(wait_exit "$PID" 10)
+wait_exit "$PID" 10
 [ "$CODE" = 1 ] || fail "setup without a script ended with $CODE"
 geometry "$TITLE" >/dev/null && fail "the dialog opened without a script"
 [ ! -e "$OUT/unused-root" ] || fail "a run without a script created $(ls -A "$OUT/unused-root")"

@@ -269,6 +269,34 @@ TEST(LeapSecondMinute, NoLabelsAcrossTheYearsEnd) {
   EXPECT_GT(after, 0);
 }
 
+// WWV and WWVH: while one tone's ticks are followed the other tone is left alone; when a fade
+// loses the seconds, both tones are searched again and the ticks are found once they return.
+TEST(TwoToneStation, FindsTheTicksAgainAfterAFade) {
+  for (const char* signal : {"wwv", "wwvh"}) {
+    ReceiverSettings rs;
+    rs.start_utc = static_cast<double>(StartUtc) + StartOffset;
+    rs.snr_db = 10.0;
+    rs.duration_s = 200.0;
+    SimulatedReceiver rx(MakeEncoder(signal), rs);
+    std::vector<int16_t> audio(static_cast<size_t>(rs.duration_s * rs.card_rate));
+    audio.resize(rx.Read(audio.data(), audio.size()));
+    const size_t fade_from = static_cast<size_t>(90 * rs.card_rate), fade_to = static_cast<size_t>(150 * rs.card_rate);
+    std::fill(audio.begin() + static_cast<long>(fade_from), audio.begin() + static_cast<long>(fade_to), 0);
+
+    SecondEpochs epochs(StationWwv);
+    std::string states;  // the state every 10 s of audio
+    for (size_t pos = 0, block = 1; pos + BufferSamples <= audio.size(); pos += BufferSamples) {
+      epochs.OnCaptureBuffer(&audio[pos], BufferSamples, static_cast<int64_t>(block), 0);
+      block += BufferSamples / BlockSize;
+      if ((pos / BufferSamples) % 39 == 38) states += epochs.State()[0];  // s(earching), l(ocking)
+    }
+    // at 10, 20, ... 200 s: tracked from 20 s on, through the fade's first 30 s; lost by 140 s;
+    // found again by 160 s, 10 s after the fade, and kept
+    if (states.size() > 12) states[12] = '?';  // 130 s: about when the seconds are given up
+    EXPECT_EQ(states, "slllllllllll?sslllll") << signal;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Stations, StationEpochs,
     ::testing::Values(StationCase{"dcf77_fast", "dcf77", StationDcf77, 1.001},
