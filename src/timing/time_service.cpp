@@ -32,7 +32,8 @@ void TimeService::OnCaptureBuffer(const int16_t* samples, int count, int64_t fir
   clock_.Add((first_block - 1) * 128, capture_time_ns);
   if (clock_.Restarts() != clock_restarts_) {
     clock_restarts_ = clock_.Restarts();
-    epochs_ = std::make_unique<SecondEpochs>(station_);  // once per break, not per buffer
+    // the seconds start afresh with this buffer, as after a new capture (no allocation here)
+    epochs_->OnUpdate(UPDATE_HINT_CAPTURE_STARTED);
   }
   epochs_->OnCaptureBuffer(samples, count, first_block, capture_time_ns);
 
@@ -59,6 +60,10 @@ void TimeService::OnCaptureBuffer(const int16_t* samples, int count, int64_t fir
     }
     if (n < static_cast<int>(sizeof taken_ / sizeof taken_[0])) break;
   }
+}
+
+void TimeService::OnUpdate(int hint) {
+  epochs_->OnUpdate(hint);
 }
 
 void TimeService::OnMinuteAccepted(int ut_hour, int ut_minute, int64_t block) {

@@ -48,6 +48,9 @@ class TimeService : public DocObserver {
   void OnCaptureBuffer(const int16_t* samples, int count, int64_t first_block,
                        int64_t capture_time_ns) override;
   void OnMinuteAccepted(int ut_hour, int ut_minute, int64_t block) override;
+  // A capture that starts again breaks the count of seconds even when its buffers carry no
+  // stamps.
+  void OnUpdate(int hint) override;
 
   // A new capture (the device was opened again): nothing measured before carries over.
   void Restart();
