@@ -11,7 +11,7 @@
 // second), which the document keeps.
 //   step       the clock step's error: the time written at hh:mm:01 against the true time when
 //              the buffer holding the marker's end has been captured (median and p95, ms)
-// Then the CPU cost: an hour of DCF77 and of WWV audio through the loop alone and through the
+// Then the CPU cost: an hour of each station's audio through the loop alone and through the
 // loop with the time service, taking turns of 16 s of audio; the service's share of the loop's cost.
 //
 // Usage: bench_refclock_accuracy [--minutes N (per case, default 15)] [--stations a,b,...]
@@ -319,7 +319,7 @@ int main(int argc, char** argv) {
     if (Chosen(day, s.name) && !day.empty()) RunDay(s.name, s.mode, day_hours > 0 ? day_hours : 24.0);
 
   // CPU: one hour of audio, loop alone against loop with the service, taking turns.
-  for (const Station& s : {Station{"dcf77", StationDcf77}, Station{"wwv", StationWwv}}) {
+  for (const Station& s : stations) {
     if (!Chosen(only, s.name)) continue;
     ReceiverSettings rs;
     rs.start_utc = static_cast<double>(StartUtc);

@@ -50,6 +50,8 @@ constexpr int ConfirmedToLock = 2;
 constexpr double AcquireEdgeSnr = 4.0;   // edge depth over the envelope's scatter: searching
 constexpr double TrackEdgeSnr = 2.0;     // ... tracking, within a few ms of the line
 constexpr double LabelTolerance = 0.35;  // seconds: how far an accepted minute may stray
+constexpr int WideGate = 96;             // samples: the edge finder's reach while the line settles
+constexpr int WindowMargin = 96;         // samples: see window_lo
 
 // How the minute announces itself in the seconds' marker shapes.
 enum class MinuteShape {
@@ -175,11 +177,14 @@ struct SecondEpochs::Impl {
   float coarse[2][CoarseRingSize] = {};
   double coarse_sum[2] = {};  // the millisecond begun but not finished
   // Only the search reads the coarse ring, so it is not kept while the seconds are tracked;
-  // it holds every millisecond from this sample on. Nor is the envelope of a tone the tracked
-  // seconds are not on (WWVH's while WWV's ticks are followed, and the other way round).
+  // it holds every millisecond from this sample on. While tracking, the full ring is only
+  // kept about each second's marker (and where a long marker is told from a short one), and
+  // not at all for a tone the tracked seconds are not on (WWVH's while WWV's ticks are
+  // followed, and the other way round): everything else is stale until the search again.
   int64_t coarse_from = 0;
-  bool envelope_kept[2] = {};  // whether the channel's envelope ran over the last buffer
-  double power[1024] = {};     // the envelope's square for a run of samples
+  int64_t envelope_next[2] = {};              // the sample each tone's envelope takes next
+  double window_lo[2] = {}, window_hi[2] = {};  // samples from a marker: what tracking reads
+  double power[1024] = {};                    // the envelope's square for a run of samples
   bool have_audio = false;
   int64_t expected_block = 0;  // first_block the next buffer should carry
   int64_t first_sample = 0;    // where the present stretch of audio began
@@ -221,6 +226,16 @@ struct SecondEpochs::Impl {
     station = station_mode;
     profile = ProfileFor(station_mode);
     for (int c = 0; c < 2; ++c) envelope[c] = ToneEnvelope(profile.tone_cycles[c], profile.tone_period[c]);
+    // What a measured second reads of the envelope, about where the line puts its marker: the
+    // edge finder's windows at the widest gate, and the late window of a long marker; wider by
+    // a margin for the line's moving a little between a sample's arrival and its measuring,
+    // and, at the start, by the envelope's own window, which a window computed afresh fills
+    // first.
+    const EdgeShape& shape = profile.shape;
+    window_lo[0] = shape.pre_begin - WideGate - 1 - WindowMargin - EnvelopeWindow;
+    window_hi[0] = std::max(shape.post_end, WideGate + EnvelopeWindow + 64) + WindowMargin;
+    window_lo[1] = profile.late_begin - WindowMargin - EnvelopeWindow;
+    window_hi[1] = profile.late_end > profile.late_begin ? profile.late_end + WindowMargin : window_lo[1];
     Restart(true);
     have_audio = false;
   }
@@ -288,17 +303,28 @@ struct SecondEpochs::Impl {
       next_sample = start + count;
       return;
     }
+    const int64_t end = start + count;
     for (int c = 0; c < profile.channels; ++c) {
-      if (tracking && c != channel) {
-        envelope_kept[c] = false;
-        continue;
+      if (!tracking) {
+        EnvelopeRange(c, samples, start, start, end, true);
+      } else if (c == channel) {
+        // the windows of the seconds still to be measured that lie in this buffer
+        int64_t cursor = start;
+        for (int64_t k = next_second; k < next_second + 64; ++k) {
+          const double p = fit.At(k);
+          if (p + window_lo[0] >= static_cast<double>(end)) break;
+          for (int w = 0; w < 2; ++w) {
+            if (window_hi[w] <= window_lo[w]) continue;
+            const int64_t from = std::max(cursor, static_cast<int64_t>(std::floor(p + window_lo[w])));
+            const int64_t to = std::min(end, static_cast<int64_t>(std::ceil(p + window_hi[w])));
+            if (from >= to) continue;
+            EnvelopeRange(c, samples, start, from, to, false);
+            cursor = to;
+          }
+        }
       }
-      // a tone left alone while tracking starts afresh (its last window is long gone)
-      if (!envelope_kept[c]) envelope[c].Reset();
-      envelope_kept[c] = true;
-      Envelope(c, samples, count, start, !tracking);
     }
-    next_sample = start + count;
+    next_sample = end;
 
     if (!tracking) {
       const int64_t needed = (AcquireSpanMs + 1000) * SamplesPerMs;
@@ -309,6 +335,15 @@ struct SecondEpochs::Impl {
     }
     while (tracking && static_cast<double>(next_sample) > fit.At(next_second) + profile.measure_lag + 64)
       MeasureSecond(next_second++);
+  }
+
+  // The envelope of channel `c` over samples [from, to) of the buffer `samples` that begins at
+  // sample `start`. When it did not stop at `from` last time, it starts afresh there: its first
+  // EnvelopeWindow values sum less than a window, and nothing reads them.
+  void EnvelopeRange(int c, const int16_t* samples, int64_t start, int64_t from, int64_t to, bool coarse_too) {
+    if (envelope_next[c] != from) envelope[c].Reset();
+    Envelope(c, samples + (from - start), static_cast<int>(to - from), from, coarse_too);
+    envelope_next[c] = to;
   }
 
   // The envelope of channel `c` for `count` samples from sample `start`, into the full ring,
@@ -406,7 +441,7 @@ struct SecondEpochs::Impl {
     int n = 0;
     for (int j = 0; j < AcquireSeconds; ++j) {
       const double predicted = first_edge + j * period;
-      if (predicted + profile.shape.pre_begin - 200 < static_cast<double>(first_sample)) continue;
+      if (predicted + profile.shape.pre_begin - 200 < static_cast<double>(coarse_from)) continue;
       const EdgeResult r = FindEdge(ring, profile.shape, predicted, 96, AcquireEdgeSnr);
       if (!r.found) continue;
       found[n].second = j;
@@ -449,7 +484,7 @@ struct SecondEpochs::Impl {
   void MeasureSecond(int64_t k) {
     const EnvelopeRing ring{full[channel], FullRingSize - 1};
     const double predicted = fit.At(k);
-    const int gate = fit.inliers >= 8 ? 40 : 96;  // samples: 5 ms once the line is settled
+    const int gate = fit.inliers >= 8 ? 40 : WideGate;  // samples: 5 ms once the line is settled
     const EdgeResult r = FindEdge(ring, profile.shape, predicted, gate, TrackEdgeSnr);
 
     // The marker's shape, read where the line puts it (whether or not its edge was found):
