@@ -10,8 +10,10 @@
 //     tracked from there on.
 //  2. Tracking. Each second's marker is measured close to where the line puts it (within a few
 //     milliseconds), and the line is fitted again over the last 32 seconds; seconds that do not
-//     fit (noise bursts, a missing marker, a marker of another shape) are left out. Twelve
-//     seconds in a row without a usable marker lose the seconds: back to searching.
+//     fit (noise bursts, a missing marker, a marker of another shape) are left out. Forty
+//     seconds in a row without a usable marker lose the seconds: back to searching. The
+//     envelope is then only worked out where a measurement reads it, about each marker (a
+//     fifth of the samples for DCF77), which keeps the cost well below the search's.
 //  3. Labelling. An accepted minute names the second whose marker began about one second
 //     before the block that accepted it (the decoders see the minute marker only when it has
 //     ended). Its UTC, less that second's running number, is the label offset. Epochs are handed
