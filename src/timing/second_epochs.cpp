@@ -3,11 +3,11 @@
 //
 // Three stages, one after the other:
 //  1. Searching. The tone's envelope is kept for the last 16 s, sample by sample and (while
-//     searching) averaged per millisecond. Every second, the last 10 s are folded at every plausible length of a
-//     second (7880 to 8120 samples: the calibration range and then some) to find where the
-//     seconds' markers stand and how fast the card runs; each of those ten markers is then
-//     measured finely, and when at least seven agree on a straight line the seconds are
-//     tracked from there on.
+//     searching) averaged per millisecond. Every second, the last 10 s are folded at every
+//     plausible length of a second (7880 to 8120 samples: the calibration range and then some)
+//     to find where the seconds' markers stand and how fast the card runs; each of those ten
+//     markers is then measured finely, and when at least seven agree on a straight line the
+//     seconds are tracked from there on.
 //  2. Tracking. Each second's marker is measured close to where the line puts it (within a few
 //     milliseconds), and the line is fitted again over the last 32 seconds; seconds that do not
 //     fit (noise bursts, a missing marker, a marker of another shape) are left out. Forty
