@@ -11,6 +11,7 @@
 #include "capture/source_wave_input.h"
 #include "platform/linux_clock.h"
 #include "simulator/receiver.h"
+#include "loop_bench.h"
 
 namespace {
 
@@ -29,35 +30,15 @@ const std::vector<int16_t>& HourOfAudio() {
   return audio;
 }
 
-class MemorySource : public SampleSource {
- public:
-  explicit MemorySource(const std::vector<int16_t>& v) : v_(v) {}
-  size_t Read(int16_t* out, size_t count) override {
-    const size_t n = std::min(count, v_.size() - pos_);
-    std::memcpy(out, v_.data() + pos_, n * sizeof(int16_t));
-    pos_ += n;
-    return n;
-  }
-
- private:
-  const std::vector<int16_t>& v_;
-  size_t pos_ = 0;
-};
-
-class NoDialog : public WaveErrorDialog {
- public:
-  void ShowModal(const std::string&, const std::string&) override {}
-};
-
 double AudioSeconds() { return static_cast<double>(HourOfAudio().size()) / 8000.0; }
 
 void BM_WholeLoopOneHour(benchmark::State& state) {
   const auto& audio = HourOfAudio();
   int resets = 0;
   for (auto _ : state) {
-    SourceWaveInput wave(std::make_unique<MemorySource>(audio));
+    SourceWaveInput wave(std::make_unique<bench::MemorySource>(audio));
     SimulatedClock clock(static_cast<int64_t>(kStart));
-    NoDialog dialog;
+    bench::NoDialog dialog;
     CVarnolDoc doc(wave, clock, dialog);
     clock.FollowBlocks(&doc.BlocksProcessed);
     doc.StationMode = StationDcf77;
@@ -74,9 +55,9 @@ void BM_WholeLoopOneHour(benchmark::State& state) {
 // Baseline: the same blocks through the front end only (transform, level, trackers, ring).
 void BM_FrontEndOnlyOneHour(benchmark::State& state) {
   const auto& audio = HourOfAudio();
-  SourceWaveInput wave(std::make_unique<MemorySource>(audio));
+  SourceWaveInput wave(std::make_unique<bench::MemorySource>(audio));
   SimulatedClock clock(static_cast<int64_t>(kStart));
-  NoDialog dialog;
+  bench::NoDialog dialog;
   auto doc = std::make_unique<CVarnolDoc>(wave, clock, dialog);
   for (auto _ : state) {
     for (size_t s = 0; s + BlockSize <= audio.size(); s += BlockSize) {

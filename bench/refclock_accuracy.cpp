@@ -35,17 +35,12 @@
 #include "simulator/encoder.h"
 #include "simulator/receiver.h"
 #include "timing/time_service.h"
-#include "turns.h"
+#include "loop_bench.h"
 
 namespace {
 
 constexpr int64_t StartUtc = 1796648400;  // 2026-12-07 13:00:00 UTC
 constexpr double AheadS = 0.250;          // the broadcast ahead of the system clock
-
-class NoDialog : public WaveErrorDialog {
- public:
-  void ShowModal(const std::string&, const std::string&) override {}
-};
 
 // Collects the sent samples, and the clock step's writes against the truth.
 class Recorder : public EpochOutput, public DocObserver {
@@ -79,12 +74,69 @@ double Percentile(std::vector<double> v, double p) {
   return v[k];
 }
 
+// The errors of the samples sent: those off by more than half a second carry a wrong second
+// label and are counted; the others go to `good`.
+int SplitWrong(const std::vector<double>& errors, std::vector<double>& good) {
+  int wrong = 0;
+  for (double e : errors) {
+    if (std::fabs(e) > 0.5)
+      ++wrong;
+    else
+      good.push_back(e);
+  }
+  return wrong;
+}
+
 struct Result {
   double sent_share;
   double med_ms, p95_ms;
   int wrong;
   double step_med_ms, step_p95_ms;
   size_t steps;
+};
+
+// The processing loop over `source` with buffers stamped as a card running at `card_rate`
+// would stamp them (the broadcast AheadS ahead of the system clock, 20 ms of latency, +-2 ms of
+// jitter drawn from `stamp_seed`), the clock step on, and the time service beside it when
+// `with_service`. `rec`, when given, hears the buffers before the service and the clock step,
+// and what the service sends.
+struct ServiceLoop {
+  ServiceLoop(std::unique_ptr<SampleSource> source, double card_rate, int mode, uint64_t stamp_seed,
+              Recorder* recorder, bool with_service = true)
+      : wave(std::move(source)), clock(StartUtc, 3756.0), doc(wave, clock, dialog), service(mode, 0.0),
+        rec(recorder), with(with_service) {
+    CaptureStamps st;
+    st.first_ns = (StartUtc * 1000000000LL) - static_cast<int64_t>(AheadS * 1e9);
+    st.samples_per_second = card_rate;
+    st.latency_s = 0.020;
+    st.jitter_s = 0.002;
+    st.seed = stamp_seed;
+    wave.SetCaptureStamps(st);
+    doc.StationMode = mode;
+    doc.AutoSetClock = 1;
+    clock.FollowBlocks(&doc.BlocksProcessed);
+    if (rec != nullptr) {
+      service.AddOutput(rec);
+      doc.AddObserver(rec);  // first, so that it knows the buffer before the clock step writes
+    }
+    if (with) doc.AddObserver(&service);
+    doc.StartCapture();
+  }
+  ~ServiceLoop() {
+    doc.StopCapture();
+    if (with) doc.RemoveObserver(&service);
+    if (rec != nullptr) doc.RemoveObserver(rec);
+  }
+  void RunToTheEnd() {
+    while (wave.Pump()) doc.ProcessCaptureBuffer();
+  }
+  SourceWaveInput wave;
+  SimulatedClock clock;
+  bench::NoDialog dialog;
+  CVarnolDoc doc;
+  TimeService service;
+  Recorder* rec;
+  bool with;
 };
 
 Result RunCase(const std::string& station, int mode, double snr, double card_factor, double minutes,
@@ -97,41 +149,13 @@ Result RunCase(const std::string& station, int mode, double snr, double card_fac
   rs.fade_depth = 0.5;
   rs.fade_period_s = 300.0;
   rs.duration_s = minutes * 60.0;
-  auto source = std::make_unique<SimulatedReceiver>(MakeEncoder(station), rs);
-  SourceWaveInput wave(std::move(source));
-  CaptureStamps st;
-  st.first_ns = (StartUtc * 1000000000LL) - static_cast<int64_t>(AheadS * 1e9);
-  st.samples_per_second = rs.card_rate;
-  st.latency_s = 0.020;
-  st.jitter_s = 0.002;
-  st.seed = seed;
-  wave.SetCaptureStamps(st);
-
-  SimulatedClock clock(StartUtc, 3756.0);
-  NoDialog dialog;
-  CVarnolDoc doc(wave, clock, dialog);
-  doc.StationMode = mode;
-  doc.AutoSetClock = 1;
-  clock.FollowBlocks(&doc.BlocksProcessed);
-  TimeService service(mode, 0.0);
   Recorder rec(rs.card_rate);
-  service.AddOutput(&rec);
-  doc.AddObserver(&rec);  // first, so that it knows the buffer before the clock step writes
-  doc.AddObserver(&service);
-  doc.StartCapture();
-  while (wave.Pump()) doc.ProcessCaptureBuffer();
-  doc.StopCapture();
-  doc.RemoveObserver(&service);
-  doc.RemoveObserver(&rec);
+  ServiceLoop(std::make_unique<SimulatedReceiver>(MakeEncoder(station), rs), rs.card_rate, mode, seed, &rec)
+      .RunToTheEnd();
 
   Result r{};
   std::vector<double> good;
-  for (double e : rec.errors) {
-    if (std::fabs(e) > 0.5)
-      ++r.wrong;
-    else
-      good.push_back(e);
-  }
+  r.wrong = SplitWrong(rec.errors, good);
   r.sent_share = static_cast<double>(rec.errors.size()) / (minutes * 60.0);
   r.med_ms = Percentile(good, 0.5) * 1e3;
   r.p95_ms = Percentile(good, 0.95) * 1e3;
@@ -140,22 +164,6 @@ Result RunCase(const std::string& station, int mode, double snr, double card_fac
   r.steps = rec.steps.size();
   return r;
 }
-
-// Replays samples held in memory.
-class MemorySource : public SampleSource {
- public:
-  explicit MemorySource(const std::vector<int16_t>& samples) : samples_(samples) {}
-  size_t Read(int16_t* out, size_t count) override {
-    const size_t n = std::min(count, samples_.size() - pos_);
-    std::memcpy(out, samples_.data() + pos_, n * sizeof(int16_t));
-    pos_ += n;
-    return n;
-  }
-
- private:
-  const std::vector<int16_t>& samples_;
-  size_t pos_ = 0;
-};
 
 // Loud noise bursts on top of another source: `length_s` of them every `every_s` (seconds of
 // audio at the nominal 8000 samples a second), as lightning crashes or a switching supply.
@@ -195,35 +203,11 @@ void RunDay(const std::string& station, int mode, double hours) {
   rs.duration_s = hours * 3600.0;
   auto source = std::make_unique<Bursts>(std::make_unique<SimulatedReceiver>(MakeEncoder(station), rs), 97.3,
                                          0.3, 1500.0);
-  SourceWaveInput wave(std::move(source));
-  CaptureStamps st;
-  st.first_ns = (StartUtc * 1000000000LL) - static_cast<int64_t>(AheadS * 1e9);
-  st.samples_per_second = rs.card_rate;
-  st.latency_s = 0.020;
-  st.jitter_s = 0.002;
-  wave.SetCaptureStamps(st);
-  SimulatedClock clock(StartUtc, 3756.0);
-  NoDialog dialog;
-  CVarnolDoc doc(wave, clock, dialog);
-  doc.StationMode = mode;
-  doc.AutoSetClock = 1;
-  clock.FollowBlocks(&doc.BlocksProcessed);
-  TimeService service(mode, 0.0);
   Recorder rec(rs.card_rate);
-  service.AddOutput(&rec);
-  doc.AddObserver(&rec);
-  doc.AddObserver(&service);
-  doc.StartCapture();
-  while (wave.Pump()) doc.ProcessCaptureBuffer();
-  doc.StopCapture();
-  int wrong = 0, wrong_steps = 0;
+  ServiceLoop(std::move(source), rs.card_rate, mode, 1, &rec).RunToTheEnd();
+  int wrong_steps = 0;
   std::vector<double> good;
-  for (double e : rec.errors) {
-    if (std::fabs(e) > 0.5)
-      ++wrong;
-    else
-      good.push_back(e);
-  }
+  const int wrong = SplitWrong(rec.errors, good);
   for (double e : rec.steps) wrong_steps += std::fabs(e) > 2.0 ? 1 : 0;
   std::printf(
       "%.1f h of %s (fading 0.6 every 90 s, 0.3 s noise bursts of sigma 1500 every 97.3 s, 10 dB): %zu of %.0f "
@@ -234,34 +218,6 @@ void RunDay(const std::string& station, int mode, double hours) {
       Percentile(good, 0.5) * 1e3, Percentile(good, 0.95) * 1e3, rec.steps.size(), wrong_steps);
   std::fflush(stdout);
 }
-
-// The loop over the audio, with stamped buffers, with or without the time service beside it.
-struct CostSetup {
-  CostSetup(const std::vector<int16_t>& audio, int mode, bool with_service)
-      : wave(std::make_unique<MemorySource>(audio)), clock(StartUtc, 3756.0), doc(wave, clock, dialog),
-        service(mode, 0.0), with(with_service) {
-    CaptureStamps st;
-    st.first_ns = StartUtc * 1000000000LL;
-    st.samples_per_second = 8012.8;
-    st.jitter_s = 0.002;
-    wave.SetCaptureStamps(st);
-    doc.StationMode = mode;
-    doc.AutoSetClock = 1;
-    clock.FollowBlocks(&doc.BlocksProcessed);
-    if (with) doc.AddObserver(&service);
-    doc.StartCapture();
-  }
-  ~CostSetup() {
-    doc.StopCapture();
-    if (with) doc.RemoveObserver(&service);
-  }
-  SourceWaveInput wave;
-  SimulatedClock clock;
-  NoDialog dialog;
-  CVarnolDoc doc;
-  TimeService service;
-  bool with;
-};
 
 // True when `name` is in the comma-separated `list` (or the list is empty).
 bool Chosen(const std::string& list, const char* name) {
@@ -328,7 +284,8 @@ int main(int argc, char** argv) {
     SimulatedReceiver rx(MakeEncoder(s.name), rs);
     std::vector<int16_t> audio(static_cast<size_t>(3600.0 * rs.card_rate) + 1);
     audio.resize(rx.Read(audio.data(), audio.size()));
-    CostSetup a(audio, s.mode, false), b(audio, s.mode, true);
+    ServiceLoop a(std::make_unique<bench::MemorySource>(audio), rs.card_rate, s.mode, 1, nullptr, false);
+    ServiceLoop b(std::make_unique<bench::MemorySource>(audio), rs.card_rate, s.mode, 1, nullptr, true);
     auto nothing = [] {};
     bench::TimedLoop<decltype(nothing)> loop{a.wave, a.doc, nothing}, beside{b.wave, b.doc, nothing};
     bench::TakeTurns(loop, beside);

@@ -32,18 +32,13 @@
 #include "platform/linux_clock.h"
 #include "simulator/receiver.h"
 #include "timing/second_epochs.h"
-#include "turns.h"
+#include "loop_bench.h"
 
 namespace {
 
 constexpr int64_t StartUtc = 1796648400;  // 2026-12-07 13:00:00 UTC
 constexpr double StartOffset = 17.3;      // seconds: the capture starts mid-minute
 constexpr double NominalRate = 3756.0 * 128.0 / 60.0;
-
-class NoDialog : public WaveErrorDialog {
- public:
-  void ShowModal(const std::string&, const std::string&) override {}
-};
 
 // Strong noise now and then over the receiver's audio: lightning crashes, a motor nearby.
 class NoiseBursts : public SampleSource {
@@ -90,7 +85,7 @@ RunResult Run(const std::string& station, int mode, ReceiverSettings rs, bool bu
   stamps.samples_per_second = rs.card_rate;
   wave.SetCaptureStamps(stamps);
   SimulatedClock clock(StartUtc);
-  NoDialog dialog;
+  bench::NoDialog dialog;
   CVarnolDoc doc(wave, clock, dialog);
   doc.StationMode = mode;
   doc.AdjustCalibration = 1;
@@ -164,27 +159,10 @@ void BM_Day(benchmark::State& state, const std::string& station, int mode) {
   Report(state, r);
 }
 
-// The loop alone and the loop with the epochs, on the same hour of audio held in memory.
-class MemorySource : public SampleSource {
- public:
-  explicit MemorySource(const std::vector<int16_t>& samples) : samples_(samples) {}
-  size_t Read(int16_t* out, size_t count) override {
-    const size_t n = std::min(count, samples_.size() - pos_);
-    std::copy(samples_.begin() + static_cast<std::ptrdiff_t>(pos_),
-              samples_.begin() + static_cast<std::ptrdiff_t>(pos_ + n), out);
-    pos_ += n;
-    return n;
-  }
-
- private:
-  const std::vector<int16_t>& samples_;
-  size_t pos_ = 0;
-};
-
 // The processing loop over `audio`, set up for the cost figures, with or without the epochs.
 struct CostSetup {
   CostSetup(const std::vector<int16_t>& audio, bool with_epochs)
-      : wave(std::make_unique<MemorySource>(audio)), clock(StartUtc), doc(wave, clock, dialog),
+      : wave(std::make_unique<bench::MemorySource>(audio)), clock(StartUtc), doc(wave, clock, dialog),
         epochs(StationDcf77), with(with_epochs) {
     doc.StationMode = StationDcf77;
     clock.FollowBlocks(&doc.BlocksProcessed);
@@ -197,7 +175,7 @@ struct CostSetup {
   }
   SourceWaveInput wave;
   SimulatedClock clock;
-  NoDialog dialog;
+  bench::NoDialog dialog;
   CVarnolDoc doc;
   SecondEpochs epochs;
   bool with;

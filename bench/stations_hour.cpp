@@ -21,32 +21,12 @@
 #include "capture/source_wave_input.h"
 #include "platform/linux_clock.h"
 #include "simulator/receiver.h"
+#include "loop_bench.h"
 
 namespace {
 
 constexpr double HourSeconds = 3600.0;
 constexpr int64_t StartUtc = 1796648400;  // 2026-12-07 13:00:00 UTC
-
-// Replays samples held in memory.
-class MemorySource : public SampleSource {
- public:
-  explicit MemorySource(const std::vector<int16_t>& samples) : samples_(samples) {}
-  size_t Read(int16_t* out, size_t count) override {
-    const size_t n = std::min(count, samples_.size() - pos_);
-    std::memcpy(out, samples_.data() + pos_, n * sizeof(int16_t));
-    pos_ += n;
-    return n;
-  }
-
- private:
-  const std::vector<int16_t>& samples_;
-  size_t pos_ = 0;
-};
-
-class NoDialog : public WaveErrorDialog {
- public:
-  void ShowModal(const std::string&, const std::string&) override {}
-};
 
 class CountClockWrites : public DocObserver {
  public:
@@ -77,10 +57,10 @@ void BM_StationHour(benchmark::State& state, const std::string& station, int mod
   double loop_seconds = 0.0;
   for (auto _ : state) {
     state.PauseTiming();
-    auto wave = std::make_unique<SourceWaveInput>(std::make_unique<MemorySource>(audio));
+    auto wave = std::make_unique<SourceWaveInput>(std::make_unique<bench::MemorySource>(audio));
     SourceWaveInput* source = wave.get();
     SimulatedClock clock(StartUtc);
-    NoDialog dialog;
+    bench::NoDialog dialog;
     auto doc = std::make_unique<CVarnolDoc>(*wave, clock, dialog);
     doc->StationMode = mode;
     doc->AutoSetClock = 1;

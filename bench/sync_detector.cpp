@@ -11,13 +11,9 @@
 #include "app/varnol_doc.h"
 #include "capture/source_wave_input.h"
 #include "platform/linux_clock.h"
+#include "loop_bench.h"
 
 namespace {
-
-class NoDialog : public WaveErrorDialog {
- public:
-  void ShowModal(const std::string&, const std::string&) override {}
-};
 
 std::vector<int16_t> NoisyBlocks(int blocks) {
   std::mt19937 rng(5);
@@ -33,7 +29,7 @@ constexpr int Blocks = 4096;
 struct Fixture {
   SourceWaveInput wave{nullptr};
   SimulatedClock clock{0};
-  NoDialog dialog;
+  bench::NoDialog dialog;
   CVarnolDoc doc{wave, clock, dialog};
   std::vector<int16_t> x = NoisyBlocks(Blocks);
 };

@@ -18,6 +18,7 @@
 #include "diagnostics/signal_health.h"
 #include "platform/linux_clock.h"
 #include "simulator/receiver.h"
+#include "unit/app/fakes.h"
 
 namespace {
 
@@ -191,11 +192,6 @@ TEST(GainSettingText, ReadsAutoAndDecibelsWithinRange) {
 
 // ---- Through the clock's processing loop on simulated reception --------------------------------
 
-class NoDialog : public WaveErrorDialog {
- public:
-  void ShowModal(const std::string&, const std::string&) override {}
-};
-
 // A document fed by the simulated receiver, with the clock following the audio.
 struct Loop {
   Loop(const char* station, int mode, ReceiverSettings rs, double minutes)
@@ -227,7 +223,7 @@ struct Loop {
   }
   SourceWaveInput wave;
   SimulatedClock clock;
-  NoDialog errors;
+  RecordingErrors errors;
   CVarnolDoc doc;
 };
 

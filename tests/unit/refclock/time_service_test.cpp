@@ -13,17 +13,13 @@
 #include "platform/linux_clock.h"
 #include "simulator/encoder.h"
 #include "simulator/receiver.h"
+#include "unit/app/fakes.h"
 
 namespace {
 
 constexpr int64_t StartUtc = 1796648700;  // 2026-12-07T13:05:00Z
 constexpr double Ahead = 0.250;           // seconds the broadcast runs ahead of the system clock
 constexpr double Delay = 0.005;           // the receiver delay given to the service
-
-class NoDialog : public WaveErrorDialog {
- public:
-  void ShowModal(const std::string&, const std::string&) override {}
-};
 
 struct Sent {
   double audio_s;  // where in the audio it was sent
@@ -78,7 +74,7 @@ TEST_P(TimeServiceTest, SendsOnlyRightLabelsWithTheTrueOffset) {
   st.latency_s = 0.020;
   wave.SetCaptureStamps(st);
   SimulatedClock clock(StartUtc);
-  NoDialog dialog;
+  RecordingErrors dialog;
   CVarnolDoc doc(wave, clock, dialog);
   doc.StationMode = StationDcf77;
   doc.AutoSetClock = 1;

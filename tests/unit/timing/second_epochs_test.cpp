@@ -19,6 +19,7 @@
 #include "capture/source_wave_input.h"
 #include "platform/linux_clock.h"
 #include "simulator/receiver.h"
+#include "unit/app/fakes.h"
 
 namespace {
 
@@ -184,11 +185,6 @@ TEST(SecondEpochsLimits, MinuteMarksOnlyStationAndEmptyRequests) {
 
 // ------------------------------------------------ every station, through the processing loop --
 
-class NoDialog : public WaveErrorDialog {
- public:
-  void ShowModal(const std::string&, const std::string&) override {}
-};
-
 // Runs the document with `epochs` beside it over the simulated station, its clock starting at
 // `clock_start`; every epoch must lie within 1 ms of the true marker of the second it names.
 // Returns the labels handed out.
@@ -202,7 +198,7 @@ std::vector<int64_t> RunStation(SecondEpochs& epochs, const char* signal, int mo
   stamps.samples_per_second = rs.card_rate;
   source->SetCaptureStamps(stamps);
   SimulatedClock clock(clock_start);
-  NoDialog dialog;
+  RecordingErrors dialog;
   CVarnolDoc doc(*wave, clock, dialog);
   doc.StationMode = mode;
   clock.FollowBlocks(&doc.BlocksProcessed);
