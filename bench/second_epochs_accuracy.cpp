@@ -209,10 +209,16 @@ void BM_Cost(benchmark::State& state) {
   state.counters["epochs_vs_loop"] = (with - loop) / loop;
 }
 
+// One run, timed in seconds of wall time.
+void OnceInSeconds(benchmark::internal::Benchmark* b) {
+  b->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+}
+
 void AccuracyArgs(benchmark::internal::Benchmark* b) {
   for (int snr : {0, 10, 20})
     for (int fast : {0, 1}) b->Args({snr, fast});
-  b->ArgNames({"snr", "fast"})->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+  b->ArgNames({"snr", "fast"});
+  OnceInSeconds(b);
 }
 
 }  // namespace
@@ -224,30 +230,12 @@ BENCHMARK_CAPTURE(BM_Accuracy, wwv, std::string("wwv"), StationWwv)->Apply(Accur
 BENCHMARK_CAPTURE(BM_Accuracy, hbg, std::string("hbg"), StationHbg)->Apply(AccuracyArgs);
 BENCHMARK_CAPTURE(BM_Accuracy, vng, std::string("vng"), StationVng)->Apply(AccuracyArgs);
 
-BENCHMARK_CAPTURE(BM_Day, dcf77, std::string("dcf77"), StationDcf77)
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(BM_Day, msf, std::string("msf"), StationMsf)
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(BM_Day, wwvb, std::string("wwvb"), StationWwvb)
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(BM_Day, wwv, std::string("wwv"), StationWwv)
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(BM_Day, hbg, std::string("hbg"), StationHbg)
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(BM_Day, vng, std::string("vng"), StationVng)
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond)
-    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Day, dcf77, std::string("dcf77"), StationDcf77)->Apply(OnceInSeconds);
+BENCHMARK_CAPTURE(BM_Day, msf, std::string("msf"), StationMsf)->Apply(OnceInSeconds);
+BENCHMARK_CAPTURE(BM_Day, wwvb, std::string("wwvb"), StationWwvb)->Apply(OnceInSeconds);
+BENCHMARK_CAPTURE(BM_Day, wwv, std::string("wwv"), StationWwv)->Apply(OnceInSeconds);
+BENCHMARK_CAPTURE(BM_Day, hbg, std::string("hbg"), StationHbg)->Apply(OnceInSeconds);
+BENCHMARK_CAPTURE(BM_Day, vng, std::string("vng"), StationVng)->Apply(OnceInSeconds);
 
 BENCHMARK(BM_Cost)->Iterations(3)->Unit(benchmark::kSecond)->UseRealTime();
 

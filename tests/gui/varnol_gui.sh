@@ -9,12 +9,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 export QOVEN_ROOT="$work/qoven"
-failures=0
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+. "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/window_record.sh"
 
 # run SCRIPT ARGS...: runs the window on the script; the record ends up in $work/out.
 run() {
@@ -24,33 +19,6 @@ run() {
     timeout 380 xvfb-run -a -s "-screen 0 1024x768x24" "$varnol" "$@" > "$work/log" 2>&1
   local rc=$?
   [ $rc -eq 0 ] || fail "varnol exited with $rc"
-}
-
-line() { grep -m1 "^$1 " "$work/out" 2>/dev/null || true; }
-
-# has LABEL TEXT: the recorded line LABEL contains TEXT.
-has() {
-  local l
-  l=$(line "$1")
-  [ -n "$l" ] || { fail "no record '$1'"; return; }
-  grep -qF -- "$2" <<< "$l" || fail "'$1' lacks '$2': $l"
-}
-lacks() {
-  local l
-  l=$(line "$1")
-  grep -qF -- "$2" <<< "$l" && fail "'$1' shows '$2': $l"
-}
-matches() {
-  local l
-  l=$(line "$1")
-  grep -qE -- "$2" <<< "$l" || fail "'$1' does not match /$2/: $l"
-}
-hive_has() {
-  grep -qF -- "$1" "$QOVEN_ROOT/registry/HKEY_LOCAL_MACHINE.reg" 2>/dev/null ||
-    fail "hive lacks $1: $(cat "$QOVEN_ROOT/registry/HKEY_LOCAL_MACHINE.reg" 2>/dev/null)"
-}
-keep_shot() {
-  if [ -n "${VARNOL_SHOT_DIR:-}" ] && [ -f "$work/$1" ]; then cp "$work/$1" "$VARNOL_SHOT_DIR/"; fi
 }
 
 case "$case_name" in

@@ -20,11 +20,7 @@ trap cleanup EXIT
 cd "$work"
 export QOVEN_ROOT="$work/qoven"
 export TZ=UTC
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+. "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/window_record.sh"
 
 # A display of our own with a window manager on it.
 exec 3<> "$work/displayfd"
@@ -71,22 +67,8 @@ wait_record() {
   done
   fail "no record '$1' within $2 s"
 }
-line() { grep -m1 "^$1 " "$work/out" 2>/dev/null || true; }
-has() {
-  local l
-  l=$(line "$1")
-  [ -n "$l" ] || { fail "no record '$1'"; return; }
-  grep -qF -- "$2" <<< "$l" || fail "'$1' lacks '$2': $l"
-}
-hive_has() {
-  grep -qF -- "$1" "$QOVEN_ROOT/registry/HKEY_LOCAL_MACHINE.reg" 2>/dev/null ||
-    fail "hive lacks $1: $(cat "$QOVEN_ROOT/registry/HKEY_LOCAL_MACHINE.reg" 2>/dev/null)"
-}
 no_gtk_complaints() {
   if grep -E "Gtk-CRITICAL|Gtk-WARNING|\*\*\* BUG \*\*\*" "$work/log"; then fail "GTK or pixman complained (above)"; fi
-}
-keep_shot() {
-  if [ -n "${VARNOL_SHOT_DIR:-}" ] && [ -f "$work/$1" ]; then cp "$work/$1" "$VARNOL_SHOT_DIR/"; fi
 }
 mixer_text="Select the audio source, adjust the volume, make sure it is not muted.  Ensure that the overall record level slider (leftmost) is at a suitable level and that Mute-all is not checked. If the source you require does not appear, in the Recording Control window, click on Options...Properties..Recording and check the input source that you require; then click on OK."
 
