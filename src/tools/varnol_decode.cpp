@@ -265,7 +265,8 @@ int main(int argc, char** argv) {
       if (!value(v)) return UsageError(a + " needs a time");
       const auto t = ParseIsoUtcMilliseconds(v);
       if (!t)
-        return UsageError("cannot read the time '" + v + "' (use e.g. 2026-12-07T13:05:00Z or 2026-12-07T13:04:58.22Z)");
+        return UsageError("cannot read the time '" + v +
+                          "' (use e.g. 2026-12-07T13:05:00Z or 2026-12-07T13:04:58.22Z)");
       o.clock_ms = *t;
     } else if (a == "--minutes" || a == "--snr" || a == "--amplitude" || a == "--fade" || a == "--offset" ||
                a == "--card-blocks-per-minute") {
