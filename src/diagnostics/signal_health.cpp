@@ -60,6 +60,28 @@ int Percentile(const std::array<int, N>& hist, double fraction) {
   return static_cast<int>(N - 1);
 }
 
+// The frequency of a spectral peak at bin k, between the bins: a Gaussian through the power of
+// bin k and its two neighbours (a Hann window's main lobe is close to one), in bins. The bins
+// are 31.25 Hz apart, so WWV's 100 Hz code lies between two of them and its nearest bin alone
+// would read 94 Hz.
+template <size_t N>
+double PeakBin(const std::array<double, N>& power, int k) {
+  const auto at = [&](int i) { return std::log(std::max(power[static_cast<size_t>(i)], 1e-30)); };
+  if (k < 1 || k + 1 >= static_cast<int>(N)) return k;
+  const double a = at(k - 1), b = at(k), c = at(k + 1);
+  const double curve = a - 2.0 * b + c;
+  if (!(curve < 0.0)) return k;  // not a peak: flat, or k is not the largest
+  return k + std::clamp(0.5 * (a - c) / curve, -0.5, 0.5);
+}
+
+// What the signal-to-noise ratio means for decoding: below the station's "much noise" the
+// pulses start to drown, within 3 dB above it decoding is marginal.
+const char* SnrWord(double snr_db, int station_mode) {
+  if (snr_db < MuchNoiseDb(station_mode)) return "much noise";
+  if (snr_db < MuchNoiseDb(station_mode) + 3.0) return "marginal";
+  return "good";
+}
+
 const char* StationLabel(int mode) {
   static const char* const names[] = {"MSF", "HBG", "DCF77", "WWVB", "VNG", "RWM", "WWV/WWVH"};
   return mode >= 0 && mode < StationCount ? names[mode] : "?";
@@ -125,11 +147,13 @@ std::string DescribeSignal(const SignalReport& r) {
           r.level.tone_level, WeakToneLevel);
       break;
     case LevelVerdict::Good:
-      text = Format("Tone at %.0f Hz, level %d of %d: good", r.tone_hz, r.level.tone_level,
+      text = Format("Tone at %.0f Hz, level %d of %d: a good level", r.tone_hz, r.level.tone_level,
                     LevelCeiling(r.station_mode));
       break;
   }
-  if (r.verdict != LevelVerdict::NoTone) text += Format("; signal-to-noise about %.0f dB", r.snr_db);
+  // The level's word says nothing of the noise: the ratio carries its own.
+  if (r.verdict != LevelVerdict::NoTone)
+    text += Format("; signal-to-noise about %.0f dB (%s)", r.snr_db, SnrWord(r.snr_db, r.station_mode));
   if (r.card_blocks_per_minute)
     text += Format("; sound card about %.1f samples/s (%.0f blocks a minute)",
                    *r.card_blocks_per_minute * 128.0 / 60.0, *r.card_blocks_per_minute);
@@ -350,8 +374,8 @@ SignalReport SignalHealth::Judge() {
   int strongest = 2;
   for (int k = 2; k <= last; ++k)
     if (power_[k] > power_[strongest]) strongest = k;
-  r.tone_hz = tone_bin * bin_hz;
-  r.strongest_hz = strongest * bin_hz;
+  r.tone_hz = PeakBin(power_, tone_bin) * bin_hz;
+  r.strongest_hz = PeakBin(power_, strongest) * bin_hz;
   r.strongest_is_tone = power_[strongest] >= 10.0 * noise_bin;
   r.level.tone_present = frames_ > 0 && power_[tone_bin] >= 10.0 * noise_bin;
   double tone_power = 0.0;

@@ -40,6 +40,8 @@ const char* const kUsage =
     "  --rate HZ               sample rate of the file: the 8000 Hz sound-card audio is resampled\n"
     "                          to it, as a recorder at that rate would capture it (default 8000)\n"
     "  --help                  this text\n"
+    "  --version               the program's version\n"
+    "An option's value may follow it as the next word or after '=': --station=msf.\n"
     "\n"
     "Exit codes: 0 written, 2 usage error, 3 the file cannot be written (nothing is left behind).\n";
 
@@ -103,10 +105,18 @@ int main(int argc, char** argv) {
   double minutes = 3.0;
   ReceiverSettings rs;
   int rate = 8000;
+  CommandLine line(argc, argv);
+  argc = line.Count();
+  argv = line.Argv();
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
+    if (line.Attached(i)) return UsageError(line.StrayValue(i));
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (a == "--version") {
+      std::printf("varnol-signal %s\n", VARNOL_VERSION);
       return 0;
     }
     if (i + 1 >= argc) return UsageError(a == "--output" || a == "--station" || a == "--start" ||
