@@ -26,8 +26,9 @@ std::string DescribeLockChange(const LockChange& c) {
   }
   switch (c.reason) {
     case LockReason::MinuteDisagrees:
-      std::snprintf(buf, sizeof buf, "unlocked: minute %02d:%02d disagrees; no samples until 3 minutes agree again",
-                    c.hour, c.minute);
+      std::snprintf(buf, sizeof buf,
+                    "unlocked: minute %02d:%02d disagrees; no samples until 3 minutes agree again", c.hour,
+                    c.minute);
       return buf;
     case LockReason::SecondsLost:
       return "unlocked: the seconds' markers were lost (a gap in the audio, fading or noise)";
@@ -35,8 +36,7 @@ std::string DescribeLockChange(const LockChange& c) {
       return "unlocked: the last minute of June or December may end with a leap second";
     case LockReason::TimingBroke:
       return "unlocked: the capture's time stamps broke off (samples lost or the system clock stepped)";
-    case LockReason::CaptureRestarted:
-      return "unlocked: the capture started again";
+    case LockReason::CaptureRestarted: return "unlocked: the capture started again";
     case LockReason::MinutesAgree: break;
   }
   return "unlocked";
@@ -94,10 +94,10 @@ void TimeService::OnCaptureBuffer(const int16_t* samples, int count, int64_t fir
   epochs_->OnCaptureBuffer(samples, count, first_block, capture_time_ns);
   // Lost within a buffer: the estimator still follows the seconds only when it let go of the
   // labels about a possible leap second.
-  NoteLock(capture_started_   ? LockReason::CaptureRestarted
-           : timing_broke     ? LockReason::TimingBroke
+  NoteLock(capture_started_                                ? LockReason::CaptureRestarted
+           : timing_broke                                  ? LockReason::TimingBroke
            : std::strcmp(epochs_->State(), "locking") == 0 ? LockReason::LeapSecond
-                                                            : LockReason::SecondsLost);
+                                                           : LockReason::SecondsLost);
   capture_started_ = false;
 
   for (;;) {

@@ -48,8 +48,8 @@ struct LockChange {
   int64_t serial = 0;  // counts the changes since construction; 0: none yet
   bool locked = false;
   LockReason reason = LockReason::SecondsLost;
-  int minutes = 0;              // MinutesAgree: how many
-  int hour = -1, minute = -1;   // MinuteDisagrees: the minute, UT
+  int minutes = 0;             // MinutesAgree: how many
+  int hour = -1, minute = -1;  // MinuteDisagrees: the minute, UT
 };
 
 // One line for the log: "locked: 3 minutes agree", "unlocked: minute 13:07 disagrees; ...".
@@ -59,8 +59,8 @@ std::string DescribeLockChange(const LockChange& change);
 // constant memory however long the service runs.
 struct OffsetStats {
   int64_t count = 0;
-  double mean = 0.0;     // seconds
-  double sum_sq = 0.0;   // of the deviations from the running mean, seconds^2
+  double mean = 0.0;    // seconds
+  double sum_sq = 0.0;  // of the deviations from the running mean, seconds^2
   double min = 0.0, max = 0.0;
   void Add(double offset);
   double StdDev() const;  // seconds; 0 below two samples

@@ -17,7 +17,9 @@ CommandLine::CommandLine(int argc, const char* const* argv) {
   Split(args);
 }
 
-CommandLine::CommandLine(const std::vector<std::string>& args) { Split(args); }
+CommandLine::CommandLine(const std::vector<std::string>& args) {
+  Split(args);
+}
 
 void CommandLine::Split(const std::vector<std::string>& args) {
   for (size_t i = 0; i < args.size(); ++i) {

@@ -251,7 +251,8 @@ int main(int argc, char** argv) {
       ++inputs;
       // The name is optional: the next word is taken unless it is another option, and a name
       // given as --device=NAME is always taken (empty: the default input).
-      if (i + 1 < argc && (line.Attached(i + 1) || std::strncmp(argv[i + 1], "--", 2) != 0)) o.device = argv[++i];
+      if (i + 1 < argc && (line.Attached(i + 1) || std::strncmp(argv[i + 1], "--", 2) != 0))
+        o.device = argv[++i];
     } else if (a == "--station") {
       if (!value(v)) return UsageError("--station needs a name");
       const auto s = StationFromName(v);
