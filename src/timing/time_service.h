@@ -121,6 +121,7 @@ class TimeService : public DocObserver {
   void NoteLock(LockReason lost_reason, int hour = -1, int minute = -1);
   bool locked_ = false;
   bool capture_started_ = false;  // the document said the capture started again
+  int64_t expected_ns_ = 0;       // the next buffer's stamp if the capture runs on unbroken
   LockChange change_;
   int64_t times_locked_ = 0;
 };
