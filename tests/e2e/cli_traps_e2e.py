@@ -160,6 +160,17 @@ def main():
         with open(os.path.join(source, "dist", "io.github.varnol.varnol.metainfo.xml"), encoding="utf-8") as f:
             release = re.search(r'<release version="([^"]+)"', f.read()).group(1)
         check(f"metainfo release {release} is the package's {package}", release == package)
+        # The window's title beside "varnol" wherever a user meets the program by name.
+        with open(os.path.join(source, "src", "app", "wx_varnol.h"), encoding="utf-8") as f:
+            title = re.search(r'ProgramName = "([^"]+)"', f.read()).group(1)
+        with open(os.path.join(source, "dist", "varnol.desktop"), encoding="utf-8") as f:
+            entry = re.search(r"^Name=(.*)$", f.read(), re.M).group(1)
+        with open(os.path.join(source, "debian", "control"), encoding="utf-8") as f:
+            described = f.read().split("Package: varnol", 1)[1]
+        with open(os.path.join(source, "README.md"), encoding="utf-8") as f:
+            intro = f.read().split("\n\n", 2)[:2]
+        for where, text in [("desktop entry", entry), ("package description", described), ("README", " ".join(intro))]:
+            check(f"{where} names the window '{title}' beside 'varnol'", title in text and "varnol" in text, text[:200])
         for prog in ["varnol-decode", "varnol-signal", "varnol", "setup"]:
             path = os.path.join(BUILD, prog)
             if not os.path.exists(path):
