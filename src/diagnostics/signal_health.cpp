@@ -74,12 +74,17 @@ double PeakBin(const std::array<double, N>& power, int k) {
   return k + std::clamp(0.5 * (a - c) / curve, -0.5, 0.5);
 }
 
-// What the signal-to-noise ratio means for decoding: below the station's "much noise" the
-// pulses start to drown, within 3 dB above it decoding is marginal.
-const char* SnrWord(double snr_db, int station_mode) {
-  if (snr_db < MuchNoiseDb(station_mode)) return "much noise";
-  if (snr_db < MuchNoiseDb(station_mode) + 3.0) return "marginal";
-  return "good";
+// What the signal-to-noise ratio means for decoding, with the station's own scale: the ratio is
+// taken over the whole 0..4 kHz band, so a few dB below zero can still be plenty (WWV's narrow
+// 100 Hz code decodes further down than the long-wave stations). Below the station's "much
+// noise" the pulses start to drown; within 3 dB above it decoding is marginal.
+std::string SnrWords(double snr_db, int station_mode) {
+  const double much = MuchNoiseDb(station_mode);
+  const char* word = snr_db < much ? "much noise: below" : snr_db < much + 3.0 ? "marginal: much noise below"
+                                                                              : "good: much noise only below";
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "%s %.0f dB", word, much);
+  return buf;
 }
 
 const char* StationLabel(int mode) {
@@ -153,7 +158,8 @@ std::string DescribeSignal(const SignalReport& r) {
   }
   // The level's word says nothing of the noise: the ratio carries its own.
   if (r.verdict != LevelVerdict::NoTone)
-    text += Format("; signal-to-noise about %.0f dB (%s)", r.snr_db, SnrWord(r.snr_db, r.station_mode));
+    text += Format("; signal-to-noise about %.0f dB over 0..4 kHz (%s)", r.snr_db,
+                   SnrWords(r.snr_db, r.station_mode).c_str());
   if (r.card_blocks_per_minute)
     text += Format("; sound card about %.1f samples/s (%.0f blocks a minute)",
                    *r.card_blocks_per_minute * 128.0 / 60.0, *r.card_blocks_per_minute);

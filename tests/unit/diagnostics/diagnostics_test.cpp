@@ -358,11 +358,11 @@ TEST_P(SnrWords, TheRatioCarriesItsOwnWord) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, SnrWords,
-                         ::testing::Values(SnrWordCase{StationDcf77, -4.0, "about -4 dB (much noise)"},
-                                           SnrWordCase{StationDcf77, -1.5, "(marginal)"},
-                                           SnrWordCase{StationDcf77, 6.0, "about 6 dB (good)"},
-                                           SnrWordCase{StationWwv, -4.0, "about -4 dB (good)"},
-                                           SnrWordCase{StationWwv, -12.0, "(much noise)"}));
+                         ::testing::Values(SnrWordCase{StationDcf77, -4.0, "about -4 dB over 0..4 kHz (much noise: below -3 dB)"},
+                                           SnrWordCase{StationDcf77, -1.5, "(marginal: much noise below -3 dB)"},
+                                           SnrWordCase{StationDcf77, 6.0, "about 6 dB over 0..4 kHz (good: much noise only below -3 dB)"},
+                                           SnrWordCase{StationWwv, -4.0, "(good: much noise only below -10 dB)"},
+                                           SnrWordCase{StationWwv, -12.0, "(much noise: below -10 dB)"}));
 
 TEST(SignalReport, SaysWhereTheToneIsWhenNotNearTheStationsFrequency) {
   ReceiverSettings rs = Rx(600, 10);
