@@ -80,8 +80,9 @@ double PeakBin(const std::array<double, N>& power, int k) {
 // noise" the pulses start to drown; within 3 dB above it decoding is marginal.
 std::string SnrWords(double snr_db, int station_mode) {
   const double much = MuchNoiseDb(station_mode);
-  const char* word = snr_db < much ? "much noise: below" : snr_db < much + 3.0 ? "marginal: much noise below"
-                                                                              : "good: much noise only below";
+  const char* word = snr_db < much         ? "much noise: below"
+                     : snr_db < much + 3.0 ? "marginal: much noise below"
+                                           : "good: much noise only below";
   char buf[96];
   std::snprintf(buf, sizeof buf, "%s %.0f dB", word, much);
   return buf;

@@ -1,8 +1,8 @@
 #include "timing/time_service.h"
 
 #include <cmath>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 void OffsetStats::Add(double offset) {
@@ -87,8 +87,10 @@ void TimeService::OnCaptureBuffer(const int16_t* samples, int count, int64_t fir
   clock_.Add((first_block - 1) * 128, capture_time_ns);
   // A jump of the stamps by more than a second breaks the estimator's count of seconds at
   // once, before the capture line gives up on them.
-  bool timing_broke = capture_time_ns != 0 && expected_ns_ != 0 && std::llabs(capture_time_ns - expected_ns_) > 1000000000;
-  expected_ns_ = capture_time_ns != 0 ? capture_time_ns + int64_t{count} * 125000 : 0;  // 1e9 / 8000 per sample
+  bool timing_broke =
+      capture_time_ns != 0 && expected_ns_ != 0 && std::llabs(capture_time_ns - expected_ns_) > 1000000000;
+  expected_ns_ =
+      capture_time_ns != 0 ? capture_time_ns + int64_t{count} * 125000 : 0;  // 1e9 / 8000 per sample
   if (clock_.Restarts() != clock_restarts_) {
     clock_restarts_ = clock_.Restarts();
     timing_broke = true;

@@ -248,15 +248,17 @@ std::string RefclockRunner::SummaryLine(double t) const {
   std::string text;
   if (locks == 0) {
     std::snprintf(buf, sizeof buf,
-                  "the reference clock never locked (%s; it locks once 3 decoded minutes agree, 4 to 5 "
-                  "minutes after a clean start): 0 seconds %s",
+                  "the reference clock never locked (%s at the end; it locks once 3 decoded minutes "
+                  "agree, 4 to 5 minutes after a clean start): 0 seconds %s",
                   s.Epochs().State(), verb);
     text = buf;
   } else {
     char times[32] = "";
     if (locks > 1) std::snprintf(times, sizeof times, " %lld times", static_cast<long long>(locks));
     std::snprintf(buf, sizeof buf, "the reference clock locked%s%s: %lld second%s %s", times,
-                  s.Epochs().Locked() ? " and held its lock to the end" : ", unlocked at the end",
+                  !s.Epochs().Locked() ? ", unlocked at the end"
+                  : locks > 1          ? ", locked at the end"
+                                       : " and kept its lock",
                   static_cast<long long>(off.count), off.count == 1 ? "" : "s", verb);
     text = buf;
     if (off.count > 0) {

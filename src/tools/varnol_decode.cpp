@@ -247,12 +247,20 @@ int main(int argc, char** argv) {
       o.input = Options::Input::File;
       ++inputs;
     } else if (a == "--device") {
+      const bool again = o.input == Options::Input::Device;
+      const std::string before = o.device;
       o.input = Options::Input::Device;
       ++inputs;
       // The name is optional: the next word is taken unless it is another option, and a name
       // given as --device=NAME is always taken (empty: the default input).
       if (i + 1 < argc && (line.Attached(i + 1) || std::strncmp(argv[i + 1], "--", 2) != 0))
         o.device = argv[++i];
+      else
+        o.device.clear();
+      // Two sound cards cannot both be read; the service gives its card once, from VARNOL_DEVICE.
+      if (again)
+        return UsageError("--device is given twice ('" + before + "' and '" + o.device +
+                          "'): name one sound card (for the service: VARNOL_DEVICE, not VARNOL_OPTS)");
     } else if (a == "--station") {
       if (!value(v)) return UsageError("--station needs a name");
       const auto s = StationFromName(v);

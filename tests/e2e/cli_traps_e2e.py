@@ -142,6 +142,7 @@ def main():
                 (DECODE, ["--device=hw:1,0", "--clock=" + START], 2, "--clock cannot go with --device"),
                 (DECODE, ["--device=", "--clock", START], 2, "--clock cannot go with --device"),
                 (DECODE, ["--json=yes"], 2, "--json takes no value"),
+                (DECODE, ["--device=", "--device", "hw:1"], 2, "VARNOL_DEVICE"),
                 (SIGNAL, ["--station=msf", "--minutes=0.5", "--output=eq.wav"], 0, ""),
                 (os.path.join(BUILD, "varnol"), ["--simulate=msf", "--gain=auto", "--channel=mix"], 1, "display"),
                 (os.path.join(BUILD, "varnol"), ["--verbose=1"], 2, "--verbose takes no value")]:

@@ -328,7 +328,8 @@ TEST(SignalReport, EstimatesTheSignalToNoiseRatio) {
 // The tone's frequency between the spectrum's 31.25 Hz bins: WWV's 100 Hz code lies between
 // two of them and must not read as the nearer one's 94 Hz.
 TEST(SignalReport, ReadsTheToneBetweenTheBins) {
-  for (const auto& [station, mode, hz] : {std::tuple{"dcf77", StationDcf77, 1000}, std::tuple{"wwv", StationWwv, 100}}) {
+  for (const auto& [station, mode, hz] :
+       {std::tuple{"dcf77", StationDcf77, 1000}, std::tuple{"wwv", StationWwv, 100}}) {
     const auto reports = Reports(station, mode, Rx(600, 6), 2);
     ASSERT_EQ(reports.size(), 2u) << station;
     EXPECT_NEAR(reports[1].tone_hz, hz, 2.0) << station;
@@ -357,12 +358,14 @@ TEST_P(SnrWords, TheRatioCarriesItsOwnWord) {
   EXPECT_NE(text.find(": a good level;"), std::string::npos) << text;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, SnrWords,
-                         ::testing::Values(SnrWordCase{StationDcf77, -4.0, "about -4 dB over 0..4 kHz (much noise: below -3 dB)"},
-                                           SnrWordCase{StationDcf77, -1.5, "(marginal: much noise below -3 dB)"},
-                                           SnrWordCase{StationDcf77, 6.0, "about 6 dB over 0..4 kHz (good: much noise only below -3 dB)"},
-                                           SnrWordCase{StationWwv, -4.0, "(good: much noise only below -10 dB)"},
-                                           SnrWordCase{StationWwv, -12.0, "(much noise: below -10 dB)"}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SnrWords,
+    ::testing::Values(SnrWordCase{StationDcf77, -4.0, "about -4 dB over 0..4 kHz (much noise: below -3 dB)"},
+                      SnrWordCase{StationDcf77, -1.5, "(marginal: much noise below -3 dB)"},
+                      SnrWordCase{StationDcf77, 6.0,
+                                  "about 6 dB over 0..4 kHz (good: much noise only below -3 dB)"},
+                      SnrWordCase{StationWwv, -4.0, "(good: much noise only below -10 dB)"},
+                      SnrWordCase{StationWwv, -12.0, "(much noise: below -10 dB)"}));
 
 TEST(SignalReport, SaysWhereTheToneIsWhenNotNearTheStationsFrequency) {
   ReceiverSettings rs = Rx(600, 10);

@@ -149,19 +149,31 @@ TEST_P(TimeServiceTest, SendsOnlyRightLabelsWithTheTrueOffset) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Capture, TimeServiceTest,
-                         ::testing::Values(
-                             ServiceCase{"steady", -1, 0, false, -1, {"locked: 3 minutes agree"}},
-                             ServiceCase{"samples_lost", 330.0, 512000000, false, -1,
-                                         {"locked: 3 minutes agree", "unlocked: the capture's time stamps broke off",
-                                          "locked: 3 minutes agree"}},
-                             ServiceCase{"clock_stepped_back", 330.0, -2000000000, false, -1,
-                                         {"locked: 3 minutes agree", "unlocked: the capture's time stamps broke off",
-                                          "locked: 3 minutes agree"}},
-                             ServiceCase{"minute_misread", -1, 0, false, 330.0,
-                                         {"locked: 3 minutes agree", "unlocked: minute 13:12 disagrees",
-                                          "locked: 3 minutes agree"}},
-                             ServiceCase{"unstamped", -1, 0, true, -1, {"locked: 3 minutes agree"}}),
-                         [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Capture, TimeServiceTest,
+    ::testing::Values(ServiceCase{"steady", -1, 0, false, -1, {"locked: 3 minutes agree"}},
+                      ServiceCase{"samples_lost",
+                                  330.0,
+                                  512000000,
+                                  false,
+                                  -1,
+                                  {"locked: 3 minutes agree", "unlocked: the capture's time stamps broke off",
+                                   "locked: 3 minutes agree"}},
+                      ServiceCase{"clock_stepped_back",
+                                  330.0,
+                                  -2000000000,
+                                  false,
+                                  -1,
+                                  {"locked: 3 minutes agree", "unlocked: the capture's time stamps broke off",
+                                   "locked: 3 minutes agree"}},
+                      ServiceCase{"minute_misread",
+                                  -1,
+                                  0,
+                                  false,
+                                  330.0,
+                                  {"locked: 3 minutes agree", "unlocked: minute 13:12 disagrees",
+                                   "locked: 3 minutes agree"}},
+                      ServiceCase{"unstamped", -1, 0, true, -1, {"locked: 3 minutes agree"}}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
