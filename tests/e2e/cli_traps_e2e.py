@@ -172,6 +172,10 @@ def main():
             intro = f.read().split("\n\n", 2)[:2]
         for where, text in [("desktop entry", entry), ("package description", described), ("README", " ".join(intro))]:
             check(f"{where} names the window '{title}' beside 'varnol'", title in text and "varnol" in text, text[:200])
+        with open(os.path.join(source, "docs", "man", "varnol.1.scd"), encoding="utf-8") as f:
+            page = " ".join(f.read().split())
+        check(f"man varnol names the window '{title}' and the menu entry '{entry}'",
+              f"*{title}*" in page and entry in page)
         for prog in ["varnol-decode", "varnol-signal", "varnol", "setup"]:
             path = os.path.join(BUILD, prog)
             if not os.path.exists(path):
