@@ -16,6 +16,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/settings_store.h"
 #include "app/simulated_input.h"
@@ -33,7 +34,8 @@
 namespace {
 
 const char* const kUsage =
-    "Usage: varnol [--simulate [STATION] | --input FILE] [--channel SIDE] [--verbose]\n"
+    "Usage: varnol [--simulate [STATION] | --input FILE] [--channel SIDE] [--gain DB|auto]\n"
+    "              [--verbose]\n"
     "The radio clock: sets the PC clock from a time station's signal on the sound card.\n"
     "\n"
     "  --simulate [STATION]  listen to the built-in simulated receiver instead of the sound card\n"
@@ -47,6 +49,8 @@ const char* const kUsage =
     "                        in dB (-60..60), or auto: keep the tone in the range the clock\n"
     "                        works in, changing slowly and only between minutes (default: none)\n"
     "  --help                this text\n"
+    "  --version             the program's version\n"
+    "An option's value may follow it as the next word or after '=': --input=night.wav.\n"
     "\n"
     "With --simulate or --input the PC clock is only set inside the program. Every stop writes\n"
     "recording.wav (the last quarter second of audio) in the working folder, but never over\n"
@@ -124,14 +128,23 @@ wxIMPLEMENT_APP(CVarnolApp);
 
 void PaneTimerTick() { wxGetApp().OnPaneTimer(); }
 
-bool CVarnolApp::ParseCommandLine(int count, wxChar** args, std::string& error) {
+bool CVarnolApp::ParseCommandLine(int given_count, wxChar** given, std::string& error) {
+  std::vector<std::string> words;
+  for (int i = 0; i < given_count; ++i) words.push_back(wxString(given[i]).ToStdString());
+  CommandLine line(words);  // "--input=FILE" read as "--input FILE"
+  const int count = line.Count();
+  char** args = line.Argv();
   int inputs = 0;
   for (int i = 1; i < count; ++i) {
-    const std::string a = wxString(args[i]).ToStdString();
+    const std::string a = args[i];
+    if (line.Attached(i)) {
+      error = line.StrayValue(i);
+      return false;
+    }
     if (a == "--simulate") {
       input_ = Input::Simulate;
       ++inputs;
-      if (i + 1 < count && args[i + 1][0] != '-') station_ = wxString(args[++i]).ToStdString();
+      if (i + 1 < count && (line.Attached(i + 1) || args[i + 1][0] != '-')) station_ = args[++i];
       if (!MakeEncoder(station_)) {
         error = "no simulated signal for station '" + station_ +
                 "' (msf, hbg, dcf77, wwvb, vng, rwm, wwv, wwvh)";
@@ -144,9 +157,9 @@ bool CVarnolApp::ParseCommandLine(int count, wxChar** args, std::string& error) 
       }
       input_ = Input::File;
       ++inputs;
-      file_ = wxString(args[++i]).ToStdString();
+      file_ = args[++i];
     } else if (a == "--channel") {
-      const auto c = i + 1 < count ? ChannelFromName(wxString(args[++i]).ToStdString()) : std::nullopt;
+      const auto c = i + 1 < count ? ChannelFromName(args[++i]) : std::nullopt;
       if (!c) {
         error = "--channel needs left, right or mix";
         return false;
@@ -155,7 +168,7 @@ bool CVarnolApp::ParseCommandLine(int count, wxChar** args, std::string& error) 
     } else if (a == "--verbose") {
       verbose_ = true;
     } else if (a == "--gain") {
-      gain_setting_ = i + 1 < count ? ParseGainSetting(wxString(args[++i]).ToStdString()) : std::nullopt;
+      gain_setting_ = i + 1 < count ? ParseGainSetting(args[++i]) : std::nullopt;
       if (!gain_setting_) {
         error = "--gain takes auto or a number of dB within -60..60";
         return false;
@@ -178,6 +191,10 @@ bool CVarnolApp::Initialize(int& count, wxChar** args) {
     const wxString a(args[i]);
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
+      std::exit(0);
+    }
+    if (a == "--version") {
+      std::printf("varnol %s (the Marvesta radio clock window)\n", VARNOL_VERSION);
       std::exit(0);
     }
   }
