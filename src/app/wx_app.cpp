@@ -434,7 +434,9 @@ void CVarnolApp::OnClockWriteResult(const ClockWriteResult& result) {
   if (monitor_) monitor_->OnClockWriteResult(result, WallClockMilliseconds());
   // The clock now reads the radio's time: what the document does after a write it made itself.
   if (result.outcome == ClockWriteOutcome::Written && result.through_service && doc_) doc_->SetSyncOffset(0);
-  if (result.outcome != ClockWriteOutcome::Requested || result.through_service)
+  // The time service's answers and every failure also go to standard error (a line each).
+  if (result.outcome != ClockWriteOutcome::Requested &&
+      (result.through_service || result.outcome != ClockWriteOutcome::Written))
     std::fprintf(stderr, "varnol: %s\n", ClockWriteStatus(result).c_str());
   if (frame_ != nullptr && wxTopLevelWindows.Find(frame_) != nullptr) frame_->ShowClockWrite(result);
 }

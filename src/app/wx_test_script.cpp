@@ -18,7 +18,7 @@
 //                               the menu bar, "Start", "Stop" or "Mixer"), outside
 //   click                       press and release the left button where the pointer is
 //   key KEY                     press a key: escape, f1, shift-f1, alt-s, alt-p, alt-m, f10,
-//                               left, right, down, alt-t, alt-u
+//                               left, right, down, alt-t, alt-u, return
 //   wiggle MS                   move the pointer to and fro over the view for MS milliseconds
 //   cpu-begin / cpu-end LABEL   record the CPU time the process used in between, as a
 //                               percentage of one core
@@ -314,7 +314,8 @@ class TestScript : public wxEvtHandler {
                   {"alt-p", 'p', wxMOD_ALT},         {"alt-m", 'm', wxMOD_ALT},
                   {"f10", WXK_F10, wxMOD_NONE},      {"left", WXK_LEFT, wxMOD_NONE},
                   {"right", WXK_RIGHT, wxMOD_NONE},  {"down", WXK_DOWN, wxMOD_NONE},
-                  {"alt-t", 't', wxMOD_ALT},         {"alt-u", 'u', wxMOD_ALT}};
+                  {"alt-t", 't', wxMOD_ALT},         {"alt-u", 'u', wxMOD_ALT},
+                  {"return", WXK_RETURN, wxMOD_NONE}};
       for (const auto& k : keys)
         if (rest == k.name) {
           wxUIActionSimulator().Char(k.key, k.modifiers);

@@ -2,6 +2,7 @@
 
 #include "app/wx_varnol.h"
 
+
 #include <algorithm>
 
 CWaveErrorDlg::CWaveErrorDlg(wxWindow* parent) : wxDialog(parent, wxID_ANY, ProgramName) {
@@ -28,12 +29,14 @@ bool CWaveErrorDlg::TransferDataToWindow() {
     // The note, wrapped to the template's width, between the reason and the button: the box
     // grows by the note's height.
     const wxRect area = DialogRect(this, 11, 39, 154, 8, scale_);
-    const wxString text = WrapText(wxString::FromUTF8(DetailText), area.width,
+    // (A little narrower than the area: the toolkit's label wraps again where a line comes out
+    // wider than it measured.)
+    const wxString text = WrapText(wxString::FromUTF8(DetailText), area.width * 9 / 10,
                                    [this](const wxString& s) { return detail_->GetTextExtent(s).x; });
     detail_->SetLabel(text);
-    const int height = detail_->GetTextExtent(text).y;
+    // As tall as its lines in the font the wrapping measured them with.
     const int lines = static_cast<int>(text.Freq('\n')) + 1;
-    const int tall = std::max(height, lines * GetCharHeight());
+    const int tall = std::max(lines * detail_->GetTextExtent("Mg").y, detail_->GetBestSize().y);
     detail_->SetSize(area.x, area.y, area.width, tall);
     detail_->Show();
     const int grow = tall + DialogRect(this, 0, 0, 0, 6, scale_).height;
