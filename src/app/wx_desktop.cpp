@@ -228,7 +228,10 @@ void CMainFrame::SetMessageLine(const wxString& text) {
 }
 
 void CMainFrame::ShowClockWrite(const ClockWriteResult& result) {
-  SetMessageLine(wxString::FromUTF8(ClockWriteStatus(result)));
+  // A few words on the message line (it is narrow); the reason is in the report, the status
+  // bar's tool tip and the message box.
+  SetMessageLine(wxString::FromUTF8(ClockWriteBrief(result)));
+  tip_due_ = 0;
   const std::string advice = ClockWriteAdvice(result);
   if (advice.empty() || clock_box_shown_) return;
   // Once a run: the message line keeps saying it after that.

@@ -1,9 +1,8 @@
 #include "capture/wx_wave_error_dlg.h"
 
-#include "app/wx_varnol.h"
-
-
 #include <algorithm>
+
+#include "app/wx_varnol.h"
 
 CWaveErrorDlg::CWaveErrorDlg(wxWindow* parent) : wxDialog(parent, wxID_ANY, ProgramName) {
   // Wide enough for the longest reason in the desktop's font.

@@ -24,6 +24,15 @@ std::string ClockWriteStatus(const ClockWriteResult& r) {
   return "PC clock not set: " + (r.detail.empty() ? std::string("the system refused") : r.detail);
 }
 
+std::string ClockWriteBrief(const ClockWriteResult& r) {
+  switch (r.outcome) {
+    case ClockWriteOutcome::Written:
+    case ClockWriteOutcome::Requested: break;
+    default: return "PC clock not set";
+  }
+  return r.outcome == ClockWriteOutcome::Requested ? "Setting PC clock..." : ClockWriteStatus(r);
+}
+
 std::string ClockWriteAdvice(const ClockWriteResult& r) {
   std::string text;
   switch (r.outcome) {
@@ -36,22 +45,22 @@ std::string ClockWriteAdvice(const ClockWriteResult& r) {
           "the system's policy does not let this user set the time).\n\n"
           "Either allow it when the system asks for the password, or let the clock service "
           "set the time: run varnol-decode as the reference clock for chrony (see the help, "
-          "\"The time service\").";
+          "\"How the PC clock is set\").";
       break;
     case ClockWriteOutcome::AutomaticSync:
       text =
           "The PC clock could not be set: automatic (network) time synchronisation is on, and "
           "while it is the system will not let any program set the time.\n\n"
           "To keep network time and use the radio signal as well, run varnol-decode as a "
-          "reference clock for chrony (see the help, \"The time service\"). To use the radio "
+          "reference clock for chrony (see the help, \"How the PC clock is set\"). To use the radio "
           "signal alone, turn automatic time off (timedatectl set-ntp false).";
       break;
     case ClockWriteOutcome::NoService:
       text =
           "The PC clock could not be set: this program has no permission to set it, and there "
           "is no time service (systemd-timedated) on the system bus to ask.\n\n"
-          "Run varnol-decode as the reference clock for chrony (see the help, \"The time "
-          "service\"), or give this program the right to set the clock "
+          "Run varnol-decode as the reference clock for chrony (see the help, \"How "
+          "the PC clock is set\"), or give this program the right to set the clock "
           "(setcap cap_sys_time+ep on the program).";
       break;
     case ClockWriteOutcome::Failed: text = "The PC clock could not be set."; break;

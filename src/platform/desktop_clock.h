@@ -30,8 +30,11 @@ struct ClockWriteResult {
   bool through_service = false;  // the time service was asked (rather than clock_settime)
 };
 
-// One line for the status bar: "PC clock set (+2.0 s)", "PC clock not set: ...".
+// One line with the reason: "PC clock set (+2.0 s)", "PC clock not set: no permission".
 std::string ClockWriteStatus(const ClockWriteResult& r);
+// The same in a few words, for the status bar's message line: "PC clock set (+2.0 s)",
+// "Setting PC clock...", "PC clock not set".
+std::string ClockWriteBrief(const ClockWriteResult& r);
 // What went wrong and what the user can do about it, for a message box ("" for Written and
 // Requested).
 std::string ClockWriteAdvice(const ClockWriteResult& r);

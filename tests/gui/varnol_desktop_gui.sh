@@ -69,12 +69,14 @@ command 32787
 wait-pane 0 PC clock not set 300
 dump refused
 dialog-dump refused-box
+wait 500
 shot $work/clock-refused.png
 dialog-button 1
 wait-pane 0 PC clock set ( 150
 dump written
 command 32902
 dialog-dump report
+wait 500
 shot $work/signal-report.png
 dialog-button 1
 wait 300
@@ -83,11 +85,13 @@ SCRIPT
   VARNOL_TEST_CLOCK_SERVICE=1 run script --simulate dcf77
   grep -q "^TIMEOUT" "$work/out" && fail "a wait timed out: $(grep ^TIMEOUT "$work/out")"
   # Said on the message line and, once, in a message box: why, and what to do instead.
-  has refused "pane0=[PC clock not set: automatic time synchronisation is on]"
+  has refused "pane0=[PC clock not set]"
+  has refused "cut=[]"
   has refused-box "dialog=[Marvesta]"
   has refused-box "automatic (network) time synchronisation is on"
   has refused-box "chrony"
   has written "pane0=[PC clock set ("
+  has written "cut=[]"
   # Asked twice, each time as a relative step that polkit may ask a password for.
   [ "$(grep -c 'relative=1 interactive=1' "$work/calls" 2>/dev/null)" = 2 ] ||
     fail "the time service was not asked twice as expected: $(cat "$work/calls" 2>/dev/null)"
@@ -96,6 +100,7 @@ SCRIPT
   has report "Signal: Tone at 1000 Hz"
   has report "Signal-to-noise: about"
   has report "Last clock step: PC clock set ("
+  has report "whole=1"
   has report "Lock: "
   lacks report "1 minutes"
   keep_shot clock-refused.png
@@ -118,6 +123,7 @@ sound_input)
 wait 500
 command 32901
 dialog-dump choices
+wait 500
 shot $work/sound-input.png
 dialog-select 1101 Monitor of Receiver
 dialog-button 1
@@ -181,6 +187,13 @@ SCRIPT
   has missing "Setup > Sound input"
   has missing "whole=1"
   has after "stopped=1"
+  # Mistakes on the command line are answered before any window opens.
+  "$varnol" --device > /dev/null 2> "$work/err1"
+  [ $? -eq 2 ] && grep -q "^varnol: --device needs the name of a sound input" "$work/err1" ||
+    fail "--device without a name: $(cat "$work/err1")"
+  "$varnol" --device=hw:9 --simulate > /dev/null 2> "$work/err2"
+  [ $? -eq 2 ] && grep -q "^varnol: choose one input: --simulate, --input or --device" "$work/err2" ||
+    fail "--device with --simulate: $(cat "$work/err2")"
   keep_shot sound-input.png
   ;;
 keyboard)
