@@ -143,17 +143,4 @@ std::string NoMixerAdvice() {
          "Setup > Sound input.";
 }
 
-std::string FindMixerProgram(const std::string& path) {
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find(':', start);
-    if (end == std::string::npos) end = path.size();
-    const std::string dir = path.substr(start, end - start);
-    if (!dir.empty()) {
-      const std::string candidate = dir + "/pavucontrol";
-      if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-    }
-    start = end + 1;
-  }
-  return "";
-}
+std::string FindMixerProgram(const std::string& path) { return FindProgram(path, "pavucontrol"); }

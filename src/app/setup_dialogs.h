@@ -39,7 +39,7 @@ const char* CalibrationRefusal(FieldCheck check);
 // MixerArguments), looked for along `path`, a PATH-style list of folders: its full file name,
 // or "" when none is installed.
 std::string FindMixerProgram(const std::string& path);
-constexpr const char* MixerArguments = "--tab=4";
+constexpr const char* MixerArguments = "--tab=4";  // pavucontrol's Input Devices tab
 
 // A recording-level control a desktop may have, and how to open it on its input page.
 struct MixerCommand {

@@ -359,9 +359,9 @@ int CVarnolApp::OnExit() {
   // the document saves the settings.
   if (doc_) doc_->StopCapture();
   if (doc_ && monitor_) doc_->RemoveObserver(monitor_.get());
-  // The time service's answer can no longer reach a window.
-  timedated_.reset();
   doc_.reset();
+  // A time-service request still on its way is dropped: its answer has no window to go to.
+  timedated_.reset();
   wave_.reset();
   modal_.Unregister();
   return wxApp::OnExit();

@@ -569,10 +569,8 @@ const char* CMainFrame::HelpPageAt(const wxPoint& p) {
 void CMainFrame::StartMixer() {
   // The desktops' own recording-level controls, in order: the first that starts is the one.
   const char* path = std::getenv("PATH");
-  mixers_tried_.clear();
   mixer_started_ = false;
   for (const MixerCommand& m : FindMixerCommands(path != nullptr ? path : "")) {
-    mixers_tried_.push_back(m.name);
     wxString command = wxString::Format("\"%s\"", m.program);
     for (const char* a : m.arguments) command += wxString::Format(" \"%s\"", a);
     if (wxExecute(command, wxEXEC_ASYNC | wxEXEC_HIDE_CONSOLE) != 0) {

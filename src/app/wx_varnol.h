@@ -125,8 +125,6 @@ class CMainFrame : public wxFrame, public CVarnolDoc::SetupUi {
   // be said).
   void SetMessageLine(const wxString& text);
   const wxString& MessageLine() const { return message_line_; }
-  // The mixer programs tried by the last Mixer command, and whether one started.
-  const std::vector<std::string>& MixersTried() const { return mixers_tried_; }
 
  private:
   void BuildMenus();
@@ -146,8 +144,7 @@ class CMainFrame : public wxFrame, public CVarnolDoc::SetupUi {
   WindowServices* services_ = nullptr;
   wxString message_line_ = cmd::IdlePrompt;
   bool clock_box_shown_ = false;  // the clock-setting failure has been explained once
-  std::vector<std::string> mixers_tried_;
-  bool mixer_started_ = false;
+  bool mixer_started_ = false;  // the last Mixer command started a level control
   wxLongLong tip_due_ = 0;  // ms: when the status bar's tool tip is next brought up to date
   wxStatusBar* m_wndStatusBar = nullptr;
   wxToolBar* m_wndToolBar = nullptr;

@@ -115,6 +115,9 @@ TimedatedClockService::~TimedatedClockService() {
 bool TimedatedClockService::RequestStep(int64_t step_usec,
                                         std::function<void(const ClockWriteResult&)> done) {
   if (pending_ && !pending_->finished) return false;
+  // A password refused (or a prompt dismissed) is not asked for again every minute: later
+  // requests in this run only succeed where the policy allows them without one.
+  if (pending_ && pending_->result.outcome == ClockWriteOutcome::NoPermission) interactive_ = false;
   pending_ = std::make_shared<Request>();
   pending_->done = std::move(done);
   pending_->interactive = interactive_;

@@ -16,6 +16,7 @@
 class TimedatedClockService : public ClockStepService {
  public:
   // `interactive`: polkit may ask the user for a password (the desktop's authentication agent).
+  // After a refusal for want of permission it is not asked again in the same run.
   explicit TimedatedClockService(bool interactive = true);
   // A request still on its way is cancelled: its `done` is never called.
   ~TimedatedClockService() override;
@@ -30,7 +31,7 @@ class TimedatedClockService : public ClockStepService {
   struct Request;  // one call on its way (shared with GIO's callbacks)
 
  private:
-  bool interactive_;
+  bool interactive_;  // the next request may ask for a password
   std::shared_ptr<Request> pending_;
 };
 

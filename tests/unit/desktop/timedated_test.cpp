@@ -152,6 +152,21 @@ TEST(TimedatedService, OneRequestAtATimeAndNoAnswerAfterItsEnd) {
   EXPECT_EQ(fake.Calls().find("usec=2000000"), std::string::npos);
 }
 
+// A refused password is asked for once a run, not every minute.
+TEST(TimedatedService, NoPasswordPromptAfterARefusal) {
+  FakeTimedated fake("denied");
+  ASSERT_TRUE(fake.Ok());
+  TimedatedClockService service;
+  int answers = 0;
+  for (int64_t step : {1000000, 2000000}) {
+    ASSERT_TRUE(service.RequestStep(step, [&](const ClockWriteResult&) { ++answers; }));
+    const int before = answers;
+    Spin([&] { return answers > before; });
+  }
+  EXPECT_NE(fake.Calls().find("usec=1000000 relative=1 interactive=1"), std::string::npos) << fake.Calls();
+  EXPECT_NE(fake.Calls().find("usec=2000000 relative=1 interactive=0"), std::string::npos) << fake.Calls();
+}
+
 TEST(BusErrors, NamesMapToOutcomes) {
   EXPECT_EQ(OutcomeOfBusError("org.freedesktop.timedate1.AutomaticTimeSyncEnabled"),
             ClockWriteOutcome::AutomaticSync);
