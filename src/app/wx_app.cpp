@@ -20,12 +20,15 @@
 
 #include "app/settings_store.h"
 #include "app/simulated_input.h"
+#include "app/wx_desktop.h"
 #include "app/wx_varnol.h"
 #include "capture/portaudio_wave_input.h"
 #include "capture/recording_source.h"
 #include "capture/source_wave_input.h"
 #include "capture/wx_wave_error_dlg.h"
 #include "diagnostics/gain_stage.h"
+#include "platform/desktop_clock.h"
+#include "platform/gdbus_timedated.h"
 #include "platform/hive_registry.h"
 #include "platform/linux_clock.h"
 #include "simulator/encoder.h"
@@ -34,14 +37,18 @@
 namespace {
 
 const char* const kUsage =
-    "Usage: varnol [--simulate [STATION] | --input FILE] [--channel SIDE] [--gain DB|auto]\n"
-    "              [--verbose]\n"
+    "Usage: varnol [--simulate [STATION] | --input FILE | --device NAME] [--channel SIDE]\n"
+    "              [--gain DB|auto] [--verbose]\n"
     "The radio clock: sets the PC clock from a time station's signal on the sound card.\n"
     "\n"
     "  --simulate [STATION]  listen to the built-in simulated receiver instead of the sound card\n"
     "                        (msf, hbg, dcf77, wwvb, vng, rwm, wwv or wwvh; default dcf77) and\n"
     "                        select that station, as the Transmitter menu does\n"
     "  --input FILE          play a recording (WAV, FLAC, ...; 4 to 384 kHz) in real time\n"
+    "  --device NAME         listen to this sound input for this run instead of the one chosen\n"
+    "                        in Setup > Sound input: a part of a device's name as PortAudio\n"
+    "                        lists it (\"hw:1\", \"USB Audio\"), or pulse:SOURCE for a source of\n"
+    "                        PulseAudio or PipeWire (pactl list short sources names them)\n"
     "  --channel SIDE        left, right or mix: the side of a stereo recording or sound card\n"
     "                        the receiver is on (default left)\n"
     "  --verbose             let the audio libraries (ALSA, JACK) print their own messages\n"
@@ -52,6 +59,8 @@ const char* const kUsage =
     "  --version             the program's version\n"
     "An option's value may follow it as the next word or after '=': --input=night.wav.\n"
     "\n"
+    "Setting the PC clock: a program with the CAP_SYS_TIME capability sets it itself; otherwise\n"
+    "the system's time service (systemd-timedated) is asked, which may ask for a password.\n"
     "With --simulate or --input the PC clock is only set inside the program. Every stop writes\n"
     "recording.wav (the last quarter second of audio) in the working folder, but never over\n"
     "the recording being played.\n"
@@ -88,7 +97,7 @@ class ModalCounter : public wxModalDialogHook {
 
 }  // namespace
 
-class CVarnolApp : public wxApp {
+class CVarnolApp : public wxApp, public WindowServices {
  public:
   bool Initialize(int& argc, wxChar** argv) override;
   bool OnInit() override;
@@ -97,7 +106,15 @@ class CVarnolApp : public wxApp {
 
   void OnPaneTimer();
 
+  // WindowServices
+  bool CanChooseInput() const override { return card_ != nullptr; }
+  std::string InputSetting() const override { return card_ != nullptr ? card_->DeviceName() : ""; }
+  void ChooseInput(const std::string& setting) override;
+  std::string SignalReport() override;
+
  private:
+  void OnClockWriteResult(const ClockWriteResult& result);
+  std::string WaveErrorDetail() const;
   bool ParseCommandLine(int count, wxChar** args, std::string& error);
   void OnIdleEvent(wxIdleEvent& event);
   bool CurrentBufferDone() const;
@@ -105,6 +122,7 @@ class CVarnolApp : public wxApp {
   enum class Input { SoundCard, Simulate, File } input_ = Input::SoundCard;
   std::string station_ = "dcf77";
   std::string file_;
+  std::optional<std::string> device_;  // --device: the input for this run
   ChannelChoice channel_ = ChannelChoice::Left;
   bool verbose_ = false;
   PortAudioWaveInput* card_ = nullptr;  // the capture device when it is the sound card
@@ -115,7 +133,10 @@ class CVarnolApp : public wxApp {
   std::unique_ptr<WaveInput> wave_;
   SourceWaveInput* recording_ = nullptr;  // the capture device when it plays a recording
   RecordingSource* file_source_ = nullptr;  // that recording as read, to tell if it was cut short
+  std::unique_ptr<SystemClock> base_clock_;  // what the PC clock reads (and writes, when it may)
+  std::unique_ptr<TimedatedClockService> timedated_;
   std::unique_ptr<SystemClock> clock_;
+  std::unique_ptr<WindowSignalMonitor> monitor_;
   WxWaveErrorDialog errors_;
   std::unique_ptr<RegistrySettingsStore> settings_;
   std::unique_ptr<CVarnolDoc> doc_;
@@ -151,13 +172,20 @@ bool CVarnolApp::ParseCommandLine(int given_count, wxChar** given, std::string& 
         return false;
       }
     } else if (a == "--input") {
-      if (i + 1 >= count) {
+      if (i + 1 >= n) {
         error = "--input needs a file name";
         return false;
       }
       input_ = Input::File;
       ++inputs;
       file_ = args[++i];
+    } else if (a == "--device") {
+      if (i + 1 >= count || args[i + 1][0] == '\0') {
+        error = "--device needs the name of a sound input (see varnol --help)";
+        return false;
+      }
+      device_ = args[++i];
+      ++inputs;
     } else if (a == "--channel") {
       const auto c = i + 1 < count ? ChannelFromName(args[++i]) : std::nullopt;
       if (!c) {
@@ -179,7 +207,7 @@ bool CVarnolApp::ParseCommandLine(int given_count, wxChar** given, std::string& 
     }
   }
   if (inputs > 1) {
-    error = "choose one input: --simulate or --input";
+    error = "choose one input: --simulate, --input or --device";
     return false;
   }
   return true;
@@ -234,7 +262,11 @@ bool CVarnolApp::OnInit() {
     auto card = std::make_unique<PortAudioWaveInput>("", channel_);
     card_ = card.get();
     wave_ = std::move(card);
-    clock_ = std::make_unique<RealSystemClock>();  // setting it needs CAP_SYS_TIME
+    // Set by the program itself with CAP_SYS_TIME, through the system's time service otherwise.
+    base_clock_ = std::make_unique<RealSystemClock>();
+    timedated_ = std::make_unique<TimedatedClockService>();
+    clock_ = std::make_unique<DesktopSystemClock>(*base_clock_, ProcessMaySetClock(), timedated_.get(),
+                                                  [this](const ClockWriteResult& r) { OnClockWriteResult(r); });
   } else {
     std::unique_ptr<SampleSource> source;
     if (input_ == Input::Simulate) {
@@ -255,6 +287,16 @@ bool CVarnolApp::OnInit() {
     if (input_ == Input::File) recording_ = paced.get();
     wave_ = std::move(paced);
     clock_ = std::make_unique<SandboxClock>();
+    // The window tests' way to the time-service path without the machine's clock: the sandbox
+    // clock's writes go to the time service on the bus the test provides instead.
+    const char* script = std::getenv("VARNOL_TEST_SCRIPT");
+    const char* service = std::getenv("VARNOL_TEST_CLOCK_SERVICE");
+    if (script != nullptr && *script != 0 && service != nullptr && *service != 0) {
+      base_clock_ = std::move(clock_);
+      timedated_ = std::make_unique<TimedatedClockService>();
+      clock_ = std::make_unique<DesktopSystemClock>(*base_clock_, false, timedated_.get(),
+                                                    [this](const ClockWriteResult& r) { OnClockWriteResult(r); });
+    }
   }
   // A finished buffer wakes the idle processing (called on the capture's own thread).
   wave_->SetBufferDoneNotifier([] { wxWakeUpIdle(); });
@@ -262,6 +304,11 @@ bool CVarnolApp::OnInit() {
   settings_ = std::make_unique<RegistrySettingsStore>(OpenHostRegistry());
   doc_ = std::make_unique<CVarnolDoc>(*wave_, *clock_, errors_, settings_.get());
   doc_->AddObserver(&snapshot_log_);
+  monitor_ = std::make_unique<WindowSignalMonitor>(*doc_);
+  doc_->AddObserver(monitor_.get());
+  // The input: --device for this run, else the one chosen before.
+  if (card_ != nullptr) card_->SetDeviceName(device_ ? *device_ : settings_->Device());
+  errors_.SetDetail([this] { return WaveErrorDetail(); });
   if (input_ == Input::File) doc_->ProtectFromSnapshot(file_);
   // The simulated station is the one decoded, as if chosen in the Transmitter menu.
   if (const auto mode = StationFromName(station_); input_ == Input::Simulate && mode) doc_->OnStation(*mode);
@@ -283,6 +330,7 @@ bool CVarnolApp::OnInit() {
     frame_ = nullptr;
     return false;
   }
+  frame_->SetServices(this);
   SetTopWindow(frame_);
   frame_->SetTitle(ProgramName);
   frame_->SetIcon(ProgramIcon(32));
@@ -311,7 +359,10 @@ int CVarnolApp::OnExit() {
   // A running capture stops (writing the snapshot, and saying on stderr when it cannot), then
   // the document saves the settings.
   if (doc_) doc_->StopCapture();
+  if (doc_ && monitor_) doc_->RemoveObserver(monitor_.get());
   doc_.reset();
+  // A time-service request still on its way is dropped: its answer has no window to go to.
+  timedated_.reset();
   wave_.reset();
   modal_.Unregister();
   return wxApp::OnExit();
@@ -364,4 +415,39 @@ void CVarnolApp::OnPaneTimer() {
     doc_->StopCapture();
   }
   if (frame_ != nullptr && wxTopLevelWindows.Find(frame_) != nullptr) frame_->RefreshCommandUi();
+}
+
+void CVarnolApp::ChooseInput(const std::string& setting) {
+  if (card_ == nullptr || !doc_) return;
+  settings_->SetDevice(setting);  // saved with the other settings at exit
+  device_.reset();
+  const bool capturing = doc_->Stopped == 0;
+  if (capturing) doc_->StopCapture();
+  card_->SetDeviceName(setting);
+  if (capturing) doc_->StartCapture();
+}
+
+std::string CVarnolApp::SignalReport() {
+  return monitor_ ? monitor_->Report(WallClockMilliseconds()) : "";
+}
+
+void CVarnolApp::OnClockWriteResult(const ClockWriteResult& result) {
+  if (monitor_) monitor_->OnClockWriteResult(result, WallClockMilliseconds());
+  // The clock now reads the radio's time: what the document does after a write it made itself.
+  if (result.outcome == ClockWriteOutcome::Written && result.through_service && doc_) doc_->SetSyncOffset(0);
+  // The time service's answers and every failure also go to standard error (a line each).
+  if (result.outcome != ClockWriteOutcome::Requested &&
+      (result.through_service || result.outcome != ClockWriteOutcome::Written))
+    std::fprintf(stderr, "varnol: %s\n", ClockWriteStatus(result).c_str());
+  if (frame_ != nullptr && wxTopLevelWindows.Find(frame_) != nullptr) frame_->ShowClockWrite(result);
+}
+
+std::string CVarnolApp::WaveErrorDetail() const {
+  if (card_ == nullptr) return "";
+  std::string text = "Input tried: " + DescribeInputSetting(card_->DeviceName());
+  if (!card_->LastErrorText().empty()) text += " (" + card_->LastErrorText() + ")";
+  text +=
+      ". Check that the receiver's sound card is plugged in and not taken by another program, "
+      "and choose the input in Setup > Sound input (arecord -l lists the cards).";
+  return text;
 }
