@@ -172,7 +172,7 @@ bool CVarnolApp::ParseCommandLine(int given_count, wxChar** given, std::string& 
         return false;
       }
     } else if (a == "--input") {
-      if (i + 1 >= n) {
+      if (i + 1 >= count) {
         error = "--input needs a file name";
         return false;
       }
