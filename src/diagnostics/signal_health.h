@@ -126,6 +126,7 @@ class SignalHealth : public DocObserver {
   static constexpr int FftSize = 256;  // 31.25 Hz bins
   static constexpr int LevelBins = HighestCountedLevel + 1;
   void EndWindow();
+  void MeasureFrame();  // adds the power spectrum of frame_ to power_
   SignalReport Judge();
 
   const CVarnolDoc& doc_;
@@ -147,8 +148,11 @@ class SignalHealth : public DocObserver {
   std::array<double, FftSize> fft_re_{};
   std::array<double, FftSize> fft_im_{};
   std::array<double, FftSize> hann_{};
-  std::array<double, FftSize / 2> twiddle_re_{};
-  std::array<double, FftSize / 2> twiddle_im_{};
+  std::array<uint8_t, FftSize> reversed_{};  // each index with its 8 bits reversed
+  // The twiddle factors e^(-2 pi i k / len) of each stage of `len` = 2, 4 .. FftSize points,
+  // k = 0 .. len/2 - 1, side by side: those of the stage of `len` points begin at len/2 - 1.
+  std::array<double, FftSize - 1> stage_re_{};
+  std::array<double, FftSize - 1> stage_im_{};
 
   // The whole run.
   int64_t seen_block_ = 0;
