@@ -76,8 +76,8 @@ std::unique_ptr<RecordingSource> RecordingSource::Open(const std::string& path, 
   }
   r->shorts_ = info.samplerate == 8000 && (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
   if (r->shorts_) {
-    r->interleaved16_.resize(r->chunk_frames_ * static_cast<size_t>(info.channels));
-    r->out16_.reserve(r->chunk_frames_);
+    r->out16_.resize(r->chunk_frames_);
+    if (info.channels > 1) r->interleaved16_.resize(r->chunk_frames_ * static_cast<size_t>(info.channels));
   } else {
     r->interleaved_.resize(r->chunk_frames_ * static_cast<size_t>(info.channels));
     r->mono_.resize(ChunkFrames);
@@ -92,13 +92,15 @@ RecordingSource::~RecordingSource() {
 
 bool RecordingSource::Refill() {
   out_.clear();
-  out16_.clear();
+  out16_len_ = 0;
   out_pos_ = 0;
   if (file_done_ && (resampler_ == nullptr || flushed_)) return false;
 
   size_t got = 0;
   if (!file_done_) {
-    const sf_count_t n = shorts_ ? sf_readf_short(static_cast<SNDFILE*>(file_), interleaved16_.data(),
+    // A mono 16-bit recording is read straight into the samples waiting to be read.
+    const sf_count_t n = shorts_ ? sf_readf_short(static_cast<SNDFILE*>(file_),
+                                                  channels_ == 1 ? out16_.data() : interleaved16_.data(),
                                                   static_cast<sf_count_t>(chunk_frames_))
                                  : sf_readf_float(static_cast<SNDFILE*>(file_), interleaved_.data(),
                                                   static_cast<sf_count_t>(chunk_frames_));
@@ -108,12 +110,10 @@ bool RecordingSource::Refill() {
     got = n > 0 ? static_cast<size_t>(n) : 0;
     if (got == 0) file_done_ = true;
     if (shorts_) {
-      out16_.resize(got);
-      if (channels_ == 1)
-        std::memcpy(out16_.data(), interleaved16_.data(), got * sizeof(int16_t));
-      else
+      if (channels_ > 1)
         for (size_t i = 0; i < got; ++i)
           out16_[i] = PickShort(interleaved16_.data() + i * static_cast<size_t>(channels_));
+      out16_len_ = got;
       return got > 0;
     }
     for (size_t i = 0; i < got; ++i)
@@ -150,7 +150,7 @@ int16_t RecordingSource::PickShort(const int16_t* frame) const {
 size_t RecordingSource::Read(int16_t* out, size_t count) {
   size_t n = 0;
   while (n < count) {
-    const size_t ready = (shorts_ ? out16_.size() : out_.size()) - out_pos_;
+    const size_t ready = (shorts_ ? out16_len_ : out_.size()) - out_pos_;
     if (ready == 0) {
       if (!Refill()) break;
       continue;

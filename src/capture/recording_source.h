@@ -53,6 +53,7 @@ class RecordingSource : public SampleSource {
   std::vector<float> mono_;
   std::vector<float> out_;   // samples at 8000 Hz waiting to be read
   std::vector<int16_t> interleaved16_;
-  std::vector<int16_t> out16_;  // the same, for a 16-bit recording at 8000 Hz
+  std::vector<int16_t> out16_;  // the same, for a 16-bit recording at 8000 Hz: the first
+  size_t out16_len_ = 0;        // out16_len_ of them
   size_t out_pos_ = 0;
 };

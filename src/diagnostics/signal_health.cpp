@@ -11,11 +11,23 @@ namespace {
 constexpr double SampleRate = 8000.0;  // samples per second, nominal
 constexpr double Pi = 3.14159265358979323846;
 
+// On x86-64 the transform is also built for processors with AVX2, chosen when the program
+// starts: four products or sums at a time instead of two. Vector instructions round each product
+// and sum exactly as the scalar ones do, and nothing is fused (this file is built with
+// -ffp-contract=off), so both give the same bits.
+#if defined(__x86_64__) && (defined(__clang__) ? __clang_major__ >= 14 : defined(__GNUC__))
+#define VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define VECTOR_CLONES
+#endif
+
 // One stage's butterflies on one group of 2 * `half` points: the first half a, the second b,
 // the twiddle factors w. The four parts never overlap, so the compiler may work on several k at
-// once (vector instructions compute each product and sum exactly as the scalar ones do).
-void Butterflies(double* __restrict ra, double* __restrict ia, double* __restrict rb, double* __restrict ib,
-                 const double* __restrict wr, const double* __restrict wi, int half) {
+// once.
+inline __attribute__((always_inline)) void Butterflies(double* __restrict ra, double* __restrict ia,
+                                                       double* __restrict rb, double* __restrict ib,
+                                                       const double* __restrict wr,
+                                                       const double* __restrict wi, int half) {
   for (int k = 0; k < half; ++k) {
     const double vr = rb[k] * wr[k] - ib[k] * wi[k];
     const double vi = rb[k] * wi[k] + ib[k] * wr[k];
@@ -24,6 +36,17 @@ void Butterflies(double* __restrict ra, double* __restrict ia, double* __restric
     ra[k] += vr;
     ia[k] += vi;
   }
+}
+
+// Radix-2 decimation in time of N points on separate real and imaginary parts, already in
+// bit-reversed order: each stage combines groups twice its size, with the twiddle factors of
+// the stage of `len` points from stage_re[len/2 - 1] on.
+template <int N>
+VECTOR_CLONES void Transform(double* re, double* im, const double* stage_re, const double* stage_im) {
+  for (int half = 1; half < N; half *= 2)
+    for (int i = 0; i < N; i += 2 * half)
+      Butterflies(re + i, im + i, re + i + half, im + i + half, stage_re + half - 1, stage_im + half - 1,
+                  half);
 }
 
 // The level below which `fraction` of the counted values lie.
@@ -260,17 +283,10 @@ void SignalHealth::OnCaptureBuffer(const int16_t* samples, int count, int64_t, i
 }
 
 void SignalHealth::MeasureFrame() {
-  // Radix-2 decimation in time on separate real and imaginary parts: the windowed samples go
-  // straight to their bit-reversed places, then each stage combines groups twice its size.
+  // The windowed samples go straight to their bit-reversed places.
   for (int k = 0; k < FftSize; ++k) fft_re_[reversed_[k]] = frame_[k] * hann_[k];
   fft_im_.fill(0.0);
-  for (int half = 1; half < FftSize; half *= 2) {
-    const double* wr = stage_re_.data() + half - 1;
-    const double* wi = stage_im_.data() + half - 1;
-    for (int i = 0; i < FftSize; i += 2 * half)
-      Butterflies(fft_re_.data() + i, fft_im_.data() + i, fft_re_.data() + i + half,
-                  fft_im_.data() + i + half, wr, wi, half);
-  }
+  Transform<FftSize>(fft_re_.data(), fft_im_.data(), stage_re_.data(), stage_im_.data());
   for (int k = 0; k <= FftSize / 2; ++k) power_[k] += fft_re_[k] * fft_re_[k] + fft_im_[k] * fft_im_[k];
   frames_ += 1;
 }
