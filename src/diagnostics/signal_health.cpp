@@ -235,24 +235,36 @@ RunSummary Summarise(const SummaryInputs& in) {
   return s;
 }
 
-SignalHealth::SignalHealth(const CVarnolDoc& doc, std::function<void(const SignalReport&)> on_report)
-    : doc_(doc), on_report_(std::move(on_report)) {
-  for (int i = 0; i < FftSize; ++i) hann_[i] = 0.5 - 0.5 * std::cos(2.0 * Pi * i / FftSize);
-  for (int i = 0; i < FftSize; ++i) {
+FramePower::FramePower() {
+  static_assert(Size <= 256, "bit-reversed indices are kept in bytes");
+  for (int i = 0; i < Size; ++i) hann_[i] = 0.5 - 0.5 * std::cos(2.0 * Pi * i / Size);
+  for (int i = 0; i < Size; ++i) {
     int r = 0;
-    for (int bit = 1, top = FftSize / 2; bit < FftSize; bit <<= 1, top >>= 1)
+    for (int bit = 1, top = Size / 2; bit < Size; bit <<= 1, top >>= 1)
       if ((i & bit) != 0) r |= top;
     reversed_[i] = static_cast<uint8_t>(r);
   }
-  // e^(-2 pi i j / FftSize) with j = k * FftSize / len: the stage of `len` points takes every
-  // (FftSize / len)-th factor of the whole transform.
-  for (int half = 1; half < FftSize; half *= 2) {
+  // e^(-2 pi i j / Size) with j = k * Size / len: the stage of `len` points takes every
+  // (Size / len)-th factor of the whole transform.
+  for (int half = 1; half < Size; half *= 2) {
     for (int k = 0; k < half; ++k) {
-      const int j = k * (FftSize / (2 * half));
-      stage_re_[half - 1 + k] = std::cos(2.0 * Pi * j / FftSize);
-      stage_im_[half - 1 + k] = -std::sin(2.0 * Pi * j / FftSize);
+      const int j = k * (Size / (2 * half));
+      stage_re_[half - 1 + k] = std::cos(2.0 * Pi * j / Size);
+      stage_im_[half - 1 + k] = -std::sin(2.0 * Pi * j / Size);
     }
   }
+}
+
+void FramePower::AddTo(const int16_t* frame, std::array<double, Size / 2 + 1>& power) {
+  // The windowed samples go straight to their bit-reversed places.
+  for (int k = 0; k < Size; ++k) re_[reversed_[k]] = frame[k] * hann_[k];
+  im_.fill(0.0);
+  Transform<Size>(re_.data(), im_.data(), stage_re_.data(), stage_im_.data());
+  for (int k = 0; k <= Size / 2; ++k) power[k] += re_[k] * re_[k] + im_[k] * im_[k];
+}
+
+SignalHealth::SignalHealth(const CVarnolDoc& doc, std::function<void(const SignalReport&)> on_report)
+    : doc_(doc), on_report_(std::move(on_report)) {
   seen_block_ = doc.BlocksProcessed;
   reports_.reserve(2 * KeptReports);
 }
@@ -274,21 +286,15 @@ void SignalHealth::OnCaptureBuffer(const int16_t* samples, int count, int64_t, i
     frame_fill_ += take;
     i += take;
     if (frame_fill_ == FftSize) {
-      if (measured) MeasureFrame();
+      if (measured) {
+        spectrum_.AddTo(frame_.data(), power_);
+        frames_ += 1;
+      }
       frame_count_ += 1;
       frame_fill_ = 0;
     }
   }
   window_samples_ += count;
-}
-
-void SignalHealth::MeasureFrame() {
-  // The windowed samples go straight to their bit-reversed places.
-  for (int k = 0; k < FftSize; ++k) fft_re_[reversed_[k]] = frame_[k] * hann_[k];
-  fft_im_.fill(0.0);
-  Transform<FftSize>(fft_re_.data(), fft_im_.data(), stage_re_.data(), stage_im_.data());
-  for (int k = 0; k <= FftSize / 2; ++k) power_[k] += fft_re_[k] * fft_re_[k] + fft_im_[k] * fft_im_[k];
-  frames_ += 1;
 }
 
 void SignalHealth::OnUpdate(int hint) {
