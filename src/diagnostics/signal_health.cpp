@@ -38,11 +38,11 @@ inline __attribute__((always_inline)) void Butterflies(double* __restrict ra, do
   }
 }
 
-// Radix-2 decimation in time of N points on separate real and imaginary parts, already in
-// bit-reversed order: each stage combines groups twice its size, with the twiddle factors of
+// Radix-2 decimation in time of a frame's points on separate real and imaginary parts, already
+// in bit-reversed order: each stage combines groups twice its size, with the twiddle factors of
 // the stage of `len` points from stage_re[len/2 - 1] on.
-template <int N>
 VECTOR_CLONES void Transform(double* re, double* im, const double* stage_re, const double* stage_im) {
+  constexpr int N = FramePower::Size;
   for (int half = 1; half < N; half *= 2)
     for (int i = 0; i < N; i += 2 * half)
       Butterflies(re + i, im + i, re + i + half, im + i + half, stage_re + half - 1, stage_im + half - 1,
@@ -259,7 +259,7 @@ void FramePower::AddTo(const int16_t* frame, std::array<double, Size / 2 + 1>& p
   // The windowed samples go straight to their bit-reversed places.
   for (int k = 0; k < Size; ++k) re_[reversed_[k]] = frame[k] * hann_[k];
   im_.fill(0.0);
-  Transform<Size>(re_.data(), im_.data(), stage_re_.data(), stage_im_.data());
+  Transform(re_.data(), im_.data(), stage_re_.data(), stage_im_.data());
   for (int k = 0; k <= Size / 2; ++k) power[k] += re_[k] * re_[k] + im_[k] * im_[k];
 }
 
