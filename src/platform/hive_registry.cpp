@@ -585,7 +585,7 @@ LONG HiveRegistry::Transact(HKEY root, Change change) {
     }
     if (::rename(path.c_str(), candidate.c_str()) != 0) return FromErrno(errno);
     std::fprintf(stderr, "registry: %s could not be read; kept as %s\n", path.c_str(), candidate.c_str());
-    hive.clear();
+    hive = Hive();
   } else if (read_error != 0 && read_error != ENOENT) {
     return FromErrno(read_error);
   }

@@ -120,6 +120,7 @@ TEST_P(DamagedHiveTest, IsReadAsEmptyAndKeptAsideBeforeAWrite) {
   }
   EXPECT_EQ(aside, 1);
   EXPECT_NE(ReadText(hive).find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\B]"), std::string::npos);
+  EXPECT_EQ(ReadText(hive).find(';'), std::string::npos) << "nothing of the damaged file is carried over";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -136,6 +137,7 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCase{"long_dword", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\"x\"=dword:123456789\n"},
         DamagedCase{"bad_hex", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\"x\"=hex:0g\n"},
         DamagedCase{"open_header", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A\n"},
+        DamagedCase{"comment_then_damage", "REGEDIT4\n; note\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A\n"},
         DamagedCase{"dangling_continuation",
                     "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\"x\"=hex:01,\\\n"},
         DamagedCase{"lone_quote", "\""},
