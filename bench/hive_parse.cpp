@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading a hive file whose keys are nested deep, as an installer script with a long program
 // name of many "\"-separated parts leaves it: every level of the key on its own line, as the
 // registry writes it. The baseline is a hive of about the same size whose keys are all three

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Linux backend of the registry: one REGEDIT4 text file per root under a folder (normally
 // $QOVEN_ROOT/registry/HKEY_LOCAL_MACHINE.reg and HKEY_CURRENT_USER.reg).
 //

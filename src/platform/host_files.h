@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files and folders of the Windows host the installer was written for, kept in one Linux folder
 // (the QOVEN root). Paths are given and reported the Windows way ("C:\Program Files\Clock",
 // backslashes or slashes, case-insensitive); drive C: lives in <root>/drive_c, drive D: in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The installer's work, apart from its window: reading the script into the dialog's members,
 // and the installation that "Install Now" runs -- destination folder, log and uninstall record,
 // file checks, program and system files (with replacement at the next start for a system file

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Each program's manual page documents every option its --help prints and every exit code its
 --help lists, and renders without warnings.
 
