@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs every benchmark program, then times varnol-decode on a one-hour DCF77 recording (file
 # reading and the whole loop). Figures are real-time factors and ratios from the same run.
 # bench_decode_floor runs this build's varnol-decode on a one-hour recording in turns with the

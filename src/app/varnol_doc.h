@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CVarnolDoc: the one document of the radio clock. It owns every piece of state for the whole
 // run -- settings, the two capture buffers and their headers, the front end's tables, traces,
 // ring and trackers, the marker counters, the decoded minutes, the WWV detector and the status

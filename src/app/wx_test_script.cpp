@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's test hook (VARNOL_TEST_SCRIPT). One command a line, run in order:
 //
 //   wait MS                     let the program run for MS milliseconds

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A recording as the sound card's input: WAV, FLAC or anything libsndfile reads, any sample
 // rate from 4 kHz to 384 kHz (resampled to 8000 Hz), mono, or stereo and more with the left
 // or right channel taken or the first two mixed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Other stations' minute markers in the same audio. When the selected station shows no minute
 // markers, the likeliest mistake is the wrong station: this runs every other station's own
 // decoder side by side, each in a shadow document fed with the very buffers the clock's

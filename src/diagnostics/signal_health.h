@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Signal health: what a person needs to act on when the clock does not decode. Watches the
 // document's buffers and events (reading, never writing its state) and, once a minute of audio,
 // judges the tone's level against the range the front end works in, looks for the tone in the

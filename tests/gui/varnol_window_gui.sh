@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The clock window as a person meets it, under Xvfb with a window manager (openbox), driven
 # through its test hook with real pointer and key events: bash varnol_window_gui.sh VARNOL CASE,
 # where CASE is strip, menubar, context_help, signals or display_lost. Runs in a temporary

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The buffer queue shared by the capture backends, recordings as input, the simulated clock
 // and the system-time conversions.
 #include <gtest/gtest.h>

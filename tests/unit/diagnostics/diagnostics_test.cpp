@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The diagnostics: level and clipping judgements at their boundaries, the run summary's
 // reasons, the gain stage's arithmetic and its automatic settling, the signal report on
 // simulated reception, and the run chart's picture.
