@@ -64,7 +64,8 @@ class TimeService : public DocObserver {
   int64_t Measured() const { return measured_; }
   int64_t Unstamped() const { return unstamped_; }
 
-  static constexpr int MaxOutputs = 4;
+  // Four served outputs (chrony sockets, SHM units) and the printed line.
+  static constexpr int MaxOutputs = 5;
 
  private:
   int station_;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "app/varnol_doc.h"
+#include "platform/atomic_file.h"
 
 #include <cerrno>
 #include <cmath>
@@ -105,12 +106,29 @@ std::string JsonString(const std::string& text) {
 }
 
 std::string OutputFileProblem(const std::string& path) {
+  std::string what;
+  switch (ClassifyOutput(path, &what)) {
+    case OutputKind::Folder: return "'" + path + "' is a folder";
+    case OutputKind::Refused:
+      return "'" + path + "' is " + what + "; only a file, a FIFO or a character device can be written";
+    case OutputKind::WriteThrough:
+      // A pipe or device is written in place: only the right to write it matters (it is not
+      // opened here, which for some devices does something of its own).
+      if (::access(path.c_str(), W_OK) != 0) return "cannot write '" + path + "': " + std::strerror(errno);
+      return "";
+    case OutputKind::Replace: break;
+  }
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "'" + path + "' is a folder";
-  const size_t slash = path.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string folder = ParentDirectory(path);
   if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return "no folder '" + folder + "'";
   if (::access(folder.c_str(), W_OK | X_OK) != 0)
     return "cannot write in '" + folder + "': " + std::strerror(errno);
   return "";
+}
+
+bool SameExistingFile(const std::string& a, const std::string& b) {
+  struct stat sa {
+  }, sb{};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
 }
