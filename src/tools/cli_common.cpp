@@ -6,6 +6,7 @@
 #include "app/varnol_doc.h"
 #include "platform/atomic_file.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -66,8 +67,18 @@ std::string FormatIsoUtc(const SYSTEMTIME& st) {
   return buf;
 }
 
+namespace {
+// Plain decimal notation only: digits, a sign, a point, an exponent. strtod and strtol would
+// also take "0x10" (16), "inf", " 5" or, with base 0, "010" (8).
+bool DecimalText(const std::string& text, bool whole) {
+  const char* allowed = whole ? "0123456789+-" : "0123456789+-.eE";
+  return !text.empty() && text.find_first_not_of(allowed) == std::string::npos &&
+         std::isdigit(static_cast<unsigned char>(text.back()));
+}
+}  // namespace
+
 std::optional<double> ParseDouble(const std::string& text) {
-  if (text.empty()) return std::nullopt;
+  if (!DecimalText(text, false)) return std::nullopt;
   char* end = nullptr;
   errno = 0;
   const double v = std::strtod(text.c_str(), &end);
@@ -76,7 +87,7 @@ std::optional<double> ParseDouble(const std::string& text) {
 }
 
 std::optional<long> ParseLong(const std::string& text) {
-  if (text.empty()) return std::nullopt;
+  if (!DecimalText(text, true)) return std::nullopt;
   char* end = nullptr;
   errno = 0;
   const long v = std::strtol(text.c_str(), &end, 10);

@@ -16,6 +16,8 @@ const char* StationName(int station_mode);
 std::optional<int64_t> ParseIsoUtc(const std::string& text);
 std::string FormatIsoUtc(const SYSTEMTIME& st);
 
+// Numbers in decimal only ("2.5", "-3", "1e3"); hexadecimal, "inf", spaces and the like are
+// refused rather than read some other way.
 std::optional<double> ParseDouble(const std::string& text);
 std::optional<long> ParseLong(const std::string& text);
 
