@@ -226,7 +226,9 @@ bool CVarnolApp::OnInit() {
       std::string why;
       // A FIFO with nothing written into it yet: said on stderr; SIGTERM or Ctrl-C ends the wait.
       const RecordingSource::WriterWait wait{
-          [this] { std::fprintf(stderr, "varnol: waiting for a program to write into '%s'\n", file_.c_str()); },
+          [this] {
+            std::fprintf(stderr, "varnol: waiting for a program to write into '%s'\n", file_.c_str());
+          },
           {}};
       auto file = RecordingSource::Open(file_, why, channel_, &wait);
       file_source_ = file.get();

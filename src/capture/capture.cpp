@@ -1,12 +1,12 @@
 // Start and stop of the sound card's recording side, the wave-error message and the snapshot
 // of the last quarter second of audio written on every stop.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "app/varnol_doc.h"
 #include "platform/atomic_file.h"

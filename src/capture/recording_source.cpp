@@ -160,8 +160,7 @@ bool RecordingSource::Refill() {
       file_done_ = true;
       // Fewer frames than the header counts (FLAC, or a WAV through a pipe whose length
       // libsndfile cannot check at the start), or a stream stopped in the middle.
-      if (read_error_.empty() && (frames_read_ < frames_ && frames_ != INT64_MAX))
-        ended_early_ = true;
+      if (read_error_.empty() && (frames_read_ < frames_ && frames_ != INT64_MAX)) ended_early_ = true;
       if (StreamStoppedShort(static_cast<SNDFILE*>(file_))) ended_early_ = true;
     }
     for (size_t i = 0; i < got; ++i)

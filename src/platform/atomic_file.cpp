@@ -14,7 +14,9 @@
 
 namespace {
 
-int WriteAll(int fd, std::string_view bytes) { return WriteAllToFd(fd, bytes); }
+int WriteAll(int fd, std::string_view bytes) {
+  return WriteAllToFd(fd, bytes);
+}
 
 // The descriptor a name for one of the program's own open files stands for: /dev/stdout,
 // /dev/stderr, /dev/fd/N, /proc/self/fd/N; -1 for any other name.

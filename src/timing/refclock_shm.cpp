@@ -2,7 +2,6 @@
 
 #include <sys/ipc.h>
 #include <sys/shm.h>
-
 #include <unistd.h>
 
 #include <atomic>
@@ -45,7 +44,8 @@ bool RefclockShm::Attach(std::string* error) {
       std::snprintf(why, sizeof why, "has mode %04o, more open than the %04o asked for", mode,
                     static_cast<unsigned>(permissions_));
     char text[320];
-    std::snprintf(text, sizeof text, "the segment with key 0x%08x %s; not used (remove it with: ipcrm -M 0x%08x)",
+    std::snprintf(text, sizeof text,
+                  "the segment with key 0x%08x %s; not used (remove it with: ipcrm -M 0x%08x)",
                   static_cast<unsigned>(key_), why, static_cast<unsigned>(key_));
     if (error != nullptr) *error = text;
     id_ = -1;

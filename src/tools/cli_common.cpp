@@ -3,15 +3,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/varnol_doc.h"
-#include "platform/atomic_file.h"
-
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "app/varnol_doc.h"
+#include "platform/atomic_file.h"
 
 namespace {
 const char* const kStations[] = {"msf", "hbg", "dcf77", "wwvb", "vng", "rwm", "wwv"};

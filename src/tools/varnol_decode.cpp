@@ -335,8 +335,9 @@ int main(int argc, char** argv) {
   if (o.set_clock && o.input != Options::Input::Device)
     return UsageError("--set-clock goes with --device only");
   if (ro.Serving() && o.input == Options::Input::File)
-    return UsageError("--refclock cannot go with --input: a recording is not a clock (its time of day is when "
-                      "it was made, not now); serve the sound card, or try it out with --simulate");
+    return UsageError(
+        "--refclock cannot go with --input: a recording is not a clock (its time of day is when "
+        "it was made, not now); serve the sound card, or try it out with --simulate");
   // No output replaces the recording being decoded (another name for it is caught too).
   for (const auto& [option, path] : {std::pair<const char*, const std::string&>{"--snapshot", o.snapshot},
                                      std::pair<const char*, const std::string&>{"--chart", o.diag.chart}}) {
@@ -359,7 +360,8 @@ int main(int argc, char** argv) {
   if (!StationSupported(o.station))
     return UsageError(std::string("station ") + StationName(o.station) + " is not supported yet");
   if (const std::string why = o.snapshot.empty() ? "" : OutputFileProblem(o.snapshot); !why.empty()) {
-    std::fprintf(stderr, "varnol-decode: cannot write the snapshot '%s': %s\n", o.snapshot.c_str(), why.c_str());
+    std::fprintf(stderr, "varnol-decode: cannot write the snapshot '%s': %s\n", o.snapshot.c_str(),
+                 why.c_str());
     return ExitSnapshot;
   }
   CatchEndingSignals();

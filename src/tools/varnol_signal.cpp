@@ -168,8 +168,9 @@ int main(int argc, char** argv) {
     } else if (a == "--rate") {
       const auto n = ParseLong(v);
       if (!n || *n < RecordingSource::MinRate || *n > RecordingSource::MaxRate)
-        return UsageError("--rate must be a whole number of Hz within " + std::to_string(RecordingSource::MinRate) +
-                          ".." + std::to_string(RecordingSource::MaxRate) + ", the rates varnol-decode reads");
+        return UsageError("--rate must be a whole number of Hz within " +
+                          std::to_string(RecordingSource::MinRate) + ".." +
+                          std::to_string(RecordingSource::MaxRate) + ", the rates varnol-decode reads");
       rate = static_cast<int>(*n);
     } else {
       const auto d = ParseDouble(v);
