@@ -274,7 +274,13 @@ bool CVarnolApp::OnInit() {
       source = std::make_unique<LiveStation>(station_, ReceiverSettings{});
     } else {
       std::string why;
-      auto file = RecordingSource::Open(file_, why, channel_);
+      // A FIFO with nothing written into it yet: said on stderr; SIGTERM or Ctrl-C ends the wait.
+      const RecordingSource::WriterWait wait{
+          [this] {
+            std::fprintf(stderr, "varnol: waiting for a program to write into '%s'\n", file_.c_str());
+          },
+          {}};
+      auto file = RecordingSource::Open(file_, why, channel_, &wait);
       file_source_ = file.get();
       source = std::move(file);
       if (!source) {

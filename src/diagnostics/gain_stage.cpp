@@ -7,7 +7,8 @@
 
 std::optional<GainSetting> ParseGainSetting(const std::string& text) {
   if (text == "auto") return GainSetting{true, 0.0};
-  if (text.empty()) return std::nullopt;
+  // Decimal only: strtod alone would read "0x10" as 16 dB.
+  if (text.empty() || text.find_first_not_of("0123456789+-.eE") != std::string::npos) return std::nullopt;
   char* end = nullptr;
   const double db = std::strtod(text.c_str(), &end);
   if (end == nullptr || *end != '\0' || !std::isfinite(db) || db < -60.0 || db > 60.0) return std::nullopt;

@@ -23,6 +23,7 @@
 #include "capture/portaudio_wave_input.h"
 #include "capture/recording_source.h"
 #include "capture/source_wave_input.h"
+#include "platform/atomic_file.h"
 #include "platform/linux_clock.h"
 #include "simulator/receiver.h"
 #include "tools/cli_common.h"
@@ -40,6 +41,19 @@ constexpr int ExitChart = 4;  // the --chart file cannot be written (as the snap
 
 std::atomic<bool> g_interrupted{false};
 void OnSignal(int) { g_interrupted.store(true); }
+
+// SIGINT, SIGTERM and SIGHUP (a closed terminal or session) end the run as its end does:
+// capture stopped, summary printed, snapshot and chart written. Caught without SA_RESTART, so
+// that a wait for a pipe's other end is ended too. SIGUSR1 and SIGUSR2 mean nothing here and
+// are ignored rather than ending the program without its outputs.
+void CatchEndingSignals() {
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+  std::signal(SIGUSR1, SIG_IGN);
+  std::signal(SIGUSR2, SIG_IGN);
+}
 
 const char* const kUsage =
     "Usage: varnol-decode [options]\n"
@@ -86,7 +100,11 @@ const char* const kUsage =
     "\n"
     "Exit codes: 0 done; 2 usage error; 3 the input cannot be opened or read to its end (no\n"
     "sound device, a damaged or cut-short recording, a sound device lost during the capture);\n"
-    "4 the snapshot or the chart could not be written.\n";
+    "4 the snapshot or the chart could not be written (its folder is missing or read-only, or\n"
+    "the name is a folder, a socket or a block device). A FIFO or a character device given for\n"
+    "--snapshot or --chart (/dev/stdout, /dev/null) is written through, never replaced.\n"
+    "SIGINT, SIGTERM and SIGHUP end the run as its end does (summary, snapshot, chart);\n"
+    "SIGUSR1 and SIGUSR2 are ignored.\n";
 
 // The simulated receiver's tone: --tone belongs to the decoding side.
 const char* const kReceiverTone = "--receiver-tone";
@@ -203,13 +221,6 @@ struct Options {
   DiagnosticsOptions diag;
 };
 
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {
-  }, sb{};
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -296,7 +307,7 @@ int main(int argc, char** argv) {
                a == "--card-blocks-per-minute") {
       if (!value(v)) return UsageError(a + " needs a number");
       const auto d = ParseDouble(v);
-      if (!d) return UsageError("cannot read the number '" + v + "' for " + a);
+      if (!d) return UsageError("cannot read the number '" + v + "' for " + a + " (decimal, e.g. 2.5)");
       if (a != "--minutes" && a != "--offset") o.simulation_options.push_back(a);
       if (a == "--minutes") {
         if (*d <= 0 || *d > 100000) return UsageError("--minutes must be above 0 and at most 100000");
@@ -320,7 +331,7 @@ int main(int argc, char** argv) {
     } else if (a == "--blocks-per-minute" || a == "--seed") {
       if (!value(v)) return UsageError(a + " needs a whole number");
       const auto n = ParseLong(v);
-      if (!n) return UsageError("cannot read the whole number '" + v + "' for " + a);
+      if (!n) return UsageError("cannot read the whole number '" + v + "' for " + a + " (decimal digits)");
       if (a == "--seed") {
         o.simulation_options.push_back(a);
         o.seed = static_cast<uint64_t>(*n);
@@ -378,6 +389,19 @@ int main(int argc, char** argv) {
     return UsageError("--clock cannot go with --device: the sound card runs against the real clock");
   if (o.set_clock && o.input != Options::Input::Device)
     return UsageError("--set-clock goes with --device only");
+  if (ro.Serving() && o.input == Options::Input::File)
+    return UsageError(
+        "--refclock cannot go with --input: a recording is not a clock (its time of day is when "
+        "it was made, not now); serve the sound card, or try it out with --simulate");
+  // No output replaces the recording being decoded (another name for it is caught too).
+  for (const auto& [option, path] : {std::pair<const char*, const std::string&>{"--snapshot", o.snapshot},
+                                     std::pair<const char*, const std::string&>{"--chart", o.diag.chart}}) {
+    if (o.input == Options::Input::File && !path.empty() && SameExistingFile(path, o.file))
+      return UsageError(std::string(option) + " " + path + " would replace the recording being decoded");
+  }
+  if (!o.snapshot.empty() && !o.diag.chart.empty() && ClassifyOutput(o.snapshot) == OutputKind::Replace &&
+      (o.snapshot == o.diag.chart || SameExistingFile(o.snapshot, o.diag.chart)))
+    return UsageError("--snapshot and --chart name the same file '" + o.snapshot + "'");
   if (std::string chart_error; !o.diag.chart.empty() && !ChartPathUsable(o.diag.chart, chart_error)) {
     std::fprintf(stderr, "varnol-decode: cannot write the chart '%s': %s\n", o.diag.chart.c_str(),
                  chart_error.c_str());
@@ -390,12 +414,12 @@ int main(int argc, char** argv) {
     return UsageError("--broadcast-ahead goes with the simulated receiver only");
   if (!StationSupported(o.station))
     return UsageError(std::string("station ") + StationName(o.station) + " is not supported yet");
-  if (!o.snapshot.empty()) {
-    if (o.input == Options::Input::File && SameFile(o.snapshot, o.file))
-      return UsageError("--snapshot " + o.snapshot + " would replace the recording being decoded");
-    if (const std::string why = OutputFileProblem(o.snapshot); !why.empty())
-      return UsageError("cannot write the snapshot: " + why);
+  if (const std::string why = o.snapshot.empty() ? "" : OutputFileProblem(o.snapshot); !why.empty()) {
+    std::fprintf(stderr, "varnol-decode: cannot write the snapshot '%s': %s\n", o.snapshot.c_str(),
+                 why.c_str());
+    return ExitSnapshot;
   }
+  CatchEndingSignals();
 
   const int64_t now = static_cast<int64_t>(std::time(nullptr));
   std::unique_ptr<WaveInput> wave;
@@ -456,7 +480,14 @@ int main(int argc, char** argv) {
           o.clock_ms.value_or((ro.realtime ? static_cast<int64_t>(real_now.tv_sec) : start) * 1000);
     } else {
       std::string error;
-      auto file = RecordingSource::Open(o.file, error, o.channel);
+      // A FIFO with nothing written into it yet: say so, and let a signal end the wait.
+      const RecordingSource::WriterWait wait{
+          [&o] {
+            std::fprintf(stderr, "varnol-decode: waiting for a program to write into '%s' (Ctrl-C ends)\n",
+                         o.file.c_str());
+          },
+          [] { return g_interrupted.load(); }};
+      auto file = RecordingSource::Open(o.file, error, o.channel, &wait);
       if (!file) {
         std::fprintf(stderr, "varnol-decode: cannot read '%s': %s\n", o.file.c_str(), error.c_str());
         return ExitInput;
@@ -488,6 +519,7 @@ int main(int argc, char** argv) {
   doc.AdjustCalibration = o.adjust ? 1 : 0;
   doc.AutoSetClock = 1;  // show the clock step the program would take
   doc.SnapshotPath = o.snapshot;  // only when asked: never a file the user did not name
+  doc.SnapshotWaitsForReader = true;  // a FIFO's reader may come late; a signal ends the wait
   if (o.input == Options::Input::File) doc.ProtectFromSnapshot(o.file);
   if (sim_clock != nullptr) sim_clock->FollowBlocks(&doc.BlocksProcessed);
 
@@ -502,9 +534,6 @@ int main(int argc, char** argv) {
   // A reference clock is a daemon: a missing or lost sound card is tried again, not fatal.
   const bool retry_device = ro.Serving() && o.input == Options::Input::Device;
   errors.one_line = retry_device;
-
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
 
   doc.StartCapture();
   if (doc.Stopped != 0 && !retry_device) {
