@@ -24,7 +24,7 @@
 #include "capture/recording_source.h"
 #include "capture/source_wave_input.h"
 #include "capture/wx_wave_error_dlg.h"
-#include "diagnostics/gain_stage.h"
+#include "conditioning/gain_stage.h"
 #include "platform/hive_registry.h"
 #include "platform/linux_clock.h"
 #include "simulator/encoder.h"

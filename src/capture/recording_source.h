@@ -29,6 +29,9 @@ class RecordingSource : public SampleSource {
   const std::string& ReadError() const { return read_error_; }
   // The file is shorter than its header says (a recording cut short): what is there is read.
   bool EndedEarly() const { return ended_early_; }
+  // Runs `filter` (not owned; nullptr for none) over the samples at the file's own rate, before
+  // they are resampled. Set before the first Read.
+  void SetRateFilter(CaptureRateFilter* filter) { rate_filter_ = filter; }
 
  private:
   RecordingSource() = default;
@@ -44,6 +47,7 @@ class RecordingSource : public SampleSource {
   bool file_done_ = false;
   bool flushed_ = false;
   bool ended_early_ = false;
+  CaptureRateFilter* rate_filter_ = nullptr;
   std::string read_error_;
   std::vector<float> interleaved_;
   std::vector<float> mono_;

@@ -129,6 +129,9 @@ std::string DescribeSignal(const SignalReport& r) {
                     LevelCeiling(r.station_mode));
       break;
   }
+  if (r.found_hz) {
+    text += Format(" (the receiver's tone at %.0f Hz, moved %+.0f Hz)", *r.found_hz, r.shift_hz);
+  }
   if (r.verdict != LevelVerdict::NoTone) text += Format("; signal-to-noise about %.0f dB", r.snr_db);
   if (r.card_blocks_per_minute)
     text += Format("; sound card about %.1f samples/s (%.0f blocks a minute)",
@@ -189,8 +192,8 @@ RunSummary Summarise(const SummaryInputs& in) {
 
   if (in.minutes < 2.5)
     out.push_back(
-        Format("Only %.1f minutes of audio: a first decode needs a minute marker and two whole "
-               "minutes after it",
+        Format("Only %.1f minutes of audio, too short: a first decode needs a minute marker and two "
+               "whole minutes after it",
                in.minutes));
   if (most(strong)) out.push_back("The signal is too strong: lower the recording level (or use --gain)");
   if (most(no_tone)) {
@@ -282,7 +285,16 @@ void SignalHealth::OnUpdate(int hint) {
     if (at_ceiling) window_ceiling_ += 1;
     window_blocks_ += 1;
     blocks_total_ += 1;
-    second_max_ = std::max(second_max_, level);
+    // The fading is judged on the level as it came in: a step of the gain stage is no fading.
+    int heard = level;
+    if (gain_db_) {
+      const double g = gain_db_();
+      if (!first_gain_db_) first_gain_db_ = g;
+      if (g != *first_gain_db_)
+        heard = std::clamp(static_cast<int>(std::lround(level * std::pow(10.0, (*first_gain_db_ - g) / 20.0))), 0,
+                           LevelBins - 1);
+    }
+    second_max_ = std::max(second_max_, heard);
     if (++second_blocks_ >= blocks_per_second) {
       second_hist_[second_max_] += 1;
       second_max_ = 0;
@@ -354,6 +366,12 @@ SignalReport SignalHealth::Judge() {
   r.strongest_hz = strongest * bin_hz;
   r.strongest_is_tone = power_[strongest] >= 10.0 * noise_bin;
   r.level.tone_present = frames_ > 0 && power_[tone_bin] >= 10.0 * noise_bin;
+  // A much stronger tone elsewhere leaks into the bins near the station's frequency: what stands
+  // there 20 dB or more below it is that leakage (or the keying's sidebands), not a tone. WWV's
+  // audio carries louder tones (the 500 and 600 Hz ones) beside its code, so it is left out.
+  if (doc_.StationMode != StationWwv && r.strongest_is_tone && std::abs(strongest - tone_bin) * bin_hz > 100.0 &&
+      power_[tone_bin] * 100.0 < power_[strongest])
+    r.level.tone_present = false;
   double tone_power = 0.0;
   for (int k = std::max(1, tone_bin - 2); k <= tone_bin + 2; ++k)
     tone_power += std::max(0.0, power_[k] - noise_bin);
@@ -367,6 +385,8 @@ SignalReport SignalHealth::Judge() {
     r.card_blocks_per_minute = n % 2 == 1 ? iv[n / 2] : 0.5 * (iv[n / 2 - 1] + iv[n / 2]);
   }
   if (gain_db_) r.gain_db = gain_db_();
+  r.found_hz = found_hz_;
+  r.shift_hz = shift_hz_;
   r.verdict = JudgeLevel(r.level);
   r.text = DescribeSignal(r);
   // The gist: the verdict, the signal-to-noise ratio in 3 dB steps, the card's rate in steps

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "capture/source_wave_input.h"
-#include "diagnostics/gain_stage.h"
+#include "conditioning/gain_stage.h"
 #include "diagnostics/other_stations.h"
 #include "diagnostics/run_chart.h"
 #include "diagnostics/signal_health.h"

@@ -25,7 +25,8 @@
 
 #include "app/varnol_doc.h"
 
-// "auto" or a number of decibels within -60..+60.
+// "auto", "off" (0 dB) or a number of decibels within -60..+60. An automatic gain starts at
+// `db` (a look-ahead's finding, or 0).
 struct GainSetting {
   bool automatic = false;
   double db = 0.0;
@@ -41,8 +42,8 @@ class GainStage : public CaptureFilter {
 
   // A fixed gain in dB.
   explicit GainStage(double db);
-  // Automatic gain, reading the front end's levels from `doc`.
-  explicit GainStage(const CVarnolDoc& doc);
+  // Automatic gain, reading the front end's levels from `doc`, starting at `start_db`.
+  explicit GainStage(const CVarnolDoc& doc, double start_db = 0.0);
 
   void Apply(int16_t* samples, int count) override;
 

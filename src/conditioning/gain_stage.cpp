@@ -1,4 +1,4 @@
-#include "diagnostics/gain_stage.h"
+#include "conditioning/gain_stage.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,6 +6,7 @@
 
 std::optional<GainSetting> ParseGainSetting(const std::string& text) {
   if (text == "auto") return GainSetting{true, 0.0};
+  if (text == "off") return GainSetting{false, 0.0};
   if (text.empty()) return std::nullopt;
   char* end = nullptr;
   const double db = std::strtod(text.c_str(), &end);
@@ -15,7 +16,8 @@ std::optional<GainSetting> ParseGainSetting(const std::string& text) {
 
 GainStage::GainStage(double db) : db_(db), factor_(std::pow(10.0, db / 20.0)) {}
 
-GainStage::GainStage(const CVarnolDoc& doc) : doc_(&doc) {
+GainStage::GainStage(const CVarnolDoc& doc, double start_db)
+    : db_(std::clamp(start_db, MinAutoDb, MaxAutoDb)), factor_(std::pow(10.0, db_ / 20.0)), doc_(&doc) {
   seen_block_ = doc.BlocksProcessed;
 }
 
