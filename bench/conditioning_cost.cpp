@@ -42,7 +42,8 @@ const std::vector<int16_t>& HourAt747Hz() {
 
 struct Setup {
   explicit Setup(const std::vector<int16_t>& audio)
-      : wave(std::make_unique<bench::MemorySource>(audio)), clock(static_cast<int64_t>(kStart)),
+      : wave(std::make_unique<bench::MemorySource>(audio)),
+        clock(static_cast<int64_t>(kStart)),
         doc(wave, clock, dialog) {
     clock.FollowBlocks(&doc.BlocksProcessed);
     doc.StationMode = StationDcf77;
@@ -81,8 +82,9 @@ void BM_Cost(benchmark::State& state) {
     probe.Add(head.data(), first);
     const double look_ahead = bench::ThreadCpuSeconds() - t0;
     GainStage gain(b.doc, LookAheadGainDb(probe, StationDcf77));
-    LiveToneStage stage(shift ? ToneSetting{ToneSetting::Mode::Fixed, tone.from_hz} : ToneSetting{ToneSetting::Mode::Off, 0},
-                        StationDcf77);
+    LiveToneStage stage(
+        shift ? ToneSetting{ToneSetting::Mode::Fixed, tone.from_hz} : ToneSetting{ToneSetting::Mode::Off, 0},
+        StationDcf77);
     FilterChain chain;
     chain.Add(&stage);
     chain.Add(&gain);

@@ -23,7 +23,8 @@ std::optional<ToneSetting> ParseToneSetting(const std::string& text) {
   char* end = nullptr;
   const double hz = std::strtod(text.c_str(), &end);
   // Up to a long-wave carrier sampled at 384 kHz.
-  if (end == nullptr || *end != '\0' || !std::isfinite(hz) || hz < 100.0 || hz > 190000.0) return std::nullopt;
+  if (end == nullptr || *end != '\0' || !std::isfinite(hz) || hz < 100.0 || hz > 190000.0)
+    return std::nullopt;
   return ToneSetting{ToneSetting::Mode::Fixed, hz};
 }
 
@@ -60,8 +61,9 @@ ToneDecision DecideTone(const ToneSetting& setting, const ToneFound& found, int 
   }
   d.shifted = true;
   d.from_hz = found.hz;
-  d.text = Format("found at %.1f Hz (%.0f dB above the noise, keyed once a second), moved %+.1f Hz to 1000 Hz",
-                  found.hz, found.above_noise_db, d.ShiftHz());
+  d.text =
+      Format("found at %.1f Hz (%.0f dB above the noise, keyed once a second), moved %+.1f Hz to 1000 Hz",
+             found.hz, found.above_noise_db, d.ShiftHz());
   return d;
 }
 
@@ -96,12 +98,14 @@ LookAheadOutcome LookAheadRecording(const std::string& path, ChannelChoice chann
       out.file_rate = r->FileRate();
     }
     if (!ToneShift::Fits(out.file_rate, out.tone.from_hz, FrontEndToneHz)) {
-      error = Format("a tone at %.0f Hz cannot be moved in a recording of %d samples a second (it must lie below "
-                     "%.0f Hz)",
-                     out.tone.from_hz, out.file_rate, out.file_rate / 2.0);
+      error = Format(
+          "a tone at %.0f Hz cannot be moved in a recording of %d samples a second (it must lie below "
+          "%.0f Hz)",
+          out.tone.from_hz, out.file_rate, out.file_rate / 2.0);
       return LookAheadOutcome::ToneOutOfReach;
     }
     shift.emplace(out.file_rate, out.tone.from_hz, FrontEndToneHz);
+    out.tone.half_width_hz = ToneShift::HalfWidthFor(out.file_rate, out.tone.from_hz);
   }
   if (want_gain) {
     const size_t n = read_start(shift ? &*shift : nullptr);
@@ -118,8 +122,10 @@ LiveToneStage::LiveToneStage(const ToneSetting& setting, int station_mode)
   if (setting.mode != ToneSetting::Mode::Auto || station_mode == StationWwv) {
     decided_ = true;
     decision_ = DecideTone(setting, ToneFound{}, station_mode);
-    if (decision_.shifted && ToneShift::Fits(8000.0, decision_.from_hz, FrontEndToneHz))
+    if (decision_.shifted && ToneShift::Fits(8000.0, decision_.from_hz, FrontEndToneHz)) {
       shift_.emplace(8000.0, decision_.from_hz, FrontEndToneHz);
+      decision_.half_width_hz = ToneShift::HalfWidthFor(8000.0, decision_.from_hz);
+    }
   }
 }
 
@@ -129,7 +135,10 @@ void LiveToneStage::Apply(int16_t* samples, int count) {
     if (finder_.Seconds() >= DecideAfterSeconds) {
       decision_ = DecideTone(setting_, finder_.Result(), station_mode_);
       decided_ = true;
-      if (decision_.shifted) shift_.emplace(8000.0, decision_.from_hz, FrontEndToneHz);
+      if (decision_.shifted) {
+        shift_.emplace(8000.0, decision_.from_hz, FrontEndToneHz);
+        decision_.half_width_hz = ToneShift::HalfWidthFor(8000.0, decision_.from_hz);
+      }
     }
     return;
   }

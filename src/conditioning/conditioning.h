@@ -21,7 +21,7 @@
 #include "conditioning/tone_shift.h"
 #include "timing/capture_clock.h"
 
-constexpr double FrontEndToneHz = 1000.0;  // bins 15..17 of the 128-point transform at 8000 Hz
+constexpr double FrontEndToneHz = 1000.0;            // bins 15..17 of the 128-point transform at 8000 Hz
 constexpr double RecordingBlocksPerMinute = 3750.0;  // 8000 * 60 / 128: a recording's own rate
 // A tone found this close to 1000 Hz is left where it is (the three bins span 937.5..1062.5 Hz).
 constexpr double ToneToleranceHz = 20.0;
@@ -38,6 +38,7 @@ struct ToneDecision {
   ToneFound found;       // the finder's answer (found false: nothing keyed, or not looked)
   bool shifted = false;  // a shift from `from_hz` to 1000 Hz is applied
   double from_hz = 0.0;
+  double half_width_hz = 0.0;  // kept either side of the moved tone
   std::string text;
   double ShiftHz() const { return shifted ? FrontEndToneHz - from_hz : 0.0; }
 };
@@ -57,7 +58,8 @@ constexpr double LookAheadSeconds = 20.0;
 enum class LookAheadOutcome { Done, CannotRead, ToneOutOfReach };
 // With a reason in `error` when the file cannot be read or the tone cannot be moved at its rate.
 LookAheadOutcome LookAheadRecording(const std::string& path, ChannelChoice channel, int station_mode,
-                        const ToneSetting& tone, bool want_gain, RecordingLookAhead& out, std::string& error);
+                                    const ToneSetting& tone, bool want_gain, RecordingLookAhead& out,
+                                    std::string& error);
 
 // Applies capture filters in turn (the tone stage, then the gain).
 class FilterChain : public CaptureFilter {
@@ -100,7 +102,8 @@ class CardRateWatch : public DocObserver {
  public:
   static constexpr double MinSeconds = 30.0;
   static constexpr double MaxResidualSeconds = 0.002;
-  void OnCaptureBuffer(const int16_t* samples, int count, int64_t first_block, int64_t capture_time_ns) override;
+  void OnCaptureBuffer(const int16_t* samples, int count, int64_t first_block,
+                       int64_t capture_time_ns) override;
   // The measured blocks per minute, rounded, within the calibration's range, once good.
   std::optional<int> BlocksPerMinute() const;
   double Rate() const { return clock_.Rate(); }

@@ -75,7 +75,7 @@ class GainStage : public CaptureFilter {
   int window_max_ = 0;        // highest block level since the last step
   int window_saturated_ = 0;  // blocks at the measure's ceiling since the last step
   int window_buffers_ = 0;    // buffers measured since the last step
-  bool settling_ = false;  // stepping towards the target until within 3 dB of it
+  bool settling_ = false;     // stepping towards the target until within 3 dB of it
   int steps_ = 0;
   int64_t last_step_block_ = -1;
   int64_t last_marker_step_block_ = -1;

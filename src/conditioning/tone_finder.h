@@ -25,10 +25,10 @@
 
 struct ToneFound {
   bool found = false;
-  double hz = 0.0;         // the keyed tone's frequency
+  double hz = 0.0;              // the keyed tone's frequency
   double above_noise_db = 0.0;  // its mean power over the median bin's
-  double keying = 0.0;     // 0..1, see above
-  double seconds = 0.0;    // audio the answer rests on
+  double keying = 0.0;          // 0..1, see above
+  double seconds = 0.0;         // audio the answer rests on
 };
 
 class ToneFinder {

@@ -36,7 +36,8 @@ class ToneShift : public CaptureRateFilter {
   static double HalfWidthFor(double rate, double from_hz);
 
   // `rate` in samples a second; `from_hz` below rate / 2; `to_hz` + the half width below rate / 2.
-  ToneShift(double rate, double from_hz, double to_hz) : ToneShift(rate, from_hz, to_hz, HalfWidthFor(rate, from_hz)) {}
+  ToneShift(double rate, double from_hz, double to_hz)
+      : ToneShift(rate, from_hz, to_hz, HalfWidthFor(rate, from_hz)) {}
   ToneShift(double rate, double from_hz, double to_hz, double half_width_hz);
 
   double FromHz() const { return from_hz_; }

@@ -352,7 +352,21 @@ SignalReport SignalHealth::Judge() {
   const int last = FftSize / 2 - 2;  // 3937.5 Hz
   std::array<double, FftSize / 2 + 1> sorted = power_;
   std::sort(sorted.begin() + 2, sorted.begin() + last + 1);
-  const double noise_bin = std::max(sorted[static_cast<size_t>((2 + last) / 2)], 1e-12);
+  double noise_bin = std::max(sorted[static_cast<size_t>((2 + last) / 2)], 1e-12);
+  if (band_half_width_hz_ > 0.0) {
+    // Moved audio holds noise only within the band kept around the tone: the median of the bins
+    // well inside it (when there are enough of them to outnumber the tone's).
+    const double f0 = StationToneHz(doc_.StationMode);
+    const int b_lo = static_cast<int>(std::ceil((f0 - 0.8 * band_half_width_hz_) / bin_hz));
+    const int b_hi = static_cast<int>(std::floor((f0 + 0.8 * band_half_width_hz_) / bin_hz));
+    if (b_hi - b_lo + 1 >= 15 && b_lo >= 2 && b_hi <= last) {
+      std::array<double, FftSize / 2 + 1> band{};
+      const int n = b_hi - b_lo + 1;
+      std::copy(power_.begin() + b_lo, power_.begin() + b_hi + 1, band.begin());
+      std::sort(band.begin(), band.begin() + n);
+      noise_bin = std::max(band[static_cast<size_t>(n / 2)], 1e-12);
+    }
+  }
   const double f0 = StationToneHz(doc_.StationMode);
   const int lo = std::max(2, static_cast<int>(std::floor((f0 - 100.0) / bin_hz)));
   const int hi = static_cast<int>(std::ceil((f0 + 100.0) / bin_hz));

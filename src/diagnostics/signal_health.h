@@ -106,10 +106,12 @@ class SignalHealth : public DocObserver {
   SignalHealth(const CVarnolDoc& doc, std::function<void(const SignalReport&)> on_report);
 
   void SetGainSource(std::function<double()> gain_db) { gain_db_ = std::move(gain_db); }
-  // The receiver's tone was found at `found_hz` and moved by `shift_hz` before the front end.
-  void SetToneShift(double found_hz, double shift_hz) {
+  // The receiver's tone was found at `found_hz` and moved by `shift_hz` before the front end,
+  // keeping `half_width_hz` either side of it: the noise is then read within that band.
+  void SetToneShift(double found_hz, double shift_hz, double half_width_hz) {
     found_hz_ = found_hz;
     shift_hz_ = shift_hz;
+    band_half_width_hz_ = half_width_hz;
   }
   // Other stations' markers, filled in by whoever watches them, for the summary.
   void SetOtherStations(std::function<std::vector<OtherStationSeen>()> others) {
@@ -140,6 +142,7 @@ class SignalHealth : public DocObserver {
   std::function<double()> gain_db_;
   std::optional<double> found_hz_;
   double shift_hz_ = 0.0;
+  double band_half_width_hz_ = 0.0;  // 0: the whole 0..4 kHz holds the receiver's noise
   std::optional<double> first_gain_db_;  // levels are compared at this gain for the fading
   std::function<std::vector<OtherStationSeen>()> others_;
 

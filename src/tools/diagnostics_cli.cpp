@@ -145,7 +145,7 @@ DiagnosticsRun::~DiagnosticsRun() {
 }
 
 void DiagnosticsRun::SetTone(const ToneDecision& tone) {
-  if (tone.shifted) health_->SetToneShift(tone.from_hz, tone.ShiftHz());
+  if (tone.shifted) health_->SetToneShift(tone.from_hz, tone.ShiftHz(), tone.half_width_hz);
 }
 
 bool DiagnosticsRun::Finish(std::string& error) {

@@ -215,9 +215,9 @@ struct Options {
   DiagnosticsOptions diag;
 };
 
-std::string FormatDb(double db) {
+std::string FormatDb(double db, const char* format = "%+.1f") {
   char b[32];
-  std::snprintf(b, sizeof b, "%+.1f", db);
+  std::snprintf(b, sizeof b, format, db);
   return b;
 }
 
@@ -518,7 +518,7 @@ int main(int argc, char** argv) {
                    look.gain_db == 0.0 ? "the first seconds' level lies in the clock's range; automatic gain from 0 dB"
                                        : "set from the first seconds' level to " + FormatDb(*look.gain_db) +
                                              " dB, then automatic",
-                   ", \"gain_db\": " + FormatDb(*look.gain_db));
+                   ", \"gain_db\": " + FormatDb(*look.gain_db, "%.1f"));
     if (!o.bpm_given)
       printer.Note("calibration", "the recording's own rate: 3750 blocks a minute",
                    ", \"blocks_per_minute\": 3750");

@@ -6,7 +6,8 @@ samples a second, peaks at a quarter of full scale) must step the clock to 20:30
 short. The true times are in the recordings' README.
 
 Usage: recordings_e2e.py BUILD_DIR RECORDINGS_DIR
-Exits 77 (skipped) when RECORDINGS_DIR is absent.
+VARNOL_RECORDINGS in the environment, when set, names the folder instead (a work tree kept
+elsewhere than beside the shared folder). Exits 77 (skipped) when the folder is absent.
 """
 import os
 import sys
@@ -23,7 +24,7 @@ def of(events, kind):
 
 
 def main():
-    folder = sys.argv[2] if len(sys.argv) > 2 else ""
+    folder = os.environ.get("VARNOL_RECORDINGS") or (sys.argv[2] if len(sys.argv) > 2 else "")
     if not all(os.path.isfile(os.path.join(folder, f)) for f in (DCF77, WWV)):
         print(f"skipped: the real recordings are not in '{folder}' (the shared folder beside the source tree)")
         return 77

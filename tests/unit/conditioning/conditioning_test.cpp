@@ -1,6 +1,8 @@
 // Conditioning: the tone finder on keyed, steady and absent tones across 300..3000 Hz, the shift
 // across rates (the moved tone's amplitude, nothing mirrored onto it), the tone decision, the
 // level look-ahead against the front end's own measure, and the sound card's measured rate.
+#include "conditioning/conditioning.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,7 +10,6 @@
 #include <random>
 #include <vector>
 
-#include "conditioning/conditioning.h"
 #include "conditioning/gain_stage.h"
 #include "conditioning/level_probe.h"
 #include "simulator/receiver.h"
@@ -20,7 +21,8 @@ constexpr double Pi = 3.14159265358979323846;
 constexpr uint64_t Seed = 17;  // noise of every generated signal
 
 // Seconds of a station's keyed carrier from the simulated receiver, at `tone_hz`.
-std::vector<int16_t> Keyed(const char* station, double tone_hz, double amplitude, double snr_db, double seconds) {
+std::vector<int16_t> Keyed(const char* station, double tone_hz, double amplitude, double snr_db,
+                           double seconds) {
   ReceiverSettings rs;
   rs.start_utc = 1796648700.0;
   rs.tone_hz = tone_hz;
@@ -41,7 +43,8 @@ std::vector<int16_t> Steady(double hz, double amplitude, double noise, double se
   std::normal_distribution<double> n(0.0, noise);
   std::vector<int16_t> out(static_cast<size_t>(seconds * 8000.0));
   for (size_t i = 0; i < out.size(); ++i)
-    out[i] = static_cast<int16_t>(std::lround(amplitude * std::sin(2.0 * Pi * hz * static_cast<double>(i) / 8000.0) + n(rng)));
+    out[i] = static_cast<int16_t>(
+        std::lround(amplitude * std::sin(2.0 * Pi * hz * static_cast<double>(i) / 8000.0) + n(rng)));
   return out;
 }
 
@@ -77,10 +80,18 @@ template <int Hz>
 std::vector<int16_t> Msf() {
   return Keyed("msf", Hz, 3000, 10, 20);
 }
-std::vector<int16_t> SteadyWhistle() { return Steady(1234, 3000, 300, 20); }
-std::vector<int16_t> NoiseOnly() { return Steady(0, 0, 1000, 20); }
-std::vector<int16_t> Silence() { return std::vector<int16_t>(160000, 0); }
-std::vector<int16_t> TooShort() { return Keyed("dcf77", 747, 3000, 20, 3); }
+std::vector<int16_t> SteadyWhistle() {
+  return Steady(1234, 3000, 300, 20);
+}
+std::vector<int16_t> NoiseOnly() {
+  return Steady(0, 0, 1000, 20);
+}
+std::vector<int16_t> Silence() {
+  return std::vector<int16_t>(160000, 0);
+}
+std::vector<int16_t> TooShort() {
+  return Keyed("dcf77", 747, 3000, 20, 3);
+}
 // A keyed tone beside a steady whistle four times as strong: the keyed one is the station.
 std::vector<int16_t> KeyedBesideWhistle() {
   std::vector<int16_t> a = Keyed("dcf77", 747, 3000, 20, 20);
@@ -99,10 +110,10 @@ INSTANTIATE_TEST_SUITE_P(
                       FinderCase{"dcf77 at 747 Hz in noise (3 dB)", Dcf<747, 3>, true, 747},
                       FinderCase{"msf (carrier cut) at 450 Hz", Msf<450>, true, 450},
                       FinderCase{"msf at 2500 Hz", Msf<2500>, true, 2500},
-                      FinderCase{"keyed 747 Hz beside a stronger steady whistle", KeyedBesideWhistle, true, 747},
+                      FinderCase{"keyed 747 Hz beside a stronger steady whistle", KeyedBesideWhistle, true,
+                                 747},
                       FinderCase{"steady whistle", SteadyWhistle, false, 0},
-                      FinderCase{"noise only", NoiseOnly, false, 0},
-                      FinderCase{"silence", Silence, false, 0},
+                      FinderCase{"noise only", NoiseOnly, false, 0}, FinderCase{"silence", Silence, false, 0},
                       FinderCase{"three seconds are too few", TooShort, false, 0}));
 
 // ---- The shift --------------------------------------------------------------------------------
@@ -128,7 +139,8 @@ std::vector<double> Shifted(const ShiftCase& c, double hz) {
   ToneShift s(c.rate, c.from_hz, FrontEndToneHz);
   const auto n = static_cast<size_t>(1.1 * c.rate);
   std::vector<float> x(n);
-  for (size_t i = 0; i < n; ++i) x[i] = static_cast<float>(0.5 * std::sin(2.0 * Pi * hz * static_cast<double>(i) / c.rate));
+  for (size_t i = 0; i < n; ++i)
+    x[i] = static_cast<float>(0.5 * std::sin(2.0 * Pi * hz * static_cast<double>(i) / c.rate));
   s.Process(x.data(), n);
   return std::vector<double>(x.begin() + static_cast<std::ptrdiff_t>(c.rate / 10), x.end());
 }
@@ -182,7 +194,8 @@ TEST(ToneDecision, MovesOnlyWhatNeedsMoving) {
   EXPECT_DOUBLE_EQ(DecideTone(fixed, ToneFound{}, StationDcf77).ShiftHz(), -76500.0);
   EXPECT_EQ(ParseToneSetting("77500")->hz, 77500.0);
   EXPECT_EQ(ParseToneSetting("auto")->mode, ToneSetting::Mode::Auto);
-  for (const char* bad : {"", "99", "200000", "1k", "nan", "Auto"}) EXPECT_FALSE(ParseToneSetting(bad)) << bad;
+  for (const char* bad : {"", "99", "200000", "1k", "nan", "Auto"})
+    EXPECT_FALSE(ParseToneSetting(bad)) << bad;
 }
 
 // ---- Level look-ahead ---------------------------------------------------------------------------
@@ -212,7 +225,8 @@ TEST(LevelLookAhead, ProbesAsTheFrontEndMeasuresAndAimsAtTheTarget) {
     LevelProbe p(StationDcf77);
     p.Add(loud.data(), static_cast<int>(loud.size()));
     const double db = LookAheadGainDb(p, StationDcf77);
-    EXPECT_NEAR(p.Percentile(0.99) * std::pow(10.0, db / 20.0), GainStage::TargetBand(StationDcf77).target, 1.0)
+    EXPECT_NEAR(p.Percentile(0.99) * std::pow(10.0, db / 20.0), GainStage::TargetBand(StationDcf77).target,
+                1.0)
         << amplitude;
   }
   const std::vector<int16_t> wwv = Keyed("wwv", 1000, 30000, 30, 20);
