@@ -14,10 +14,18 @@ std::optional<GainSetting> ParseGainSetting(const std::string& text) {
   return GainSetting{false, db};
 }
 
-GainStage::GainStage(double db) : db_(db), factor_(std::pow(10.0, db / 20.0)) {}
+GainStage::GainStage(double db) : db_(db), factor_(std::pow(10.0, db / 20.0)) {
+  Tabulate();
+}
+
+void GainStage::Tabulate() {
+  for (int s = -32768; s <= 32767; ++s)
+    table_[static_cast<size_t>(s + 32768)] = Scale(static_cast<int16_t>(s), factor_);
+}
 
 GainStage::GainStage(const CVarnolDoc& doc, double start_db)
     : db_(std::clamp(start_db, MinAutoDb, MaxAutoDb)), factor_(std::pow(10.0, db_ / 20.0)), doc_(&doc) {
+  Tabulate();
   seen_block_ = doc.BlocksProcessed;
 }
 
@@ -39,7 +47,7 @@ void GainStage::Apply(int16_t* samples, int count) {
     MaybeStep();
   }
   if (db_ == 0.0) return;  // 0 dB leaves every sample as it is
-  for (int i = 0; i < count; ++i) samples[i] = Scale(samples[i], factor_);
+  for (int i = 0; i < count; ++i) samples[i] = table_[static_cast<size_t>(samples[i] + 32768)];
 }
 
 void GainStage::Measure() {
@@ -108,6 +116,7 @@ void GainStage::MaybeStep() {
   if (next == db_) return;
   db_ = next;
   factor_ = std::pow(10.0, db_ / 20.0);
+  Tabulate();
   steps_ += 1;
   last_step_block_ = block;
 }

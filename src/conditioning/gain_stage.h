@@ -19,6 +19,7 @@
 //     read with two different gains.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -68,8 +69,13 @@ class GainStage : public CaptureFilter {
   void Measure();  // takes in the levels of the blocks processed since the last call
   void MaybeStep();
 
+  void Tabulate();  // every 16-bit sample scaled by the current factor, once per change
+
   double db_ = 0.0;
   double factor_ = 1.0;
+  // Scale(s, factor_) for every s, indexed by s + 32768: a change of gain is rare (at most once
+  // every 2 s), a sample is scaled 8000 times a second.
+  std::array<int16_t, 65536> table_{};
   const CVarnolDoc* doc_ = nullptr;
   int64_t seen_block_ = 0;    // BlocksProcessed at the last Measure
   int window_max_ = 0;        // highest block level since the last step

@@ -5,7 +5,6 @@
 
 namespace {
 constexpr double Pi = 3.14159265358979323846;
-constexpr int RenormEvery = 1024;  // samples
 }  // namespace
 
 double ToneShift::HalfWidthFor(double rate, double from_hz) {
@@ -21,14 +20,27 @@ bool ToneShift::Fits(double rate, double from_hz, double to_hz) {
          to_hz + half_width < nyquist;
 }
 
+void ToneShift::Oscillator::Set(double w) {
+  for (int k = 0; k < Block; ++k) {
+    table_r[k] = std::cos(w * k);
+    table_i[k] = std::sin(w * k);
+  }
+  step_r = std::cos(w * Block);
+  step_i = std::sin(w * Block);
+}
+
+void ToneShift::Oscillator::Next() {
+  const double nr = r * step_r - i * step_i;
+  const double ni = r * step_i + i * step_r;
+  const double g = 1.0 / std::hypot(nr, ni);
+  r = nr * g;
+  i = ni * g;
+}
+
 ToneShift::ToneShift(double rate, double from_hz, double to_hz, double half_width_hz)
     : rate_(rate), from_hz_(from_hz), to_hz_(to_hz) {
-  const double down = -2.0 * Pi * from_hz / rate;
-  const double up = 2.0 * Pi * to_hz / rate;
-  down_step_r_ = std::cos(down);
-  down_step_i_ = std::sin(down);
-  up_step_r_ = std::cos(up);
-  up_step_i_ = std::sin(up);
+  down_.Set(-2.0 * Pi * from_hz / rate);
+  up_.Set(2.0 * Pi * to_hz / rate);
   // Butterworth of order 4 as two second-order sections, Q = 1 / (2 sin((2k - 1) pi / 8)),
   // by the bilinear transform. 1 - cos(w0) is written 2 sin^2(w0 / 2): at a small w0 the
   // difference would lose most of its digits.
@@ -47,48 +59,76 @@ ToneShift::ToneShift(double rate, double from_hz, double to_hz, double half_widt
   }
 }
 
-double ToneShift::Next(double x) {
+void ToneShift::Run(const double* x, double* y, int n) {
   // Down to 0 Hz.
-  double re = x * down_r_;
-  double im = x * down_i_;
-  for (Biquad& b : stages_) {
-    const double yr = b.b0 * re + b.z1r;
-    b.z1r = b.b1 * re - b.a1 * yr + b.z2r;
-    b.z2r = b.b2 * re - b.a2 * yr;
-    const double yi = b.b0 * im + b.z1i;
-    b.z1i = b.b1 * im - b.a1 * yi + b.z2i;
-    b.z2i = b.b2 * im - b.a2 * yi;
-    re = yr;
-    im = yi;
+  const double dr = down_.r, di = down_.i;
+  for (int k = 0; k < n; ++k) {
+    const double cr = dr * down_.table_r[k] - di * down_.table_i[k];
+    const double ci = dr * down_.table_i[k] + di * down_.table_r[k];
+    z_[k] = Pair{x[k] * cr, x[k] * ci};
+  }
+  // The low-pass: both sections, sample by sample, in direct form I (a sample's output waits on
+  // one multiplication and one addition after the previous output's), the real and imaginary
+  // parts as one pair.
+  Biquad& p = stages_[0];
+  Biquad& q = stages_[1];
+  for (int k = 0; k < n; ++k) {
+    const Pair in = z_[k];
+    const Pair a = p.b0 * in + p.b1 * p.x1 + p.b2 * p.x2 - p.a1 * p.y1 - p.a2 * p.y2;
+    p.x2 = p.x1;
+    p.x1 = in;
+    p.y2 = p.y1;
+    p.y1 = a;
+    const Pair b = q.b0 * a + q.b1 * q.x1 + q.b2 * q.x2 - q.a1 * q.y1 - q.a2 * q.y2;
+    q.x2 = q.x1;
+    q.x1 = a;
+    q.y2 = q.y1;
+    q.y1 = b;
+    z_[k] = b;
   }
   // Up to `to`, twice the real part.
-  const double y = 2.0 * (re * up_r_ - im * up_i_);
-  // Both phasors one step on.
-  double r = down_r_ * down_step_r_ - down_i_ * down_step_i_;
-  down_i_ = down_r_ * down_step_i_ + down_i_ * down_step_r_;
-  down_r_ = r;
-  r = up_r_ * up_step_r_ - up_i_ * up_step_i_;
-  up_i_ = up_r_ * up_step_i_ + up_i_ * up_step_r_;
-  up_r_ = r;
-  if (++since_renorm_ >= RenormEvery) {
-    since_renorm_ = 0;
-    const double gd = 1.0 / std::hypot(down_r_, down_i_);
-    down_r_ *= gd;
-    down_i_ *= gd;
-    const double gu = 1.0 / std::hypot(up_r_, up_i_);
-    up_r_ *= gu;
-    up_i_ *= gu;
+  const double ur = up_.r, ui = up_.i;
+  for (int k = 0; k < n; ++k) {
+    const double cr = ur * up_.table_r[k] - ui * up_.table_i[k];
+    const double ci = ur * up_.table_i[k] + ui * up_.table_r[k];
+    y[k] = 2.0 * (z_[k][0] * cr - z_[k][1] * ci);
   }
-  return y;
+  if (n == Block) {
+    down_.Next();
+    up_.Next();
+  } else {
+    // A partial block: the phasors move on by `n` samples.
+    const double nr = dr * down_.table_r[n] - di * down_.table_i[n];
+    const double ni = dr * down_.table_i[n] + di * down_.table_r[n];
+    down_.r = nr;
+    down_.i = ni;
+    const double mr = ur * up_.table_r[n] - ui * up_.table_i[n];
+    const double mi = ur * up_.table_i[n] + ui * up_.table_r[n];
+    up_.r = mr;
+    up_.i = mi;
+  }
 }
 
 void ToneShift::Process(float* samples, size_t count) {
-  for (size_t i = 0; i < count; ++i) samples[i] = static_cast<float>(Next(samples[i]));
+  for (size_t done = 0; done < count;) {
+    const int n = static_cast<int>(std::min<size_t>(Block, count - done));
+    for (int k = 0; k < n; ++k) in_[k] = samples[done + static_cast<size_t>(k)];
+    Run(in_, out_, n);
+    for (int k = 0; k < n; ++k) samples[done + static_cast<size_t>(k)] = static_cast<float>(out_[k]);
+    done += static_cast<size_t>(n);
+  }
 }
 
 void ToneShift::Process(int16_t* samples, size_t count) {
-  for (size_t i = 0; i < count; ++i) {
-    const double v = std::round(Next(samples[i]));
-    samples[i] = static_cast<int16_t>(std::clamp(v, -32768.0, 32767.0));
+  for (size_t done = 0; done < count;) {
+    const int n = static_cast<int>(std::min<size_t>(Block, count - done));
+    for (int k = 0; k < n; ++k) in_[k] = samples[done + static_cast<size_t>(k)];
+    Run(in_, out_, n);
+    // Held at the 16-bit limits and rounded to nearest (halves away from zero).
+    for (int k = 0; k < n; ++k) {
+      const double v = std::clamp(out_[k], -32768.0, 32767.0);
+      samples[done + static_cast<size_t>(k)] = static_cast<int16_t>(v < 0.0 ? v - 0.5 : v + 0.5);
+    }
+    done += static_cast<size_t>(n);
   }
 }
