@@ -122,6 +122,7 @@ class CVarnolApp : public wxApp {
   bool tone_told_ = false;
   FilterChain filters_;
   int stored_bpm_ = 0;  // the stored calibration, while a recording runs at its own rate
+  CardRateWatch card_rate_;  // the sound card's rate against the system clock, for "Measure"
 
   std::unique_ptr<WaveInput> wave_;
   SourceWaveInput* recording_ = nullptr;  // the capture device when it plays a recording
@@ -302,8 +303,11 @@ bool CVarnolApp::OnInit() {
   }
   // The sound card's tone: heard for its first seconds, then moved. The tone is moved before the
   // level is judged.
-  if (input_ == Input::SoundCard)
+  if (input_ == Input::SoundCard) {
     live_tone_ = std::make_unique<LiveToneStage>(tone_setting_.value_or(ToneSetting{}), doc_->StationMode);
+    doc_->AddObserver(&card_rate_);
+    SetCardRateMeasure([this] { return card_rate_.BlocksPerMinute(); });
+  }
   filters_.Add(live_tone_.get());
   filters_.Add(gain_.get());
   if (filters_.Count() > 0) doc_->InputFilter = &filters_;
@@ -357,6 +361,8 @@ int CVarnolApp::OnExit() {
   if (doc_ && stored_bpm_ != 0 && doc_->BlocksPerMinute == static_cast<int>(RecordingBlocksPerMinute))
     doc_->BlocksPerMinute = stored_bpm_;
   if (doc_) doc_->InputFilter = nullptr;
+  if (doc_) doc_->RemoveObserver(&card_rate_);
+  SetCardRateMeasure(nullptr);
   doc_.reset();
   wave_.reset();
   modal_.Unregister();

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <random>
@@ -177,6 +178,23 @@ TEST(Shift, RefusesWhatLiesAboveTheRatesReach) {
   EXPECT_FALSE(ToneShift::Fits(8000, 4000, FrontEndToneHz));
   EXPECT_FALSE(ToneShift::Fits(2400, 800, FrontEndToneHz));  // the moved band reaches 1200 Hz
   EXPECT_TRUE(ToneShift::Fits(4000, 1900, FrontEndToneHz));
+}
+
+// Live input: heard unchanged for its first ten seconds, then moved from where the tone was found.
+TEST(LiveTone, DecidesAfterTenSecondsAndMovesTheTone) {
+  std::vector<int16_t> audio = Keyed("dcf77", 747, 3000, 20, 30);
+  const std::vector<int16_t> before = audio;
+  LiveToneStage stage(ToneSetting{}, StationDcf77);
+  size_t at = 0;
+  for (; at + 2048 <= audio.size() && !stage.Decided(); at += 2048) stage.Apply(audio.data() + at, 2048);
+  ASSERT_TRUE(stage.Decided());
+  EXPECT_NEAR(static_cast<double>(at) / 8000.0, LiveToneStage::DecideAfterSeconds, 0.3);
+  EXPECT_TRUE(std::equal(audio.begin(), audio.begin() + static_cast<std::ptrdiff_t>(at), before.begin()));
+  EXPECT_NEAR(stage.Decision().from_hz, 747.0, 3.0);
+  for (; at + 2048 <= audio.size(); at += 2048) stage.Apply(audio.data() + at, 2048);
+  ToneFinder after;
+  after.Add(audio.data() + 12 * 8000, 15 * 8000);
+  EXPECT_NEAR(after.Result().hz, 1000.0, 3.0);
 }
 
 // ---- Decision -----------------------------------------------------------------------------------
