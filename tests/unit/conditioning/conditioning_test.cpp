@@ -4,11 +4,14 @@
 #include "conditioning/conditioning.h"
 
 #include <gtest/gtest.h>
+#include <sndfile.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "conditioning/gain_stage.h"
@@ -214,6 +217,52 @@ TEST(ToneDecision, MovesOnlyWhatNeedsMoving) {
   EXPECT_EQ(ParseToneSetting("auto")->mode, ToneSetting::Mode::Auto);
   for (const char* bad : {"", "99", "200000", "1k", "nan", "Auto"})
     EXPECT_FALSE(ParseToneSetting(bad)) << bad;
+}
+
+// ---- A recording looked at before it is decoded -----------------------------------------------
+
+// A receiver's loud output: DCF77 at 747 Hz, 25 s at 8000 Hz.
+std::string WriteRecording(const std::string& dir, double amplitude) {
+  const std::vector<int16_t> audio = Keyed("dcf77", 747.0, amplitude, 20, 25);
+  const std::string path = dir + "/rx.wav";
+  SF_INFO info{};
+  info.samplerate = 8000;
+  info.channels = 1;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+  if (f == nullptr) return "";
+  sf_write_short(f, audio.data(), static_cast<sf_count_t>(audio.size()));
+  sf_close(f);
+  return path;
+}
+
+TEST(RecordingLookAhead, FindsTheToneAtTheFilesRateAndSetsTheGain) {
+  char tmpl[] = "/tmp/varnol-conditioning-XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const std::string path = WriteRecording(tmpl, 8000);
+  ASSERT_FALSE(path.empty());
+  RecordingLookAhead look;
+  std::string error;
+  ASSERT_EQ(LookAheadRecording(path, ChannelChoice::Left, StationDcf77, ToneSetting{}, true, look, error),
+            LookAheadOutcome::Done)
+      << error;
+  EXPECT_TRUE(look.tone.shifted);
+  EXPECT_NEAR(look.tone.from_hz, 747.0, 3.0);
+  ASSERT_TRUE(look.gain_db.has_value());
+  EXPECT_LT(*look.gain_db, -15.0) << "amplitude 8000 is far above the trackers' range";
+  // WWV's audio stays where it is; a carrier above the file's reach is refused with a reason.
+  EXPECT_EQ(LookAheadRecording(path, ChannelChoice::Left, StationWwv, ToneSetting{}, false, look, error),
+            LookAheadOutcome::Done);
+  EXPECT_FALSE(look.tone.shifted);
+  EXPECT_EQ(LookAheadRecording(path, ChannelChoice::Left, StationDcf77,
+                               ToneSetting{ToneSetting::Mode::Fixed, 77500}, false, look, error),
+            LookAheadOutcome::ToneOutOfReach);
+  EXPECT_NE(error.find("77500"), std::string::npos) << error;
+  EXPECT_EQ(LookAheadRecording(std::string(tmpl) + "/none.wav", ChannelChoice::Left, StationDcf77,
+                               ToneSetting{}, true, look, error),
+            LookAheadOutcome::CannotRead);
+  std::remove(path.c_str());
+  rmdir(tmpl);
 }
 
 // ---- Level look-ahead ---------------------------------------------------------------------------
