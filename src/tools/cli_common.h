@@ -14,6 +14,9 @@ const char* StationName(int station_mode);
 
 // ISO 8601 UTC: 2026-12-07T13:05:00Z, 2026-12-07T13:05Z, 2026-12-07 13:05:00 (Z optional).
 std::optional<int64_t> ParseIsoUtc(const std::string& text);
+// The same, in milliseconds since 1970, also with a fraction of a second after the seconds
+// (2023-06-25T20:27:58.22Z, up to nine digits, rounded to the millisecond).
+std::optional<int64_t> ParseIsoUtcMilliseconds(const std::string& text);
 std::string FormatIsoUtc(const SYSTEMTIME& st);
 
 std::optional<double> ParseDouble(const std::string& text);

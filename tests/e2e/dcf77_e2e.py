@@ -139,6 +139,26 @@ def main():
         code, out, err = run([DECODE, "--help"], tmp)
         check("--help: exit 0 with usage", code == 0 and "--station" in out)
 
+        # 9. Receiver models: refused where they cannot be, and the carrier itself at a high rate.
+        for tool, args, words in [
+                (DECODE, ["--simulate", "--level", "0.3", "--amplitude", "600"], "not both"),
+                (DECODE, ["--input", "x.wav", "--agc", "2"], "--agc shapes the simulated receiver"),
+                (DECODE, ["--simulate", "--receiver-tone", "5000"], "at most 3600 Hz"),
+                (DECODE, ["--simulate", "--filter", "50"], "100..3000 Hz"),
+                (SIGNAL, ["--output", "t.wav", "--tone", "5000"], "at most 3600 Hz"),
+                (SIGNAL, ["--output", "t.wav", "--carrier", "perfect"], "ideal or real"),
+                (SIGNAL, ["--output", "t.wav", "--level", "1.5"], "0.01..1")]:
+            code, out, err = run([tool] + args, tmp)
+            check(f"receiver model {' '.join(args)}: exit 2", code == 2 and words in err, (code, err))
+        carrier = os.path.join(tmp, "carrier-192k.wav")
+        code, out, err = run([SIGNAL, "--tone", "77500", "--rate", "192000", "--card-blocks-per-minute", "3750",
+                              "--minutes", "0.25", "--output", carrier], tmp)
+        import wave as wavmod
+        with wavmod.open(carrier, "rb") as w:
+            check("77.5 kHz carrier at 192 kHz: the header rate, 15 s of samples",
+                  code == 0 and w.getframerate() == 192000 and w.getnframes() == 15 * 192000,
+                  (code, err, w.getframerate(), w.getnframes()))
+
     return summary()
 
 

@@ -18,6 +18,7 @@
 #include "diagnostics/signal_health.h"
 #include "platform/linux_clock.h"
 #include "simulator/receiver.h"
+#include "tools/diagnostics_cli.h"
 #include "unit/app/fakes.h"
 
 namespace {
@@ -448,6 +449,46 @@ TEST(RunChart, OneRowPerMinuteWithTheMarkerWhereTheMinuteBegins) {
   std::remove(path.c_str());
   rmdir(dir);
 }
+
+// ---- Summary line ---------------------------------------------------------------------------
+
+// The text summary counts what the JSON calls "minute_markers", under the same words, with the
+// other markers apart, and every count in the singular or plural it takes.
+struct SummaryLineCase {
+  const char* name;
+  int markers, minute_markers, decoded, steps;
+  const char* text;  // after "summary 3.0 minutes of audio, "
+};
+
+class SummaryLine : public ::testing::TestWithParam<SummaryLineCase> {};
+
+TEST_P(SummaryLine, TextAndJsonCountTheSameMarkers) {
+  const SummaryLineCase& c = GetParam();
+  RunSummary s;
+  s.in.minutes = 3.0;
+  s.in.markers = c.markers;
+  s.in.minute_markers = c.minute_markers;
+  s.in.decoded = c.decoded;
+  s.in.clock_steps = c.steps;
+  const std::string text = SummaryLines(s, 180.0, false);
+  EXPECT_EQ(text.substr(text.find("summary ")),
+            std::string("summary 3.0 minutes of audio, ") + c.text + "\n");
+  const std::string json = SummaryLines(s, 180.0, true);
+  EXPECT_NE(json.find("\"minute_markers\": " + std::to_string(c.minute_markers) + ","), std::string::npos)
+      << json;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Counts, SummaryLine,
+    ::testing::Values(
+        SummaryLineCase{"FalseMarkersOnly", 6, 0, 0, 0,
+                        "0 minute markers (6 markers in all), 0 minutes decoded, 0 clock steps"},
+        SummaryLineCase{"OneOfEach", 1, 1, 1, 1, "1 minute marker, 1 minute decoded, 1 clock step"},
+        SummaryLineCase{"Some", 4, 3, 2, 2,
+                        "3 minute markers (4 markers in all), 2 minutes decoded, 2 clock steps"},
+        SummaryLineCase{"OneStray", 1, 0, 0, 0,
+                        "0 minute markers (1 marker in all), 0 minutes decoded, 0 clock steps"}),
+    [](const ::testing::TestParamInfo<SummaryLineCase>& p) { return std::string(p.param.name); });
 
 }  // namespace
 
