@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "capture/source_wave_input.h"
@@ -324,6 +325,48 @@ TEST(SignalReport, EstimatesTheSignalToNoiseRatio) {
     EXPECT_NEAR(reports[1].tone_hz, 1000.0, 32.0);
   }
 }
+
+// The tone's frequency between the spectrum's 31.25 Hz bins: WWV's 100 Hz code lies between
+// two of them and must not read as the nearer one's 94 Hz.
+TEST(SignalReport, ReadsTheToneBetweenTheBins) {
+  for (const auto& [station, mode, hz] :
+       {std::tuple{"dcf77", StationDcf77, 1000}, std::tuple{"wwv", StationWwv, 100}}) {
+    const auto reports = Reports(station, mode, Rx(600, 6), 2);
+    ASSERT_EQ(reports.size(), 2u) << station;
+    EXPECT_NEAR(reports[1].tone_hz, hz, 2.0) << station;
+    EXPECT_NE(reports[1].text.find("Tone at " + std::to_string(hz) + " Hz"), std::string::npos)
+        << station << ": " << reports[1].text;
+  }
+}
+
+// The level's "good" and the noise's word are separate: a good level with a poor ratio must
+// not read as good reception.
+struct SnrWordCase {
+  int station;
+  double snr_db;
+  const char* words;
+};
+
+class SnrWords : public ::testing::TestWithParam<SnrWordCase> {};
+
+TEST_P(SnrWords, TheRatioCarriesItsOwnWord) {
+  SignalReport r = Report(LevelVerdict::Good, GetParam().snr_db);
+  r.station_mode = GetParam().station;
+  r.level.station_mode = GetParam().station;
+  r.tone_hz = 1000.0;
+  const std::string text = DescribeSignal(r);
+  EXPECT_NE(text.find(GetParam().words), std::string::npos) << text;
+  EXPECT_NE(text.find(": a good level;"), std::string::npos) << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SnrWords,
+    ::testing::Values(SnrWordCase{StationDcf77, -4.0, "about -4 dB over 0..4 kHz (much noise: below -3 dB)"},
+                      SnrWordCase{StationDcf77, -1.5, "(marginal: much noise below -3 dB)"},
+                      SnrWordCase{StationDcf77, 6.0,
+                                  "about 6 dB over 0..4 kHz (good: much noise only below -3 dB)"},
+                      SnrWordCase{StationWwv, -4.0, "(good: much noise only below -10 dB)"},
+                      SnrWordCase{StationWwv, -12.0, "(much noise: below -10 dB)"}));
 
 // Also a loud tone 250 Hz off with little noise: its keying sidebands near 1000 Hz are no tone there.
 TEST(SignalReport, SaysWhereTheToneIsWhenNotNearTheStationsFrequency) {
