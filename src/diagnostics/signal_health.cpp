@@ -386,14 +386,16 @@ SignalReport SignalHealth::Judge() {
   double noise_bin = std::max(sorted[static_cast<size_t>((2 + last) / 2)], 1e-12);
   if (band_half_width_hz_ > 0.0) {
     // Moved audio holds noise only within the band kept around the tone: the median of the bins
-    // well inside it (when there are enough of them to outnumber the tone's).
+    // well inside it but more than 150 Hz from the tone (its keying's sidebands, and a receiver
+    // AGC's overshoot after each pulse, spread that far), when there are enough of them.
     const double f0 = StationToneHz(doc_.StationMode);
     const int b_lo = static_cast<int>(std::ceil((f0 - 0.8 * band_half_width_hz_) / bin_hz));
     const int b_hi = static_cast<int>(std::floor((f0 + 0.8 * band_half_width_hz_) / bin_hz));
-    if (b_hi - b_lo + 1 >= 15 && b_lo >= 2 && b_hi <= last) {
-      std::array<double, FftSize / 2 + 1> band{};
-      const int n = b_hi - b_lo + 1;
-      std::copy(power_.begin() + b_lo, power_.begin() + b_hi + 1, band.begin());
+    std::array<double, FftSize / 2 + 1> band{};
+    int n = 0;
+    for (int k = std::max(2, b_lo); k <= std::min(last, b_hi); ++k)
+      if (std::fabs(k * bin_hz - f0) > 150.0) band[static_cast<size_t>(n++)] = power_[k];
+    if (n >= 8) {
       std::sort(band.begin(), band.begin() + n);
       noise_bin = std::max(band[static_cast<size_t>(n / 2)], 1e-12);
     }
