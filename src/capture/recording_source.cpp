@@ -184,6 +184,7 @@ bool RecordingSource::Refill() {
     }
     for (size_t i = 0; i < got; ++i)
       mono_[i] = PickChannel(interleaved_.data() + i * static_cast<size_t>(channels_), channels_, channel_);
+    if (rate_filter_ != nullptr && got > 0) rate_filter_->Process(mono_.data(), got);
   }
 
   if (resampler_ == nullptr) {

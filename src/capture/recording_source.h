@@ -43,6 +43,9 @@ class RecordingSource : public SampleSource {
   // Known at the start for a file whose header gives its length in bytes, at the end for one
   // whose frames run out before the header's count or whose stream stops in the middle.
   bool EndedEarly() const { return ended_early_; }
+  // Runs `filter` (not owned; nullptr for none) over the samples at the file's own rate, before
+  // they are resampled. Set before the first Read.
+  void SetRateFilter(CaptureRateFilter* filter) { rate_filter_ = filter; }
 
  private:
   RecordingSource() = default;
@@ -60,6 +63,7 @@ class RecordingSource : public SampleSource {
   bool file_done_ = false;
   bool flushed_ = false;
   bool ended_early_ = false;
+  CaptureRateFilter* rate_filter_ = nullptr;
   std::string read_error_;
   // A 16-bit recording at 8000 Hz is read as its own samples, with neither a conversion to
   // floats and back nor resampling; any other is read as floats (and resampled when needed).

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/varnol_doc.h"
+#include "conditioning/conditioning.h"
 #include "capture/portaudio_wave_input.h"
 #include "capture/recording_source.h"
 #include "capture/source_wave_input.h"
@@ -85,7 +86,18 @@ const char* const kUsage =
     "                          carry a fraction: 2023-06-25T20:27:58.22Z)\n"
     "                          (default: --start when simulating, else the current time)\n"
     "  --offset HOURS          PC clock offset from UT, -13..13 (default 0)\n"
-    "  --blocks-per-minute N   soundcard calibration, 3700..3800 (default 3756)\n"
+    "  --blocks-per-minute N   soundcard calibration, 3700..3800 (default: a recording's own rate,\n"
+    "                          3750; the sound card's rate measured against the system clock once\n"
+    "                          it is good, within the first minute; 3756 until then and when\n"
+    "                          simulating)\n"
+    "  --tone HZ|auto|off      where the receiver puts the station's tone: auto finds the\n"
+    "                          strongest tone in 300..3000 Hz keyed once a second (a recording's\n"
+    "                          first 20 s, or the sound card's first 10 s) and moves it to the\n"
+    "                          1000 Hz the clock measures; HZ moves that frequency, up to a\n"
+    "                          long-wave carrier in a recording sampled at 96..384 kHz\n"
+    "                          (--tone 77500); off leaves the audio as it is. WWV/WWVH audio is\n"
+    "                          never moved. (default: auto for a recording or the sound card,\n"
+    "                          off for the simulated receiver)\n"
     "  --adjust-calibration    let the measured minute nudge the calibration\n"
     "  --set-clock             really write the system clock (only with --device)\n"
     "  --snapshot FILE         at the end, write the last quarter second of audio to FILE (WAV)\n"
@@ -151,6 +163,18 @@ class EventPrinter : public DocObserver {
   SnapshotOutcome snapshot = SnapshotOutcome::NotAsked;
   int snapshot_error = 0;
 
+  // What the conditioning decided: `event` is "tone", "gain" or "calibration"; `fields` more JSON
+  // members, each with its leading comma.
+  void Note(const char* event, const std::string& text, const std::string& fields = "") {
+    const std::string label = std::string(event) == "calibration" ? "rate" : event;
+    if (json_)
+      std::printf("{\"t\": %.3f, \"event\": \"%s\"%s, \"text\": %s}\n", T(), event, fields.c_str(),
+                  JsonString(text).c_str());
+    else
+      std::printf("%10.3f  %-7s %s\n", T(), label.c_str(), text.c_str());
+    std::fflush(stdout);
+  }
+
   void OnSyncOffset(int64_t seconds) override {
     if (json_)
       std::printf("{\"t\": %.3f, \"event\": \"sync\", \"seconds\": %lld}\n", T(),
@@ -207,6 +231,8 @@ struct Options {
   double card_bpm = 3756.0;
   double offset = 0.0;
   int bpm = DefaultBlocksPerMinute;
+  bool bpm_given = false;
+  std::optional<ToneSetting> tone;  // as given
   bool adjust = false;
   bool set_clock = false;
   bool json = false;
@@ -220,6 +246,23 @@ struct Options {
   bool amplitude_given = false;
   DiagnosticsOptions diag;
 };
+
+std::string FormatDb(double db, const char* format = "%+.1f") {
+  char b[32];
+  std::snprintf(b, sizeof b, format, db);
+  return b;
+}
+
+std::string ToneFields(const ToneDecision& d) {
+  char b[160];
+  if (d.shifted)
+    std::snprintf(b, sizeof b, ", \"found_hz\": %.1f, \"shift_hz\": %.1f", d.from_hz, d.ShiftHz());
+  else if (d.found.found)
+    std::snprintf(b, sizeof b, ", \"found_hz\": %.1f, \"shift_hz\": 0.0", d.found.hz);
+  else
+    std::snprintf(b, sizeof b, ", \"found_hz\": null, \"shift_hz\": 0.0");
+  return b;
+}
 
 }  // namespace
 
@@ -339,7 +382,12 @@ int main(int argc, char** argv) {
         if (*n < MinBlocksPerMinute || *n > MaxBlocksPerMinute)
           return UsageError("--blocks-per-minute must lie within 3700..3800");
         o.bpm = static_cast<int>(*n);
+        o.bpm_given = true;
       }
+    } else if (a == "--tone") {
+      if (!value(v)) return UsageError("--tone needs a frequency in Hz, auto or off");
+      o.tone = ParseToneSetting(v);
+      if (!o.tone) return UsageError("--tone takes auto, off or a frequency within 100..190000 Hz, not '" + v + "'");
     } else if (a == "--adjust-calibration") {
       o.adjust = true;
     } else if (a == "--set-clock") {
@@ -421,6 +469,36 @@ int main(int argc, char** argv) {
   }
   CatchEndingSignals();
 
+  // Conditioning: a real receiver's tone, level and rate made into what the front end expects.
+  // The simulated receiver is the ideal one: conditioned only when asked.
+  const bool real_input = o.input != Options::Input::Simulate;
+  const ToneSetting tone = o.tone.value_or(ToneSetting{real_input ? ToneSetting::Mode::Auto : ToneSetting::Mode::Off});
+  if (real_input && !o.diag.gain) o.diag.gain = GainSetting{true, 0.0};
+  RecordingLookAhead look;
+  std::optional<ToneShift> file_shift;  // outlives the recording that runs it
+  if (o.input == Options::Input::File) {
+    std::string error;
+    const bool want_gain = o.diag.gain && o.diag.gain->automatic;
+    switch (LookAheadRecording(o.file, o.channel, o.station, tone, want_gain, look, error)) {
+      case LookAheadOutcome::Done: break;
+      case LookAheadOutcome::CannotRead:
+        std::fprintf(stderr, "varnol-decode: cannot read '%s': %s\n", o.file.c_str(), error.c_str());
+        return ExitInput;
+      case LookAheadOutcome::ToneOutOfReach: return UsageError("--tone: " + error);
+    }
+    if (look.tone.shifted) file_shift.emplace(look.file_rate, look.tone.from_hz, FrontEndToneHz);
+    if (want_gain && look.gain_db) o.diag.gain->db = *look.gain_db;
+  }
+  std::unique_ptr<LiveToneStage> live_tone;
+  if (o.input == Options::Input::Device || (o.input == Options::Input::Simulate && o.tone)) {
+    if (tone.mode == ToneSetting::Mode::Fixed && !ToneShift::Fits(8000.0, tone.hz, FrontEndToneHz))
+      return UsageError("--tone " + std::to_string(static_cast<long>(tone.hz)) +
+                        ": the sound card is read at 8000 samples a second, where a tone at or above 4000 Hz "
+                        "cannot be moved; record the card at its high rate and decode the recording");
+    live_tone = std::make_unique<LiveToneStage>(tone, o.station);
+    o.diag.tone_stage = live_tone.get();
+  }
+
   const int64_t now = static_cast<int64_t>(std::time(nullptr));
   std::unique_ptr<WaveInput> wave;
   SourceWaveInput* source_wave = nullptr;
@@ -493,6 +571,7 @@ int main(int argc, char** argv) {
         return ExitInput;
       }
       recording = file.get();
+      if (file_shift) file->SetRateFilter(&*file_shift);
       source = std::move(file);
       clock_start_ms = o.clock_ms.value_or(now * 1000);
       // A recording resampled to 8000 samples a second of its own time.
@@ -504,7 +583,8 @@ int main(int argc, char** argv) {
     sw->SetCaptureStamps(stamps);
     source_wave = sw.get();
     wave = std::move(sw);
-    auto sc = std::make_unique<SimulatedClock>(0, 3756.0);
+    // The simulated PC clock keeps the audio's own time: a recording's 8000 samples are a second.
+    auto sc = std::make_unique<SimulatedClock>(0, recording != nullptr ? RecordingBlocksPerMinute : 3756.0);
     sc->StartAtMilliseconds(clock_start_ms);
     sim_clock = sc.get();
     clock = std::move(sc);
@@ -516,6 +596,9 @@ int main(int argc, char** argv) {
   doc.PcClockOffset = o.offset;
   doc.BuildUtOffsetLabel();
   doc.BlocksPerMinute = o.bpm;
+  // A recording resampled to 8000 Hz runs at exactly 3750 blocks a minute of its own time.
+  if (o.input == Options::Input::File && !o.bpm_given)
+    doc.BlocksPerMinute = static_cast<int>(RecordingBlocksPerMinute);
   doc.AdjustCalibration = o.adjust ? 1 : 0;
   doc.AutoSetClock = 1;  // show the clock step the program would take
   doc.SnapshotPath = o.snapshot;  // only when asked: never a file the user did not name
@@ -526,6 +609,42 @@ int main(int argc, char** argv) {
   EventPrinter printer(doc, o.json, o.input == Options::Input::Device, o.set_clock);
   doc.AddObserver(&printer);
   DiagnosticsRun diagnostics(doc, o.diag, o.json);
+  if (o.input == Options::Input::File) {
+    printer.Note("tone", look.tone.text, ToneFields(look.tone));
+    diagnostics.SetTone(look.tone);
+    if (look.gain_db)
+      printer.Note("gain",
+                   look.gain_db == 0.0 ? "the first seconds' level lies in the clock's range; automatic gain from 0 dB"
+                                       : "set from the first seconds' level to " + FormatDb(*look.gain_db) +
+                                             " dB, then automatic",
+                   ", \"gain_db\": " + FormatDb(*look.gain_db, "%.1f"));
+    if (!o.bpm_given)
+      printer.Note("calibration", "the recording's own rate: 3750 blocks a minute",
+                   ", \"blocks_per_minute\": 3750");
+  }
+  bool tone_told = false;
+  auto tell_tone = [&] {
+    if (tone_told || !live_tone || !live_tone->Decided()) return;
+    tone_told = true;
+    printer.Note("tone", live_tone->Decision().text, ToneFields(live_tone->Decision()));
+    diagnostics.SetTone(live_tone->Decision());
+  };
+  // A sound card's own rate, measured against the system clock, once it is good.
+  CardRateWatch card_rate;
+  bool card_rate_applied = false;
+  const bool measure_card = o.input == Options::Input::Device && !o.bpm_given;
+  if (measure_card) doc.AddObserver(&card_rate);
+  auto apply_card_rate = [&] {
+    if (!measure_card || card_rate_applied) return;
+    const auto bpm = card_rate.BlocksPerMinute();
+    if (!bpm) return;
+    card_rate_applied = true;
+    doc.BlocksPerMinute = *bpm;
+    char text[160];
+    std::snprintf(text, sizeof text, "the sound card runs at %.1f samples a second: %d blocks a minute",
+                  card_rate.Rate(), *bpm);
+    printer.Note("calibration", text, ", \"blocks_per_minute\": " + std::to_string(*bpm));
+  };
   std::unique_ptr<RefclockRunner> refclock;
   if (ro.Measuring()) {
     refclock = std::make_unique<RefclockRunner>(ro, o.station, o.json, &doc.BlocksProcessed);
@@ -555,6 +674,7 @@ int main(int argc, char** argv) {
         const bool ready = (doc.WaveHeaders[doc.CurrentBuffer].dwFlags.load() & WHDR_DONE) != 0;
         if (ready) {
           doc.ProcessCaptureBuffer();
+          tell_tone();
           if (refclock) refclock->ReportState();
           continue;
         }
@@ -564,6 +684,7 @@ int main(int argc, char** argv) {
     } else {
       while (!g_interrupted.load() && doc.BlocksProcessed < limit_blocks && source_wave->Pump()) {
         doc.ProcessCaptureBuffer();
+        tell_tone();
         if (refclock) refclock->ReportState();
       }
     }
@@ -611,6 +732,8 @@ int main(int argc, char** argv) {
         }
       }
       doc.OnIdle(11);
+      tell_tone();
+      apply_card_rate();
       if (refclock) refclock->ReportState();
       if (doc.Stopped != 0 && retry_device) {
         std::fprintf(stderr, "varnol-decode: the sound device stopped taking buffers; retrying\n");
@@ -647,6 +770,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     doc.RemoveObserver(refclock->Observer());
   }
+  if (measure_card) doc.RemoveObserver(&card_rate);
   doc.RemoveObserver(&printer);
   if (printer.snapshot == SnapshotOutcome::CannotWrite) {
     std::fprintf(stderr, "varnol-decode: cannot write the snapshot '%s': %s\n", o.snapshot.c_str(),
