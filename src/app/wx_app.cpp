@@ -5,9 +5,10 @@
 // whose count is above 10, the count starting again at 0 with every event -- but it never spins:
 // more idle calls are asked for only while the current buffer is done, and the capture wakes the
 // idle processing when it finishes a buffer.
-#include <wx/log.h>
+#include "app/wx_app.h"
+
 #include <wx/cshelp.h>
-#include <wx/modalhook.h>
+#include <wx/log.h>
 
 #include <climits>
 #include <csignal>
@@ -58,71 +59,19 @@ constexpr int ExitNoDisplay = 1;
 constexpr int ExitUsage = 2;
 constexpr int ExitInput = 3;
 
-// What became of the snapshot, on standard error: the window itself stays silent about it.
-class SnapshotLog : public DocObserver {
- public:
-  void OnSnapshot(SnapshotOutcome outcome, const char* path, int error) override {
-    if (outcome == SnapshotOutcome::WouldReplaceInput)
-      std::fprintf(stderr, "varnol: %s is the recording being played; the snapshot leaves it alone\n", path);
-    else if (outcome == SnapshotOutcome::CannotWrite)
-      std::fprintf(stderr, "varnol: cannot write the snapshot %s: %s\n", path, std::strerror(error));
-  }
-};
-
-// Counts the modal dialogs and message boxes that are open: no buffer is processed while one is.
-class ModalCounter : public wxModalDialogHook {
- public:
-  int depth = 0;
-
- protected:
-  int Enter(wxDialog*) override {
-    ++depth;
-    return wxID_NONE;
-  }
-  void Exit(wxDialog*) override { --depth; }
-};
-
 }  // namespace
 
-class CVarnolApp : public wxApp {
- public:
-  bool Initialize(int& argc, wxChar** argv) override;
-  bool OnInit() override;
-  int OnExit() override;
-  int FilterEvent(wxEvent& event) override;
+void SnapshotLog::OnSnapshot(SnapshotOutcome outcome, const char* path, int error) {
+  if (outcome == SnapshotOutcome::WouldReplaceInput)
+    std::fprintf(stderr, "varnol: %s is the recording being played; the snapshot leaves it alone\n", path);
+  else if (outcome == SnapshotOutcome::CannotWrite)
+    std::fprintf(stderr, "varnol: cannot write the snapshot %s: %s\n", path, std::strerror(error));
+}
 
-  void OnPaneTimer();
+CVarnolApp::CVarnolApp() = default;
+CVarnolApp::~CVarnolApp() = default;
 
- private:
-  bool ParseCommandLine(int count, wxChar** args, std::string& error);
-  void OnIdleEvent(wxIdleEvent& event);
-  bool CurrentBufferDone() const;
-
-  enum class Input { SoundCard, Simulate, File } input_ = Input::SoundCard;
-  std::string station_ = "dcf77";
-  std::string file_;
-  ChannelChoice channel_ = ChannelChoice::Left;
-  bool verbose_ = false;
-  PortAudioWaveInput* card_ = nullptr;  // the capture device when it is the sound card
-  SnapshotLog snapshot_log_;            // outlives the document, which stops the capture at exit
-  std::optional<GainSetting> gain_setting_;  // --gain: off unless asked for
-  std::unique_ptr<GainStage> gain_;
-
-  std::unique_ptr<WaveInput> wave_;
-  SourceWaveInput* recording_ = nullptr;  // the capture device when it plays a recording
-  RecordingSource* file_source_ = nullptr;  // that recording as read, to tell if it was cut short
-  std::unique_ptr<SystemClock> clock_;
-  WxWaveErrorDialog errors_;
-  std::unique_ptr<RegistrySettingsStore> settings_;
-  std::unique_ptr<CVarnolDoc> doc_;
-  CMainFrame* frame_ = nullptr;
-  ModalCounter modal_;
-  long idle_count_ = 0;
-};
-
-wxIMPLEMENT_APP(CVarnolApp);
-
-void PaneTimerTick() { wxGetApp().OnPaneTimer(); }
+void PaneTimerTick() { static_cast<CVarnolApp*>(wxApp::GetInstance())->OnPaneTimer(); }
 
 bool CVarnolApp::ParseCommandLine(int count, wxChar** args, std::string& error) {
   int inputs = 0;
@@ -272,22 +221,19 @@ bool CVarnolApp::OnInit() {
   RealizeBeforeShowing(frame_);
   frame_->Show();
 
-  // SIGTERM and SIGINT close the window as File > Exit does (snapshot and settings written);
-  // without a display there is no window to close, but the same saving is done.
-  WatchTerminationSignals([this] {
-    if (frame_ != nullptr && wxTopLevelWindows.Find(frame_) != nullptr) frame_->CloseFromOutside();
-  });
+  // SIGTERM, SIGINT and SIGHUP close the window as File > Exit does (snapshot and settings
+  // written), whatever it shows; without a display there is no window to close, but the same
+  // saving is done. (Until here the signals end the program at once: nothing has changed yet.)
+  WatchTerminationSignals([this] { OnTerminationSignal(); });
   OnDisplayLost([this] { doc_.reset(); },
                 "varnol: lost the connection to the display; capture stopped, settings saved", 1);
   frame_->CallAfter([f = frame_] { f->FitStripHeight(); });
 
-  if (const char* script = std::getenv("VARNOL_TEST_SCRIPT"); script != nullptr && *script != 0) {
-    if (!StartTestScript(script, frame_, doc_.get())) {
-      std::fprintf(stderr, "varnol: cannot read the test script %s\n", script);
-      return false;
-    }
-  }
   return true;
+}
+
+void CVarnolApp::OnTerminationSignal() {
+  if (frame_ != nullptr && wxTopLevelWindows.Find(frame_) != nullptr) frame_->CloseFromOutside();
 }
 
 int CVarnolApp::OnExit() {

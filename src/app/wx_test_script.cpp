@@ -1,4 +1,9 @@
-// The window's test hook (VARNOL_TEST_SCRIPT). One command a line, run in order:
+// The window tests' build of the clock window (varnol-test): the program as shipped, plus a
+// driver that, when VARNOL_TEST_SCRIPT names a file, works the window as a user would (menu and
+// button events, text typed into dialogs, real pointer and key events) and records what it
+// shows. Only the tests link this file; the installed varnol has no such hook.
+//
+// The script has one command a line, run in order:
 //
 //   wait MS                     let the program run for MS milliseconds
 //   command N                   the menu or toolbar command numbered N, posted as a click posts it
@@ -32,12 +37,14 @@
 #include <wx/utils.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/wx_app.h"
 #include "app/wx_varnol.h"
 
 namespace {
@@ -407,8 +414,7 @@ class TestScript : public wxEvtHandler {
   }
 };
 
-}  // namespace
-
+// Reads the script and starts it; false when it cannot be read.
 bool StartTestScript(const std::string& path, CMainFrame* frame, CVarnolDoc* doc) {
   std::ifstream in(path);
   if (!in) return false;
@@ -421,3 +427,23 @@ bool StartTestScript(const std::string& path, CMainFrame* frame, CVarnolDoc* doc
   // Lives as long as the program (it may still be needed while the window closes).
   return true;
 }
+
+// The program with the driver started once the window is shown; without VARNOL_TEST_SCRIPT it
+// is the window as shipped.
+class CVarnolTestApp : public CVarnolApp {
+ public:
+  bool OnInit() override {
+    if (!CVarnolApp::OnInit()) return false;
+    const char* script = std::getenv("VARNOL_TEST_SCRIPT");
+    if (script == nullptr || *script == 0) return true;
+    if (!StartTestScript(script, Frame(), Doc())) {
+      std::fprintf(stderr, "varnol: cannot read the test script %s\n", script);
+      return false;
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
+wxIMPLEMENT_APP(CVarnolTestApp);

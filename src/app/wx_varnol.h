@@ -189,8 +189,3 @@ wxIcon ProgramIcon(int size);
 
 // The pane timer's call into the application's idle handler (count 0).
 void PaneTimerTick();
-
-// The test hook: when VARNOL_TEST_SCRIPT names a file, its lines drive the window as a user
-// would (menu and button events, text typed into dialogs) and record what the window shows.
-// Returns false when the script cannot be read.
-bool StartTestScript(const std::string& path, CMainFrame* frame, CVarnolDoc* doc);

@@ -1,18 +1,18 @@
 # The clock window under Xvfb, driven through its test hook (VARNOL_TEST_SCRIPT): menu and
 # toolbar commands are posted as clicks post them, dialogs are filled in and their buttons
 # pressed, and the window's title, size, panes and check marks are recorded and checked.
-if(TARGET varnol)
+if(TARGET varnol-test)
   foreach(case window dialogs exit_capturing wave_error recording_end played_recording)
     add_test(NAME gui_varnol_${case}
-             COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/varnol_gui.sh $<TARGET_FILE:varnol> ${case})
+             COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/varnol_gui.sh $<TARGET_FILE:varnol-test> ${case})
     set_tests_properties(gui_varnol_${case} PROPERTIES LABELS gui TIMEOUT 420)
   endforeach()
 endif()
 # The same window under a window manager, with real pointer and key events and signals.
-if(TARGET varnol)
+if(TARGET varnol-test)
   foreach(case strip menubar context_help signals display_lost)
     add_test(NAME gui_window_${case}
-             COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/varnol_window_gui.sh $<TARGET_FILE:varnol> ${case})
+             COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/varnol_window_gui.sh $<TARGET_FILE:varnol-test> ${case})
     set_tests_properties(gui_window_${case} PROPERTIES LABELS gui TIMEOUT 180)
   endforeach()
 endif()

@@ -1,0 +1,4 @@
+// The clock window's program: the application object as it is shipped.
+#include "app/wx_app.h"
+
+wxIMPLEMENT_APP(CVarnolApp);
