@@ -490,6 +490,11 @@ void CMainFrame::CloseFromOutside() {
   for (wxWindow* w : wxTopLevelWindows)
     if (auto* d = dynamic_cast<wxDialog*>(w); d != nullptr && d->IsModal()) d->EndModal(wxID_CANCEL);
   Close(true);
+  // The window is deleted at the next idle time, and the program ends with it. The toolkit
+  // plans idle time only after an event of its own (input, a paint, a finished buffer's wake-up)
+  // and a signal is none: idle and with nothing on the screen changing, the close would wait for
+  // the pointer to move over the window.
+  wxWakeUpIdle();
 }
 
 void CMainFrame::ShowHelpTopics() { help_.Show(this, help_page::Contents); }
