@@ -9,7 +9,8 @@
 //   command N                   the menu or toolbar command numbered N, posted as a click posts it
 //   wait-pane I TEXT... SECS    wait until status pane I (0..4) contains TEXT (at most SECS)
 //   dump LABEL                  record the window: title, place and size, panes, check marks,
-//                               toolbar states, the strip chart's drawing position
+//                               toolbar states, the strip chart's drawing position, the
+//                               toolkit's grab (an open menu holds it)
 //   dialog-set ID TEXT...       type TEXT into control ID of the open dialog
 //   dialog-check ID 0|1         set check box ID of the open dialog
 //   dialog-button ID            press button ID of the open dialog (1 OK, 2 Cancel)
@@ -21,7 +22,7 @@
 //                               position N), pane-N (status pane N), bar-LABEL (a command on
 //                               the menu bar, "Start", "Stop" or "Mixer"), outside
 //   click                       press and release the left button where the pointer is
-//   key KEY                     press a key: escape, f1, shift-f1, alt-s, alt-p, alt-m
+//   key KEY                     press a key: escape, f1, shift-f1, alt-s, alt-p, alt-m, alt-f
 //   wiggle MS                   move the pointer to and fro over the view for MS milliseconds
 //   cpu-begin / cpu-end LABEL   record the CPU time the process used in between, as a
 //                               percentage of one core
@@ -30,6 +31,7 @@
 //
 // What is recorded goes to $VARNOL_TEST_OUTPUT (default: the script's name + ".out"), one line
 // each; a wait that times out records "TIMEOUT" and the script goes on.
+#include <gtk/gtk.h>
 #include <sys/resource.h>
 #include <wx/checkbox.h>
 #include <wx/display.h>
@@ -115,6 +117,9 @@ class TestScript : public wxEvtHandler {
       if (bar->GetFieldRect(i, field) && bar->GetTextExtent(text).x > field.width - 2) s << i << ',';
     }
     s << ']';
+    // The widget that holds the toolkit's grab: a GtkMenu while a menu is open.
+    GtkWidget* grab = gtk_grab_get_current();
+    s << " grab=" << (grab != nullptr ? G_OBJECT_TYPE_NAME(grab) : "none");
     Record(s.str());
   }
 
@@ -303,7 +308,8 @@ class TestScript : public wxEvtHandler {
         int modifiers;
       } keys[] = {{"escape", WXK_ESCAPE, wxMOD_NONE}, {"f1", WXK_F1, wxMOD_NONE},
                   {"shift-f1", WXK_F1, wxMOD_SHIFT}, {"alt-s", 's', wxMOD_ALT},
-                  {"alt-p", 'p', wxMOD_ALT},         {"alt-m", 'm', wxMOD_ALT}};
+                  {"alt-p", 'p', wxMOD_ALT},         {"alt-m", 'm', wxMOD_ALT},
+                  {"alt-f", 'f', wxMOD_ALT}};
       for (const auto& k : keys)
         if (rest == k.name) {
           wxUIActionSimulator().Char(k.key, k.modifiers);
