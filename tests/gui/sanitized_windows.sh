@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# The window programs of a sanitizer build (make asan-gui) started under Xvfb, worked a little
+# and closed: the installer's window test (install, About, Exit, no script), and the clock
+# window's signal test (the shipped program idle, then the test build capturing, in dialogs, a
+# box over a dialog, the help window, context help, an open menu). Any report of the address or
+# undefined-behaviour sanitizer ends the program with an error, which fails the test it is in.
+#
+#   sanitized_windows.sh BUILD_DIR
+#
+# Leak detection is off here: GTK, GLib, fontconfig and X keep caches for the life of the
+# process and free none of them at exit, and every allocation of a window program is made
+# beneath their event loop, so no suppression could tell the program's leaks from theirs. The
+# unit tests (ctest -L unit in the same build) keep it on.
+set -uo pipefail
+build=$(readlink -f "$1")
+here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
+export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
+for p in setup setup_gui_driver varnol varnol-test; do
+  [ -x "$build/$p" ] || { echo "FAIL: no $build/$p (build the window programs with the sanitizers)"; exit 1; }
+done
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+failed=0
+run() {
+  local name=$1
+  shift
+  if "$@" > "$out/$name.log" 2>&1; then
+    echo "ok    $name"
+  else
+    echo "FAIL  $name"
+    tail -n 60 "$out/$name.log"
+    failed=1
+  fi
+}
+run setup xvfb-run -a -s "-screen 0 1024x768x24" \
+  bash "$here/setup_gui_test.sh" "$build/setup" "$build/setup_gui_driver" "$out/setup"
+run varnol bash "$here/varnol_window_gui.sh" "$build/varnol-test" signals
+exit "$failed"
