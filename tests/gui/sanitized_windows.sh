@@ -16,8 +16,9 @@ build=$(readlink -f "$1")
 here=$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")
 export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
-for p in setup setup_gui_driver varnol varnol-test; do
-  [ -x "$build/$p" ] || { echo "FAIL: no $build/$p (build the window programs with the sanitizers)"; exit 1; }
+driver="$build/tests/gui/setup_gui_driver"
+for p in "$build/setup" "$driver" "$build/varnol" "$build/varnol-test"; do
+  [ -x "$p" ] || { echo "FAIL: no $p (build the window programs with the sanitizers)"; exit 1; }
 done
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
@@ -33,7 +34,19 @@ run() {
     failed=1
   fi
 }
-run setup xvfb-run -a -s "-screen 0 1024x768x24" \
-  bash "$here/setup_gui_test.sh" "$build/setup" "$build/setup_gui_driver" "$out/setup"
+# The installer's test on a display of its own (Xvfb picks a free number and tells it).
+exec 3<> "$out/displayfd"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp > "$out/xvfb.log" 2>&1 &
+xvfb_pid=$!
+trap 'kill "$xvfb_pid" 2>/dev/null; rm -rf "$out"' EXIT
+display=""
+for _ in $(seq 50); do
+  display=$(head -n1 "$out/displayfd" 2>/dev/null || true)
+  [ -n "$display" ] && break
+  sleep 0.1
+done
+[ -n "$display" ] || { echo "FAIL: Xvfb did not start"; exit 1; }
+DISPLAY=":$display" run setup bash "$here/setup_gui_test.sh" "$build/setup" "$driver" "$out/setup"
+kill "$xvfb_pid" 2>/dev/null
 run varnol bash "$here/varnol_window_gui.sh" "$build/varnol-test" signals
 exit "$failed"
