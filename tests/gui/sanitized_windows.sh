@@ -47,6 +47,8 @@ for _ in $(seq 50); do
 done
 [ -n "$display" ] || { echo "FAIL: Xvfb did not start"; exit 1; }
 DISPLAY=":$display" run setup bash "$here/setup_gui_test.sh" "$build/setup" "$driver" "$out/setup"
+# A display that went away shows in the X server's own log.
+[ "$failed" -eq 0 ] || { echo "--- Xvfb on :$display"; cat "$out/xvfb.log"; }
 kill "$xvfb_pid" 2>/dev/null
 run varnol bash "$here/varnol_window_gui.sh" "$build/varnol-test" signals
 exit "$failed"
