@@ -28,7 +28,8 @@ test: build
 
 # The address and undefined-behaviour sanitizers: asan-test runs the unit tests under them,
 # asan-gui starts the window programs under them (Xvfb), works them a little and closes them.
-ASAN_CONFIGURE = cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVARNOL_WERROR=ON -DVARNOL_SANITIZE=ON -DVARNOL_GUI=ON $(CMAKE_ARGS)
+ASAN_CONFIGURE = cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVARNOL_WERROR=ON \
+                 -DVARNOL_SANITIZE=ON -DVARNOL_GUI=ON $(CMAKE_ARGS)
 
 asan-test: deps
 	$(ASAN_CONFIGURE)

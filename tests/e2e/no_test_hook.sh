@@ -34,11 +34,11 @@ found=$(marks "$test_build")
 [ "$(grep -c . <<< "$found")" -eq $((${#texts[@]} + ${#symbols[@]})) ] ||
   fail "the test build lacks some of the driver's marks (found: $(tr '\n' ',' <<< "$found"))"
 for program in "$@"; do
+  [ -s "$program" ] || { fail "no program $program"; continue; }
   found=$(marks "$program")
   [ -z "$found" ] || fail "$program holds the test driver: $(tr '\n' ',' <<< "$found")"
 done
-if grep -rl --include=cmake_install.cmake -e "$(basename "$test_build")" "$build" > /dev/null; then
-  fail "an install rule names $(basename "$test_build"): $(grep -rl --include=cmake_install.cmake -e "$(basename "$test_build")" "$build")"
-fi
+rules=$(grep -rl --include=cmake_install.cmake -e "$(basename "$test_build")" "$build")
+[ -z "$rules" ] || fail "an install rule names $(basename "$test_build"): $rules"
 [ "$failures" -eq 0 ] || exit 1
 echo "no test hook in: $*"
