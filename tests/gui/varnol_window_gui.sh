@@ -236,7 +236,7 @@ signals)
   # A termination signal closes the window within a second, whatever it is doing, as File > Exit
   # does: the settings saved (each state chooses its own station first, so the hive shows that
   # this close saved them) and the snapshot written when a capture ran. One line a state:
-  # STATE SIGNAL TX SCRIPT (\n between lines) CHECK (what the record "ready" shows in that state).
+  # STATE SIGNAL TX SCRIPT (\n between lines) CHECK (what the script's record shows in that state).
   states=(
     "capturing|TERM|1|command 32816\ncommand 32787\nwait 1500\ndump ready|stopped=0"
     "stopped|HUP|1|command 32816\ncommand 32787\nwait 1500\ncommand 32779\nwait 500\ndump ready|stopped=1"
@@ -275,15 +275,18 @@ signals)
   for state in "${states[@]}"; do
     IFS='|' read -r name sig tx script check <<< "$state"
     rm -rf "$QOVEN_ROOT" recording.wav out
-    printf '%b\nwait 600000\n' "$script" > script
+    # The state's record is labelled with its name.
+    printf '%b\nwait 600000\n' "${script/ ready/ $name}" > script
     start script --simulate dcf77
-    wait_record ready 20
-    has ready "$check"
+    wait_record "$name" 20
+    has "$name" "$check"
     end_by_signal "$name" "$sig"
     hive_has "\"TX\"=dword:0000000$tx"
-    if [ "$name" = capturing ]; then
+    case "$name" in
+    capturing | dialog)
       [ "$(stat -c %s recording.wav 2>/dev/null)" = 4142 ] || fail "$name: SIG$sig wrote no snapshot"
-    fi
+      ;;
+    esac
   done
   ;;
 display_lost)
