@@ -16,6 +16,7 @@ PACKAGES=(
   pulseaudio pulseaudio-utils libasound2-plugins
   liblnk-utils
   python3
+  libglib2.0-dev dbus-daemon
   tzdata
   scdoc man-db bash-completion
   chrony

@@ -52,6 +52,7 @@ struct MinuteRecord {
   char Text[32] = {};  // reset text as formatted at decode time
   int Hour = 0;        // as decoded, in the station's own time scale
   int Minute = 0;
+  int SummerTime = 0;  // the summer-time bit read on the same block as Hour and Minute
 };
 
 // Where the document's state changes are reported: the window's views redraw on hint 99,
@@ -227,6 +228,7 @@ class CVarnolDoc {
 
   // --- Decoder frame and clock setting -----------------------------------------------------
   void DecodeBlock();           // the decoder of StationMode
+  // Stores a decoded minute with the summer-time bit the reader has just set (SummerTimeFlag).
   void RecordMinute(const char* text, int hour, int minute);
   void EndMarkerRun();
   void SetPcClock();

@@ -13,6 +13,7 @@
 
 #include "app/settings_store.h"
 #include "app/varnol_doc.h"
+#include "app/wx_varnol.h"
 #include "capture/channel_choice.h"
 #include "capture/wx_wave_error_dlg.h"
 #include "diagnostics/gain_stage.h"
@@ -21,6 +22,9 @@ class CMainFrame;
 class PortAudioWaveInput;
 class RecordingSource;
 class SourceWaveInput;
+class TimedatedClockService;
+class WindowSignalMonitor;
+struct ClockWriteResult;
 
 // What became of the snapshot, on standard error: the window itself stays silent about it.
 class SnapshotLog : public DocObserver {
@@ -41,7 +45,7 @@ class ModalCounter : public wxModalDialogHook {
   void Exit(wxDialog*) override { --depth; }
 };
 
-class CVarnolApp : public wxApp {
+class CVarnolApp : public wxApp, public WindowServices {
  public:
   CVarnolApp();
   ~CVarnolApp() override;
@@ -52,12 +56,23 @@ class CVarnolApp : public wxApp {
 
   void OnPaneTimer();
 
+  // WindowServices
+  bool CanChooseInput() const override { return card_ != nullptr; }
+  std::string InputSetting() const override;
+  void ChooseInput(const std::string& setting) override;
+  std::string SignalReport() override;
+
  protected:
   // The window and its document once OnInit has shown them (nullptr before, and after the end).
   CMainFrame* Frame() const { return frame_; }
   CVarnolDoc* Doc() const { return doc_.get(); }
+  // Whether the clock of --simulate and --input hands its writes to the system's time service
+  // (on the bus the window tests provide) instead of keeping them: never in the program itself.
+  virtual bool SandboxWritesToTimeService() const { return false; }
 
  private:
+  void OnClockWriteResult(const ClockWriteResult& result);
+  std::string WaveErrorDetail() const;
   bool ParseCommandLine(int count, wxChar** args, std::string& error);
   void OnIdleEvent(wxIdleEvent& event);
   bool CurrentBufferDone() const;
@@ -66,6 +81,7 @@ class CVarnolApp : public wxApp {
   enum class Input { SoundCard, Simulate, File } input_ = Input::SoundCard;
   std::string station_ = "dcf77";
   std::string file_;
+  std::optional<std::string> device_;  // --device: the input for this run
   ChannelChoice channel_ = ChannelChoice::Left;
   bool verbose_ = false;
   PortAudioWaveInput* card_ = nullptr;       // the capture device when it is the sound card
@@ -74,9 +90,12 @@ class CVarnolApp : public wxApp {
   std::unique_ptr<GainStage> gain_;
 
   std::unique_ptr<WaveInput> wave_;
-  SourceWaveInput* recording_ = nullptr;    // the capture device when it plays a recording
-  RecordingSource* file_source_ = nullptr;  // that recording as read, to tell if it was cut short
+  SourceWaveInput* recording_ = nullptr;     // the capture device when it plays a recording
+  RecordingSource* file_source_ = nullptr;   // that recording as read, to tell if it was cut short
+  std::unique_ptr<SystemClock> base_clock_;  // what the PC clock reads (and writes, when it may)
+  std::unique_ptr<TimedatedClockService> timedated_;
   std::unique_ptr<SystemClock> clock_;
+  std::unique_ptr<WindowSignalMonitor> monitor_;
   WxWaveErrorDialog errors_;
   std::unique_ptr<RegistrySettingsStore> settings_;
   std::unique_ptr<CVarnolDoc> doc_;

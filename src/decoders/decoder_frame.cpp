@@ -7,6 +7,9 @@
 
 #include "app/varnol_doc.h"
 
+// The summer-time bit is the one the station's reader has just taken on this block, read with
+// the hour and minute; it stays with them, since the clock step converts this minute and not
+// whatever a later block of the run read (often the worst aligned one).
 void CVarnolDoc::RecordMinute(const char* text, int hour, int minute) {
   // A count left by the minute-mark station (which counts blocks without storing records)
   // must not make entries of an earlier run look like this run's.
@@ -16,6 +19,7 @@ void CVarnolDoc::RecordMinute(const char* text, int hour, int minute) {
   std::snprintf(r.Text, sizeof r.Text, "%s", text);
   r.Hour = hour;
   r.Minute = minute;
+  r.SummerTime = SummerTimeFlag;
   MinuteRecordCount += 1;
   MinuteRecordsStored = MinuteRecordCount;
 }
@@ -58,7 +62,7 @@ void CVarnolDoc::SetPcClock() {
   if (count <= 0) return;
 
   const MinuteRecord& record = MinuteRecords[count / 2];
-  int hour = record.Hour - HourCorrection(StationMode, SummerTimeFlag);
+  int hour = record.Hour - HourCorrection(StationMode, record.SummerTime);
   int minute = record.Minute;
   const int ut_hour = hour, ut_minute = minute;
 

@@ -60,6 +60,34 @@ int Percentile(const std::array<int, N>& hist, double fraction) {
   return static_cast<int>(N - 1);
 }
 
+// The frequency of a spectral peak at bin k, between the bins: a Gaussian through the power of
+// bin k and its two neighbours (a Hann window's main lobe is close to one), in bins. The bins
+// are 31.25 Hz apart, so WWV's 100 Hz code lies between two of them and its nearest bin alone
+// would read 94 Hz.
+template <size_t N>
+double PeakBin(const std::array<double, N>& power, int k) {
+  const auto at = [&](int i) { return std::log(std::max(power[static_cast<size_t>(i)], 1e-30)); };
+  if (k < 1 || k + 1 >= static_cast<int>(N)) return k;
+  const double a = at(k - 1), b = at(k), c = at(k + 1);
+  const double curve = a - 2.0 * b + c;
+  if (!(curve < 0.0)) return k;  // not a peak: flat, or k is not the largest
+  return k + std::clamp(0.5 * (a - c) / curve, -0.5, 0.5);
+}
+
+// What the signal-to-noise ratio means for decoding, with the station's own scale: the ratio is
+// taken over the whole 0..4 kHz band, so a few dB below zero can still be plenty (WWV's narrow
+// 100 Hz code decodes further down than the long-wave stations). Below the station's "much
+// noise" the pulses start to drown; within 3 dB above it decoding is marginal.
+std::string SnrWords(double snr_db, int station_mode) {
+  const double much = MuchNoiseDb(station_mode);
+  const char* word = snr_db < much         ? "much noise: below"
+                     : snr_db < much + 3.0 ? "marginal: much noise below"
+                                           : "good: much noise only below";
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "%s %.0f dB", word, much);
+  return buf;
+}
+
 const char* StationLabel(int mode) {
   static const char* const names[] = {"MSF", "HBG", "DCF77", "WWVB", "VNG", "RWM", "WWV/WWVH"};
   return mode >= 0 && mode < StationCount ? names[mode] : "?";
@@ -125,11 +153,14 @@ std::string DescribeSignal(const SignalReport& r) {
           r.level.tone_level, WeakToneLevel);
       break;
     case LevelVerdict::Good:
-      text = Format("Tone at %.0f Hz, level %d of %d: good", r.tone_hz, r.level.tone_level,
+      text = Format("Tone at %.0f Hz, level %d of %d: a good level", r.tone_hz, r.level.tone_level,
                     LevelCeiling(r.station_mode));
       break;
   }
-  if (r.verdict != LevelVerdict::NoTone) text += Format("; signal-to-noise about %.0f dB", r.snr_db);
+  // The level's word says nothing of the noise: the ratio carries its own.
+  if (r.verdict != LevelVerdict::NoTone)
+    text += Format("; signal-to-noise about %.0f dB over 0..4 kHz (%s)", r.snr_db,
+                   SnrWords(r.snr_db, r.station_mode).c_str());
   if (r.card_blocks_per_minute)
     text += Format("; sound card about %.1f samples/s (%.0f blocks a minute)",
                    *r.card_blocks_per_minute * 128.0 / 60.0, *r.card_blocks_per_minute);
@@ -350,8 +381,8 @@ SignalReport SignalHealth::Judge() {
   int strongest = 2;
   for (int k = 2; k <= last; ++k)
     if (power_[k] > power_[strongest]) strongest = k;
-  r.tone_hz = tone_bin * bin_hz;
-  r.strongest_hz = strongest * bin_hz;
+  r.tone_hz = PeakBin(power_, tone_bin) * bin_hz;
+  r.strongest_hz = PeakBin(power_, strongest) * bin_hz;
   r.strongest_is_tone = power_[strongest] >= 10.0 * noise_bin;
   r.level.tone_present = frames_ > 0 && power_[tone_bin] >= 10.0 * noise_bin;
   double tone_power = 0.0;

@@ -25,6 +25,8 @@ class RealSystemClock : public LibcLocalTime {
 class SimulatedClock : public LibcLocalTime {
  public:
   SimulatedClock(int64_t start_utc, double blocks_per_minute = 3756.0);
+  // Moves the first sample's time to a moment that need not be a whole second.
+  void StartAtMilliseconds(int64_t start_ms) { start_ms_ = start_ms; }
 
   // Tells the clock how many samples of audio have gone by since the first one.
   void SetAudioSamples(int64_t samples) { samples_ = samples; }

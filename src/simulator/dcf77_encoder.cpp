@@ -69,8 +69,14 @@ std::array<int, 60> Dcf77Bits(int64_t minute_start_utc, bool german_time_zone_ru
 
 namespace {
 
+// About 15 % of the full amplitude during a second mark; the tuned antenna at Mainflingen
+// makes each edge an exponential of about a millisecond (the fall and the rise of the
+// off-air recordings take 2 to 3 ms from 10 % to 90 %).
+constexpr double Dcf77Reduced = 0.15;
+
 class Dcf77Encoder : public StationEncoder {
  public:
+  CarrierKeying Keying() const override { return {true, Dcf77Reduced, 0.001, 0.001}; }
   double Envelope(double utc) override {
     const UtcMinute m = SplitUtc(utc);
     if (m.minute_start != cached_minute_) {
@@ -79,7 +85,7 @@ class Dcf77Encoder : public StationEncoder {
     }
     if (m.second == 59) return 1.0;
     const double drop = bits_[m.second] ? 0.2 : 0.1;  // seconds
-    return m.fraction < drop ? 0.15 : 1.0;
+    return m.fraction < drop ? Dcf77Reduced : 1.0;
   }
 
  private:

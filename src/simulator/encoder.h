@@ -8,9 +8,23 @@
 #include <memory>
 #include <string>
 
+// How a keyed long-wave carrier moves between full and reduced power: the amplitude during a
+// reduction, and the time constants of its falling and rising edges, which the transmitting
+// antenna's narrow bandwidth sets (a tuned antenna of high Q cannot change its current in an
+// instant). Stations whose audio is a keyed tone or a subcarrier have no such edges.
+struct CarrierKeying {
+  bool keyed = false;    // a carrier keyed by Envelope()
+  double reduced = 1.0;  // amplitude during a reduction, fraction of the full carrier
+  double fall_s = 0.0;   // seconds, time constant of the fall to the reduced level
+  double rise_s = 0.0;   // seconds, time constant of the rise back to full carrier
+};
+
 class StationEncoder {
  public:
   virtual ~StationEncoder() = default;
+
+  // The carrier's keying as broadcast; the default is a station without a keyed carrier.
+  virtual CarrierKeying Keying() const { return {}; }
 
   // Carrier amplitude at UTC time `utc` (seconds since 1970), 1.0 for the full carrier.
   virtual double Envelope(double utc) = 0;

@@ -18,8 +18,11 @@ int HbgSecondZeroInterruptions(int64_t minute_start_utc) {
 
 namespace {
 
+// The carrier is interrupted completely; edges of about a millisecond, as for the other
+// long-wave stations' tuned antennas.
 class HbgEncoder : public StationEncoder {
  public:
+  CarrierKeying Keying() const override { return {true, 0.0, 0.001, 0.001}; }
   double Envelope(double utc) override {
     const UtcMinute m = SplitUtc(utc);
     if (m.minute_start != cached_minute_) {

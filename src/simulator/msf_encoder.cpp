@@ -75,8 +75,11 @@ MsfCode MsfBits(int64_t minute_start_utc) {
 
 namespace {
 
+// Simple on-off keying: the carrier is off during a reduction. Its edges are those of the
+// antenna and transmitter together, about a millisecond each.
 class MsfEncoder : public StationEncoder {
  public:
+  CarrierKeying Keying() const override { return {true, 0.0, 0.001, 0.001}; }
   double Envelope(double utc) override {
     const UtcMinute m = SplitUtc(utc);
     if (m.minute_start != cached_minute_) {

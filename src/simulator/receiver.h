@@ -1,6 +1,16 @@
 // The simulated receiver: a station's time code turned into the audio a receiver feeds to the
 // sound card -- the carrier as a beat tone near 1 kHz, keyed by the station, with white
 // receiver noise, optional slow fading, sampled by a sound card whose clock is off nominal.
+//
+// Beside that idealised receiver, models of what real receivers do, each off by default (the
+// defaults give the idealised signal sample for sample):
+//   - the tone anywhere (a CW or USB receiver tuned by hand), or the carrier itself at a high
+//     sample rate (a card taking the antenna directly);
+//   - the level as a fraction of full scale (a line output or a web receiver);
+//   - automatic gain control: fast attack, slow release, overshooting after every reduction;
+//   - a band-pass filter of a given width around the tone (a CW filter rounds the edges);
+//   - fading whose period is not a minute, and static crashes;
+//   - the station's own carrier edges (the transmitting antenna's time constants).
 #pragma once
 
 #include <cstdint>
@@ -26,6 +36,16 @@ struct ReceiverSettings {
   double fade_depth = 0.0;           // 0 = none; 0.8 = gain swings down to 20 %
   double fade_period_s = 60.0;       // seconds per fading cycle
   double duration_s = -1.0;          // seconds of true time; negative = endless
+
+  // --- Receiver models (off by default) ------------------------------------------------------
+  // Nominal rate of the samples produced (a file's header rate); card_rate is the true rate of
+  // a nominal 8000, so the true rate here is card_rate * sample_rate / 8000. The noise keeps
+  // its density: snr_db stays the ratio over 0..4 kHz at any rate.
+  double sample_rate = 8000.0;
+  double agc_release_s = 0.0;      // seconds, release time constant; 0 = no AGC
+  double filter_hz = 0.0;          // Hz, -3 dB width of the band-pass around the tone; 0 = none
+  double static_per_minute = 0.0;  // mean number of static crashes a minute; 0 = none
+  bool carrier_edges = false;      // the station's own carrier edges instead of steps
 };
 
 class SimulatedReceiver : public SampleSource {
@@ -35,12 +55,37 @@ class SimulatedReceiver : public SampleSource {
 
   int64_t SamplesProduced() const { return n_; }
 
+  // The AGC's attack time constant for a release time constant (seconds): a fortieth of it,
+  // never below 1 ms.
+  static double AgcAttack(double release_s);
+
  private:
+  double Crash();             // static: this sample's crash noise, in units of the carrier
+  double BandPass(double v);  // two resonators in cascade
+  double Agc(double v);       // the AGC's output for this sample
+
   std::unique_ptr<StationEncoder> encoder_;
   ReceiverSettings s_;
+  CarrierKeying keying_;
+  double true_rate_ = 0.0;  // samples per second of true time
   int64_t n_ = 0;          // samples produced
   int64_t total_ = -1;     // samples to produce, -1 endless
   double noise_sigma_ = 0.0;
   std::mt19937_64 rng_;
   std::normal_distribution<double> normal_{0.0, 1.0};
+
+  // Carrier edges: the envelope through the antenna's time constants.
+  double edge_envelope_ = 1.0;
+  double fall_step_ = 1.0, rise_step_ = 1.0;  // fraction of the gap closed per sample
+  // Static crashes: their own generator, so the receiver noise stays as it was.
+  std::mt19937_64 static_rng_;
+  double crash_level_ = 0.0;  // current crash amplitude, carrier units
+  double crash_decay_ = 0.0;  // per sample
+  // Band-pass: two biquads, their coefficients and states.
+  double bp_b0_ = 0.0, bp_a1_ = 0.0, bp_a2_ = 0.0;
+  double bp_x_[2][2] = {}, bp_y_[2][2] = {};
+  // AGC: the detector (mean rectified output), the gain in dB and its two step sizes.
+  double agc_detector_ = 0.0;
+  double agc_gain_db_ = 0.0;
+  double agc_attack_ = 0.0, agc_release_ = 0.0, agc_detect_ = 0.0;
 };

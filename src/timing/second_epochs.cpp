@@ -692,6 +692,10 @@ bool SecondEpochs::Locked() const {
   return impl_->locked;
 }
 
+int SecondEpochs::AgreeingMinutes() const {
+  return impl_->chain_count;
+}
+
 const char* SecondEpochs::State() const {
   if (!impl_->profile.supported) return "unsupported";
   if (impl_->locked) return "locked";

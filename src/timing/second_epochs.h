@@ -66,6 +66,9 @@ class SecondEpochs : public DocObserver {
   // A short word for messages: "searching" (for the seconds), "locking" (seconds followed,
   // labels not yet sure), "locked", or "unsupported" (RWM).
   const char* State() const;
+  // Decoded minutes in the present chain that agree with one another and with the count of
+  // seconds (three, two of them confirmed by the marker shapes, lock the labels).
+  int AgreeingMinutes() const;
 
  private:
   struct Impl;

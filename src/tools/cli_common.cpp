@@ -3,13 +3,49 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/varnol_doc.h"
-
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+
+#include "app/varnol_doc.h"
+
+CommandLine::CommandLine(int argc, const char* const* argv) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) args.emplace_back(argv[i] != nullptr ? argv[i] : "");
+  Split(args);
+}
+
+CommandLine::CommandLine(const std::vector<std::string>& args) {
+  Split(args);
+}
+
+void CommandLine::Split(const std::vector<std::string>& args) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const size_t eq = a.find('=');
+    // "--name=value" with a name of at least one letter; "-x=..." and "--=..." stay as given.
+    if (i > 0 && a.size() > 2 && a.compare(0, 2, "--") == 0 && eq != std::string::npos && eq > 2) {
+      args_.push_back(a.substr(0, eq));
+      attached_.push_back(false);
+      args_.push_back(a.substr(eq + 1));
+      attached_.push_back(true);
+    } else {
+      args_.push_back(a);
+      attached_.push_back(false);
+    }
+  }
+  for (std::string& a : args_) pointers_.push_back(a.data());
+  pointers_.push_back(nullptr);
+}
+
+std::string CommandLine::StrayValue(int i) const {
+  if (!Attached(i) || i == 0) return "";
+  return Arg(i - 1) + " takes no value (given '" + Arg(i - 1) + "=" + Arg(i) + "')";
+}
 
 namespace {
 const char* const kStations[] = {"msf", "hbg", "dcf77", "wwvb", "vng", "rwm", "wwv"};
@@ -26,8 +62,13 @@ const char* StationName(int station_mode) {
   return station_mode >= 0 && station_mode < 7 ? kStations[station_mode] : "?";
 }
 
-std::optional<int64_t> ParseIsoUtc(const std::string& text) {
+namespace {
+
+// Seconds since 1970 and the milliseconds of a fraction after the seconds (0 without one);
+// `fraction_allowed` false refuses a fraction.
+std::optional<std::pair<int64_t, int>> ParseIsoUtcParts(const std::string& text, bool fraction_allowed) {
   int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+  int ms = 0;
   char sep = 0;
   int consumed = 0;
   std::string rest;
@@ -39,6 +80,20 @@ std::optional<int64_t> ParseIsoUtc(const std::string& text) {
     int n = 0;
     if (std::sscanf(rest.c_str(), ":%2d%n", &s, &n) != 1) return std::nullopt;
     rest = rest.substr(static_cast<size_t>(n));
+    if (fraction_allowed && !rest.empty() && rest[0] == '.') {
+      // Digits of the fraction, rounded to the millisecond: .22 is 220 ms, .0005 is 1 ms.
+      size_t k = 1;
+      int64_t ns = 0, weight = 100000000;  // nanoseconds of the digit
+      while (k < rest.size() && k <= 9 && std::isdigit(static_cast<unsigned char>(rest[k]))) {
+        ns += (rest[k] - '0') * weight;
+        weight /= 10;
+        ++k;
+      }
+      if (k == 1 || (k < rest.size() && std::isdigit(static_cast<unsigned char>(rest[k]))))
+        return std::nullopt;
+      ms = static_cast<int>((ns + 500000) / 1000000);
+      rest = rest.substr(k);
+    }
   }
   if (rest == "Z" || rest == "+00:00") rest.clear();
   if (!rest.empty()) return std::nullopt;
@@ -55,7 +110,21 @@ std::optional<int64_t> ParseIsoUtc(const std::string& text) {
   // Reject dates such as 31 February that would roll into the next month.
   const SYSTEMTIME back = SystemTimeFromUnix(t);
   if (back.wDay != st.wDay || back.wMonth != st.wMonth) return std::nullopt;
-  return t;
+  return std::pair{t, ms};
+}
+
+}  // namespace
+
+std::optional<int64_t> ParseIsoUtc(const std::string& text) {
+  const auto parts = ParseIsoUtcParts(text, false);
+  if (!parts) return std::nullopt;
+  return parts->first;
+}
+
+std::optional<int64_t> ParseIsoUtcMilliseconds(const std::string& text) {
+  const auto parts = ParseIsoUtcParts(text, true);
+  if (!parts) return std::nullopt;
+  return parts->first * 1000 + parts->second;
 }
 
 std::string FormatIsoUtc(const SYSTEMTIME& st) {

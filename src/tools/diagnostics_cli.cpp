@@ -59,6 +59,11 @@ std::string Num(double v, const char* fmt = "%.3f") {
   return b;
 }
 
+// "1 clock step", "2 clock steps".
+std::string Counted(int n, const char* noun) {
+  return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
 }  // namespace
 
 std::string SignalLine(const SignalReport& r, bool json) {
@@ -95,9 +100,12 @@ std::string SummaryLines(const RunSummary& s, double t, bool json) {
     for (size_t i = 0; i < s.reasons.size(); ++i) o += (i ? ", " : "") + JsonString(s.reasons[i]);
     return o + "]}\n";
   }
+  // The same counts as the JSON: "minute markers" are the markers about a minute after the
+  // previous one; markers at other spacings (noise, a wrong station) are added apart.
   std::string o = Num(t, "%10.3f") + "  summary " + Num(in.minutes, "%.1f") + " minutes of audio, " +
-                  std::to_string(in.markers) + " minute markers, " + std::to_string(in.decoded) +
-                  " minutes decoded, " + std::to_string(in.clock_steps) + " clock steps\n";
+                  Counted(in.minute_markers, "minute marker");
+  if (in.markers != in.minute_markers) o += " (" + Counted(in.markers, "marker") + " in all)";
+  o += ", " + Counted(in.decoded, "minute") + " decoded, " + Counted(in.clock_steps, "clock step") + "\n";
   for (size_t i = 0; i < s.reasons.size(); ++i)
     o += Num(t, "%10.3f") + "  reason  " + std::to_string(i + 1) + ". " + s.reasons[i] + "\n";
   return o;

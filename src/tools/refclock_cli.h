@@ -45,8 +45,12 @@ class RefclockRunner {
   DocObserver* Observer();
   // A new capture after the sound card was lost: the service starts again.
   void Restart();
-  // Says on stderr when the lock is gained or lost (one line each), for the journal.
+  // Says on stderr when the lock is gained or lost (one line each, with the reason), for the
+  // journal.
   void ReportState();
+  // The run's last words on the reference clock, after the diagnostics' summary: whether it
+  // locked, how many seconds went out, their offsets' mean and spread. `t`: seconds of audio.
+  std::string SummaryLine(double t) const;
 
  private:
   struct Impl;

@@ -26,6 +26,7 @@
 #include "simulator/receiver.h"
 #include "tools/cli_common.h"
 #include "tools/diagnostics_cli.h"
+#include "tools/receiver_options.h"
 #include "tools/refclock_cli.h"
 
 namespace {
@@ -46,7 +47,8 @@ const char* const kUsage =
     "Input (one of):\n"
     "  --simulate              the built-in simulated receiver (default)\n"
     "  --input FILE            a recording (WAV, FLAC, ...; any sample rate)\n"
-    "  --device [NAME]         the sound card (default input, or one whose name contains NAME)\n"
+    "  --device [NAME]         the sound card (default input, or one whose name contains NAME,\n"
+    "                          e.g. --device=hw:1 for ALSA's card 1; see --list-devices)\n"
     "  --list-devices          list the input devices and exit\n"
     "  --channel SIDE          left, right or mix: the side of a stereo recording or sound card\n"
     "                          the receiver is on (default left)\n"
@@ -56,13 +58,16 @@ const char* const kUsage =
     "(default dcf77)\n"
     "  --start TIME            simulated broadcast's first minute, ISO 8601 UTC (default: now)\n"
     "  --minutes N             minutes of simulated signal (default 3), of live capture, or the\n"
-    "                          first N minutes of a recording (default: all of it)\n"
+    "                          first N minutes of a recording (default: all of it); the sound\n"
+    "                          card, and with --refclock --realtime the simulated receiver, run\n"
+    "                          until stopped unless it is given\n"
     "  --snr DB                simulated receiver's signal-to-noise ratio in dB over 0..4 kHz (default 3)\n"
     "  --amplitude A           simulated tone's peak in sample units (default 600)\n"
     "  --fade DEPTH            simulated slow fading, 0..0.95 (default 0)\n"
     "  --seed N                simulated noise seed (default 1)\n"
     "  --card-blocks-per-minute N  simulated sound card's true rate (default 3756)\n"
-    "  --clock TIME            simulated PC clock at the first sample, ISO 8601 UTC\n"
+    "  --clock TIME            simulated PC clock at the first sample, ISO 8601 UTC (seconds may\n"
+    "                          carry a fraction: 2023-06-25T20:27:58.22Z)\n"
     "                          (default: --start when simulating, else the current time)\n"
     "  --offset HOURS          PC clock offset from UT, -13..13 (default 0)\n"
     "  --blocks-per-minute N   soundcard calibration, 3700..3800 (default 3756)\n"
@@ -72,6 +77,8 @@ const char* const kUsage =
     "  --json                  one JSON object per line\n"
     "  --verbose               let the audio libraries (ALSA, JACK) print their own messages\n"
     "  --help                  this text\n"
+    "  --version               the program's version\n"
+    "An option's value may follow it as the next word or after '=': --device=hw:1.\n"
     "\n"
     "The options from --start to --card-blocks-per-minute shape the simulated receiver and are\n"
     "refused with --input or --device.\n"
@@ -79,6 +86,9 @@ const char* const kUsage =
     "Exit codes: 0 done; 2 usage error; 3 the input cannot be opened or read to its end (no\n"
     "sound device, a damaged or cut-short recording, a sound device lost during the capture);\n"
     "4 the snapshot or the chart could not be written.\n";
+
+// The simulated receiver's tone: --tone belongs to the decoding side.
+const char* const kReceiverTone = "--receiver-tone";
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "varnol-decode: %s\n(see varnol-decode --help)\n", message.c_str());
@@ -169,7 +179,7 @@ struct Options {
   int station = StationDcf77;
   std::string station_name = "dcf77";  // as given: wwvh simulates Hawaii in WWV's mode
   std::optional<int64_t> start;
-  std::optional<int64_t> clock;
+  std::optional<int64_t> clock_ms;  // the simulated PC clock at the first sample, ms since 1970
   double minutes = -1;
   double snr = ReceiverSettings{}.snr_db;
   double amplitude = 600.0;
@@ -186,6 +196,9 @@ struct Options {
   ChannelChoice channel = ChannelChoice::Left;
   std::string snapshot;
   std::vector<std::string> simulation_options;  // given, in order: only for --simulate
+  ReceiverSettings receiver;                    // the simulated receiver's models
+  ReceiverModelChoice receiver_choice;
+  bool amplitude_given = false;
   DiagnosticsOptions diag;
 };
 
@@ -202,8 +215,12 @@ int main(int argc, char** argv) {
   Options o;
   RefclockOptions ro;
   int inputs = 0;
+  CommandLine line(argc, argv);
+  argc = line.Count();
+  argv = line.Argv();
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
+    if (line.Attached(i)) return UsageError(line.StrayValue(i));
     auto value = [&](std::string& out) {
       if (i + 1 >= argc) return false;
       out = argv[++i];
@@ -212,9 +229,14 @@ int main(int argc, char** argv) {
     std::string v;
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
+      std::printf("\nSimulated receiver's models (--simulate only; each off unless given):\n%s",
+                  ReceiverModelUsage(kReceiverTone).c_str());
       std::printf("\nDiagnostics:\n%s\n%s", DiagnosticsUsage,
                   DiagnosticsJsonKeys);
       std::fputs(kRefclockUsage, stdout);
+      return ExitDone;
+    } else if (a == "--version") {
+      std::printf("varnol-decode %s\n", VARNOL_VERSION);
       return ExitDone;
     } else if (a == "--list-devices") {
       o.list_devices = true;
@@ -235,21 +257,40 @@ int main(int argc, char** argv) {
       o.input = Options::Input::File;
       ++inputs;
     } else if (a == "--device") {
+      const bool again = o.input == Options::Input::Device;
+      const std::string before = o.device;
       o.input = Options::Input::Device;
       ++inputs;
-      if (i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0) o.device = argv[++i];
+      // The name is optional: the next word is taken unless it is another option, and a name
+      // given as --device=NAME is always taken (empty: the default input).
+      if (i + 1 < argc && (line.Attached(i + 1) || std::strncmp(argv[i + 1], "--", 2) != 0))
+        o.device = argv[++i];
+      else
+        o.device.clear();
+      // Two sound cards cannot both be read; the service gives its card once, from VARNOL_DEVICE.
+      if (again)
+        return UsageError("--device is given twice ('" + before + "' and '" + o.device +
+                          "'): name one sound card (for the service: VARNOL_DEVICE, not VARNOL_OPTS)");
     } else if (a == "--station") {
       if (!value(v)) return UsageError("--station needs a name");
       const auto s = StationFromName(v);
       if (!s) return UsageError("unknown station '" + v + "' (msf, hbg, dcf77, wwvb, vng, rwm, wwv, wwvh)");
       o.station = *s;
       o.station_name = v;
-    } else if (a == "--start" || a == "--clock") {
+    } else if (a == "--start") {
       if (!value(v)) return UsageError(a + " needs a time");
       const auto t = ParseIsoUtc(v);
       if (!t) return UsageError("cannot read the time '" + v + "' (use e.g. 2026-12-07T13:05:00Z)");
-      (a == "--start" ? o.start : o.clock) = *t;
-      if (a == "--start") o.simulation_options.push_back(a);
+      o.start = *t;
+      o.simulation_options.push_back(a);
+    } else if (a == "--clock") {
+      // A recording's first sample rarely falls on a whole second: the fraction is kept.
+      if (!value(v)) return UsageError(a + " needs a time");
+      const auto t = ParseIsoUtcMilliseconds(v);
+      if (!t)
+        return UsageError("cannot read the time '" + v +
+                          "' (use e.g. 2026-12-07T13:05:00Z or 2026-12-07T13:04:58.22Z)");
+      o.clock_ms = *t;
     } else if (a == "--minutes" || a == "--snr" || a == "--amplitude" || a == "--fade" || a == "--offset" ||
                a == "--card-blocks-per-minute") {
       if (!value(v)) return UsageError(a + " needs a number");
@@ -264,6 +305,7 @@ int main(int argc, char** argv) {
       } else if (a == "--amplitude") {
         if (*d < 0 || *d > 32767) return UsageError("--amplitude must lie within 0..32767");
         o.amplitude = *d;
+        o.amplitude_given = true;
       } else if (a == "--fade") {
         if (*d < 0 || *d > 0.95) return UsageError("--fade must lie within 0..0.95");
         o.fade = *d;
@@ -292,6 +334,14 @@ int main(int argc, char** argv) {
       o.set_clock = true;
     } else if (a == "--json") {
       o.json = true;
+    } else if (std::string model_error;
+               ParseReceiverModelOption(a, i + 1 < argc ? argv[i + 1] : "", kReceiverTone, o.receiver,
+                                        o.receiver_choice, model_error)) {
+      // The simulated receiver's models (its tone under its own name: --tone is the decoder's).
+      if (i + 1 >= argc) return UsageError(a + " needs a value");
+      ++i;
+      if (!model_error.empty()) return UsageError(model_error);
+      o.simulation_options.push_back(a);
     } else if (std::string diag_error; ParseDiagnosticsOption(argc, argv, i, o.diag, diag_error)) {
       if (!diag_error.empty()) return UsageError(diag_error);
     } else if (std::string error; int taken = ParseRefclockOption(argc, argv, i, ro, error)) {
@@ -316,10 +366,14 @@ int main(int argc, char** argv) {
     return ExitDone;
   }
   if (inputs > 1) return UsageError("choose one input: --simulate, --input or --device");
+  if (o.receiver_choice.level_given && o.amplitude_given)
+    return UsageError("give --level or --amplitude, not both");
+  if (const std::string why = ReceiverModelProblem(o.receiver, kReceiverTone); !why.empty())
+    return UsageError(why);
   if (o.input != Options::Input::Simulate && !o.simulation_options.empty())
     return UsageError(o.simulation_options.front() + " shapes the simulated receiver; it cannot go with " +
                       (o.input == Options::Input::File ? "--input" : "--device"));
-  if (o.clock && o.input == Options::Input::Device)
+  if (o.clock_ms && o.input == Options::Input::Device)
     return UsageError("--clock cannot go with --device: the sound card runs against the real clock");
   if (o.set_clock && o.input != Options::Input::Device)
     return UsageError("--set-clock goes with --device only");
@@ -357,7 +411,7 @@ int main(int argc, char** argv) {
       clock = std::make_unique<DryRunClock>();
   } else {
     std::unique_ptr<SampleSource> source;
-    int64_t clock_start = now;
+    int64_t clock_start_ms = now * 1000;
     // Capture stamps as a sound card's driver would give them: the system time of sample 0
     // and the card's true rate against it.
     CaptureStamps stamps;
@@ -375,19 +429,30 @@ int main(int argc, char** argv) {
         rs.start_utc = static_cast<double>(real_now_ns + ahead_ns) * 1e-9;
         stamps.first_ns = real_now_ns;
       } else {
-        stamps.first_ns = o.clock.value_or(start) * 1000000000 - ahead_ns;
+        stamps.first_ns = o.clock_ms.value_or(start * 1000) * 1000000 - ahead_ns;
       }
       stamps.samples_per_second = o.card_bpm * 128.0 / 60.0;
       rs.card_rate = o.card_bpm * 128.0 / 60.0;
-      rs.amplitude = o.amplitude;
+      rs.amplitude = o.receiver_choice.level_given ? o.receiver.amplitude : o.amplitude;
+      rs.tone_hz = o.receiver.tone_hz;
+      rs.agc_release_s = o.receiver.agc_release_s;
+      rs.filter_hz = o.receiver.filter_hz;
+      rs.fade_period_s = o.receiver.fade_period_s;
+      rs.static_per_minute = o.receiver.static_per_minute;
+      rs.carrier_edges = o.receiver.carrier_edges;
       rs.snr_db = o.snr;
       rs.seed = o.seed;
       rs.fade_depth = o.fade;
-      rs.duration_s = (o.minutes > 0 ? o.minutes : 3.0) * 60.0;
+      // Three minutes unless told otherwise; a reference clock paced like a sound card runs
+      // until it is stopped, as one on the sound card does (its first sample reaches the time
+      // daemon only after four to five minutes).
+      const bool endless = ro.Serving() && ro.realtime;
+      rs.duration_s = o.minutes > 0 ? o.minutes * 60.0 : endless ? -1.0 : 180.0;
       auto encoder = MakeEncoder(o.station_name);
       if (!encoder) return UsageError("no simulated signal for station " + o.station_name + " yet");
       source = std::make_unique<SimulatedReceiver>(std::move(encoder), rs);
-      clock_start = o.clock.value_or(ro.realtime ? real_now.tv_sec : start);
+      clock_start_ms =
+          o.clock_ms.value_or((ro.realtime ? static_cast<int64_t>(real_now.tv_sec) : start) * 1000);
     } else {
       std::string error;
       auto file = RecordingSource::Open(o.file, error, o.channel);
@@ -397,9 +462,9 @@ int main(int argc, char** argv) {
       }
       recording = file.get();
       source = std::move(file);
-      clock_start = o.clock.value_or(now);
+      clock_start_ms = o.clock_ms.value_or(now * 1000);
       // A recording resampled to 8000 samples a second of its own time.
-      stamps.first_ns = ro.realtime ? real_now_ns : clock_start * 1000000000;
+      stamps.first_ns = ro.realtime ? real_now_ns : clock_start_ms * 1000000;
       stamps.samples_per_second = 8000.0;
     }
     auto sw = std::make_unique<SourceWaveInput>(
@@ -407,7 +472,8 @@ int main(int argc, char** argv) {
     sw->SetCaptureStamps(stamps);
     source_wave = sw.get();
     wave = std::move(sw);
-    auto sc = std::make_unique<SimulatedClock>(clock_start, 3756.0);
+    auto sc = std::make_unique<SimulatedClock>(0, 3756.0);
+    sc->StartAtMilliseconds(clock_start_ms);
     sim_clock = sc.get();
     clock = std::move(sc);
   }
@@ -544,7 +610,13 @@ int main(int argc, char** argv) {
                  chart_error.c_str());
     if (exit_code == ExitDone) exit_code = ExitChart;
   }
-  if (refclock) doc.RemoveObserver(refclock->Observer());
+  if (refclock) {
+    refclock->ReportState();
+    std::fputs(refclock->SummaryLine(static_cast<double>(doc.BlocksProcessed) * BlockSize / 8000.0).c_str(),
+               stdout);
+    std::fflush(stdout);
+    doc.RemoveObserver(refclock->Observer());
+  }
   doc.RemoveObserver(&printer);
   if (printer.snapshot == SnapshotOutcome::CannotWrite) {
     std::fprintf(stderr, "varnol-decode: cannot write the snapshot '%s': %s\n", o.snapshot.c_str(),

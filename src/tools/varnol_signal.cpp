@@ -18,6 +18,7 @@
 
 #include "simulator/receiver.h"
 #include "tools/cli_common.h"
+#include "tools/receiver_options.h"
 
 namespace {
 
@@ -36,10 +37,16 @@ const char* const kUsage =
     "  --amplitude A           tone peak in sample units (default 600)\n"
     "  --fade DEPTH            slow fading, 0..0.95 (default 0)\n"
     "  --seed N                noise seed (default 1)\n"
-    "  --card-blocks-per-minute N  the sound card's true rate (default 3756)\n"
+    "  --card-blocks-per-minute N  the sound card's true rate (default 3756; 3750 makes the\n"
+    "                          file's header rate its true rate)\n"
     "  --rate HZ               sample rate of the file: the 8000 Hz sound-card audio is resampled\n"
-    "                          to it, as a recorder at that rate would capture it (default 8000)\n"
+    "                          to it, as a recorder at that rate would capture it; a carrier\n"
+    "                          above 3600 Hz is made at that rate directly (default 8000)\n";
+// After the receiver models' lines.
+const char* const kUsageEnd =
     "  --help                  this text\n"
+    "  --version               the program's version\n"
+    "An option's value may follow it as the next word or after '=': --station=msf.\n"
     "\n"
     "Exit codes: 0 written, 2 usage error, 3 the file cannot be written (nothing is left behind).\n";
 
@@ -102,21 +109,38 @@ int main(int argc, char** argv) {
   int64_t start = static_cast<int64_t>(std::time(nullptr));
   double minutes = 3.0;
   ReceiverSettings rs;
+  ReceiverModelChoice model;
   int rate = 8000;
+  bool amplitude_given = false;
+  CommandLine line(argc, argv);
+  argc = line.Count();
+  argv = line.Argv();
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
+    if (line.Attached(i)) return UsageError(line.StrayValue(i));
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
+      std::fputs(ReceiverModelUsage("--tone").c_str(), stdout);
+      std::fputs(kUsageEnd, stdout);
       return 0;
     }
-    if (i + 1 >= argc) return UsageError(a == "--output" || a == "--station" || a == "--start" ||
-                                                 a == "--minutes" || a == "--snr" || a == "--amplitude" ||
-                                                 a == "--fade" || a == "--seed" || a == "--rate" ||
-                                                 a == "--card-blocks-per-minute"
-                                             ? a + " needs a value"
-                                             : "unknown option '" + a + "'");
+    if (a == "--version") {
+      std::printf("varnol-signal %s\n", VARNOL_VERSION);
+      return 0;
+    }
+    if (i + 1 >= argc)
+      return UsageError(a == "--output" || a == "--station" || a == "--start" || a == "--minutes" ||
+                                a == "--snr" || a == "--amplitude" || a == "--fade" || a == "--seed" ||
+                                a == "--rate" || a == "--card-blocks-per-minute" || a == "--tone" ||
+                                a == "--level" || a == "--agc" || a == "--filter" || a == "--fade-period" ||
+                                a == "--static" || a == "--carrier"
+                            ? a + " needs a value"
+                            : "unknown option '" + a + "'");
     const std::string v = argv[++i];
-    if (a == "--output") {
+    std::string model_error;
+    if (ParseReceiverModelOption(a, v, "--tone", rs, model, model_error)) {
+      if (!model_error.empty()) return UsageError(model_error);
+    } else if (a == "--output") {
       output = v;
     } else if (a == "--station") {
       if (!StationFromName(v)) return UsageError("unknown station '" + v + "'");
@@ -143,6 +167,7 @@ int main(int argc, char** argv) {
       } else if (a == "--snr") {
         rs.snr_db = *d;
       } else if (a == "--amplitude") {
+        amplitude_given = true;
         if (*d < 0 || *d > 32767) return UsageError("--amplitude must lie within 0..32767");
         rs.amplitude = *d;
       } else if (a == "--fade") {
@@ -157,6 +182,17 @@ int main(int argc, char** argv) {
     }
   }
   if (output.empty()) return UsageError("--output FILE is required");
+  if (model.level_given && amplitude_given) return UsageError("give --level or --amplitude, not both");
+  // A tone the 8000 Hz card audio cannot carry (a carrier taken from the antenna) is made at
+  // the file's rate directly.
+  const bool direct = rate != 8000 && rs.tone_hz > 0.45 * 8000.0;
+  if (direct) rs.sample_rate = rate;
+  {
+    ReceiverSettings at_file_rate = rs;
+    at_file_rate.sample_rate = rate;
+    if (const std::string why = ReceiverModelProblem(at_file_rate, "--tone"); !why.empty())
+      return UsageError(why);
+  }
   struct stat st {};
   if (::stat(output.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return WriteError(output, "it is a folder");
   const int format = FormatFor(output);
@@ -196,7 +232,7 @@ int main(int argc, char** argv) {
   // The receiver's audio at the sound card's 8000 samples per second, resampled when the file
   // is to hold another rate.
   soxr_t resampler = nullptr;
-  if (rate != 8000) {
+  if (rate != 8000 && !direct) {
     soxr_error_t e = nullptr;
     const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
     const soxr_quality_spec_t q = soxr_quality_spec(SOXR_HQ, 0);

@@ -34,6 +34,26 @@ def main():
         check("summer: reset texts", resets(ev) == ["Reset 12:02 UT+2"], resets(ev))
         check("summer: clock write in UT", clocks(ev) == ["2026-07-01T10:02:01Z"], clocks(ev))
 
+        # 2b. Summer time on a poorly calibrated read: the hour correction takes the summer-time
+        #     bit read with the minute it converts, never one from another block of the run (which
+        #     stepped the clock exactly one hour).
+        sim = os.path.join(tmp, "summer-8min.wav")
+        code, out, err = run([SIGNAL, "--station", "dcf77", "--start", "2023-06-25T20:28:00Z", "--minutes", "8",
+                              "--snr", "20", "--output", sim], tmp)
+        code, ev, err = decode(["--input", sim, "--clock", "2023-06-25T20:28:00Z", "--blocks-per-minute", "3750"], tmp)
+        writes = [(e["t"], e["utc"]) for e in ev if e["event"] == "clock"]
+        check("summer, calibration off: some clock write", len(writes) >= 1, writes)
+        # the write at audio time t (a card of 8012.8 samples/s) names the minute then in progress
+        import datetime
+        def true_minute(t):
+            at = datetime.datetime(2023, 6, 25, 20, 28, tzinfo=datetime.timezone.utc) + \
+                datetime.timedelta(seconds=t * 8000.0 / 8012.8)
+            return at.strftime("%Y-%m-%dT%H:%M:01Z")
+        check("summer, calibration off: every write the true minute",
+              all(utc == true_minute(t) for t, utc in writes), writes)
+        syncs = [e["seconds"] for e in ev if e["event"] == "sync"]
+        check("summer, calibration off: no step of an hour", all(abs(s) < 600 for s in syncs), syncs)
+
         # 3. Across midnight UT: 00:00 never follows 23:59 (the minute of day starts again), and
         #    with the PC clock two minutes slow the first write falls on the next day while the
         #    system date still reads the old one: the date goes with the time.
@@ -118,6 +138,26 @@ def main():
             check(f"usage {' '.join(args)}: exit 2", code == 2 and words in err, (code, err))
         code, out, err = run([DECODE, "--help"], tmp)
         check("--help: exit 0 with usage", code == 0 and "--station" in out)
+
+        # 9. Receiver models: refused where they cannot be, and the carrier itself at a high rate.
+        for tool, args, words in [
+                (DECODE, ["--simulate", "--level", "0.3", "--amplitude", "600"], "not both"),
+                (DECODE, ["--input", "x.wav", "--agc", "2"], "--agc shapes the simulated receiver"),
+                (DECODE, ["--simulate", "--receiver-tone", "5000"], "at most 3600 Hz"),
+                (DECODE, ["--simulate", "--filter", "50"], "100..3000 Hz"),
+                (SIGNAL, ["--output", "t.wav", "--tone", "5000"], "at most 3600 Hz"),
+                (SIGNAL, ["--output", "t.wav", "--carrier", "perfect"], "ideal or real"),
+                (SIGNAL, ["--output", "t.wav", "--level", "1.5"], "0.01..1")]:
+            code, out, err = run([tool] + args, tmp)
+            check(f"receiver model {' '.join(args)}: exit 2", code == 2 and words in err, (code, err))
+        carrier = os.path.join(tmp, "carrier-192k.wav")
+        code, out, err = run([SIGNAL, "--tone", "77500", "--rate", "192000", "--card-blocks-per-minute", "3750",
+                              "--minutes", "0.25", "--output", carrier], tmp)
+        import wave as wavmod
+        with wavmod.open(carrier, "rb") as w:
+            check("77.5 kHz carrier at 192 kHz: the header rate, 15 s of samples",
+                  code == 0 and w.getframerate() == 192000 and w.getnframes() == 15 * 192000,
+                  (code, err, w.getframerate(), w.getnframes()))
 
     return summary()
 

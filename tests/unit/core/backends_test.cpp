@@ -215,6 +215,39 @@ TEST(SystemTime, ConversionsRoundTripAcrossYearsAndLeapDays) {
   EXPECT_EQ(leap.wSecond, 1);
 }
 
+// A recording's first sample at a fraction of a second: milliseconds since 1970, or refused.
+struct FractionCase {
+  const char* text;
+  int64_t ms;  // -1 = refused
+};
+
+class ClockFraction : public ::testing::TestWithParam<FractionCase> {};
+
+TEST_P(ClockFraction, MillisecondsOrRefused) {
+  const FractionCase& c = GetParam();
+  const auto ms = ParseIsoUtcMilliseconds(c.text);
+  if (c.ms < 0) {
+    EXPECT_FALSE(ms) << c.text;
+  } else {
+    ASSERT_TRUE(ms) << c.text;
+    EXPECT_EQ(*ms, c.ms) << c.text;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, ClockFraction,
+                         ::testing::Values(FractionCase{"2023-06-25T20:27:58.22Z", 1687724878220},
+                                           FractionCase{"2023-06-25T20:27:58Z", 1687724878000},
+                                           FractionCase{"2023-06-25 20:27:58.5", 1687724878500},
+                                           FractionCase{"2023-06-25T20:27:58.0005Z", 1687724878001},
+                                           FractionCase{"2023-06-25T20:27:59.9996Z", 1687724880000},
+                                           FractionCase{"2023-06-25T20:27:58.123456789Z", 1687724878123},
+                                           FractionCase{"2023-06-25T20:27Z", 1687724820000},
+                                           FractionCase{"2023-06-25T20:27:58.Z", -1},
+                                           FractionCase{"2023-06-25T20:27:58.1234567890Z", -1},
+                                           FractionCase{"2023-06-25T20:27:58,22Z", -1},
+                                           FractionCase{"2023-06-25T20:27.5Z", -1},
+                                           FractionCase{"2023-06-25T20:27:58.-2Z", -1}));
+
 TEST(CommandLine, TimesAndNumbers) {
   EXPECT_EQ(ParseIsoUtc("2026-12-07T13:05:00Z"), 1796648700);
   EXPECT_EQ(ParseIsoUtc("2026-12-07T13:05Z"), 1796648700);
@@ -223,6 +256,7 @@ TEST(CommandLine, TimesAndNumbers) {
   EXPECT_FALSE(ParseIsoUtc("2026-12-07T25:00:00Z"));
   EXPECT_FALSE(ParseIsoUtc("2026-12-07T13:05:00+02:00"));
   EXPECT_FALSE(ParseIsoUtc("yesterday"));
+  EXPECT_FALSE(ParseIsoUtc("2026-12-07T13:05:00.5Z"));  // whole seconds only where a minute starts
   EXPECT_FALSE(ParseDouble("1.5x"));
   EXPECT_FALSE(ParseDouble("nan"));
   EXPECT_EQ(ParseDouble("-3.5"), -3.5);

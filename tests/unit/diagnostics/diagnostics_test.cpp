@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "capture/source_wave_input.h"
@@ -18,6 +19,7 @@
 #include "diagnostics/signal_health.h"
 #include "platform/linux_clock.h"
 #include "simulator/receiver.h"
+#include "tools/diagnostics_cli.h"
 #include "unit/app/fakes.h"
 
 namespace {
@@ -324,6 +326,48 @@ TEST(SignalReport, EstimatesTheSignalToNoiseRatio) {
   }
 }
 
+// The tone's frequency between the spectrum's 31.25 Hz bins: WWV's 100 Hz code lies between
+// two of them and must not read as the nearer one's 94 Hz.
+TEST(SignalReport, ReadsTheToneBetweenTheBins) {
+  for (const auto& [station, mode, hz] :
+       {std::tuple{"dcf77", StationDcf77, 1000}, std::tuple{"wwv", StationWwv, 100}}) {
+    const auto reports = Reports(station, mode, Rx(600, 6), 2);
+    ASSERT_EQ(reports.size(), 2u) << station;
+    EXPECT_NEAR(reports[1].tone_hz, hz, 2.0) << station;
+    EXPECT_NE(reports[1].text.find("Tone at " + std::to_string(hz) + " Hz"), std::string::npos)
+        << station << ": " << reports[1].text;
+  }
+}
+
+// The level's "good" and the noise's word are separate: a good level with a poor ratio must
+// not read as good reception.
+struct SnrWordCase {
+  int station;
+  double snr_db;
+  const char* words;
+};
+
+class SnrWords : public ::testing::TestWithParam<SnrWordCase> {};
+
+TEST_P(SnrWords, TheRatioCarriesItsOwnWord) {
+  SignalReport r = Report(LevelVerdict::Good, GetParam().snr_db);
+  r.station_mode = GetParam().station;
+  r.level.station_mode = GetParam().station;
+  r.tone_hz = 1000.0;
+  const std::string text = DescribeSignal(r);
+  EXPECT_NE(text.find(GetParam().words), std::string::npos) << text;
+  EXPECT_NE(text.find(": a good level;"), std::string::npos) << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SnrWords,
+    ::testing::Values(SnrWordCase{StationDcf77, -4.0, "about -4 dB over 0..4 kHz (much noise: below -3 dB)"},
+                      SnrWordCase{StationDcf77, -1.5, "(marginal: much noise below -3 dB)"},
+                      SnrWordCase{StationDcf77, 6.0,
+                                  "about 6 dB over 0..4 kHz (good: much noise only below -3 dB)"},
+                      SnrWordCase{StationWwv, -4.0, "(good: much noise only below -10 dB)"},
+                      SnrWordCase{StationWwv, -12.0, "(much noise: below -10 dB)"}));
+
 TEST(SignalReport, SaysWhereTheToneIsWhenNotNearTheStationsFrequency) {
   ReceiverSettings rs = Rx(600, 10);
   rs.tone_hz = 1500.0;
@@ -438,6 +482,46 @@ TEST(RunChart, OneRowPerMinuteWithTheMarkerWhereTheMinuteBegins) {
   std::remove(path.c_str());
   rmdir(dir);
 }
+
+// ---- Summary line ---------------------------------------------------------------------------
+
+// The text summary counts what the JSON calls "minute_markers", under the same words, with the
+// other markers apart, and every count in the singular or plural it takes.
+struct SummaryLineCase {
+  const char* name;
+  int markers, minute_markers, decoded, steps;
+  const char* text;  // after "summary 3.0 minutes of audio, "
+};
+
+class SummaryLine : public ::testing::TestWithParam<SummaryLineCase> {};
+
+TEST_P(SummaryLine, TextAndJsonCountTheSameMarkers) {
+  const SummaryLineCase& c = GetParam();
+  RunSummary s;
+  s.in.minutes = 3.0;
+  s.in.markers = c.markers;
+  s.in.minute_markers = c.minute_markers;
+  s.in.decoded = c.decoded;
+  s.in.clock_steps = c.steps;
+  const std::string text = SummaryLines(s, 180.0, false);
+  EXPECT_EQ(text.substr(text.find("summary ")),
+            std::string("summary 3.0 minutes of audio, ") + c.text + "\n");
+  const std::string json = SummaryLines(s, 180.0, true);
+  EXPECT_NE(json.find("\"minute_markers\": " + std::to_string(c.minute_markers) + ","), std::string::npos)
+      << json;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Counts, SummaryLine,
+    ::testing::Values(
+        SummaryLineCase{"FalseMarkersOnly", 6, 0, 0, 0,
+                        "0 minute markers (6 markers in all), 0 minutes decoded, 0 clock steps"},
+        SummaryLineCase{"OneOfEach", 1, 1, 1, 1, "1 minute marker, 1 minute decoded, 1 clock step"},
+        SummaryLineCase{"Some", 4, 3, 2, 2,
+                        "3 minute markers (4 markers in all), 2 minutes decoded, 2 clock steps"},
+        SummaryLineCase{"OneStray", 1, 0, 0, 0,
+                        "0 minute markers (1 marker in all), 0 minutes decoded, 0 clock steps"}),
+    [](const ::testing::TestParamInfo<SummaryLineCase>& p) { return std::string(p.param.name); });
 
 }  // namespace
 

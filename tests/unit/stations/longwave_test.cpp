@@ -150,10 +150,11 @@ TEST_F(MsfTest, SummerMinuteWritesHourMinusOne) {
   EXPECT_EQ(doc.SyncOffset, 0);
 }
 
-// The summer-time bit of the run's last marker block is the one the clock step applies.
-TEST_F(MsfTest, LaterBlockOfTheRunDecidesTheHourCorrection) {
+// A later block of the run that reads the other summer-time bit does not move the hour: the
+// clock step converts the middle record with the bit read together with it.
+TEST_F(MsfTest, MiddleRecordKeepsItsOwnSummerBit) {
   doc.AutoSetClock = 1;
-  doc.LastMinuteOfDay = 14 * 60 + 6;
+  doc.LastMinuteOfDay = 13 * 60 + 6;
   FillMsf(doc, MsfTime(14, 7, true));
   DecodeOnce(doc);
   DecodeOnce(doc);
@@ -162,10 +163,82 @@ TEST_F(MsfTest, LaterBlockOfTheRunDecidesTheHourCorrection) {
   EXPECT_EQ(doc.MarkerRunLength, 3);
   EndRun(doc);
   ASSERT_EQ(log.writes.size(), 1u);
-  EXPECT_EQ(Hhmmss(log.writes[0]), "2026-12-07 14:07:01");
+  EXPECT_EQ(Hhmmss(log.writes[0]), "2026-12-07 13:07:01");
   // the text is the middle record's (the second block), labelled when it was decoded
   EXPECT_STREQ(doc.StatusText, "Reset 14:07 UT+1");
 }
+
+// ------------------------------------------------------- summer time at the changes --
+
+// The minutes either side of the changes of 2023 (both at 01:00 UT): DCF77 goes from
+// 01:59 CET to 03:00 CEST on 26 March and from 02:59 CEST to 02:00 CET on 29 October; MSF from
+// 00:59 GMT to 02:00 BST and from 01:59 BST to 01:00 GMT. Each minute is read cleanly on two
+// blocks of its marker run, then the run's last block reads badly with the other summer-time
+// bit: for DCF77 summer minutes an all-zero frame ("00:00", both parities even), otherwise the
+// same minute with the zone bits the other way round (for MSF with its parity broken, so the
+// block records nothing but its bit is still taken).
+struct SummerChangeCase {
+  const char* name;
+  int station;
+  int hour, minute;  // as broadcast, in the station's legal time
+  bool summer;
+  const char* text;     // the middle record's
+  const char* written;  // UT
+};
+
+class SummerChange : public DocTest, public ::testing::WithParamInterface<SummerChangeCase> {};
+
+TEST_P(SummerChange, ClockStepUsesTheBitReadWithTheMinute) {
+  const SummerChangeCase& c = GetParam();
+  doc.StationMode = c.station;
+  doc.RingIndex = 911;
+  doc.AutoSetClock = 1;
+  int written_hour = 0, written_minute = 0;
+  ASSERT_EQ(std::sscanf(c.written, "%d:%d", &written_hour, &written_minute), 2);
+  doc.LastMinuteOfDay = written_hour * 60 + written_minute - 1;  // the minute before was taken
+  const bool dcf77 = c.station == StationDcf77;
+  int bits[60];
+  if (dcf77) {
+    Dcf77Time(bits, c.hour, c.minute, c.summer);
+    FillDcf77(doc, bits);
+  } else {
+    FillMsf(doc, MsfTime(c.hour, c.minute, c.summer));
+  }
+  DecodeOnce(doc);
+  DecodeOnce(doc);
+  if (dcf77 && c.summer) {
+    for (int& b : bits) b = 0;
+    FillDcf77(doc, bits);
+  } else if (dcf77) {
+    Dcf77Time(bits, c.hour, c.minute, true);
+    FillDcf77(doc, bits);
+  } else {
+    MsfMinute m = MsfTime(c.hour, c.minute, !c.summer);
+    m.b[57] ^= 1;
+    FillMsf(doc, m);
+  }
+  DecodeOnce(doc);
+  ASSERT_EQ(doc.MarkerRunLength, 3);
+  EXPECT_EQ(doc.SummerTimeFlag, c.summer ? 0 : 1);  // the last block's bit
+  EndRun(doc);
+  EXPECT_STREQ(doc.StatusText, c.text);
+  ASSERT_EQ(log.writes.size(), 1u);
+  EXPECT_EQ(Hhmmss(log.writes[0]).substr(11), std::string(c.written) + ":01");
+  EXPECT_EQ(doc.LastMinuteOfDay, written_hour * 60 + written_minute);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes2023, SummerChange,
+    ::testing::Values(
+        SummerChangeCase{"Dcf77MarchLastCet", StationDcf77, 1, 59, false, "Reset 01:59 UT+1", "00:59"},
+        SummerChangeCase{"Dcf77MarchFirstCest", StationDcf77, 3, 0, true, "Reset 03:00 UT+2", "01:00"},
+        SummerChangeCase{"Dcf77OctoberLastCest", StationDcf77, 2, 59, true, "Reset 02:59 UT+2", "00:59"},
+        SummerChangeCase{"Dcf77OctoberFirstCet", StationDcf77, 2, 0, false, "Reset 02:00 UT+1", "01:00"},
+        SummerChangeCase{"MsfMarchLastGmt", StationMsf, 0, 59, false, "Reset 00:59 UT+0", "00:59"},
+        SummerChangeCase{"MsfMarchFirstBst", StationMsf, 2, 0, true, "Reset 02:00 UT+1", "01:00"},
+        SummerChangeCase{"MsfOctoberLastBst", StationMsf, 1, 59, true, "Reset 01:59 UT+1", "00:59"},
+        SummerChangeCase{"MsfOctoberFirstGmt", StationMsf, 1, 0, false, "Reset 01:00 UT+0", "01:00"}),
+    CaseName<SummerChange::ParamType>);
 
 // ---------------------------------------------------------------------------------- HBG --
 

@@ -111,6 +111,9 @@ struct LoopCase {
   double fade_depth;
   int minutes;
   int min_writes;  // clock writes expected at least
+  // receiver models (off unless given)
+  double agc_s = 0.0, filter_hz = 0.0, static_per_minute = 0.0, fade_period_s = 60.0;
+  bool edges = false;
 };
 
 class DecodesThroughTheLoop : public ::testing::TestWithParam<LoopCase> {
@@ -131,7 +134,11 @@ TEST_P(DecodesThroughTheLoop, WritesTheTrueMinute) {
   rs.snr_db = c.snr_db;
   rs.amplitude = c.amplitude;
   rs.fade_depth = c.fade_depth;
-  rs.fade_period_s = 60.0;
+  rs.fade_period_s = c.fade_period_s;
+  rs.agc_release_s = c.agc_s;
+  rs.filter_hz = c.filter_hz;
+  rs.static_per_minute = c.static_per_minute;
+  rs.carrier_edges = c.edges;
   rs.seed = 7;
   rs.duration_s = c.minutes * 60.0;
   SourceWaveInput wave(std::make_unique<SimulatedReceiver>(MakeEncoder(c.station), rs));
@@ -194,7 +201,18 @@ INSTANTIATE_TEST_SUITE_P(Stations, DecodesThroughTheLoop,
                                            LoopCase{"Wwvh", "wwvh", StationWwv, 20, 600, 0, 4, 2},
                                            LoopCase{"WwvWeak", "wwv", StationWwv, 0, 600, 0, 4, 2},
                                            LoopCase{"WwvFading", "wwv", StationWwv, 10, 600, 0.5, 4, 2},
-                                           LoopCase{"WwvLoud", "wwv", StationWwv, 10, 1500, 0, 4, 2}),
+                                           LoopCase{"WwvLoud", "wwv", StationWwv, 10, 1500, 0, 4, 2},
+                                           // receivers as they are: AGC, a CW filter, the
+                                           // stations' carrier edges, static, fading across
+                                           // the minute
+                                           LoopCase{"Dcf77Receiver", "dcf77", StationDcf77, 10, 600, 0, 4, 2,
+                                                    2.0, 500.0, 0.0, 60.0, true},
+                                           LoopCase{"MsfReceiver", "msf", StationMsf, 10, 600, 0, 4, 2, 2.0,
+                                                    500.0, 0.0, 60.0, true},
+                                           LoopCase{"HbgStatic", "hbg", StationHbg, 10, 600, 0, 4, 2, 0.0,
+                                                    0.0, 3.0, 60.0, true},
+                                           LoopCase{"WwvbFadingNotLocked", "wwvb", StationWwvb, 10, 600, 0.5,
+                                                    4, 2, 0.0, 200.0, 0.0, 37.0, true}),
                          CaseName<DecodesThroughTheLoop::ParamType>);
 
 }  // namespace
