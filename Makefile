@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Quick start:  make run   (installs what is missing, builds, decodes the simulated DCF77 receiver)
 #               make test  (installs, builds, runs every test; window tests under Xvfb)
 BUILD      ?= build

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The clock window's command identifiers: menu items, toolbar buttons and status panes, with
 // the status-line prompt and tool tip of each. These numbers are the program's own names for
 // its commands; the window maps them to toolkit ids (which must stay below 32768) in one place.

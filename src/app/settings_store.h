@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The clock's four persisted settings in the registry: key "SOFTWARE\QOVEN\Marvesta\1.6" under
 // HKEY_LOCAL_MACHINE, values "CO" (offset from UT, the 8 bytes of a little-endian double), "TX"
 // (station), "AF" (automatic clock setting) and "MS" (blocks per minute), each of the last three a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the two setup dialogs check before they close with OK, written apart from the window so
 // that it can be tested without a display: the offset of the PC clock from UT (a number of
 // hours, -13 to 13) and the soundcard calibration (a whole number of blocks per minute, 3700 to

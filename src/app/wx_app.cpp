@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CVarnolApp: start-up of the clock window, the single document and its services, and the idle
 // processing that takes each captured buffer as soon as the capture has it done.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CVarnolApp: the clock window's application object -- its command line, the single document
 // with its capture device, clock and settings, the idle processing, and the orderly end on a
 // termination signal. The program (wx_main.cpp) runs it as it is; the window tests' build

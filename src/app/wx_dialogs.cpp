@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The setup dialogs, the About box and the program's message boxes. Each dialog is laid out as
 // its template gives it, in dialog units, so it scales with the desktop's font.
 #include <wx/wx.h>

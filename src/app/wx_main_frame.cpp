@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CMainFrame: the clock's one window -- menus, toolbar, the strip chart and the status bar with
 // its four panes, refreshed eight times a second by the pane timer.
 #include <wx/artprov.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window tests' build of the clock window (varnol-test): the program as shipped, plus a
 // driver that, when VARNOL_TEST_SCRIPT names a file, works the window as a user would (menu and
 // button events, text typed into dialogs, real pointer and key events) and records what it

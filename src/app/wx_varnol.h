@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The clock window's wxWidgets side: the main frame with its toolbar, menus and status panes,
 // the window that shows the strip chart, the dialogs, and the mapping between the program's
 // command numbers and the toolkit's ids (which must lie below 32768).

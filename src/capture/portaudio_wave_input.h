@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sound card through PortAudio: the default input (or one chosen by name) at 8000 Hz,
 // 16-bit mono. PortAudio's own thread copies the samples into the oldest queued buffer and
 // only then sets its done flag; the clock program never waits on it. When the receiver sits on

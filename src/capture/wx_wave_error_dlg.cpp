@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "capture/wx_wave_error_dlg.h"
 
 #include <algorithm>

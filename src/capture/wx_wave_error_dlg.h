@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CWaveErrorDlg: the two-line message of a failed start of capture -- the operation on the
 // first line, the reason on the second -- with an OK button (template 131). Under them, when
 // there is one, a note of which input was tried and what to check; the box is titled with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The installer program: reads "setup.dat" from the current directory and shows the
 // installation dialog; the program ends when the dialog closes.
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Second epochs: the on-time marker of every second, found in the raw samples, fitted to a
 // line over a window of seconds, and labelled with UTC from the minutes the clock step accepted.
 //

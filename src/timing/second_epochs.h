@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SecondEpochs: where each second's on-time marker begins in the captured samples, to a small
 // fraction of a millisecond, and which UTC second it is.
 //

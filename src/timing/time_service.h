@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TimeService: the reference clock beside the document's processing loop.
 //
 // A DocObserver fed the same capture buffers and accepted minutes as the document. It hands

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // varnol-decode as a reference clock: the options that serve the measured seconds to chrony or
 // ntpd, and the outputs behind them.
 //   --refclock sock:PATH     chrony's SOCK datagrams to the socket chronyd created at PATH

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // varnol-decode: the clock's processing loop without a window. Audio comes from a recording,
 // the sound card or the simulated receiver; every status text, clock write and change of the
 // clock offset is printed as it happens, as plain lines or as JSON objects.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // varnol-signal: writes the simulated receiver's audio for a station to a sound file (WAV,
 // FLAC, Ogg Vorbis, ...), as a receiver would feed it to the sound card.
 #include <fcntl.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The reference clock against a real chronyd: a private chronyd in a temporary folder (-x: it
 # never touches the machine's clock; its command socket, pid file and drift file in that folder)
 # with a SOCK and an SHM refclock, fed by varnol-decode on the simulated DCF77 receiver paced in

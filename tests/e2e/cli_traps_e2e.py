@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """What a newcomer meets with the command-line tools: the user's files are never destroyed,
 options are done or refused (never accepted and ignored), a stereo receiver on the right side
 decodes, damaged recordings say what is wrong, every --help lists its exit codes, every option

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Each program's manual page documents every option and exit code its --help prints.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(VARNOL_MAN_PAGES varnol-decode:varnol-decode varnol-signal:varnol-signal)

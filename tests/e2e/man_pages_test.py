@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Each program's manual page documents every option its --help prints and every exit code its
 --help lists, and renders without warnings; and the other way round, every option the page names
 exists (in this program's --help, or in the --help of the program named just before it, as in

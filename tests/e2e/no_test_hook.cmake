@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What `make install` and the package install holds no test hook: the window tests' driver is
 # only in varnol-test.
 if(TARGET varnol-test)

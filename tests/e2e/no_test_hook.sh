@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The window tests' driver stays out of what is installed: the marks of the driver (its
 # environment variables, its screenshot command, its symbols) are in the test build varnol-test,
 # which shows that this check sees them, and in none of the shipped programs; and no install

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The window programs of a sanitizer build (make asan-gui) started under Xvfb, worked a little
 # and closed: the installer's window test (install, About, Exit, no script), and the clock
 # window's signal test (the shipped program idle, then the test build capturing, in dialogs, a

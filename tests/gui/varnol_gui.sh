@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # One window test of varnol under Xvfb: bash varnol_gui.sh VARNOL CASE, where CASE is window,
 # dialogs, exit_capturing, wave_error, recording_end or played_recording. Runs in a temporary working folder with a temporary
 # QOVEN_ROOT. Set VARNOL_SHOT_DIR to keep the screenshots.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The clock window as a person meets it, under Xvfb with a window manager (openbox), driven
 # through its test build's script with real pointer and key events:
 # bash varnol_window_gui.sh VARNOL-TEST CASE [openbox|none], where CASE is strip, menubar,

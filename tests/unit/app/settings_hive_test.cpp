@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings against the real hive files, in a temporary QOVEN_ROOT.
 #include <gtest/gtest.h>
 

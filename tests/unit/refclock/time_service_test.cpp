@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The time service on the simulated DCF77 receiver through the document's own loop: the offset's
 // sign and the receiver delay, every label right, and nothing sent across a break in the capture
 // stamps (samples lost on the way, or the system clock stepped) or without stamps; each change
