@@ -8,7 +8,7 @@ FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build run test unit-test asan-test bench clean format fuzz deb install uninstall
+.PHONY: all deps build run test unit-test asan-test asan-gui bench clean format fuzz deb install uninstall
 
 all: build
 
@@ -27,11 +27,20 @@ run: build
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# Unit tests only, built with the address and undefined-behaviour sanitizers.
+# The address and undefined-behaviour sanitizers: asan-test runs the unit tests under them,
+# asan-gui starts the window programs under them (Xvfb), works them a little and closes them.
+ASAN_CONFIGURE = cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVARNOL_WERROR=ON \
+                 -DVARNOL_SANITIZE=ON -DVARNOL_GUI=ON $(CMAKE_ARGS)
+
 asan-test: deps
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DVARNOL_WERROR=ON -DVARNOL_SANITIZE=ON -DVARNOL_GUI=OFF $(CMAKE_ARGS)
+	$(ASAN_CONFIGURE)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L unit
+
+asan-gui: deps
+	$(ASAN_CONFIGURE)
+	cmake --build $(ASAN_BUILD) -j $(JOBS) --target varnol varnol-test varnol-signal setup setup_gui_driver
+	bash tests/gui/sanitized_windows.sh $(ASAN_BUILD)
 
 # Each fuzz harness (tests/fuzz) built with clang's libFuzzer and run for FUZZ_SECONDS.
 fuzz:

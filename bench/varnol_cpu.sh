@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# CPU use of the clock window while it captures in real time: runs build/varnol on its own Xvfb
-# display, starts the capture through the window's own Start command, lets it settle, then
+# CPU use of the clock window while it captures in real time: runs build/varnol-test on its own
+# Xvfb display, starts the capture through the window's own Start command, lets it settle, then
 # measures the process's user + system time over 60 s of wall-clock time (from /proc/PID/stat).
 # Two inputs, both delivered at 8000 samples per second by a capture thread as a sound card's
 # driver would: a DCF77 recording (made by varnol-signal; reading it costs about what taking
@@ -16,8 +16,9 @@ set -euo pipefail
 build=${1:-build}
 seconds=${2:-60}
 here=$(cd "$(dirname "$0")/.." && pwd)
-varnol="$here/$build/varnol"
-[ -x "$varnol" ] || { echo "no $varnol: build the varnol target first" >&2; exit 2; }
+# The window tests' build of the window: the same program, started and stopped by its script.
+varnol="$here/$build/varnol-test"
+[ -x "$varnol" ] || { echo "no $varnol: build the varnol-test target first" >&2; exit 2; }
 signal="$here/$build/varnol-signal"
 [ -x "$signal" ] || { echo "no $signal: build the varnol-signal target first" >&2; exit 2; }
 

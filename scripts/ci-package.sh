@@ -54,6 +54,15 @@ grep -q '^Usage: varnol' "$work/help.txt" || fail "varnol --help printed no usag
 [ -s "$work/msf.wav" ] || fail "varnol-signal wrote nothing"
 cd - >/dev/null
 
+step "no test hook in the package"
+# The window tests' driver lives only in the test build (varnol-test), which is never packaged.
+! grep -q 'varnol-test' "$work/files" || fail "the package holds the window's test build"
+for p in varnol varnol-decode varnol-signal varnol-setup; do
+  for mark in VARNOL_TEST_SCRIPT VARNOL_TEST_OUTPUT 'import -window root'; do
+    ! strings -a "/usr/bin/$p" | grep -qF "$mark" || fail "/usr/bin/$p holds the test hook ($mark)"
+  done
+done
+
 step "man pages"
 for page in varnol varnol-decode varnol-signal varnol-setup; do
   file="$(man -w "$page")" || fail "man -w $page finds no page"

@@ -13,7 +13,7 @@ PACKAGES=(
   openbox
   portaudio19-dev libsndfile1-dev libsoxr-dev
   libcairo2-dev fonts-dejavu-core
-  xvfb xauth imagemagick
+  xvfb xauth x11-utils imagemagick
   pulseaudio pulseaudio-utils libasound2-plugins
   liblnk-utils
   python3

@@ -6,9 +6,10 @@
 // whose count is above 10, the count starting again at 0 with every event -- but it never spins:
 // more idle calls are asked for only while the current buffer is done, and the capture wakes the
 // idle processing when it finishes a buffer.
-#include <wx/log.h>
+#include "app/wx_app.h"
+
 #include <wx/cshelp.h>
-#include <wx/modalhook.h>
+#include <wx/log.h>
 
 #include <climits>
 #include <csignal>
@@ -81,90 +82,21 @@ constexpr int ExitNoDisplay = 1;
 constexpr int ExitUsage = 2;
 constexpr int ExitInput = 3;
 
-// What became of the snapshot, on standard error: the window itself stays silent about it.
-class SnapshotLog : public DocObserver {
- public:
-  void OnSnapshot(SnapshotOutcome outcome, const char* path, int error) override {
-    if (outcome == SnapshotOutcome::WouldReplaceInput)
-      std::fprintf(stderr, "varnol: %s is the recording being played; the snapshot leaves it alone\n", path);
-    else if (outcome == SnapshotOutcome::CannotWrite)
-      std::fprintf(stderr, "varnol: cannot write the snapshot %s: %s\n", path, std::strerror(error));
-  }
-};
-
-// Counts the modal dialogs and message boxes that are open: no buffer is processed while one is.
-class ModalCounter : public wxModalDialogHook {
- public:
-  int depth = 0;
-
- protected:
-  int Enter(wxDialog*) override {
-    ++depth;
-    return wxID_NONE;
-  }
-  void Exit(wxDialog*) override { --depth; }
-};
-
 }  // namespace
 
-class CVarnolApp : public wxApp, public WindowServices {
- public:
-  bool Initialize(int& argc, wxChar** argv) override;
-  bool OnInit() override;
-  int OnExit() override;
-  int FilterEvent(wxEvent& event) override;
+void SnapshotLog::OnSnapshot(SnapshotOutcome outcome, const char* path, int error) {
+  if (outcome == SnapshotOutcome::WouldReplaceInput)
+    std::fprintf(stderr, "varnol: %s is the recording being played; the snapshot leaves it alone\n", path);
+  else if (outcome == SnapshotOutcome::CannotWrite)
+    std::fprintf(stderr, "varnol: cannot write the snapshot %s: %s\n", path, std::strerror(error));
+}
 
-  void OnPaneTimer();
+CVarnolApp::CVarnolApp() = default;
+CVarnolApp::~CVarnolApp() = default;
 
-  // WindowServices
-  bool CanChooseInput() const override { return card_ != nullptr; }
-  std::string InputSetting() const override { return card_ != nullptr ? card_->DeviceName() : ""; }
-  void ChooseInput(const std::string& setting) override;
-  std::string SignalReport() override;
+std::string CVarnolApp::InputSetting() const { return card_ != nullptr ? card_->DeviceName() : ""; }
 
- private:
-  void OnClockWriteResult(const ClockWriteResult& result);
-  std::string WaveErrorDetail() const;
-  bool ParseCommandLine(int count, wxChar** args, std::string& error);
-  void OnIdleEvent(wxIdleEvent& event);
-  bool CurrentBufferDone() const;
-
-  enum class Input { SoundCard, Simulate, File } input_ = Input::SoundCard;
-  std::string station_ = "dcf77";
-  std::string file_;
-  std::optional<std::string> device_;  // --device: the input for this run
-  ChannelChoice channel_ = ChannelChoice::Left;
-  bool verbose_ = false;
-  PortAudioWaveInput* card_ = nullptr;  // the capture device when it is the sound card
-  SnapshotLog snapshot_log_;            // outlives the document, which stops the capture at exit
-  std::optional<GainSetting> gain_setting_;  // --gain: off unless asked for
-  std::unique_ptr<GainStage> gain_;
-  std::optional<ToneSetting> tone_setting_;  // --tone
-  std::optional<ToneShift> file_shift_;      // a recording's tone, moved at its own rate
-  std::unique_ptr<LiveToneStage> live_tone_;  // the sound card's tone, decided once heard
-  bool tone_told_ = false;
-  FilterChain filters_;
-  int stored_bpm_ = 0;  // the stored calibration, while a recording runs at its own rate
-  CardRateWatch card_rate_;  // the sound card's rate against the system clock, for "Measure"
-
-  std::unique_ptr<WaveInput> wave_;
-  SourceWaveInput* recording_ = nullptr;  // the capture device when it plays a recording
-  RecordingSource* file_source_ = nullptr;  // that recording as read, to tell if it was cut short
-  std::unique_ptr<SystemClock> base_clock_;  // what the PC clock reads (and writes, when it may)
-  std::unique_ptr<TimedatedClockService> timedated_;
-  std::unique_ptr<SystemClock> clock_;
-  std::unique_ptr<WindowSignalMonitor> monitor_;
-  WxWaveErrorDialog errors_;
-  std::unique_ptr<RegistrySettingsStore> settings_;
-  std::unique_ptr<CVarnolDoc> doc_;
-  CMainFrame* frame_ = nullptr;
-  ModalCounter modal_;
-  long idle_count_ = 0;
-};
-
-wxIMPLEMENT_APP(CVarnolApp);
-
-void PaneTimerTick() { wxGetApp().OnPaneTimer(); }
+void PaneTimerTick() { static_cast<CVarnolApp*>(wxApp::GetInstance())->OnPaneTimer(); }
 
 bool CVarnolApp::ParseCommandLine(int given_count, wxChar** given, std::string& error) {
   std::vector<std::string> words;
@@ -323,9 +255,7 @@ bool CVarnolApp::OnInit() {
     clock_ = std::make_unique<SandboxClock>();
     // The window tests' way to the time-service path without the machine's clock: the sandbox
     // clock's writes go to the time service on the bus the test provides instead.
-    const char* script = std::getenv("VARNOL_TEST_SCRIPT");
-    const char* service = std::getenv("VARNOL_TEST_CLOCK_SERVICE");
-    if (script != nullptr && *script != 0 && service != nullptr && *service != 0) {
+    if (SandboxWritesToTimeService()) {
       base_clock_ = std::move(clock_);
       timedated_ = std::make_unique<TimedatedClockService>();
       clock_ = std::make_unique<DesktopSystemClock>(*base_clock_, false, timedated_.get(),
@@ -408,22 +338,19 @@ bool CVarnolApp::OnInit() {
   RealizeBeforeShowing(frame_);
   frame_->Show();
 
-  // SIGTERM and SIGINT close the window as File > Exit does (snapshot and settings written);
-  // without a display there is no window to close, but the same saving is done.
-  WatchTerminationSignals([this] {
-    if (frame_ != nullptr && wxTopLevelWindows.Find(frame_) != nullptr) frame_->CloseFromOutside();
-  });
+  // SIGTERM, SIGINT and SIGHUP close the window as File > Exit does (snapshot and settings
+  // written), whatever it shows; without a display there is no window to close, but the same
+  // saving is done. (Until here the signals end the program at once: nothing has changed yet.)
+  WatchTerminationSignals([this] { OnTerminationSignal(); });
   OnDisplayLost([this] { doc_.reset(); },
                 "varnol: lost the connection to the display; capture stopped, settings saved", 1);
   frame_->CallAfter([f = frame_] { f->FitStripHeight(); });
 
-  if (const char* script = std::getenv("VARNOL_TEST_SCRIPT"); script != nullptr && *script != 0) {
-    if (!StartTestScript(script, frame_, doc_.get())) {
-      std::fprintf(stderr, "varnol: cannot read the test script %s\n", script);
-      return false;
-    }
-  }
   return true;
+}
+
+void CVarnolApp::OnTerminationSignal() {
+  if (frame_ != nullptr && wxTopLevelWindows.Find(frame_) != nullptr) frame_->CloseFromOutside();
 }
 
 int CVarnolApp::OnExit() {

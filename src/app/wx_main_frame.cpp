@@ -3,6 +3,7 @@
 // its four panes, refreshed eight times a second by the pane timer.
 #include <wx/artprov.h>
 #include <wx/dcmemory.h>
+#include <wx/evtloop.h>
 #include <wx/settings.h>
 #include <wx/utils.h>
 
@@ -10,9 +11,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <initializer_list>
 #include <iterator>
 #include <string>
+#include <utility>
 
 #include "app/setup_dialogs.h"
 #include "app/wx_varnol.h"
@@ -215,6 +218,7 @@ CMainFrame::CMainFrame(CVarnolDoc& doc)
 
 CMainFrame::~CMainFrame() {
   pane_timer_.Stop();
+  if (close_retry_) close_retry_->Stop();
   help_.Close();
 }
 
@@ -497,13 +501,43 @@ void CMainFrame::OnClose(wxCloseEvent&) {
   Destroy();
 }
 
+namespace {
+
+// Calls back on the timer's tick, without an event that other timers' handlers could take.
+class CallbackTimer : public wxTimer {
+ public:
+  explicit CallbackTimer(std::function<void()> tick) : tick_(std::move(tick)) {}
+  void Notify() override { tick_(); }
+
+ private:
+  std::function<void()> tick_;
+};
+
+}  // namespace
+
 void CMainFrame::CloseFromOutside() {
   LeaveContextHelp();
-  // Open dialogs and message boxes end as if cancelled; their loops return before the window
-  // goes.
-  for (wxWindow* w : wxTopLevelWindows)
-    if (auto* d = dynamic_cast<wxDialog*>(w); d != nullptr && d->IsModal()) d->EndModal(wxID_CANCEL);
+  // A dialog or message box runs its own event loop inside the command that opened it, and is
+  // a child of this window on that command's stack: the window may go only once every such loop
+  // has returned. The innermost dialog (the one opened last) ends as if cancelled, and the close
+  // is tried again shortly, until none is left; the command may open another box on its way out,
+  // a refusal say, which then ends the same way. (Ending an outer dialog's loop while an inner
+  // one runs would leave the outer loop running for good: the toolkit quits the innermost.)
+  if (wxEventLoopBase::GetActive() != wxTheApp->GetMainLoop()) {
+    wxDialog* innermost = nullptr;
+    for (wxWindow* w : wxTopLevelWindows)
+      if (auto* d = dynamic_cast<wxDialog*>(w); d != nullptr && d->IsModal()) innermost = d;
+    if (innermost != nullptr) innermost->EndModal(wxID_CANCEL);
+    if (!close_retry_) close_retry_ = std::make_unique<CallbackTimer>([this] { CloseFromOutside(); });
+    close_retry_->StartOnce(20);
+    return;
+  }
   Close(true);
+  // The window is deleted at the next idle time, and the program ends with it. The toolkit
+  // plans idle time only after an event of its own (input, a paint, a finished buffer's wake-up)
+  // and a signal is none: idle and with nothing on the screen changing, the close would wait for
+  // the pointer to move over the window.
+  wxWakeUpIdle();
 }
 
 void CMainFrame::ShowHelpTopics() { help_.Show(this, help_page::Contents); }

@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <initializer_list>
 #include <utility>
 
 // --- Commands on the menu bar --------------------------------------------------------------------
@@ -211,8 +212,9 @@ gboolean OnTerminationSignal(gpointer) {
 
 void WatchTerminationSignals(std::function<void()> on_signal) {
   SignalAction() = std::move(on_signal);
-  g_unix_signal_add(SIGTERM, &OnTerminationSignal, nullptr);
-  g_unix_signal_add(SIGINT, &OnTerminationSignal, nullptr);
+  // A hang-up (the terminal the window was started from closed, or a service manager's
+  // "reload") ends the program as the other two do rather than cutting it off unsaved.
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) g_unix_signal_add(sig, &OnTerminationSignal, nullptr);
 }
 
 // --- Loss of the display -------------------------------------------------------------------------

@@ -61,8 +61,8 @@ void RealizeBeforeShowing(wxTopLevelWindow* window);
 // window sees the key; the key goes on to the controls when it returns false.
 void OnEscapeKey(wxTopLevelWindow* window, std::function<bool()> on_escape);
 
-// Calls `on_signal` from the event loop, at once, when SIGTERM or SIGINT arrives (the signal
-// handler only wakes the loop; nothing else runs inside it).
+// Calls `on_signal` from the event loop, at once, when SIGTERM, SIGINT or SIGHUP arrives (the
+// signal handler only wakes the loop; nothing else runs inside it).
 void WatchTerminationSignals(std::function<void()> on_signal);
 
 // Calls `save` once when the connection to the X display is lost, prints `message` as one line

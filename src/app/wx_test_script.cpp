@@ -1,11 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The window's test hook (VARNOL_TEST_SCRIPT). One command a line, run in order:
+// The window tests' build of the clock window (varnol-test): the program as shipped, plus a
+// driver that, when VARNOL_TEST_SCRIPT names a file, works the window as a user would (menu and
+// button events, text typed into dialogs, real pointer and key events) and records what it
+// shows. Only the tests link this file; the installed varnol has no such hook.
+//
+// The script has one command a line, run in order:
 //
 //   wait MS                     let the program run for MS milliseconds
 //   command N                   the menu or toolbar command numbered N, posted as a click posts it
 //   wait-pane I TEXT... SECS    wait until status pane I (0..4) contains TEXT (at most SECS)
 //   dump LABEL                  record the window: title, place and size, panes, check marks,
-//                               toolbar states, the strip chart's drawing position
+//                               toolbar states, the strip chart's drawing position, the
+//                               toolkit's grab (an open menu holds it)
 //   dialog-set ID TEXT...       type TEXT into control ID of the open dialog
 //   dialog-check ID 0|1         set check box ID of the open dialog
 //   dialog-button ID            press button ID of the open dialog (1 OK, 2 Cancel)
@@ -19,7 +25,7 @@
 //                               the menu bar, "Start", "Stop" or "Mixer"), outside
 //   click                       press and release the left button where the pointer is
 //   key KEY                     press a key: escape, f1, shift-f1, alt-s, alt-p, alt-m, f10,
-//                               left, right, down, alt-t, alt-u, return
+//                               left, right, down, alt-t, alt-u, alt-f, return
 //   wiggle MS                   move the pointer to and fro over the view for MS milliseconds
 //   cpu-begin / cpu-end LABEL   record the CPU time the process used in between, as a
 //                               percentage of one core
@@ -28,6 +34,7 @@
 //
 // What is recorded goes to $VARNOL_TEST_OUTPUT (default: the script's name + ".out"), one line
 // each; a wait that times out records "TIMEOUT" and the script goes on.
+#include <gtk/gtk.h>
 #include <sys/resource.h>
 #include <wx/checkbox.h>
 #include <wx/display.h>
@@ -36,12 +43,14 @@
 #include <wx/utils.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/wx_app.h"
 #include "app/wx_varnol.h"
 
 namespace {
@@ -113,6 +122,9 @@ class TestScript : public wxEvtHandler {
       if (bar->GetFieldRect(i, field) && bar->GetTextExtent(text).x > field.width - 2) s << i << ',';
     }
     s << ']';
+    // The widget that holds the toolkit's grab: a GtkMenu while a menu is open.
+    GtkWidget* grab = gtk_grab_get_current();
+    s << " grab=" << (grab != nullptr ? G_OBJECT_TYPE_NAME(grab) : "none");
     Record(s.str());
   }
 
@@ -316,7 +328,7 @@ class TestScript : public wxEvtHandler {
                   {"f10", WXK_F10, wxMOD_NONE},      {"left", WXK_LEFT, wxMOD_NONE},
                   {"right", WXK_RIGHT, wxMOD_NONE},  {"down", WXK_DOWN, wxMOD_NONE},
                   {"alt-t", 't', wxMOD_ALT},         {"alt-u", 'u', wxMOD_ALT},
-                  {"return", WXK_RETURN, wxMOD_NONE}};
+                  {"alt-f", 'f', wxMOD_ALT},         {"return", WXK_RETURN, wxMOD_NONE}};
       for (const auto& k : keys)
         if (rest == k.name) {
           wxUIActionSimulator().Char(k.key, k.modifiers);
@@ -427,8 +439,7 @@ class TestScript : public wxEvtHandler {
   }
 };
 
-}  // namespace
-
+// Reads the script and starts it; false when it cannot be read.
 bool StartTestScript(const std::string& path, CMainFrame* frame, CVarnolDoc* doc) {
   std::ifstream in(path);
   if (!in) return false;
@@ -441,3 +452,32 @@ bool StartTestScript(const std::string& path, CMainFrame* frame, CVarnolDoc* doc
   // Lives as long as the program (it may still be needed while the window closes).
   return true;
 }
+
+// The program with the driver started once the window is shown; without VARNOL_TEST_SCRIPT it
+// is the window as shipped.
+class CVarnolTestApp : public CVarnolApp {
+ public:
+  // With a script and VARNOL_TEST_CLOCK_SERVICE, the simulated receiver's clock steps go to the
+  // time service on the test's bus, so that the tests reach that path without the machine's
+  // clock.
+  bool SandboxWritesToTimeService() const override {
+    const char* script = std::getenv("VARNOL_TEST_SCRIPT");
+    const char* service = std::getenv("VARNOL_TEST_CLOCK_SERVICE");
+    return script != nullptr && *script != 0 && service != nullptr && *service != 0;
+  }
+
+  bool OnInit() override {
+    if (!CVarnolApp::OnInit()) return false;
+    const char* script = std::getenv("VARNOL_TEST_SCRIPT");
+    if (script == nullptr || *script == 0) return true;
+    if (!StartTestScript(script, Frame(), Doc())) {
+      std::fprintf(stderr, "varnol: cannot read the test script %s\n", script);
+      return false;
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
+wxIMPLEMENT_APP(CVarnolTestApp);

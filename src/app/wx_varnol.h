@@ -107,7 +107,8 @@ class CMainFrame : public wxFrame, public CVarnolDoc::SetupUi {
   void DoGiveHelp(const wxString& text, bool show) override;
   // Makes the client area exactly as tall as the strip chart (at the window's width).
   void FitStripHeight();
-  // Ends open dialogs and context help, then closes the window as File > Exit does.
+  // Ends open dialogs and context help, then closes the window as File > Exit does (once the
+  // dialogs' loops have returned).
   void CloseFromOutside();
 
   // SetupUi
@@ -162,6 +163,7 @@ class CMainFrame : public wxFrame, public CVarnolDoc::SetupUi {
   bool prompt_shown_ = false;  // a prompt fills the status bar
   int pane_widths_[5] = {};
   wxLongLong fit_until_ = 0;  // ms: until then the height follows the bars (FitStripHeight)
+  std::unique_ptr<wxTimer> close_retry_;  // CloseFromOutside again, once dialogs have returned
 };
 
 // Places a control of a dialog template: position and size in dialog units. `scale` widens
@@ -236,8 +238,3 @@ wxIcon ProgramIcon(int size);
 
 // The pane timer's call into the application's idle handler (count 0).
 void PaneTimerTick();
-
-// The test hook: when VARNOL_TEST_SCRIPT names a file, its lines drive the window as a user
-// would (menu and button events, text typed into dialogs) and record what the window shows.
-// Returns false when the script cannot be read.
-bool StartTestScript(const std::string& path, CMainFrame* frame, CVarnolDoc* doc);

@@ -156,7 +156,10 @@ void CSetupDlg::FitLabel(wxStaticText* control) {
     int left = gap, right = GetClientSize().x - gap;
     for (wxWindow* other : GetChildren()) {
       if (other == control || !other->IsShown()) continue;
-      auto known = boxes_.find(static_cast<wxStaticText*>(other));
+      // Labels by their place in the layout; any other control (the picture, the buttons) where
+      // it is.
+      auto* other_label = dynamic_cast<wxStaticText*>(other);
+      auto known = other_label != nullptr ? boxes_.find(other_label) : boxes_.end();
       const wxRect r = known != boxes_.end() ? known->second : other->GetRect();
       if (r.GetBottom() < box.GetTop() || r.GetTop() > box.GetBottom()) continue;
       if (r.GetLeft() > box.GetRight()) right = std::min(right, r.GetLeft() - gap);

@@ -2,9 +2,9 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Runs every line of the README's example block (the fenced block after "Examples:"), so that
 # an example that stops working fails here: the command-line tools in a temporary folder, the
-# window under Xvfb for a moment (through its test script: open, record, close). A line that
-# needs a receiver on the real sound card (--device) is not run: tests never touch the
-# machine's sound card, sound server or clock.
+# window under Xvfb for a moment (its test build, through its script: open, record, close). A
+# line that needs a receiver on the real sound card (--device) is not run: tests never touch
+# the machine's sound card, sound server or clock.
 #
 #   readme_examples.sh BUILD_DIR README
 set -u
@@ -47,6 +47,8 @@ for l in "${lines[@]}"; do
       echo "skip  $cmd  (no xvfb-run to show the window)"
       continue
     fi
+    # The window tests' build of the same window: the shipped one takes no script.
+    words[0]="$BUILD/varnol-test"
     printf 'wait 800\ndump example\nclose\n' >window-script
     VARNOL_TEST_SCRIPT=window-script VARNOL_TEST_OUTPUT="$work/window-out" \
       timeout 60 xvfb-run -a -s "-screen 0 1024x768x24" "${words[@]}" >out 2>err

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The window on a Linux desktop, under Xvfb with a window manager:
-#   bash varnol_desktop_gui.sh VARNOL FAKE_TIMEDATED CASE
+#   bash varnol_desktop_gui.sh VARNOL-TEST FAKE_TIMEDATED CASE
 # where CASE is clock_service, sound_input or keyboard. Runs in a temporary working folder with
 # a temporary QOVEN_ROOT; the buses and the sound server are private ones started here, never the
 # machine's. Set VARNOL_SHOT_DIR to keep the screenshots. Exit 77: the case cannot run here.

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The clock window as a person meets it, under Xvfb with a window manager (openbox), driven
-# through its test hook with real pointer and key events: bash varnol_window_gui.sh VARNOL CASE,
-# where CASE is strip, menubar, context_help, signals or display_lost. Runs in a temporary
-# working folder with a temporary QOVEN_ROOT. Set VARNOL_SHOT_DIR to keep the screenshots.
+# through its test build's script with real pointer and key events:
+# bash varnol_window_gui.sh VARNOL-TEST CASE [openbox|none], where CASE is strip, menubar,
+# context_help, signals or display_lost, and "none" leaves the window manager out. Runs in a
+# temporary working folder with a temporary QOVEN_ROOT. Set VARNOL_SHOT_DIR to keep the
+# screenshots.
 set -uo pipefail
 varnol=$(readlink -f "$1")
 case_name=$2
+wm_name=${3:-openbox}  # or "none": the bare X server
 work=$(mktemp -d)
 xvfb_pid=""
 wm_pid=""
@@ -23,7 +26,7 @@ export QOVEN_ROOT="$work/qoven"
 export TZ=UTC
 . "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/window_record.sh"
 
-# A display of our own with a window manager on it.
+# A display of our own, with a window manager on it unless told otherwise.
 exec 3<> "$work/displayfd"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp > "$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
@@ -34,9 +37,11 @@ for _ in $(seq 50); do
 done
 [ -n "${display:-}" ] || { echo "Xvfb did not start"; exit 1; }
 export DISPLAY=":$display"
-openbox --sm-disable > "$work/wm.log" 2>&1 &
-wm_pid=$!
-sleep 1
+if [ "$wm_name" = openbox ]; then
+  openbox --sm-disable > "$work/wm.log" 2>&1 &
+  wm_pid=$!
+  sleep 1
+fi
 
 # start SCRIPT ARGS...: starts the window on the script in the background (record in $work/out).
 start() {
@@ -234,27 +239,60 @@ SCRIPT
   keep_shot help.png
   ;;
 signals)
-  # SIGTERM while capturing, and SIGINT while a dialog is open: the window closes at once, as
-  # File > Exit does, with the snapshot and the settings written.
-  for sig in TERM INT; do
-    rm -rf "$QOVEN_ROOT" recording.wav out
-    if [ $sig = TERM ]; then
-      printf 'command 32816\ncommand 32787\nwait 1500\ndump ready\nwait 600000\n' > script
-    else
-      printf 'command 32819\ncommand 32787\nwait 1500\ndump ready\ncommand 32813\nwait 600000\n' > script
-    fi
-    start script --simulate dcf77
-    wait_record ready 20
+  # A termination signal closes the window within a second, whatever it is doing, as File > Exit
+  # does: the settings saved (each state chooses its own station first, so the hive shows that
+  # this close saved them) and the snapshot written when a capture ran. One line a state:
+  # STATE SIGNAL TX SCRIPT (\n between lines) CHECK (what the script's record shows in that state).
+  states=(
+    "capturing|TERM|1|command 32816\ncommand 32787\nwait 1500\ndump ready|stopped=0"
+    "stopped|HUP|1|command 32816\ncommand 32787\nwait 1500\ncommand 32779\nwait 500\ndump ready|stopped=1"
+    "dialog|INT|3|command 32819\ncommand 32787\nwait 1500\ncommand 32813\ndialog-dump ready|dialog=[PC clock offset]"
+    "message-over-dialog|TERM|6|command 32821\ncommand 32813\ndialog-set 1044 99\ndialog-button 1\nwait 500\ndialog-dump ready|Enter a number between -13 and 13."
+    "help|TERM|4|command 32817\ncommand 57667\nwait 1500\nhelp-dump ready|help_shown=1"
+    "context-help|INT|0|command 32810\ncommand 57669\nwait 300\ndump ready|context_help=1"
+    "menu|TERM|5|command 32818\nwait 500\npointer view\nkey alt-f\nwait 800\ndump ready|grab=GtkMenu"
+  )
+  # end_by_signal STATE SIGNAL: sends the signal to the running window and checks that it ended
+  # at once with exit code 0.
+  end_by_signal() {
     sleep 0.5
+    local t0 ms
     t0=$(date +%s%N)
-    kill -$sig "$varnol_pid"
+    kill -"$2" "$varnol_pid"
     finish 5
     ms=$((($(date +%s%N) - t0) / 1000000))
-    echo "SIG$sig: the window ended $ms ms after the signal"
-    [ "$ms" -lt 1000 ] || fail "SIG$sig took $ms ms"
-    [ "$rc" -eq 0 ] || fail "SIG$sig: exit code $rc"
-    [ "$(stat -c %s recording.wav 2>/dev/null)" = 4142 ] || fail "SIG$sig: no snapshot"
-    if [ $sig = TERM ]; then hive_has '"TX"=dword:00000001'; else hive_has '"TX"=dword:00000003'; fi
+    echo "$1, SIG$2 ($wm_name): the window ended $ms ms after the signal"
+    [ "$ms" -lt 1000 ] || fail "$1: SIG$2 took $ms ms"
+    [ "$rc" -eq 0 ] || fail "$1: SIG$2: exit code $rc"
+  }
+  # Idle right after start, as shipped (the program without the tests' driver): waits until
+  # the window is on the screen.
+  rm -rf "$QOVEN_ROOT" recording.wav
+  "$(dirname "$varnol")/varnol" --simulate rwm > "$work/log" 2>&1 &
+  varnol_pid=$!
+  shown() { [[ "$(xwininfo -root -tree 2>/dev/null)" == *'"Marvesta"'* ]]; }
+  for _ in $(seq 100); do
+    shown && break
+    sleep 0.1
+  done
+  shown || fail "start: no window within 10 s"
+  end_by_signal start TERM
+  hive_has '"TX"=dword:00000005'
+  for state in "${states[@]}"; do
+    IFS='|' read -r name sig tx script check <<< "$state"
+    rm -rf "$QOVEN_ROOT" recording.wav out
+    # The state's record is labelled with its name.
+    printf '%b\nwait 600000\n' "${script/ ready/ $name}" > script
+    start script --simulate dcf77
+    wait_record "$name" 20
+    has "$name" "$check"
+    end_by_signal "$name" "$sig"
+    hive_has "\"TX\"=dword:0000000$tx"
+    case "$name" in
+    capturing | dialog)
+      [ "$(stat -c %s recording.wav 2>/dev/null)" = 4142 ] || fail "$name: SIG$sig wrote no snapshot"
+      ;;
+    esac
   done
   ;;
 display_lost)
