@@ -276,7 +276,8 @@ bool CVarnolApp::OnInit() {
   if (input_ == Input::File) doc_->ProtectFromSnapshot(file_);
   // The simulated station is the one decoded, as if chosen in the Transmitter menu.
   if (const auto mode = StationFromName(station_); input_ == Input::Simulate && mode) doc_->OnStation(*mode);
-  if (input_ == Input::File) {
+  const bool look_ahead = input_ == Input::File && CanLookAhead(file_);
+  if (look_ahead) {
     // The recording's first seconds, looked at before its first block is measured: where its
     // tone is (moved at the file's own rate) and, with the automatic gain, where the gain starts.
     // The station read from the settings decides whether the tone may move (WWV's AM audio stays).
@@ -304,8 +305,9 @@ bool CVarnolApp::OnInit() {
   }
   // The sound card's tone: heard for its first seconds, then moved. The tone is moved before the
   // level is judged.
-  if (input_ == Input::SoundCard) {
+  if (input_ == Input::SoundCard || (input_ == Input::File && !look_ahead))
     live_tone_ = std::make_unique<LiveToneStage>(tone_setting_.value_or(ToneSetting{}), doc_->StationMode);
+  if (input_ == Input::SoundCard) {
     doc_->AddObserver(&card_rate_);
     SetCardRateMeasure([this] { return card_rate_.BlocksPerMinute(); });
   }

@@ -144,6 +144,15 @@ std::unique_ptr<RecordingSource> RecordingSource::Open(const std::string& path, 
   return r;
 }
 
+void RecordingSource::SetRateFilter(CaptureRateFilter* filter) {
+  rate_filter_ = filter;
+  if (filter != nullptr && shorts_) {
+    shorts_ = false;
+    interleaved_.resize(chunk_frames_ * static_cast<size_t>(channels_));
+    mono_.resize(ChunkFrames);
+  }
+}
+
 RecordingSource::~RecordingSource() {
   if (resampler_ != nullptr) soxr_delete(static_cast<soxr_t>(resampler_));
   if (file_ != nullptr) sf_close(static_cast<SNDFILE*>(file_));

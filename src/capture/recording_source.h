@@ -44,8 +44,9 @@ class RecordingSource : public SampleSource {
   // whose frames run out before the header's count or whose stream stops in the middle.
   bool EndedEarly() const { return ended_early_; }
   // Runs `filter` (not owned; nullptr for none) over the samples at the file's own rate, before
-  // they are resampled. Set before the first Read.
-  void SetRateFilter(CaptureRateFilter* filter) { rate_filter_ = filter; }
+  // they are resampled. Set before the first Read. A 16-bit recording at 8000 Hz is then read as
+  // floats like any other, so the filter sees every sample.
+  void SetRateFilter(CaptureRateFilter* filter);
 
  private:
   RecordingSource() = default;

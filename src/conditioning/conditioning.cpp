@@ -1,5 +1,7 @@
 #include "conditioning/conditioning.h"
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -65,6 +67,11 @@ ToneDecision DecideTone(const ToneSetting& setting, const ToneFound& found, int 
       Format("found at %.1f Hz (%.0f dB above the noise, keyed once a second), moved %+.1f Hz to 1000 Hz",
              found.hz, found.above_noise_db, d.ShiftHz());
   return d;
+}
+
+bool CanLookAhead(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 LookAheadOutcome LookAheadRecording(const std::string& path, ChannelChoice channel, int station_mode,

@@ -47,6 +47,11 @@ struct ToneDecision {
 // a receiver's AM output: its 100 Hz code and its ticks are where they belong, so it is never moved.
 ToneDecision DecideTone(const ToneSetting& setting, const ToneFound& found, int station_mode);
 
+// Whether a recording can be looked ahead in: a regular file can be opened again from its start;
+// a FIFO or a device gives its samples once, so its tone and level are decided as they come, as
+// a sound card's are.
+bool CanLookAhead(const std::string& path);
+
 // A recording looked at before it is decoded: the tone (its first LookAheadSeconds through the
 // finder) and the level (the same seconds, moved, through a LevelProbe).
 struct RecordingLookAhead {

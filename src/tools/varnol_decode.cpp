@@ -476,7 +476,8 @@ int main(int argc, char** argv) {
   if (real_input && !o.diag.gain) o.diag.gain = GainSetting{true, 0.0};
   RecordingLookAhead look;
   std::optional<ToneShift> file_shift;  // outlives the recording that runs it
-  if (o.input == Options::Input::File) {
+  const bool look_ahead = o.input == Options::Input::File && CanLookAhead(o.file);
+  if (look_ahead) {
     std::string error;
     const bool want_gain = o.diag.gain && o.diag.gain->automatic;
     switch (LookAheadRecording(o.file, o.channel, o.station, tone, want_gain, look, error)) {
@@ -490,7 +491,8 @@ int main(int argc, char** argv) {
     if (want_gain && look.gain_db) o.diag.gain->db = *look.gain_db;
   }
   std::unique_ptr<LiveToneStage> live_tone;
-  if (o.input == Options::Input::Device || (o.input == Options::Input::Simulate && o.tone)) {
+  if (o.input == Options::Input::Device || (o.input == Options::Input::Simulate && o.tone) ||
+      (o.input == Options::Input::File && !look_ahead)) {
     if (tone.mode == ToneSetting::Mode::Fixed && !ToneShift::Fits(8000.0, tone.hz, FrontEndToneHz))
       return UsageError("--tone " + std::to_string(static_cast<long>(tone.hz)) +
                         ": the sound card is read at 8000 samples a second, where a tone at or above 4000 Hz "

@@ -40,7 +40,8 @@ def window_menus(source_root):
     "Title" ...)`. Mnemonic ampersands are dropped."""
     path = os.path.join(source_root, "src", "app", "wx_main_frame.cpp")
     code = open(path, encoding="utf-8").read()
-    plain = lambda t: t.replace("&", "")
+    # Mnemonic ampersands and the ellipsis of an item that opens a dialog are not part of its name.
+    plain = lambda t: t.replace("&", "").removesuffix("...")
     items = {}
     for var, text in re.findall(r'item\((\w+),\s*cmd::\w+,\s*"([^"]+)"', code):
         items.setdefault(var, []).append(plain(text))
