@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What conditioning costs beside the clock's loop, per hour of audio: one hour of DCF77 heard as
 // a real receiver gives it (a 747 Hz tone at a line output's level, amplitude 8000) through the
 // whole per-buffer loop alone, and through the loop behind the conditioning, taking turns.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole of `varnol-decode --input HOUR.wav --station dcf77` (one hour of 8 kHz 16-bit DCF77,
 // the signal diagnostics on as they always are) against its floor: the bare transform the clock
 // cannot do without, the front end's windowed 128-point transform and magnitudes of every block

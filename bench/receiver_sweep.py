@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Where each station decodes behind receivers as they are: varnol-signal writes a recording
 through the simulated receiver's models (tone, level, sample rate, AGC, band-pass width,
 static, fading across the minute), varnol-decode reads it with no option but the station and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Decodes the same recordings with two varnol-decode programs, as plain text and as JSON, and
 # says whether every line they print (status, clock, signal words, summary) and every chart is
 # the same byte for byte. For a change meant to make decoding faster without changing a result:

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # "make install" and "make uninstall": cmake --install into PREFIX (DESTDIR honoured), noting
 # the folders the installation made, so that uninstall removes them again once they are empty
 # (and leaves alone every folder that was there before).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's additions for a Linux desktop: Setup > Sound input, Setup > Signal report and
 // the status bar's tool tip, the word on the message line when the PC clock was or was not set,
 // and the watcher behind the report.

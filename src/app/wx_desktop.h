@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's additions for a Linux desktop: the choice of input, the signal report with the
 // lock, and the watcher that keeps what the report shows.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The inputs a user can choose for the clock: the sound server's sources (PulseAudio or
 // PipeWire, shown by their descriptions) and the devices PortAudio lists (ALSA cards and
 // plugins). A choice is kept as one text, the input setting:

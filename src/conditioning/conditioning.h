@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Conditioning: what a real receiver gives, made into what the clock's front end expects, before
 // the first block is measured. The front end measures a tone at 1000 Hz (the 100 Hz code for
 // WWV/WWVH) at a level within a few hundred units, on audio whose 8000 samples are one second.

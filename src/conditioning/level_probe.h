@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The level the clock's front end would measure on each 128-sample block, without its byte
 // ceiling: the sum of the magnitudes of bins 15..17 (937.5, 1000, 1062.5 Hz) of the windowed
 // 128-point transform, divided by 128, or for WWV/WWVH the 100 Hz detector's output (mixed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tone finder: where in 300..3000 Hz a receiver put the station's tone.
 //
 // A time station's carrier is keyed once a second (lowered or cut for 100 to 800 ms), so in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Moving a receiver's tone to where the clock measures it.
 //
 // A long-wave station heard through a CW or USB receiver comes out as a tone wherever the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Setting the PC clock the way a desktop allows it. A process that holds CAP_SYS_TIME writes
 // the clock itself (clock_settime); any other asks the system's time service to do it
 // (systemd-timedated over D-Bus, authorised by polkit: an administrator's password, or allowed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The system's time service, systemd-timedated, on the system bus (org.freedesktop.timedate1):
 // SetTime(x usec_utc, b relative, b interactive) moves the clock when polkit allows it. The
 // call is made in the background through GIO; its answer is handled by the GLib main loop of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated receiver's models on the command line, shared by varnol-signal and the
 // simulated receiver of varnol-decode: tone, level, AGC, filter, fading period, static and
 // the stations' own carrier edges. Each leaves the idealised receiver as it is unless given.

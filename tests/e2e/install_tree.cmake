@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # make install PREFIX=... and make uninstall, into a temporary prefix.
 add_test(NAME e2e_install_tree
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/install_tree_test.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR})

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # "make install PREFIX=..." and "make uninstall" (scripts/install-tree.sh, which the Makefile
 # runs) into a temporary prefix that already holds a folder of its own: the service unit must
 # name the program and the settings file where they were installed, and uninstall must leave

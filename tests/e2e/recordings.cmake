@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Real off-air recordings, read where the project's shared folder sits beside the source tree
 # (never copied into it); skipped with the reason when that folder is absent.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Real off-air recordings decoded out of the box (no option but the station and the PC clock at
 the first sample): a DCF77 reception through a web receiver in CW mode (a 747 Hz tone at 7119
 samples a second, peaks at a quarter of full scale) must step the clock to 20:30:01Z and

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The window on a Linux desktop: setting the clock through a stand-in systemd-timedated on a
 # private D-Bus, choosing the sound input from a private PulseAudio's sources, the keyboard's
 # way through the menus, and the window's least size.

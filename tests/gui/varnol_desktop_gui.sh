@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The window on a Linux desktop, under Xvfb with a window manager:
 #   bash varnol_desktop_gui.sh VARNOL-TEST FAKE_TIMEDATED CASE
 # where CASE is clock_service, sound_input or keyboard. Runs in a temporary working folder with

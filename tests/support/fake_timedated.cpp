@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stand-in for systemd-timedated on a private bus, for tests: owns org.freedesktop.timedate1
 // on the bus named by DBUS_SYSTEM_BUS_ADDRESS and answers SetTime(x usec, b relative,
 // b interactive) as told, without ever touching a clock.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Conditioning: the tone finder on keyed, steady and absent tones across 300..3000 Hz, the shift
 // across rates (the moved tone's amplitude, nothing mirrored onto it), the tone decision, the
 // level look-ahead against the front end's own measure, and the sound card's measured rate.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The inputs offered in Setup > Sound input: the sound server's sources as pactl lists them
 // (PulseAudio's and PipeWire's pactl write the same fields), and the settings they become.
 #include "capture/input_devices.h"

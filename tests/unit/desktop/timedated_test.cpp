@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Setting the clock through the system's time service: the D-Bus client against a private bus
 // with a stand-in for systemd-timedated (never the machine's clock or its system bus), and the
 // choice between writing the clock directly and asking the service.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Outputs named by the user: a regular file is replaced whole, a FIFO or character device is
 // written through and stays what it was, a socket, block device or folder is refused and left
 // alone, and no temporary file is left behind in any case.

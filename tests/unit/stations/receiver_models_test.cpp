@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated receiver's models of real receivers, measured on the audio they make: the
 // stations' reduced carrier and edges, the tone and the rate, the level, the AGC's overshoot,
 // the band-pass's rounding, static crashes and fading that is not locked to the minute.
