@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/cli_common.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -213,4 +215,13 @@ bool SameExistingFile(const std::string& a, const std::string& b) {
   }, sb{};
   return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
          sa.st_ino == sb.st_ino;
+}
+
+void CatchEndingSignals(void (*handler)(int)) {
+  struct sigaction sa {};
+  sa.sa_handler = handler;
+  sigemptyset(&sa.sa_mask);
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+  std::signal(SIGUSR1, SIG_IGN);
+  std::signal(SIGUSR2, SIG_IGN);
 }

@@ -67,3 +67,9 @@ std::string OutputFileProblem(const std::string& path);
 
 // Whether both names lead to one existing file (through links too).
 bool SameExistingFile(const std::string& a, const std::string& b);
+
+// SIGINT, SIGTERM and SIGHUP (a closed terminal or session) go to `handler`, which ends the run
+// as its normal end does. Caught without SA_RESTART, so that a wait for a pipe's other end is
+// ended too. SIGUSR1 and SIGUSR2 mean nothing to these tools and are ignored rather than ending
+// the program without its outputs.
+void CatchEndingSignals(void (*handler)(int));

@@ -43,18 +43,6 @@ constexpr int ExitChart = 4;  // the --chart file cannot be written (as the snap
 std::atomic<bool> g_interrupted{false};
 void OnSignal(int) { g_interrupted.store(true); }
 
-// SIGINT, SIGTERM and SIGHUP (a closed terminal or session) end the run as its end does:
-// capture stopped, summary printed, snapshot and chart written. Caught without SA_RESTART, so
-// that a wait for a pipe's other end is ended too. SIGUSR1 and SIGUSR2 mean nothing here and
-// are ignored rather than ending the program without its outputs.
-void CatchEndingSignals() {
-  struct sigaction sa {};
-  sa.sa_handler = OnSignal;
-  sigemptyset(&sa.sa_mask);
-  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
-  std::signal(SIGUSR1, SIG_IGN);
-  std::signal(SIGUSR2, SIG_IGN);
-}
 
 const char* const kUsage =
     "Usage: varnol-decode [options]\n"
@@ -467,7 +455,9 @@ int main(int argc, char** argv) {
                  why.c_str());
     return ExitSnapshot;
   }
-  CatchEndingSignals();
+  // SIGINT, SIGTERM and SIGHUP (a closed terminal or session) end the run as its end does:
+  // capture stopped, summary printed, snapshot and chart written.
+  CatchEndingSignals(OnSignal);
 
   // Conditioning: a real receiver's tone, level and rate made into what the front end expects.
   // The simulated receiver is the ideal one: conditioned only when asked.

@@ -74,15 +74,6 @@ void OnSignal(int) {
   g_interrupted.store(true);
 }
 
-// Caught without SA_RESTART, so that a wait for a FIFO's reader is ended too.
-void CatchEndingSignals() {
-  struct sigaction sa {};
-  sa.sa_handler = OnSignal;
-  sigemptyset(&sa.sa_mask);
-  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
-  std::signal(SIGUSR1, SIG_IGN);
-  std::signal(SIGUSR2, SIG_IGN);
-}
 
 // A file of our own that nobody else can see, for a recording that goes to a pipe or device
 // once it is complete (libsndfile goes back to the header at the end, which a pipe cannot).
@@ -268,7 +259,7 @@ int main(int argc, char** argv) {
     if (!temp.empty()) std::remove(temp.c_str());
     return WriteError(output, why);
   }
-  CatchEndingSignals();
+  CatchEndingSignals(OnSignal);
 
   start -= start % 60;
   rs.start_utc = static_cast<double>(start);
