@@ -69,6 +69,8 @@ class RobustLock {
   // UTC of the second that begins nearest sample `sample`, and where it begins. False unless
   // locked.
   bool UtcNear(double sample, int64_t* utc, double* second_start) const;
+  // Samples per second of the seconds' line (the card's rate).
+  double SecondLength() const { return rate_; }
   // True once after each change of state or of the locked time (for a "lock" event).
   bool TakeChange();
 
