@@ -188,11 +188,26 @@ void RobustLock::ScoreMinute() {
     const int64_t locked_now = locked_utc_ + (minute_start_ - locked_second_);
     const double locked_score = times_.Score(static_cast<int>(Mod(locked_now / 60, CandidateMinutes)));
     const double best_score = times_.Score(static_cast<int>(Mod(times_.BestUtc() / 60, CandidateMinutes)));
-    if (best_score - locked_score >= TimeCandidates::DropMargin) SetState(LockState::Timing);
+    // Evidence against the lock, minute by minute: how much worse the minutes since it fit the
+    // locked time than free symbols, summed while they do and forgotten while they do not
+    // (a CUSUM of the likelihood ratio; while the lock is right it climbs to DropMargin with
+    // a chance of at most exp(-DropMargin) ever).
+    against_ = std::max(
+        0.0, against_ - times_.LastMinuteOverOpen(static_cast<int>(Mod(locked_now / 60, CandidateMinutes))));
+    if (best_score - locked_score >= TimeCandidates::DropMargin || against_ >= TimeCandidates::DropMargin) {
+      // The signal no longer follows the time that was locked (the station stepped, the count
+      // of seconds slipped): what was heard before says nothing of the time now, and would
+      // weigh against every candidate for hours. Start the time of day afresh.
+      times_.Reset();
+      last_scored_ = INT64_MIN;
+      SetState(LockState::Timing);
+      return;
+    }
   }
   if (!Locked() && times_.Sure()) {
     locked_utc_ = times_.BestUtc();
     locked_second_ = minute_start_;
+    against_ = 0.0;
     SetState(minute_start_ + 59 - line_refreshed_ > HoldoverAfterSeconds ? LockState::Holdover
                                                                          : LockState::Locked);
     changed_ = true;

@@ -129,5 +129,6 @@ class RobustLock {
   LockState state_ = LockState::Searching;
   int64_t locked_utc_ = 0;  // UTC of second locked_second_
   int64_t locked_second_ = 0;
+  double against_ = 0.0;  // nats: evidence against the lock since it was taken (CUSUM)
   bool changed_ = false;
 };

@@ -28,6 +28,11 @@ void TimeCandidates::Reset() {
   lead_over_open_ = 0.0;
 }
 
+double TimeCandidates::LastMinuteOverOpen(int minute_of_day) const {
+  return last_[((minute_of_day - shift_) % CandidateMinutes + CandidateMinutes) % CandidateMinutes] -
+         last_open_;
+}
+
 double TimeCandidates::Score(int minute_of_day) const {
   return score_[((minute_of_day - shift_) % CandidateMinutes + CandidateMinutes) % CandidateMinutes];
 }
@@ -47,6 +52,7 @@ void TimeCandidates::AddMinute(int64_t reference_utc, const double (*ll)[MaxSymb
   double open = 0.0;
   for (int p = 0; p < 60; ++p) open += by_mask[p][table_->allowed[p]];
   open_score_ = open_score_ * keep + open;
+  last_open_ = open;
   double best = -1e300, next = -1e300;
   int best_minute = 0;
   for (int i = 0; i < CandidateMinutes; ++i) {
@@ -56,6 +62,7 @@ void TimeCandidates::AddMinute(int64_t reference_utc, const double (*ll)[MaxSymb
     double sum = 0.0;
     for (int p = 0; p < 60; ++p) sum += by_mask[p][expected[p]];
     score_[i] = score_[i] * keep + sum;
+    last_[i] = sum;
     if (score_[i] > best) {
       next = best;
       best = score_[i];

@@ -37,6 +37,10 @@ class TimeCandidates {
   // a shape of its own) can favour one candidate over the others by chance or by its shape,
   // but it does not make that candidate fit better than the symbols left free.
   double LeadOverOpen() const { return lead_over_open_; }
+  // For the minute last added alone: ln of the likelihood ratio of the candidate that names
+  // it `minute_of_day` to the open hypothesis (negative: the minute fits that candidate worse
+  // than free symbols).
+  double LastMinuteOverOpen(int minute_of_day) const;
   // The leading candidate may be reported (see LockMargin).
   bool Sure() const { return margin_ >= LockMargin && lead_over_open_ >= LockMargin; }
   // Minutes added since the reset.
@@ -77,6 +81,8 @@ class TimeCandidates {
  private:
   const StationSymbols* table_;
   double score_[CandidateMinutes] = {};  // index (minute_of_day - shift_) mod 1440
+  double last_[CandidateMinutes] = {};   // the last minute's part of each score, same index
+  double last_open_ = 0.0;
   int shift_ = 0;
   int minutes_ = 0;
   int64_t best_utc_ = 0;
