@@ -26,12 +26,13 @@ void SlotLevels(const int16_t* ring, int64_t mask, double start, double rate, in
       const int piece = j * PiecesPerSlot + i;
       const int64_t to = std::llround(start + rate * (piece + 1) / Pieces);
       double re = 0.0, im = 0.0;
+      // the phase from the absolute sample number, so that it never drifts between pieces
+      int k = static_cast<int>(((from % period) + period) % period);
       for (int64_t n = from; n < to; ++n) {
-        // the phase from the absolute sample number, so that it never drifts between pieces
-        const int k = static_cast<int>(n % period);
         const double x = ring[n & mask];
         re += x * cos_table[k];
         im -= x * sin_table[k];
+        k = k + 1 == period ? 0 : k + 1;
       }
       // the tone's amplitude: a tone of peak A sums to A / 2 per sample
       if (to > from) sum += 2.0 * std::sqrt(re * re + im * im) / static_cast<double>(to - from);

@@ -18,6 +18,9 @@ int64_t NearestMinute(int64_t reference_utc, int minute_of_day) {
 
 }  // namespace
 
+TimeCandidates::TimeCandidates(const StationSymbols& table)
+    : table_(&table), predictions_(std::make_unique<Prediction[]>(CandidateMinutes)) {}
+
 void TimeCandidates::Reset() {
   for (double& s : score_) s = 0.0;
   shift_ = 0;
@@ -57,10 +60,14 @@ void TimeCandidates::AddMinute(int64_t reference_utc, const double (*ll)[MaxSymb
   int best_minute = 0;
   for (int i = 0; i < CandidateMinutes; ++i) {
     const int minute_of_day = (i + shift_) % CandidateMinutes;
-    SymbolMask expected[60];
-    table_->expected(NearestMinute(reference_utc, minute_of_day), expected);
+    const int64_t minute_utc = NearestMinute(reference_utc, minute_of_day);
+    Prediction& prediction = predictions_[minute_of_day];
+    if (prediction.minute_utc != minute_utc) {
+      table_->expected(minute_utc, prediction.expected);
+      prediction.minute_utc = minute_utc;
+    }
     double sum = 0.0;
-    for (int p = 0; p < 60; ++p) sum += by_mask[p][expected[p]];
+    for (int p = 0; p < 60; ++p) sum += by_mask[p][prediction.expected[p]];
     score_[i] = score_[i] * keep + sum;
     last_[i] = sum;
     if (score_[i] > best) {

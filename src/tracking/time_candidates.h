@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "tracking/station_symbols.h"
 
@@ -19,7 +20,7 @@ constexpr int CandidateMinutes = 1440;
 
 class TimeCandidates {
  public:
-  explicit TimeCandidates(const StationSymbols& table) : table_(&table) {}
+  explicit TimeCandidates(const StationSymbols& table);
   void Reset();
   // One minute received: `ll[p]` the soft symbols of its second p, `heard[p]` false where a
   // second gave no evidence. `reference_utc`: the capture's own idea of the minute's start
@@ -83,6 +84,13 @@ class TimeCandidates {
   double score_[CandidateMinutes] = {};  // index (minute_of_day - shift_) mod 1440
   double last_[CandidateMinutes] = {};   // the last minute's part of each score, same index
   double last_open_ = 0.0;
+  // The predicted symbols of each absolute minute a candidate names, kept by minute of day:
+  // from one minute to the next only one candidate names a minute not predicted before.
+  struct Prediction {
+    int64_t minute_utc = INT64_MIN;
+    SymbolMask expected[60] = {};
+  };
+  std::unique_ptr<Prediction[]> predictions_;
   int shift_ = 0;
   int minutes_ = 0;
   int64_t best_utc_ = 0;
