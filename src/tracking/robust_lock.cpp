@@ -61,11 +61,12 @@ void RobustLock::Reset() {
 }
 
 void RobustLock::SetSecondLine(double sample, double rate) {
-  if (table_ == nullptr || !std::isfinite(sample) || !(rate > 7000.0 && rate < 9000.0)) return;
+  if (table_ == nullptr || !(std::fabs(sample) < 1e15) || !(rate > 7000.0 && rate < 9000.0)) return;
   if (have_line_) {
     const double at = (sample - line_sample_) / rate_ + static_cast<double>(line_second_);
-    const int64_t k = std::llround(at);
-    if (std::fabs(at - static_cast<double>(k)) <= MaxPhaseJump) {
+    // (a line ages of seconds away is no continuation of this count either)
+    const int64_t k = std::fabs(at) < 1e12 ? std::llround(at) : 0;
+    if (std::fabs(at) < 1e12 && std::fabs(at - static_cast<double>(k)) <= MaxPhaseJump) {
       line_sample_ = sample;
       line_second_ = k;
       rate_ = rate;
