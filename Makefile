@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Quick start:  make run   (installs what is missing, builds, decodes the simulated DCF77 receiver)
 #               make test  (installs, builds, runs every test; window tests under Xvfb)
 BUILD      ?= build
@@ -41,14 +42,14 @@ bench: build
 	bash bench/run.sh $(BUILD)
 
 # From source: the programs, man pages, desktop files and the service under PREFIX (DESTDIR
-# honoured); uninstall removes exactly the files install wrote.
+# honoured); uninstall removes exactly the files install wrote, and the folders it made once
+# they are empty.
 PREFIX ?= /usr/local
 install: build
-	cmake --install $(BUILD) --prefix $(PREFIX)
+	DESTDIR="$(DESTDIR)" bash scripts/install-tree.sh install $(BUILD) "$(PREFIX)"
 
 uninstall:
-	@test -f $(BUILD)/install_manifest.txt || { echo "nothing installed from $(BUILD)"; exit 1; }
-	xargs -d '\n' rm -fv -- < $(BUILD)/install_manifest.txt
+	bash scripts/install-tree.sh uninstall $(BUILD)
 
 # The Debian package (varnol_*.deb in this folder), built from a clean copy of the checkout.
 deb: deps

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One hour of simulated DCF77 audio through the clock's whole per-buffer loop (front end and
 // decoder), against the front end alone as the baseline measured in the same run.
 // Reported: real-time factor (audio seconds per second of CPU) and the loop/front-end ratio.

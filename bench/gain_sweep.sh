@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Where each station decodes, without and with the automatic gain: varnol-decode on the
 # simulated receiver over a range of tone amplitudes (in sample units, up to full scale), at the
 # receiver noise of reception_sweep.sh, counting the reset texts shown (a reset is a minute

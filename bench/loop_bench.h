@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the benchmarks of the processing loop share: audio held in memory, a wave-error dialog
 // that shows nothing, and the CPU time of two runs of the loop over the same audio, compared
 // fairly on a machine whose speed wanders (other work, a virtual machine's neighbours): the

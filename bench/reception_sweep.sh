@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Where decoding holds: runs varnol-decode on the simulated receiver for a grid of noise levels,
 # tone amplitudes and sound-card rates, and prints, for each, the minute markers seen and the
 # reset texts shown (a reset is a minute that decoded and followed the one before).

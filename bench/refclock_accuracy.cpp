@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reference clock's accuracy on the simulated receiver, beside the clock step's own.
 //
 // For every station with a sharp second marker (all but RWM), at 0, 10 and 20 dB, with slow

@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs every benchmark program, then times varnol-decode on a one-hour DCF77 recording (file
 # reading and the whole loop). Figures are real-time factors and ratios from the same run.
+# bench_decode_floor runs this build's varnol-decode on a one-hour recording in turns with the
+# bare transform of every block, and gives the ratio of their CPU times; set
+# VARNOL_DECODE_BEFORE to another build's varnol-decode to time it in the same turns.
 set -euo pipefail
 BUILD=${1:-build}
+VARNOL_DECODE="$(cd "$BUILD" && pwd)/varnol-decode"
+export VARNOL_DECODE
 for b in "$BUILD"/bench/bench_*; do
   [ -x "$b" ] || continue
   echo "== $(basename "$b")"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How well the second epochs find the seconds, on the simulated receiver through the whole
 // processing loop (the document's decoders accept the minutes that label the seconds):
 //

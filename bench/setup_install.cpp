@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The installer on a long script: N program files (64 bytes each) installed from a medium
 // folder into a fresh root, without the dialog's pauses. Time per file at 1,000 and at 10,000
 // files in the same run shows whether the cost grows with the script (it should not: each log

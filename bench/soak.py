@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Soak: a simulated day of every station through varnol-decode, at a realistic and a poor SNR.
 
 For each station and condition it runs `varnol-decode --simulate ... --minutes 1440 --json` and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One hour of each station's simulated receiver audio through the clock's whole processing
 // loop (wave-input buffers, front end or 100 Hz detector, decoder, clock step). The audio is
 // made once per station before timing starts; the timed region is the loop alone.

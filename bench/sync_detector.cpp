@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The block measures side by side, per block of 128 samples: the 100 Hz synchronous detector
 // of WWV/WWVH, the same detector written with separate cosine and sine calls, and the
 // spectrum measure of the other stations. Compare the times of one run with each other.

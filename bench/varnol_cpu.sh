@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # CPU use of the clock window while it captures in real time: runs build/varnol on its own Xvfb
 # display, starts the capture through the window's own Start command, lets it settle, then
 # measures the process's user + system time over 60 s of wall-clock time (from /proc/PID/stat).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package from a clean copy of the checkout (the files git knows, as they are
 # in the working tree now), so that no build folder or stray file of the checkout gets in.
 # Leaves varnol_<version>_<arch>.deb in the checkout's top folder and prints its name.

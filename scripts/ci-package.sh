@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # CI: the Debian package. Builds it from a clean copy of the checkout (one Release build without
 # the tests), checks it with lintian, installs it with apt, runs the installed programs, checks
 # the man pages, the desktop entry, the metainfo and the service unit, then removes and purges it

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages the build, the tests and the benchmarks need.
 # Does nothing when they are all there already; needs root (or sudo) otherwise.
 # "install-deps.sh fuzz" adds clang and its libFuzzer runtime, for `make fuzz` only.
@@ -16,6 +17,7 @@ PACKAGES=(
   pulseaudio pulseaudio-utils libasound2-plugins
   liblnk-utils
   python3
+  libglib2.0-dev dbus-daemon
   tzdata
   scdoc man-db bash-completion
   chrony

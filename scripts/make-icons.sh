@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Renders the program's icon (dist/icons/varnol.svg) to the PNG sizes the hicolor theme uses.
 # The PNGs are checked in beside the SVG; run this again after changing the SVG.
 # Needs rsvg-convert (Debian package librsvg2-bin).

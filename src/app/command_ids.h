@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The clock window's command identifiers: menu items, toolbar buttons and status panes, with
 // the status-line prompt and tool tip of each. These numbers are the program's own names for
 // its commands; the window maps them to toolkit ids (which must stay below 32768) in one place.
@@ -38,6 +39,10 @@ constexpr int ID_CLOCK_OFFSET = 32813;
 constexpr int ID_CALIBRATION = 32822;
 constexpr int ID_AUTO_SET_CLOCK = 32812;
 constexpr int ID_MIXER = 32815;
+
+// The window's own additions to the "Setup" menu.
+constexpr int ID_INPUT_DEVICE = 32901;
+constexpr int ID_SIGNAL_REPORT = 32902;
 
 // Status panes.
 constexpr int ID_INDICATOR_STATION = 59142;
@@ -84,6 +89,8 @@ constexpr CommandText CommandTexts[] = {
     {ID_CALIBRATION, "Correct the soundcard sampling rate", ""},
     {ID_AUTO_SET_CLOCK, "Automatically update the PC clock", ""},
     {ID_MIXER, "Select audio source", ""},
+    {ID_INPUT_DEVICE, "Choose the sound card or sound-server source the receiver is on", ""},
+    {ID_SIGNAL_REPORT, "Show the signal's level, tone and noise, the last clock step and the lock", ""},
     {ID_HELP_FINDER, "List Help topics", "Help Topics"},
     {ID_APP_ABOUT, "Display program information, version number and copyright", "About"},
     {ID_START_TOOL, "Start capture", "Start"},

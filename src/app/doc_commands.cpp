@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The document's commands and update handlers: station choice, automatic clock setting,
 // start and stop, the setup dialogs and the mixer, and the texts of the four status panes.
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/settings_store.h"
 
 #include <cstdint>
@@ -49,6 +50,16 @@ void RegistrySettingsStore::Load(CVarnolDoc& doc) {
     ReadInto(registry_, key, "TX", doc.StationMode);
     ReadInto(registry_, key, "AF", doc.AutoSetClock);
     ReadInto(registry_, key, "MS", doc.BlocksPerMinute);
+    uint8_t text[MaxDeviceLength + 1] = {};
+    DWORD type = REG_NONE;
+    DWORD size = sizeof text;
+    if (registry_.RegQueryValueExA(key, "Device", &type, text, &size) == ERROR_SUCCESS && type == REG_SZ) {
+      device_stored_ = true;
+      // Up to the first terminating zero, whether or not the stored size counts it.
+      size_t n = 0;
+      while (n < size && n < MaxDeviceLength && text[n] != 0) ++n;
+      device_.assign(reinterpret_cast<const char*>(text), n);
+    }
   }
   registry_.RegCloseKey(key);
 }
@@ -63,5 +74,10 @@ void RegistrySettingsStore::Save(const CVarnolDoc& doc) {
   Write(registry_, key, "TX", REG_DWORD, doc.StationMode);
   Write(registry_, key, "AF", REG_DWORD, doc.AutoSetClock);
   Write(registry_, key, "MS", REG_DWORD, doc.BlocksPerMinute);
+  if (!device_.empty() || device_stored_) {
+    const std::string value = device_.substr(0, MaxDeviceLength);
+    registry_.RegSetValueExA(key, "Device", REG_SZ, reinterpret_cast<const uint8_t*>(value.c_str()),
+                             static_cast<DWORD>(value.size() + 1));
+  }
   registry_.RegCloseKey(key);
 }

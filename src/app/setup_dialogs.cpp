@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/setup_dialogs.h"
 
 #include <charconv>
@@ -82,17 +83,65 @@ const char* CalibrationRefusal(FieldCheck check) {
   }
 }
 
-std::string FindMixerProgram(const std::string& path) {
+namespace {
+
+// The first executable file `name` in the folders of `path` ("" when there is none).
+std::string FindProgram(const std::string& path, const std::string& name) {
   size_t start = 0;
   while (start <= path.size()) {
     size_t end = path.find(':', start);
     if (end == std::string::npos) end = path.size();
     const std::string dir = path.substr(start, end - start);
     if (!dir.empty()) {
-      const std::string candidate = dir + "/pavucontrol";
+      const std::string candidate = dir + "/" + name;
       if (::access(candidate.c_str(), X_OK) == 0) return candidate;
     }
     start = end + 1;
   }
   return "";
 }
+
+}  // namespace
+
+const std::vector<MixerCommand>& MixerCandidates() {
+  static const std::vector<MixerCommand> candidates = {
+      {"pavucontrol", {"--tab=4"}, ""},          // PulseAudio volume control: Input Devices
+      {"pavucontrol-qt", {"--tab=4"}, ""},
+      {"pwvucontrol", {}, ""},                   // PipeWire volume control
+      {"gnome-control-center", {"sound"}, ""},   // GNOME Settings, Sound
+      {"kcmshell6", {"kcm_pulseaudio"}, ""},     // KDE Plasma audio settings
+      {"kcmshell5", {"kcm_pulseaudio"}, ""},
+      {"mate-volume-control", {"--page=input"}, ""},
+      {"cinnamon-settings", {"sound"}, ""},
+      {"xfce4-mixer", {}, ""},
+  };
+  return candidates;
+}
+
+std::vector<MixerCommand> FindMixerCommands(const std::string& path) {
+  std::vector<MixerCommand> found;
+  for (const MixerCommand& c : MixerCandidates()) {
+    MixerCommand m = c;
+    m.program = FindProgram(path, c.name);
+    if (!m.program.empty()) found.push_back(std::move(m));
+  }
+  return found;
+}
+
+std::string NoMixerAdvice() {
+  std::string tried;
+  for (const MixerCommand& c : MixerCandidates()) tried += std::string(tried.empty() ? "" : ", ") + c.name;
+  return "No recording-level control could be started (tried: " + tried +
+         "; none is installed or none started).\n\n"
+         "To set the input level on Linux, open a terminal and run\n"
+         "    alsamixer -V capture\n"
+         "(choose the card with F6, the input with the arrow keys and the space bar, and set the "
+         "level with the arrow keys; make sure it is not muted), or, with PulseAudio or PipeWire:\n"
+         "    pactl list short sources\n"
+         "    pactl set-source-volume SOURCE 80%\n"
+         "    pactl set-source-mute SOURCE 0\n\n"
+         "pavucontrol gives a window for the same. Choose the input the clock listens to in "
+         "Setup > Sound input.";
+}
+
+std::string FindMixerProgram(const std::string& path) { return FindProgram(path, "pavucontrol"); }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the two setup dialogs check before they close with OK, written apart from the window so
 // that it can be tested without a display: the offset of the PC clock from UT (a number of
 // hours, -13 to 13) and the soundcard calibration (a whole number of blocks per minute, 3700 to
@@ -5,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 enum class FieldCheck { Accepted, NotANumber, OutOfRange };
 
@@ -38,4 +40,19 @@ const char* CalibrationRefusal(FieldCheck check);
 // MixerArguments), looked for along `path`, a PATH-style list of folders: its full file name,
 // or "" when none is installed.
 std::string FindMixerProgram(const std::string& path);
-constexpr const char* MixerArguments = "--tab=4";
+constexpr const char* MixerArguments = "--tab=4";  // pavucontrol's Input Devices tab
+
+// A recording-level control a desktop may have, and how to open it on its input page.
+struct MixerCommand {
+  const char* name;                    // the program's file name
+  std::vector<const char*> arguments;  // opens the input (recording) page where it can
+  std::string program;                 // its full file name, once found
+};
+// The candidates in the order they are tried: PulseAudio's and PipeWire's volume controls,
+// then GNOME's, KDE's, MATE's, Cinnamon's and Xfce's sound settings.
+const std::vector<MixerCommand>& MixerCandidates();
+// The candidates installed along `path` (a PATH-style list of folders), in that order.
+std::vector<MixerCommand> FindMixerCommands(const std::string& path);
+// What to say when none of them could be started: which were tried, and how to set the
+// recording level on Linux without them.
+std::string NoMixerAdvice();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the clock window runs on when it is given the simulated receiver or a recording instead
 // of the sound card: a PC clock that the program may "set" without touching the machine's, and
 // the simulated station heard live.

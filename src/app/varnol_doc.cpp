@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/varnol_doc.h"
 
 #include <cmath>
@@ -55,7 +56,9 @@ bool CVarnolDoc::OnIdle(long count, bool framework_busy) {
   return true;
 }
 
-void CVarnolDoc::ProcessCaptureBuffer() {
+void CVarnolDoc::ProcessCaptureBuffer() { ProcessCaptureBuffer(nullptr); }
+
+void CVarnolDoc::ProcessCaptureBuffer(const CVarnolDoc* measured_by) {
   if (Stopped != 0) return;
   WAVEHDR& header = WaveHeaders[CurrentBuffer];
   if ((header.dwFlags.load(std::memory_order_acquire) & WHDR_DONE) == 0) return;
@@ -71,12 +74,21 @@ void CVarnolDoc::ProcessCaptureBuffer() {
   const int16_t* samples = CaptureBuffers[CurrentBuffer];
   for (DocObserver* o : observers_)
     if (o != nullptr) o->OnCaptureBuffer(samples, BufferSamples, BlocksProcessed + 1, header.CaptureTimeNs);
+  const bool measured = measured_by != nullptr && measured_by->StationMode != StationWwv;
+  // The column of the buffer's first block in `measured_by`'s traces.
+  int measured_column = measured ? measured_by->DisplayColumn - BufferSamples / BlockSize : 0;
+  if (measured_column < 0) measured_column += TraceColumns;
   for (int s = 0; s + BlockSize <= BufferSamples; s += BlockSize) {
     BlocksProcessed += 1;
-    if (StationMode == StationWwv)
+    if (StationMode == StationWwv) {
       RunSyncDetector(samples + s);
-    else
+    } else if (measured) {
+      std::memcpy(SpectrumTrace[DisplayColumn], measured_by->SpectrumTrace[measured_column], SpectrumBins);
+      LevelTrace[DisplayColumn] = measured_by->LevelTrace[measured_column];
+      measured_column = (measured_column + 1) % TraceColumns;
+    } else {
       LevelStep(samples + s);
+    }
     DecisionStep();
     DecodeBlock();
     RingIndex = (RingIndex + 1) % BlocksPerMinute;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CVarnolDoc: the one document of the radio clock. It owns every piece of state for the whole
 // run -- settings, the two capture buffers and their headers, the front end's tables, traces,
 // ring and trackers, the marker counters, the decoded minutes, the WWV detector and the status
@@ -199,6 +200,11 @@ class CVarnolDoc {
   // buffer only when the idle count is above 10. Always returns true.
   bool OnIdle(long count, bool framework_busy = false);
   void ProcessCaptureBuffer();
+  // The same for a document fed the very samples that `measured_by` has just processed as its
+  // last buffer: in modes 0..5 the blocks' spectrum rows and levels, the same whatever the
+  // station, are taken from it instead of being measured again (as when other stations'
+  // decoders run beside the clock's on the same audio). Neither in WWV's mode has them.
+  void ProcessCaptureBuffer(const CVarnolDoc* measured_by);
 
   // --- Capture (start, stop, snapshot, wave errors) --------------------------------------
   void StartCapture();

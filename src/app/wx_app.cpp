@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CVarnolApp: start-up of the clock window, the single document and its services, and the idle
 // processing that takes each captured buffer as soon as the capture has it done.
 //
@@ -16,15 +17,19 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/settings_store.h"
 #include "app/simulated_input.h"
+#include "app/wx_desktop.h"
 #include "app/wx_varnol.h"
 #include "capture/portaudio_wave_input.h"
 #include "capture/recording_source.h"
 #include "capture/source_wave_input.h"
 #include "capture/wx_wave_error_dlg.h"
 #include "diagnostics/gain_stage.h"
+#include "platform/desktop_clock.h"
+#include "platform/gdbus_timedated.h"
 #include "platform/hive_registry.h"
 #include "platform/linux_clock.h"
 #include "simulator/encoder.h"
@@ -33,13 +38,18 @@
 namespace {
 
 const char* const kUsage =
-    "Usage: varnol [--simulate [STATION] | --input FILE] [--channel SIDE] [--verbose]\n"
+    "Usage: varnol [--simulate [STATION] | --input FILE | --device NAME] [--channel SIDE]\n"
+    "              [--gain DB|auto] [--verbose]\n"
     "The radio clock: sets the PC clock from a time station's signal on the sound card.\n"
     "\n"
     "  --simulate [STATION]  listen to the built-in simulated receiver instead of the sound card\n"
     "                        (msf, hbg, dcf77, wwvb, vng, rwm, wwv or wwvh; default dcf77) and\n"
     "                        select that station, as the Transmitter menu does\n"
     "  --input FILE          play a recording (WAV, FLAC, ...; 4 to 384 kHz) in real time\n"
+    "  --device NAME         listen to this sound input for this run instead of the one chosen\n"
+    "                        in Setup > Sound input: a part of a device's name as PortAudio\n"
+    "                        lists it (\"hw:1\", \"USB Audio\"), or pulse:SOURCE for a source of\n"
+    "                        PulseAudio or PipeWire (pactl list short sources names them)\n"
     "  --channel SIDE        left, right or mix: the side of a stereo recording or sound card\n"
     "                        the receiver is on (default left)\n"
     "  --verbose             let the audio libraries (ALSA, JACK) print their own messages\n"
@@ -47,7 +57,11 @@ const char* const kUsage =
     "                        in dB (-60..60), or auto: keep the tone in the range the clock\n"
     "                        works in, changing slowly and only between minutes (default: none)\n"
     "  --help                this text\n"
+    "  --version             the program's version\n"
+    "An option's value may follow it as the next word or after '=': --input=night.wav.\n"
     "\n"
+    "Setting the PC clock: a program with the CAP_SYS_TIME capability sets it itself; otherwise\n"
+    "the system's time service (systemd-timedated) is asked, which may ask for a password.\n"
     "With --simulate or --input the PC clock is only set inside the program. Every stop writes\n"
     "recording.wav (the last quarter second of audio) in the working folder, but never over\n"
     "the recording being played.\n"
@@ -84,7 +98,7 @@ class ModalCounter : public wxModalDialogHook {
 
 }  // namespace
 
-class CVarnolApp : public wxApp {
+class CVarnolApp : public wxApp, public WindowServices {
  public:
   bool Initialize(int& argc, wxChar** argv) override;
   bool OnInit() override;
@@ -93,7 +107,15 @@ class CVarnolApp : public wxApp {
 
   void OnPaneTimer();
 
+  // WindowServices
+  bool CanChooseInput() const override { return card_ != nullptr; }
+  std::string InputSetting() const override { return card_ != nullptr ? card_->DeviceName() : ""; }
+  void ChooseInput(const std::string& setting) override;
+  std::string SignalReport() override;
+
  private:
+  void OnClockWriteResult(const ClockWriteResult& result);
+  std::string WaveErrorDetail() const;
   bool ParseCommandLine(int count, wxChar** args, std::string& error);
   void OnIdleEvent(wxIdleEvent& event);
   bool CurrentBufferDone() const;
@@ -101,6 +123,7 @@ class CVarnolApp : public wxApp {
   enum class Input { SoundCard, Simulate, File } input_ = Input::SoundCard;
   std::string station_ = "dcf77";
   std::string file_;
+  std::optional<std::string> device_;  // --device: the input for this run
   ChannelChoice channel_ = ChannelChoice::Left;
   bool verbose_ = false;
   PortAudioWaveInput* card_ = nullptr;  // the capture device when it is the sound card
@@ -111,7 +134,10 @@ class CVarnolApp : public wxApp {
   std::unique_ptr<WaveInput> wave_;
   SourceWaveInput* recording_ = nullptr;  // the capture device when it plays a recording
   RecordingSource* file_source_ = nullptr;  // that recording as read, to tell if it was cut short
+  std::unique_ptr<SystemClock> base_clock_;  // what the PC clock reads (and writes, when it may)
+  std::unique_ptr<TimedatedClockService> timedated_;
   std::unique_ptr<SystemClock> clock_;
+  std::unique_ptr<WindowSignalMonitor> monitor_;
   WxWaveErrorDialog errors_;
   std::unique_ptr<RegistrySettingsStore> settings_;
   std::unique_ptr<CVarnolDoc> doc_;
@@ -124,14 +150,23 @@ wxIMPLEMENT_APP(CVarnolApp);
 
 void PaneTimerTick() { wxGetApp().OnPaneTimer(); }
 
-bool CVarnolApp::ParseCommandLine(int count, wxChar** args, std::string& error) {
+bool CVarnolApp::ParseCommandLine(int given_count, wxChar** given, std::string& error) {
+  std::vector<std::string> words;
+  for (int i = 0; i < given_count; ++i) words.push_back(wxString(given[i]).ToStdString());
+  CommandLine line(words);  // "--input=FILE" read as "--input FILE"
+  const int count = line.Count();
+  char** args = line.Argv();
   int inputs = 0;
   for (int i = 1; i < count; ++i) {
-    const std::string a = wxString(args[i]).ToStdString();
+    const std::string a = args[i];
+    if (line.Attached(i)) {
+      error = line.StrayValue(i);
+      return false;
+    }
     if (a == "--simulate") {
       input_ = Input::Simulate;
       ++inputs;
-      if (i + 1 < count && args[i + 1][0] != '-') station_ = wxString(args[++i]).ToStdString();
+      if (i + 1 < count && (line.Attached(i + 1) || args[i + 1][0] != '-')) station_ = args[++i];
       if (!MakeEncoder(station_)) {
         error = "no simulated signal for station '" + station_ +
                 "' (msf, hbg, dcf77, wwvb, vng, rwm, wwv, wwvh)";
@@ -144,9 +179,16 @@ bool CVarnolApp::ParseCommandLine(int count, wxChar** args, std::string& error) 
       }
       input_ = Input::File;
       ++inputs;
-      file_ = wxString(args[++i]).ToStdString();
+      file_ = args[++i];
+    } else if (a == "--device") {
+      if (i + 1 >= count || args[i + 1][0] == '\0') {
+        error = "--device needs the name of a sound input (see varnol --help)";
+        return false;
+      }
+      device_ = args[++i];
+      ++inputs;
     } else if (a == "--channel") {
-      const auto c = i + 1 < count ? ChannelFromName(wxString(args[++i]).ToStdString()) : std::nullopt;
+      const auto c = i + 1 < count ? ChannelFromName(args[++i]) : std::nullopt;
       if (!c) {
         error = "--channel needs left, right or mix";
         return false;
@@ -155,7 +197,7 @@ bool CVarnolApp::ParseCommandLine(int count, wxChar** args, std::string& error) 
     } else if (a == "--verbose") {
       verbose_ = true;
     } else if (a == "--gain") {
-      gain_setting_ = i + 1 < count ? ParseGainSetting(wxString(args[++i]).ToStdString()) : std::nullopt;
+      gain_setting_ = i + 1 < count ? ParseGainSetting(args[++i]) : std::nullopt;
       if (!gain_setting_) {
         error = "--gain takes auto or a number of dB within -60..60";
         return false;
@@ -166,7 +208,7 @@ bool CVarnolApp::ParseCommandLine(int count, wxChar** args, std::string& error) 
     }
   }
   if (inputs > 1) {
-    error = "choose one input: --simulate or --input";
+    error = "choose one input: --simulate, --input or --device";
     return false;
   }
   return true;
@@ -178,6 +220,10 @@ bool CVarnolApp::Initialize(int& count, wxChar** args) {
     const wxString a(args[i]);
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
+      std::exit(0);
+    }
+    if (a == "--version") {
+      std::printf("varnol %s (the Marvesta radio clock window)\n", VARNOL_VERSION);
       std::exit(0);
     }
   }
@@ -217,7 +263,11 @@ bool CVarnolApp::OnInit() {
     auto card = std::make_unique<PortAudioWaveInput>("", channel_);
     card_ = card.get();
     wave_ = std::move(card);
-    clock_ = std::make_unique<RealSystemClock>();  // setting it needs CAP_SYS_TIME
+    // Set by the program itself with CAP_SYS_TIME, through the system's time service otherwise.
+    base_clock_ = std::make_unique<RealSystemClock>();
+    timedated_ = std::make_unique<TimedatedClockService>();
+    clock_ = std::make_unique<DesktopSystemClock>(*base_clock_, ProcessMaySetClock(), timedated_.get(),
+                                                  [this](const ClockWriteResult& r) { OnClockWriteResult(r); });
   } else {
     std::unique_ptr<SampleSource> source;
     if (input_ == Input::Simulate) {
@@ -238,6 +288,16 @@ bool CVarnolApp::OnInit() {
     if (input_ == Input::File) recording_ = paced.get();
     wave_ = std::move(paced);
     clock_ = std::make_unique<SandboxClock>();
+    // The window tests' way to the time-service path without the machine's clock: the sandbox
+    // clock's writes go to the time service on the bus the test provides instead.
+    const char* script = std::getenv("VARNOL_TEST_SCRIPT");
+    const char* service = std::getenv("VARNOL_TEST_CLOCK_SERVICE");
+    if (script != nullptr && *script != 0 && service != nullptr && *service != 0) {
+      base_clock_ = std::move(clock_);
+      timedated_ = std::make_unique<TimedatedClockService>();
+      clock_ = std::make_unique<DesktopSystemClock>(*base_clock_, false, timedated_.get(),
+                                                    [this](const ClockWriteResult& r) { OnClockWriteResult(r); });
+    }
   }
   // A finished buffer wakes the idle processing (called on the capture's own thread).
   wave_->SetBufferDoneNotifier([] { wxWakeUpIdle(); });
@@ -245,6 +305,11 @@ bool CVarnolApp::OnInit() {
   settings_ = std::make_unique<RegistrySettingsStore>(OpenHostRegistry());
   doc_ = std::make_unique<CVarnolDoc>(*wave_, *clock_, errors_, settings_.get());
   doc_->AddObserver(&snapshot_log_);
+  monitor_ = std::make_unique<WindowSignalMonitor>(*doc_);
+  doc_->AddObserver(monitor_.get());
+  // The input: --device for this run, else the one chosen before.
+  if (card_ != nullptr) card_->SetDeviceName(device_ ? *device_ : settings_->Device());
+  errors_.SetDetail([this] { return WaveErrorDetail(); });
   if (input_ == Input::File) doc_->ProtectFromSnapshot(file_);
   // The simulated station is the one decoded, as if chosen in the Transmitter menu.
   if (const auto mode = StationFromName(station_); input_ == Input::Simulate && mode) doc_->OnStation(*mode);
@@ -266,6 +331,7 @@ bool CVarnolApp::OnInit() {
     frame_ = nullptr;
     return false;
   }
+  frame_->SetServices(this);
   SetTopWindow(frame_);
   frame_->SetTitle(ProgramName);
   frame_->SetIcon(ProgramIcon(32));
@@ -294,7 +360,10 @@ int CVarnolApp::OnExit() {
   // A running capture stops (writing the snapshot, and saying on stderr when it cannot), then
   // the document saves the settings.
   if (doc_) doc_->StopCapture();
+  if (doc_ && monitor_) doc_->RemoveObserver(monitor_.get());
   doc_.reset();
+  // A time-service request still on its way is dropped: its answer has no window to go to.
+  timedated_.reset();
   wave_.reset();
   modal_.Unregister();
   return wxApp::OnExit();
@@ -347,4 +416,39 @@ void CVarnolApp::OnPaneTimer() {
     doc_->StopCapture();
   }
   if (frame_ != nullptr && wxTopLevelWindows.Find(frame_) != nullptr) frame_->RefreshCommandUi();
+}
+
+void CVarnolApp::ChooseInput(const std::string& setting) {
+  if (card_ == nullptr || !doc_) return;
+  settings_->SetDevice(setting);  // saved with the other settings at exit
+  device_.reset();
+  const bool capturing = doc_->Stopped == 0;
+  if (capturing) doc_->StopCapture();
+  card_->SetDeviceName(setting);
+  if (capturing) doc_->StartCapture();
+}
+
+std::string CVarnolApp::SignalReport() {
+  return monitor_ ? monitor_->Report(WallClockMilliseconds()) : "";
+}
+
+void CVarnolApp::OnClockWriteResult(const ClockWriteResult& result) {
+  if (monitor_) monitor_->OnClockWriteResult(result, WallClockMilliseconds());
+  // The clock now reads the radio's time: what the document does after a write it made itself.
+  if (result.outcome == ClockWriteOutcome::Written && result.through_service && doc_) doc_->SetSyncOffset(0);
+  // The time service's answers and every failure also go to standard error (a line each).
+  if (result.outcome != ClockWriteOutcome::Requested &&
+      (result.through_service || result.outcome != ClockWriteOutcome::Written))
+    std::fprintf(stderr, "varnol: %s\n", ClockWriteStatus(result).c_str());
+  if (frame_ != nullptr && wxTopLevelWindows.Find(frame_) != nullptr) frame_->ShowClockWrite(result);
+}
+
+std::string CVarnolApp::WaveErrorDetail() const {
+  if (card_ == nullptr) return "";
+  std::string text = "Input tried: " + DescribeInputSetting(card_->DeviceName());
+  if (!card_->LastErrorText().empty()) text += " (" + card_->LastErrorText() + ")";
+  text +=
+      ". Check that the receiver's sound card is plugged in and not taken by another program, "
+      "and choose the input in Setup > Sound input (arecord -l lists the cards).";
+  return text;
 }

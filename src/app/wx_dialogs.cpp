@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The setup dialogs, the About box and the program's message boxes. Each dialog is laid out as
 // its template gives it, in dialog units, so it scales with the desktop's font.
 #include <wx/wx.h>
@@ -248,11 +249,13 @@ wxIcon ProgramIcon(int size) {
 }
 
 CAboutDlg::CAboutDlg(wxWindow* parent) : wxDialog(parent, wxID_ANY, "About Marvesta") {
-  const double scale = TemplateScale(this, {{"Marvesta Version 1.6.02", 119}});
+  // The build's one version, which --version and the package report as well.
+  const char* const line = "Marvesta Version " VARNOL_VERSION;
+  const double scale = TemplateScale(this, {{line, 119}});
   SetClientSize(DialogRect(this, 0, 0, 217, 55, scale).GetSize());
   const wxRect icon_rect = DialogRect(this, 11, 17, 20, 20, scale);
   new wxStaticBitmap(this, wxID_ANY, ProgramIcon(32), icon_rect.GetPosition(), wxSize(32, 32));
-  Label(this, scale, "Marvesta Version 1.6.02", 40, 10, 119, 8);
+  Label(this, scale, line, 40, 10, 119, 8);
   Button(this, scale, wxID_OK, "OK", 178, 7, 32, 14)->SetDefault();
 }
 

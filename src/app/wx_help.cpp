@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The help book: found in the source tree while developing, in the data folder once installed,
 // and shown in wxWidgets' HTML help window (contents, index and search beside the page).
 #include "app/wx_help.h"

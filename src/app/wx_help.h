@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's help book (HTML pages under docs/help/, installed under share/varnol/help/).
 #pragma once
 

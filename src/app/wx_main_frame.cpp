@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CMainFrame: the clock's one window -- menus, toolbar, the strip chart and the status bar with
 // its four panes, refreshed eight times a second by the pane timer.
 #include <wx/artprov.h>
@@ -27,6 +28,7 @@ constexpr int KnownCommands[] = {
     cmd::ID_STATION_RWM,    cmd::ID_STATION_WWV,   cmd::ID_CLOCK_OFFSET,     cmd::ID_CALIBRATION,
     cmd::ID_AUTO_SET_CLOCK, cmd::ID_MIXER,         cmd::ID_INDICATOR_STATION, cmd::ID_INDICATOR_PC,
     cmd::ID_INDICATOR_SYN,  cmd::ID_INDICATOR_RESET, cmd::ID_TOOLBAR,        cmd::ID_STATUS_BAR,
+    cmd::ID_INPUT_DEVICE,   cmd::ID_SIGNAL_REPORT,
 };
 constexpr int KnownCount = static_cast<int>(sizeof KnownCommands / sizeof KnownCommands[0]);
 constexpr int FirstWxId = wxID_HIGHEST + 1;
@@ -227,24 +229,28 @@ void CMainFrame::BuildMenus() {
   bar->Append(file, "&File");
 
 
+  // Every menu and item has its Alt key (the underlined letter); the texts read as before.
   auto* transmitter = new wxMenu;
-  item(transmitter, cmd::ID_STATION_MSF, "60kHz MSF Rugby GB", wxITEM_CHECK);
-  item(transmitter, cmd::ID_STATION_HBG, "75kHz HBG Prangins, CH", wxITEM_CHECK);
-  item(transmitter, cmd::ID_STATION_DCF77, "77.5kHz DCF77 Mainflingen D", wxITEM_CHECK);
-  item(transmitter, cmd::ID_STATION_WWVB, "60kHz WWVB Boulder Colorado", wxITEM_CHECK);
-  item(transmitter, cmd::ID_STATION_VNG, "HF VNG Llandilo Australia", wxITEM_CHECK);
-  item(transmitter, cmd::ID_STATION_RWM, "HF RWM Moscow Russia", wxITEM_CHECK);
-  item(transmitter, cmd::ID_STATION_WWV, "HF WWV/H Colorado/Hawaii", wxITEM_CHECK);
-  bar->Append(transmitter, "Transmitter");
+  item(transmitter, cmd::ID_STATION_MSF, "60kHz &MSF Rugby GB", wxITEM_CHECK);
+  item(transmitter, cmd::ID_STATION_HBG, "75kHz &HBG Prangins, CH", wxITEM_CHECK);
+  item(transmitter, cmd::ID_STATION_DCF77, "77.5kHz &DCF77 Mainflingen D", wxITEM_CHECK);
+  item(transmitter, cmd::ID_STATION_WWVB, "60kHz WWV&B Boulder Colorado", wxITEM_CHECK);
+  item(transmitter, cmd::ID_STATION_VNG, "HF &VNG Llandilo Australia", wxITEM_CHECK);
+  item(transmitter, cmd::ID_STATION_RWM, "HF &RWM Moscow Russia", wxITEM_CHECK);
+  item(transmitter, cmd::ID_STATION_WWV, "HF &WWV/H Colorado/Hawaii", wxITEM_CHECK);
+  bar->Append(transmitter, "&Transmitter");
 
   auto* setup = new wxMenu;
-  item(setup, cmd::ID_CLOCK_OFFSET, "PC clock offset");
-  item(setup, cmd::ID_CALIBRATION, "Soundcard calibration");
-  bar->Append(setup, "Setup");
+  item(setup, cmd::ID_CLOCK_OFFSET, "PC clock &offset");
+  item(setup, cmd::ID_CALIBRATION, "Soundcard &calibration");
+  setup->AppendSeparator();
+  item(setup, cmd::ID_INPUT_DEVICE, "Sound &input...");
+  item(setup, cmd::ID_SIGNAL_REPORT, "Signal &report...");
+  bar->Append(setup, "Set&up");
 
   auto* auto_set = new wxMenu;
   item(auto_set, cmd::ID_AUTO_SET_CLOCK, "Enabled", wxITEM_CHECK);
-  bar->Append(auto_set, "Auto set PC clock");
+  bar->Append(auto_set, "&Auto set PC clock");
 
 
   auto* help = new wxMenu;
@@ -348,7 +354,7 @@ bool CMainFrame::BuildStatusBar() {
   SetPaneWidths();
   SetStatusBar(m_wndStatusBar);
   SetStatusBarPane(0);  // menu and toolbar prompts go to the message line
-  m_wndStatusBar->SetStatusText(cmd::IdlePrompt, 0);
+  m_wndStatusBar->SetStatusText(message_line_, 0);
   for (int i = 0; i < 4; ++i) {
     m_wndStatusBar->SetStatusText(samples[i], i + 1);
     std::snprintf(pane_texts_[i], sizeof pane_texts_[i], "%s", samples[i]);
@@ -378,7 +384,7 @@ void CMainFrame::DoGiveHelp(const wxString& text, bool show) {
   prompt_shown_ = false;
   m_wndStatusBar->Freeze();
   SetPaneWidths();
-  m_wndStatusBar->SetStatusText(cmd::IdlePrompt, 0);
+  m_wndStatusBar->SetStatusText(message_line_, 0);
   for (int i = 0; i < 4; ++i) m_wndStatusBar->SetStatusText(wxString::FromUTF8(pane_texts_[i]), i + 1);
   m_wndStatusBar->Thaw();
 }
@@ -392,9 +398,15 @@ void CMainFrame::FitStripHeight() {
     SetSize(wxSize(GetSize().x, GetSize().y + short_by));
     Layout();
   }
+  // Never smaller than this: a narrower window would cut the menu bar's titles and the panes,
+  // a lower one the strip.
+  int width = FrameWidth;
+  if (wxMenuBar* bar = GetMenuBar(); bar != nullptr) width = std::max(width, bar->GetBestSize().x);
+  SetMinSize(wxSize(width, GetSize().y + std::max(0, view_window_->View().StripHeight - view_window_->GetSize().y)));
 }
 
 void CMainFrame::RefreshCommandUi() {
+  RefreshReportTip();
   if (menu_items_[0] == nullptr) {
     wxMenuBar* bar = GetMenuBar();
     for (size_t i = 0; i < std::size(UpdatedMenuItems); ++i)
@@ -466,6 +478,8 @@ void CMainFrame::RunCommand(int command) {
       return;
     case cmd::ID_CONTEXT_HELP: EnterContextHelp(); return;
     case cmd::ID_FILE_NEW: return;  // the one document stays as it is
+    case cmd::ID_INPUT_DEVICE: ChooseInput(); return;
+    case cmd::ID_SIGNAL_REPORT: ShowSignalReport(); return;
     default: break;
   }
   // A click toggles a check item by itself: what the items show is no longer known.
@@ -554,13 +568,25 @@ const char* CMainFrame::HelpPageAt(const wxPoint& p) {
 // --- Setup commands' dialogs and mixer ---------------------------------------------------------
 
 void CMainFrame::StartMixer() {
+  // The desktops' own recording-level controls, in order: the first that starts is the one.
   const char* path = std::getenv("PATH");
-  const std::string program = FindMixerProgram(path != nullptr ? path : "");
-  if (program.empty()) return;  // no recording-level control installed: the advice still helps
-  const wxString command = wxString::Format("\"%s\" %s", program, MixerArguments);
-  wxExecute(command, wxEXEC_ASYNC | wxEXEC_HIDE_CONSOLE);
+  mixer_started_ = false;
+  for (const MixerCommand& m : FindMixerCommands(path != nullptr ? path : "")) {
+    wxString command = wxString::Format("\"%s\"", m.program);
+    for (const char* a : m.arguments) command += wxString::Format(" \"%s\"", a);
+    if (wxExecute(command, wxEXEC_ASYNC | wxEXEC_HIDE_CONSOLE) != 0) {
+      mixer_started_ = true;
+      return;
+    }
+  }
 }
 
 void CMainFrame::ShowInformation(const char* text) {
+  // The mixer's advice speaks of the Windows recording control: when no level control of
+  // this desktop could be started, say instead what was tried and how to set the level here.
+  if (text == CVarnolDoc::MixerAdvice && !mixer_started_) {
+    ShowMessage(this, NoMixerAdvice(), wxOK | wxICON_INFORMATION);
+    return;
+  }
   ShowMessage(this, text, wxOK | wxICON_INFORMATION);
 }

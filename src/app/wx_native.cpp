@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GTK, GLib and Xlib underneath the window: things wxWidgets does not offer on GTK.
 #include "app/wx_native.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the window needs from GTK, GLib and Xlib underneath wxWidgets: plain commands on the menu
 // bar, a compact toolbar, termination signals taken into the event loop, and a last save when
 // the X display goes away.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's test hook (VARNOL_TEST_SCRIPT). One command a line, run in order:
 //
 //   wait MS                     let the program run for MS milliseconds
@@ -8,6 +9,7 @@
 //   dialog-set ID TEXT...       type TEXT into control ID of the open dialog
 //   dialog-check ID 0|1         set check box ID of the open dialog
 //   dialog-button ID            press button ID of the open dialog (1 OK, 2 Cancel)
+//   dialog-select ID TEXT...    select the first entry of list ID that contains TEXT
 //   dialog-dump LABEL           record the open dialog's title and control texts
 //                               (the dialog commands wait up to 5 s for a dialog to open)
 //   shot FILE                   screenshot of the whole screen (ImageMagick import)
@@ -16,7 +18,8 @@
 //                               position N), pane-N (status pane N), bar-LABEL (a command on
 //                               the menu bar, "Start", "Stop" or "Mixer"), outside
 //   click                       press and release the left button where the pointer is
-//   key KEY                     press a key: escape, f1, shift-f1, alt-s, alt-p, alt-m
+//   key KEY                     press a key: escape, f1, shift-f1, alt-s, alt-p, alt-m, f10,
+//                               left, right, down, alt-t, alt-u, return
 //   wiggle MS                   move the pointer to and fro over the view for MS milliseconds
 //   cpu-begin / cpu-end LABEL   record the CPU time the process used in between, as a
 //                               percentage of one core
@@ -28,6 +31,7 @@
 #include <sys/resource.h>
 #include <wx/checkbox.h>
 #include <wx/display.h>
+#include <wx/listbox.h>
 #include <wx/uiaction.h>
 #include <wx/utils.h>
 
@@ -99,6 +103,7 @@ class TestScript : public wxEvtHandler {
     const wxSize view_size = frame_->ViewWindow()->GetSize();
     s << " view=" << view_size.x << 'x' << view_size.y << " strip_rows=" << view.StripHeight;
     s << " context_help=" << frame_->InContextHelp();
+    s << " min=" << frame_->GetMinSize().x << 'x' << frame_->GetMinSize().y;
     // Panes whose text is wider than the pane (each pane keeps a few pixels of margin).
     s << " cut=[";
     for (int i = 0; i < bar->GetFieldsCount(); ++i) {
@@ -181,6 +186,11 @@ class TestScript : public wxEvtHandler {
       }
       else if (auto* c = dynamic_cast<wxCheckBox*>(child))
         s << " check" << child->GetId() << "=" << c->GetValue();
+      else if (auto* l = dynamic_cast<wxListBox*>(child)) {
+        s << " list" << child->GetId() << "=[";
+        for (unsigned i = 0; i < l->GetCount(); ++i) s << (i ? "|" : "") << l->GetString(i);
+        s << "] selected=" << l->GetSelection();
+      }
     }
     s << " whole=" << Whole(d);
     Record(s.str());
@@ -233,7 +243,7 @@ class TestScript : public wxEvtHandler {
       return true;
     }
     if (verb == "dialog-dump" || verb == "dialog-set" || verb == "dialog-check" ||
-        verb == "dialog-button") {
+        verb == "dialog-button" || verb == "dialog-select") {
       wxDialog* d = OpenDialog();
       if (d == nullptr) {
         // The dialog may not be open yet: try again on the next tick, for a while.
@@ -259,6 +269,12 @@ class TestScript : public wxEvtHandler {
         e.SetEventObject(button != nullptr ? button : d);
         // Queued, so that a dialog the button opens runs its own modal loop outside this tick.
         wxQueueEvent(button != nullptr ? static_cast<wxEvtHandler*>(button) : d, e.Clone());
+      } else if (auto* list = dynamic_cast<wxListBox*>(d->FindWindow(id)); list != nullptr && verb == "dialog-select") {
+        int found = -1;
+        for (unsigned i = 0; i < list->GetCount() && found < 0; ++i)
+          if (list->GetString(i).Contains(wxString::FromUTF8(value))) found = static_cast<int>(i);
+        if (found < 0) Record("NO-ENTRY " + line);
+        else list->SetSelection(found);
       } else if (auto* edit = dynamic_cast<wxTextCtrl*>(d->FindWindow(id)); edit != nullptr && verb == "dialog-set") {
         edit->SetValue(value);
       } else if (auto* box = dynamic_cast<wxCheckBox*>(d->FindWindow(id)); box != nullptr) {
@@ -296,7 +312,11 @@ class TestScript : public wxEvtHandler {
         int modifiers;
       } keys[] = {{"escape", WXK_ESCAPE, wxMOD_NONE}, {"f1", WXK_F1, wxMOD_NONE},
                   {"shift-f1", WXK_F1, wxMOD_SHIFT}, {"alt-s", 's', wxMOD_ALT},
-                  {"alt-p", 'p', wxMOD_ALT},         {"alt-m", 'm', wxMOD_ALT}};
+                  {"alt-p", 'p', wxMOD_ALT},         {"alt-m", 'm', wxMOD_ALT},
+                  {"f10", WXK_F10, wxMOD_NONE},      {"left", WXK_LEFT, wxMOD_NONE},
+                  {"right", WXK_RIGHT, wxMOD_NONE},  {"down", WXK_DOWN, wxMOD_NONE},
+                  {"alt-t", 't', wxMOD_ALT},         {"alt-u", 'u', wxMOD_ALT},
+                  {"return", WXK_RETURN, wxMOD_NONE}};
       for (const auto& k : keys)
         if (rest == k.name) {
           wxUIActionSimulator().Char(k.key, k.modifiers);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The clock window's wxWidgets side: the main frame with its toolbar, menus and status panes,
 // the window that shows the strip chart, the dialogs, and the mapping between the program's
 // command numbers and the toolkit's ids (which must lie below 32768).
@@ -9,12 +10,29 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/command_ids.h"
 #include "app/varnol_doc.h"
 #include "app/wx_help.h"
 #include "app/wx_native.h"
 #include "display/signal_view.h"
+#include "platform/desktop_clock.h"
+
+// What the application gives the window beyond the document: the choice of input and the
+// signal report (wx_desktop.cpp).
+class WindowServices {
+ public:
+  virtual ~WindowServices() = default;
+  // False when the input is a recording or the simulated receiver (nothing to choose).
+  virtual bool CanChooseInput() const = 0;
+  virtual std::string InputSetting() const = 0;  // capture/input_devices.h
+  // Takes another input (kept with the settings); a running capture starts again on it.
+  virtual void ChooseInput(const std::string& setting) = 0;
+  // The signal report in words, a line per item: level, tone, signal-to-noise, the last clock
+  // step and its age, the lock.
+  virtual std::string SignalReport() = 0;
+};
 
 // Toolkit id of a command number, and back (0 for a number or id that is not in the table).
 int WxIdOf(int command);
@@ -97,6 +115,18 @@ class CMainFrame : public wxFrame, public CVarnolDoc::SetupUi {
   void StartMixer() override;
   void ShowInformation(const char* text) override;
 
+  // Beyond the document's commands (wx_desktop.cpp): the input, the signal report, and what
+  // became of a write of the PC clock -- on the message line, and once a run in a message box
+  // when the clock could not be set.
+  void SetServices(WindowServices* services) { services_ = services; }
+  void ChooseInput();
+  void ShowSignalReport();
+  void ShowClockWrite(const ClockWriteResult& result);
+  // The message line's text while no prompt is shown (the idle prompt unless something must
+  // be said).
+  void SetMessageLine(const wxString& text);
+  const wxString& MessageLine() const { return message_line_; }
+
  private:
   void BuildMenus();
   bool BuildToolBar();
@@ -109,8 +139,14 @@ class CMainFrame : public wxFrame, public CVarnolDoc::SetupUi {
   void OnContextHelpClick(wxMouseEvent& event);
   void OnCaptureLost(wxMouseCaptureLostEvent& event);
   void SetPaneWidths();
+  void RefreshReportTip();
 
   CVarnolDoc& doc_;
+  WindowServices* services_ = nullptr;
+  wxString message_line_ = cmd::IdlePrompt;
+  bool clock_box_shown_ = false;  // the clock-setting failure has been explained once
+  bool mixer_started_ = false;  // the last Mixer command started a level control
+  wxLongLong tip_due_ = 0;  // ms: when the status bar's tool tip is next brought up to date
   wxStatusBar* m_wndStatusBar = nullptr;
   wxToolBar* m_wndToolBar = nullptr;
   CVarnolViewWindow* view_window_ = nullptr;

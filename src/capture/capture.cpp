@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start and stop of the sound card's recording side, the wave-error message and the snapshot
 // of the last quarter second of audio written on every stop.
 #include <atomic>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which channel of a stereo (or wider) input the clock listens to: a receiver is often wired
 // to one side of the line input only.
 #pragma once

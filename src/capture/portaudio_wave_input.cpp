@@ -1,4 +1,7 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "capture/portaudio_wave_input.h"
+
+#include "capture/input_devices.h"
 
 #include <dlfcn.h>
 #include <portaudio.h>
@@ -141,20 +144,25 @@ MMRESULT PortAudioWaveInput::OnOpen(const WAVEFORMATEX& format) {
     initialized_ = true;
   }
   PaDeviceIndex device = paNoDevice;
+  // A source of the sound server is read through ALSA's "pulse" device, which asks the
+  // server for the source PULSE_SOURCE names when the stream is opened.
+  const std::string source = SoundServerSourceOf(device_name_);
+  if (!source.empty()) setenv("PULSE_SOURCE", source.c_str(), 1);
   if (device_name_.empty()) {
     device = Pa_GetDefaultInputDevice();
   } else {
-    for (PaDeviceIndex i = 0; i < Pa_GetDeviceCount(); ++i) {
+    for (PaDeviceIndex i = 0; i < Pa_GetDeviceCount() && device == paNoDevice; ++i) {
       const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
-      if (info != nullptr && info->maxInputChannels > 0 &&
-          std::strstr(info->name, device_name_.c_str()) != nullptr) {
+      if (info == nullptr || info->maxInputChannels <= 0) continue;
+      if (!source.empty() ? std::strcmp(info->name, "pulse") == 0
+                          : std::strstr(info->name, device_name_.c_str()) != nullptr)
         device = i;
-        break;
-      }
     }
   }
   if (device == paNoDevice) {
-    last_error_ = device_name_.empty() ? "no input device" : "no input device named " + device_name_;
+    last_error_ = device_name_.empty() ? "no input device"
+                  : !source.empty()    ? "no sound server to read the source " + source + " from"
+                                       : "no input device named " + device_name_;
     return MMSYSERR_BADDEVICEID;
   }
   const PaDeviceInfo* info = Pa_GetDeviceInfo(device);

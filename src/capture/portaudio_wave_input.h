@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sound card through PortAudio: the default input (or one chosen by name) at 8000 Hz,
 // 16-bit mono. PortAudio's own thread copies the samples into the oldest queued buffer and
 // only then sets its done flag; the clock program never waits on it. When the receiver sits on
@@ -12,9 +13,14 @@
 
 class PortAudioWaveInput : public QueuedWaveInput {
  public:
-  // `device_name`: empty for the default input, else a part of the device's name.
+  // `device_name`: an input setting (capture/input_devices.h): empty for the default input,
+  // "pulse:SOURCE" for a source of the sound server, else a part of the device's name.
   explicit PortAudioWaveInput(std::string device_name = "", ChannelChoice channel = ChannelChoice::Left);
   ~PortAudioWaveInput() override;
+
+  // Another input for the next open (a capture already running keeps its device).
+  void SetDeviceName(std::string device_name) { device_name_ = std::move(device_name); }
+  const std::string& DeviceName() const { return device_name_; }
 
   // PortAudio's own words for the last failure (for logs and the command line).
   const std::string& LastErrorText() const { return last_error_; }

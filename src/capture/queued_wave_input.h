@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The buffer queue that every wave-input backend shares. The user-interface thread queues
 // buffers (waveInAddBuffer); the backend's own thread fills the oldest queued buffer with
 // Deliver() and marks it done. The queue is a single-producer, single-consumer ring of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "capture/recording_source.h"
 
 #include <sndfile.h>
@@ -74,8 +75,14 @@ std::unique_ptr<RecordingSource> RecordingSource::Open(const std::string& path, 
       return nullptr;
     }
   }
-  r->interleaved_.resize(r->chunk_frames_ * static_cast<size_t>(info.channels));
-  r->mono_.resize(ChunkFrames);
+  r->shorts_ = info.samplerate == 8000 && (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+  if (r->shorts_) {
+    r->out16_.resize(r->chunk_frames_);
+    if (info.channels > 1) r->interleaved16_.resize(r->chunk_frames_ * static_cast<size_t>(info.channels));
+  } else {
+    r->interleaved_.resize(r->chunk_frames_ * static_cast<size_t>(info.channels));
+    r->mono_.resize(ChunkFrames);
+  }
   return r;
 }
 
@@ -86,18 +93,30 @@ RecordingSource::~RecordingSource() {
 
 bool RecordingSource::Refill() {
   out_.clear();
+  out16_len_ = 0;
   out_pos_ = 0;
   if (file_done_ && (resampler_ == nullptr || flushed_)) return false;
 
   size_t got = 0;
   if (!file_done_) {
-    const sf_count_t n = sf_readf_float(static_cast<SNDFILE*>(file_), interleaved_.data(),
-                                        static_cast<sf_count_t>(chunk_frames_));
+    // A mono 16-bit recording is read straight into the samples waiting to be read.
+    const sf_count_t n = shorts_ ? sf_readf_short(static_cast<SNDFILE*>(file_),
+                                                  channels_ == 1 ? out16_.data() : interleaved16_.data(),
+                                                  static_cast<sf_count_t>(chunk_frames_))
+                                 : sf_readf_float(static_cast<SNDFILE*>(file_), interleaved_.data(),
+                                                  static_cast<sf_count_t>(chunk_frames_));
     if (n < 0 || sf_error(static_cast<SNDFILE*>(file_)) != SF_ERR_NO_ERROR) {
       read_error_ = sf_strerror(static_cast<SNDFILE*>(file_));
     }
     got = n > 0 ? static_cast<size_t>(n) : 0;
     if (got == 0) file_done_ = true;
+    if (shorts_) {
+      if (channels_ > 1)
+        for (size_t i = 0; i < got; ++i)
+          out16_[i] = PickShort(interleaved16_.data() + i * static_cast<size_t>(channels_));
+      out16_len_ = got;
+      return got > 0;
+    }
     for (size_t i = 0; i < got; ++i)
       mono_[i] = PickChannel(interleaved_.data() + i * static_cast<size_t>(channels_), channels_, channel_);
   }
@@ -121,15 +140,33 @@ bool RecordingSource::Refill() {
   return !out_.empty() || !(file_done_ && flushed_);
 }
 
+int16_t RecordingSource::PickShort(const int16_t* frame) const {
+  if (channels_ < 2 || channel_ != ChannelChoice::Mix) return PickChannel(frame, channels_, channel_);
+  // The mean of the two sides rounded half away from zero, as the mean of the same samples read
+  // as floats is rounded (a sum of -3 gives -2, of 3 gives 2).
+  const int32_t sum = int32_t{frame[0]} + int32_t{frame[1]};
+  return static_cast<int16_t>(sum >= 0 ? (sum + 1) / 2 : (sum - 1) / 2);
+}
+
 size_t RecordingSource::Read(int16_t* out, size_t count) {
   size_t n = 0;
   while (n < count) {
-    if (out_pos_ >= out_.size()) {
+    const size_t ready = (shorts_ ? out16_len_ : out_.size()) - out_pos_;
+    if (ready == 0) {
       if (!Refill()) break;
       continue;
     }
-    const float v = out_[out_pos_++] * 32768.0f;
-    out[n++] = static_cast<int16_t>(std::clamp(std::lround(v), -32768L, 32767L));
+    const size_t take = std::min(ready, count - n);
+    if (shorts_) {
+      std::memcpy(out + n, out16_.data() + out_pos_, take * sizeof(int16_t));
+    } else {
+      for (size_t i = 0; i < take; ++i) {
+        const float v = out_[out_pos_ + i] * 32768.0f;
+        out[n + i] = static_cast<int16_t>(std::clamp(std::lround(v), -32768L, 32767L));
+      }
+    }
+    out_pos_ += take;
+    n += take;
   }
   return n;
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A recording as the sound card's input: WAV, FLAC or anything libsndfile reads, any sample
 // rate from 4 kHz to 384 kHz (resampled to 8000 Hz), mono, or stereo and more with the left
 // or right channel taken or the first two mixed.
@@ -33,6 +34,7 @@ class RecordingSource : public SampleSource {
  private:
   RecordingSource() = default;
   bool Refill();
+  int16_t PickShort(const int16_t* frame) const;  // one frame of a 16-bit recording
 
   void* file_ = nullptr;    // SNDFILE*
   void* resampler_ = nullptr;  // soxr_t, only when the file rate is not 8000
@@ -45,8 +47,14 @@ class RecordingSource : public SampleSource {
   bool flushed_ = false;
   bool ended_early_ = false;
   std::string read_error_;
+  // A 16-bit recording at 8000 Hz is read as its own samples, with neither a conversion to
+  // floats and back nor resampling; any other is read as floats (and resampled when needed).
+  bool shorts_ = false;
   std::vector<float> interleaved_;
   std::vector<float> mono_;
   std::vector<float> out_;   // samples at 8000 Hz waiting to be read
+  std::vector<int16_t> interleaved16_;
+  std::vector<int16_t> out16_;  // the same, for a 16-bit recording at 8000 Hz: the first
+  size_t out16_len_ = 0;        // out16_len_ of them
   size_t out_pos_ = 0;
 };

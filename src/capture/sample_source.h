@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stream of audio as the sound card would deliver it.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A wave-input device fed from a sample source instead of a sound card: a recording or the
 // simulated receiver. Pumped by hand (as fast as the caller likes) or paced in real time by
 // a thread of its own, as a sound card would be.

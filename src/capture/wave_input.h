@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sound card's recording side, as a wave-input device with two queued buffers.
 //
 // The calls, header flags and numeric result codes are those of the Windows multimedia

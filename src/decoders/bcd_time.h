@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hour and minute as the stations broadcast them, in binary-coded decimal: each field is a
 // tens digit and a units digit, and every bit of the code carries one weight of one digit
 // (units 1 2 4 8, tens 10 20 40). The bits are summed digit by digit, so that a reading can be

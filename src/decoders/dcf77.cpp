@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // DCF77, Mainflingen, 77.5 kHz. The carrier is reduced at the start of every second, for
 // 100 ms (a 0 bit) or 200 ms (a 1 bit); second 59 has no reduction, so the reduction after
 // it marks the minute. The code sent during a minute gives the hour and minute of the

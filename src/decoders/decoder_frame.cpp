@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What every station decoder shares: the list of minutes decoded during one run of marker
 // blocks, the end of a marker run (interval text and calibration nudge), and the clock step
 // that turns the middle decoded minute into the PC's time scale and, when enabled, sets the

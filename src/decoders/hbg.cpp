@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // HBG, Prangins, 75 kHz (Swiss time signal, off the air since 2011 but still found in
 // receivers). It sends the DCF77 time code: at the start of every second the carrier is
 // interrupted for 100 ms (a 0 bit) or 200 ms (a 1 bit), second 59 has no interruption, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A minute-marker test as a table: each row asks whether the tone was off (level below the
 // threshold: OffScore > 0) or on (OffScore < 0) in tenths first..last of one second of the
 // minute in the ring. A score of exactly 0 is neither. Rows are probed in order, tenth by

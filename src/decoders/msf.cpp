@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MSF, Anthorn (formerly Rugby), 60 kHz. The carrier is switched off at the start of every
 // second for 100 ms; two data bits follow, bit A in the 100..200 ms slot and bit B in the
 // 200..300 ms slot (carrier off = 1). Second 0 is marked by 500 ms of carrier off, and bits

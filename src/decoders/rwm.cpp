@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // RWM, Moscow, short wave (4996, 9996, 14996 kHz). Nothing is decoded from this station: its
 // seconds are marked by short tone pulses, and the minute by a silent second 59 followed by
 // a 0.5 s tone at second 0. After each minute mark the PC clock is snapped to the nearest

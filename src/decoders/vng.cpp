@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // VNG, Llandilo (Australia), short wave. The receiver's audio carries tone pulses: the
 // minute is announced by at least 1.4 s without tone, followed by a tone of about 0.5 s at
 // second 0. Hour and minute of the minute just begun, in UT, are sent in seconds 21..35 as

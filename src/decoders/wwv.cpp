@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // WWV (Fort Collins, Colorado) and WWVH (Kekaha, Hawaii), short wave. Besides the voice and
 // the seconds ticks, both stations send a time code on a 100 Hz subcarrier, one pulse per
 // second: about 0.2 s for a 0, 0.5 s for a 1 and 0.8 s for a position marker (seconds 9, 19,

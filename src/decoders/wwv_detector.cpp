@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The 100 Hz synchronous detector for WWV/WWVH: in mode 6 it takes the place of the spectrum
 // measure. The time code rides on a 100 Hz subcarrier; the detector mixes each sample with a
 // 100 Hz reference and sums coherently over the last ten blocks (1280 samples, about 0.16 s).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // WWVB, Fort Collins (Colorado), 60 kHz. The carrier is reduced at the start of every second
 // for 200 ms (a 0 bit), 500 ms (a 1 bit) or 800 ms (a position marker); markers fall on
 // seconds 0, 9, 19, 29, 39, 49 and 59, so two markers in a row (59, 0) mark the minute. The code

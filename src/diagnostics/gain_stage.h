@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The gain stage: scales the captured samples before the front end measures them, exactly as
 // if the recording level had been turned. The front end's arithmetic is untouched; it only
 // sees other samples.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "diagnostics/other_stations.h"
 
 #include <cstdio>
@@ -70,7 +71,7 @@ struct OtherStations::Shadow : DocObserver {
   int decoded = 0;
 };
 
-OtherStations::OtherStations(int station_mode) {
+OtherStations::OtherStations(int station_mode, const CVarnolDoc* measured_by) : measured_by_(measured_by) {
   for (int mode = 0; mode < StationCount; ++mode)
     if (mode != station_mode && StationSupported(mode)) shadows_.push_back(std::make_unique<Shadow>(mode));
 }
@@ -78,14 +79,24 @@ OtherStations::OtherStations(int station_mode) {
 OtherStations::~OtherStations() = default;
 
 void OtherStations::OnCaptureBuffer(const int16_t* samples, int count, int64_t, int64_t) {
+  pending_ = false;
   if (count != BufferSamples || (wanted_ && !wanted_())) return;
   for (auto& s : shadows_) {
     CVarnolDoc& d = s->doc;
     if (d.Stopped != 0) continue;
     std::memcpy(d.CaptureBuffers[d.CurrentBuffer], samples, sizeof(int16_t) * BufferSamples);
     d.WaveHeaders[d.CurrentBuffer].dwFlags.fetch_or(WHDR_DONE, std::memory_order_release);
-    d.ProcessCaptureBuffer();
+    if (measured_by_ == nullptr) d.ProcessCaptureBuffer();
   }
+  // The clock's document measures the buffer after this call and says so with a new-buffer
+  // update.
+  pending_ = measured_by_ != nullptr;
+}
+
+void OtherStations::OnUpdate(int hint) {
+  if (hint != UPDATE_HINT_NEW_BUFFER || !pending_) return;
+  pending_ = false;
+  for (auto& s : shadows_) s->doc.ProcessCaptureBuffer(measured_by_);
 }
 
 std::vector<OtherStationSeen> OtherStations::Seen() const {

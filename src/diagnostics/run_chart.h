@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The picture of a whole run: one row per minute, each row the minute's blocks left to right in
 // their ring positions, so that the minute marker, the seconds and the code's pulses line up
 // down the page (a sound card off its calibration slants the columns). Each pixel column is a

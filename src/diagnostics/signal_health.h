@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Signal health: what a person needs to act on when the clock does not decode. Watches the
 // document's buffers and events (reading, never writing its state) and, once a minute of audio,
 // judges the tone's level against the range the front end works in, looks for the tone in the
@@ -98,6 +99,25 @@ double MuchNoiseDb(int station_mode);
 // Fading deeper than this (the tone falling below 40 % of its strongest level) is reported.
 constexpr double DeepFadingDepth = 0.6;
 
+// The power spectrum of one frame of `Size` samples under a Hann window, |X[k]|^2 for
+// k = 0 .. Size/2 (31.25 Hz apart at 8000 samples per second), added to a running sum.
+class FramePower {
+ public:
+  static constexpr int Size = 256;
+  FramePower();
+  void AddTo(const int16_t* frame, std::array<double, Size / 2 + 1>& power);
+
+ private:
+  std::array<double, Size> re_{};
+  std::array<double, Size> im_{};
+  std::array<double, Size> hann_{};
+  std::array<uint8_t, Size> reversed_{};  // each index with its 8 bits reversed
+  // The twiddle factors e^(-2 pi i k / len) of each stage of `len` = 2, 4 .. Size points,
+  // k = 0 .. len/2 - 1, side by side: those of the stage of `len` points begin at len/2 - 1.
+  std::array<double, Size - 1> stage_re_{};
+  std::array<double, Size - 1> stage_im_{};
+};
+
 class SignalHealth : public DocObserver {
  public:
   // `on_report` is called once a minute of audio with that minute's judgement.
@@ -123,7 +143,7 @@ class SignalHealth : public DocObserver {
   int MinuteMarkers() const { return minute_markers_; }
 
  private:
-  static constexpr int FftSize = 256;  // 31.25 Hz bins
+  static constexpr int FftSize = FramePower::Size;  // 31.25 Hz bins
   static constexpr int LevelBins = HighestCountedLevel + 1;
   void EndWindow();
   SignalReport Judge();
@@ -144,11 +164,7 @@ class SignalHealth : public DocObserver {
   std::array<int16_t, FftSize> frame_{};
   int frame_fill_ = 0;
   int64_t frame_count_ = 0;  // whole frames seen, of which one in four is measured
-  std::array<double, FftSize> fft_re_{};
-  std::array<double, FftSize> fft_im_{};
-  std::array<double, FftSize> hann_{};
-  std::array<double, FftSize / 2> twiddle_re_{};
-  std::array<double, FftSize / 2> twiddle_im_{};
+  FramePower spectrum_;
 
   // The whole run.
   int64_t seen_block_ = 0;

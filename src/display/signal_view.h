@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CVarnolView: the strip chart of the last 600 processed blocks. Each block becomes one column
 // of 82 pixels -- spectrum, level bar with the threshold, off flag, minute-marker flag -- written
 // into an off-screen strip that is a ring of columns, and copied to the window right-aligned,

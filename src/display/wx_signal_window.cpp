@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window that shows the strip chart: it keeps the client area as a pixel image (a window's
 // content persists between paints) and lets CVarnolView paint into it.
 #include <wx/dcclient.h>

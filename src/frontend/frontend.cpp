@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Signal front end: per block of 128 samples, the strength of the station's tone (a windowed
 // 128-point transform, bins 15..17 around 1 kHz), the off flag against the adaptive
 // threshold, the peak and floor trackers, and the one-minute ring of levels that every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole-file reads and writes for the files both programs keep for the user (registry hives,
 // installed files, logs, records). A write goes to a temporary file beside the target, is
 // flushed to disk and then renamed over the target, so a reader (or a crash) only ever sees the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/hive_registry.h"
 
 #include <fcntl.h>
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <thread>
 
 #include "platform/atomic_file.h"
@@ -62,6 +64,33 @@ std::string NormaliseKeyPath(const std::string& path) {
 // read back.
 bool NameFitsTheFile(const std::string& name) {
   return name.find_first_of("\r\n") == std::string::npos;
+}
+
+// Levels of a normalised key path below its root.
+size_t KeyDepth(const std::string& path) {
+  return path.empty() ? 0 : 1 + static_cast<size_t>(std::count(path.begin(), path.end(), '\\'));
+}
+
+// Adds the key `path` and whichever of its ancestors are missing; true when the key itself was
+// new. The hive lists every ancestor of each key, so the search upwards stops at the first level
+// present: a key below known ones costs one look-up, not one per level.
+bool AddKey(HiveRegistry::Hive& hive, const std::string& path) {
+  size_t end = path.size();
+  std::vector<size_t> missing;  // lengths of the prefixes to add, deepest first
+  for (;;) {
+    if (hive.count(path.substr(0, end)) != 0) break;
+    missing.push_back(end);
+    if (end == 0) break;
+    // Up one level; the root itself ("") is a key only where it was created or listed.
+    size_t slash = path.rfind('\\', end - 1);
+    if (slash == std::string::npos) break;
+    end = slash;
+  }
+  for (size_t length : missing) {
+    std::string partial = path.substr(0, length);
+    hive[partial].path = partial;
+  }
+  return !missing.empty() && missing.front() == path.size();
 }
 
 std::string JoinKeyPath(const std::string& a, const std::string& b) {
@@ -286,7 +315,8 @@ std::string QovenRoot() {
 }
 
 std::unique_ptr<Registry> OpenHostRegistry() {
-  return std::make_unique<HiveRegistry>(QovenRoot() + "/registry");
+  const std::string root = QovenRoot();
+  return std::make_unique<HiveRegistry>(root + "/registry", root);
 }
 
 bool HiveRegistry::CaseLess::operator()(const std::string& a, const std::string& b) const {
@@ -301,6 +331,32 @@ bool HiveRegistry::CaseLess::operator()(const std::string& a, const std::string&
 
 HiveRegistry::HiveRegistry(std::string directory) : directory_(std::move(directory)) {}
 
+HiveRegistry::HiveRegistry(std::string directory, std::string root)
+    : directory_(std::move(directory)), root_(std::move(root)) {}
+
+bool HiveRegistry::Confined(const std::string& path) const {
+  if (root_.empty()) return true;
+  char* real_root = ::realpath(root_.c_str(), nullptr);
+  if (real_root == nullptr) return true;  // no root yet, so no link inside it either
+  const std::string inside = real_root;
+  std::free(real_root);
+  // What is not there yet is made where its nearest existing folder leads.
+  std::string existing = path;
+  struct stat st {};
+  while (::lstat(existing.c_str(), &st) != 0) {
+    std::string parent = ParentDirectory(existing);
+    if (parent == existing || existing.size() <= root_.size()) return true;
+    existing = parent;
+  }
+  char* real = ::realpath(existing.c_str(), nullptr);
+  if (real == nullptr) return false;  // a link that leads nowhere may yet lead out
+  const std::string resolved = real;
+  std::free(real);
+  return resolved == inside ||
+         (resolved.size() > inside.size() && resolved.compare(0, inside.size(), inside) == 0 &&
+          (inside == "/" || resolved[inside.size()] == '/'));
+}
+
 HiveRegistry::~HiveRegistry() {
   // Keys still open hold values the program set; closing them keeps those values.
   while (!open_.empty()) RegCloseKey(open_.begin()->first);
@@ -314,9 +370,16 @@ std::string HiveRegistry::HivePath(HKEY root) const {
 
 std::string HiveRegistry::Format(const std::string& root_name, const Hive& hive) {
   std::string out = "REGEDIT4\r\n";
+  auto comments = [&out](const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) out += line + "\r\n";
+  };
+  comments(hive.comments);
   for (const auto& [unused, key] : hive) {
-    out += "\r\n[" + JoinKeyPath(root_name, key.path) + "]\r\n";
+    out += "\r\n";
+    comments(key.comments);
+    out += "[" + JoinKeyPath(root_name, key.path) + "]\r\n";
     for (const auto& [name, value] : key.values) {
+      comments(value.comments);
       if (name.empty()) {
         out += '@';
       } else {
@@ -344,11 +407,12 @@ std::string HiveRegistry::Format(const std::string& root_name, const Hive& hive)
       out += "\r\n";
     }
   }
+  comments(hive.closing);
   return out;
 }
 
 bool HiveRegistry::Parse(const std::string& root_name, const std::string& text, Hive* hive) {
-  hive->clear();
+  *hive = Hive();
   // Split into lines; a hex value may go on over several lines, each but the last ending in
   // a backslash.
   std::vector<std::string> lines;
@@ -376,9 +440,23 @@ bool HiveRegistry::Parse(const std::string& root_name, const std::string& text, 
   if (i == lines.size() || lines[i] != "REGEDIT4") return false;
   Key* key = nullptr;
   const std::string prefix = Lower(root_name);
+  // Comment lines seen since the last key or value line: they belong to the next one, except
+  // that those set off by a blank line before the first key belong to the top of the file.
+  std::vector<std::string> comments;
+  auto keep_comments = [&comments](std::vector<std::string>* to) {
+    to->insert(to->end(), std::make_move_iterator(comments.begin()), std::make_move_iterator(comments.end()));
+    comments.clear();
+  };
   for (++i; i < lines.size(); ++i) {
     const std::string& line = lines[i];
-    if (line.empty() || line[0] == ';') continue;
+    if (line.empty()) {
+      if (key == nullptr) keep_comments(&hive->comments);
+      continue;
+    }
+    if (line[0] == ';') {
+      comments.push_back(line);
+      continue;
+    }
     if (line[0] == '[') {
       if (line.back() != ']' || line.size() < 2) return false;
       std::string full = line.substr(1, line.size() - 2);
@@ -391,18 +469,11 @@ bool HiveRegistry::Parse(const std::string& root_name, const std::string& text, 
       } else {
         return false;
       }
+      if (KeyDepth(path) > kMaxKeyDepth) return false;
       // Ancestors of a listed key exist too.
-      std::string partial;
-      size_t start = 0;
-      while (start < path.size()) {
-        size_t end = path.find('\\', start);
-        if (end == std::string::npos) end = path.size();
-        partial = path.substr(0, end);
-        if (!hive->count(partial)) (*hive)[partial].path = partial;
-        start = end + 1;
-      }
+      AddKey(*hive, path);
       Key& k = (*hive)[path];
-      if (k.path.empty()) k.path = path;
+      keep_comments(&k.comments);
       key = &k;
       continue;
     }
@@ -435,8 +506,12 @@ bool HiveRegistry::Parse(const std::string& root_name, const std::string& text, 
       return false;
     }
     if (!p.AtEnd()) return false;
-    key->values[name] = std::move(value);
+    Value& stored = key->values[name];
+    value.comments = std::move(stored.comments);  // a name given twice: the last value wins
+    keep_comments(&value.comments);
+    stored = std::move(value);
   }
+  keep_comments(key == nullptr ? &hive->comments : &hive->closing);
   return true;
 }
 
@@ -470,14 +545,14 @@ HiveRegistry::Hive HiveRegistry::LoadHive(HKEY root) const {
     return hive;
   }
   std::string text;
-  if (ReadWholeFile(HivePath(root), &text) != 0) return hive;
-  if (!Parse(RootName(root), text, &hive)) hive.clear();  // damaged: read as empty
+  if (!Confined(HivePath(root)) || ReadWholeFile(HivePath(root), &text) != 0) return hive;
+  if (!Parse(RootName(root), text, &hive)) hive = Hive();  // damaged: read as empty
   return hive;
 }
 
 bool HiveRegistry::Writable(HKEY root) const {
   if (directory_.empty()) return true;
-  if (MakeDirectories(directory_) != 0) return false;
+  if (!Confined(directory_) || MakeDirectories(directory_) != 0 || !Confined(HivePath(root))) return false;
   if (::access(directory_.c_str(), W_OK | X_OK) != 0) return false;
   std::string hive = HivePath(root);
   // An existing hive we may not replace counts as unwritable although the folder is.
@@ -491,8 +566,10 @@ LONG HiveRegistry::Transact(HKEY root, Change change) {
     change(memory_[root]);
     return ERROR_SUCCESS;
   }
-  if (int err = MakeDirectories(directory_); err != 0) return FromErrno(err);
   const std::string path = HivePath(root);
+  if (!Confined(directory_)) return ERROR_ACCESS_DENIED;
+  if (int err = MakeDirectories(directory_); err != 0) return FromErrno(err);
+  if (!Confined(path)) return ERROR_ACCESS_DENIED;
   HiveLock lock(path + ".lock");
   if (lock.error() != ERROR_SUCCESS) return lock.error();
 
@@ -509,7 +586,7 @@ LONG HiveRegistry::Transact(HKEY root, Change change) {
     }
     if (::rename(path.c_str(), candidate.c_str()) != 0) return FromErrno(errno);
     std::fprintf(stderr, "registry: %s could not be read; kept as %s\n", path.c_str(), candidate.c_str());
-    hive.clear();
+    hive = Hive();
   } else if (read_error != 0 && read_error != ENOENT) {
     return FromErrno(read_error);
   }
@@ -521,28 +598,6 @@ LONG HiveRegistry::Transact(HKEY root, Change change) {
   return err == 0 ? ERROR_SUCCESS : FromErrno(err);
 }
 
-namespace {
-
-// Adds `path` and its ancestors; true when the key itself was new.
-bool AddKey(HiveRegistry::Hive& hive, const std::string& path) {
-  bool added = false;
-  size_t start = 0;
-  for (;;) {
-    size_t end = path.find('\\', start);
-    if (end == std::string::npos) end = path.size();
-    std::string partial = path.substr(0, end);
-    if (!hive.count(partial)) {
-      hive[partial].path = partial;
-      added = end == path.size();
-    }
-    if (end >= path.size()) break;
-    start = end + 1;
-  }
-  return added;
-}
-
-}  // namespace
-
 LONG HiveRegistry::RegCreateKeyExA(HKEY root, const std::string& sub_key, DWORD /*options*/, DWORD access,
                                    HKEY* result, DWORD* disposition) {
   if (result == nullptr || !NameFitsTheFile(sub_key)) return ERROR_INVALID_PARAMETER;
@@ -550,6 +605,7 @@ LONG HiveRegistry::RegCreateKeyExA(HKEY root, const std::string& sub_key, DWORD 
   std::string base;
   if (!ResolveParent(root, &hive_root, &base)) return ERROR_INVALID_HANDLE;
   const std::string path = JoinKeyPath(base, NormaliseKeyPath(sub_key));
+  if (KeyDepth(path) > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
 
   bool exists = path.empty() || LoadHive(hive_root).count(path) > 0;
   bool wants_write = (access & (kSetValue | kCreateSubKey)) != 0;
@@ -637,8 +693,13 @@ LONG HiveRegistry::Commit(OpenKey& key) {
     AddKey(hive, key.path);
     for (auto& [name, value] : key.pending) {
       auto& values = hive[key.path].values;
-      values.erase(name);  // a new spelling of the name replaces the old one
-      values[name] = value;
+      std::vector<std::string> comments;
+      if (auto old = values.find(name); old != values.end()) {
+        comments = std::move(old->second.comments);  // a comment on a value stays with it
+        values.erase(old);                           // a new spelling of the name replaces the old one
+      }
+      Value& stored = values[name] = value;
+      stored.comments = std::move(comments);
     }
     return true;
   });

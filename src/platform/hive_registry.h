@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Linux backend of the registry: one REGEDIT4 text file per root under a folder (normally
 // $QOVEN_ROOT/registry/HKEY_LOCAL_MACHINE.reg and HKEY_CURRENT_USER.reg).
 //
@@ -10,6 +11,14 @@
 //
 // A hive file that cannot be parsed is read as empty and is never overwritten: before the first
 // write it is renamed to "<hive>.damaged-<UTC time>" so that its contents can still be recovered.
+// Comment lines (";" first) of a hand-edited hive are kept where they were: each stays above the
+// key or value line that followed it, those at the end stay at the end, and those before the
+// first key that a blank line sets apart from it stay at the top.
+//
+// Keys nest at most kMaxKeyDepth levels below their root, as on Windows: a deeper key is refused
+// (ERROR_INVALID_PARAMETER), and a file holding one is not a well-formed hive. Each level of a
+// key is a line of the file, so without a limit one long name could grow the hive, and the time
+// every later program takes to read it, with the square of its length.
 #pragma once
 
 #include <map>
@@ -31,6 +40,10 @@ class HiveRegistry : public Registry {
   // `directory` holds the hive files and is created on the first write. An empty directory
   // keeps the hives in memory only (for tests that need no files).
   explicit HiveRegistry(std::string directory);
+  // The same, confined to the folder `root`: a hive folder or hive file that is a link leading
+  // out of it is neither read nor written (ERROR_ACCESS_DENIED), as for every other file of the
+  // emulated host.
+  HiveRegistry(std::string directory, std::string root);
   ~HiveRegistry() override;
   HiveRegistry(const HiveRegistry&) = delete;
   HiveRegistry& operator=(const HiveRegistry&) = delete;
@@ -48,9 +61,12 @@ class HiveRegistry : public Registry {
   // The hive file of a root ("<directory>/HKEY_LOCAL_MACHINE.reg"); empty in memory mode.
   std::string HivePath(HKEY root) const;
 
+  static constexpr size_t kMaxKeyDepth = 512;  // levels below the root
+
   struct Value {
     DWORD type = REG_NONE;
     std::vector<uint8_t> data;
+    std::vector<std::string> comments;  // the comment lines just above the value's line
   };
   struct CaseLess {
     bool operator()(const std::string& a, const std::string& b) const;
@@ -58,10 +74,14 @@ class HiveRegistry : public Registry {
   struct Key {
     std::string path;  // as first created, without the root's name
     std::map<std::string, Value, CaseLess> values;
+    std::vector<std::string> comments;  // the comment lines just above the key's line
   };
   // Keys by path; the comparison ignores case as Windows does. Every ancestor of a listed key
   // is listed too.
-  using Hive = std::map<std::string, Key, CaseLess>;
+  struct Hive : std::map<std::string, Key, CaseLess> {
+    std::vector<std::string> comments;  // at the top, before the first key's own
+    std::vector<std::string> closing;   // after the last value
+  };
 
   // The text form of a hive and its parser (exposed for tests). Parse returns false for a
   // file that is not a well-formed REGEDIT4 hive of `root_name`.
@@ -77,6 +97,8 @@ class HiveRegistry : public Registry {
   };
 
   bool ResolveParent(HKEY handle, HKEY* root, std::string* path) const;
+  // Whether `path` (the hive folder or a file in it) stays inside root_ once links are followed.
+  bool Confined(const std::string& path) const;
   OpenKey* Find(HKEY handle);
   Hive LoadHive(HKEY root) const;
   bool Writable(HKEY root) const;
@@ -86,6 +108,7 @@ class HiveRegistry : public Registry {
   LONG Commit(OpenKey& key);
 
   std::string directory_;
+  std::string root_;             // empty: not confined
   std::map<HKEY, Hive> memory_;  // memory mode only
   std::map<HKEY, OpenKey> open_;
   HKEY next_handle_ = 0x1000;

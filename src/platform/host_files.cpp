@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/host_files.h"
 
 #include <dirent.h>
@@ -230,27 +231,29 @@ LONG HostFiles::Resolve(const std::string& windows_path, Use use, std::string* l
     path.append(entry);
   }
   if (on_medium) {
-    // The folder the installer was started from is its distribution medium: read, never changed.
+    // The folder the installer was started from is its distribution medium: read, never changed,
+    // and what it holds is only what lies inside it (a link on it leads nowhere else).
     if (use == Use::kChange) return ERROR_WRITE_PROTECT;
-  } else if (!StaysInsideRoot(path, use)) {
+    if (!StaysInside(path, medium_, use)) return ERROR_ACCESS_DENIED;
+  } else if (!StaysInside(path, root_, use)) {
     return ERROR_ACCESS_DENIED;
   }
   *linux_path = path;
   return ERROR_SUCCESS;
 }
 
-bool HostFiles::StaysInsideRoot(const std::string& path, Use use) const {
-  const std::string real_root = RealPath(root_);
-  if (real_root.empty()) return true;  // no root yet, so no link inside it either
+bool HostFiles::StaysInside(const std::string& path, const std::string& folder, Use use) const {
+  const std::string real_root = RealPath(folder);
+  if (real_root.empty()) return true;  // no folder yet, so no link inside it either
   // The path itself is built without ".."; only a link on its way can lead elsewhere. A
   // change (create, replace, delete) acts on the last name itself, so its folder counts; a
   // read opens whatever the last name leads to.
   std::string existing = use == Use::kRead ? path : ParentDirectory(path);
   struct stat st {};
-  while (existing.size() > root_.size() && ::lstat(existing.c_str(), &st) != 0) {
+  while (existing.size() > folder.size() && ::lstat(existing.c_str(), &st) != 0) {
     existing = ParentDirectory(existing);
   }
-  if (existing.size() <= root_.size()) return true;
+  if (existing.size() <= folder.size()) return true;
   const std::string real = RealPath(existing);
   if (real.empty()) return use == Use::kRead && !S_ISLNK(st.st_mode);
   return Within(real, real_root);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files and folders of the Windows host the installer was written for, kept in one Linux folder
 // (the QOVEN root). Paths are given and reported the Windows way ("C:\Program Files\Clock",
 // backslashes or slashes, case-insensitive); drive C: lives in <root>/drive_c, drive D: in
@@ -54,7 +55,8 @@ class HostFiles {
   // The installer runs from the folder that holds its script and the files it lists, as it
   // would from its setup disk: from now on a path without a drive names a file in that Linux
   // folder, which may be read but is never written, replaced or deleted (ERROR_WRITE_PROTECT).
-  // ".." stops at the folder itself.
+  // ".." stops at the folder itself, and a link on it that leads out of it is refused
+  // (ERROR_ACCESS_DENIED), as one inside the root that leads out of the root.
   void UseInstallationMedium(std::string linux_folder);
 
   // The Linux path of a Windows path, or an error (ERROR_INVALID_NAME for names Windows does
@@ -99,7 +101,9 @@ class HostFiles {
  private:
   enum class Use { kRead, kChange };  // a change creates, replaces, moves or deletes
   LONG Resolve(const std::string& windows_path, Use use, std::string* linux_path) const;
-  bool StaysInsideRoot(const std::string& path, Use use) const;
+  // Whether `path`, built as `folder` + "/" + names, stays inside `folder` (the root or the
+  // medium) once the links on its way are followed.
+  bool StaysInside(const std::string& path, const std::string& folder, Use use) const;
 
   std::string root_;
   std::string medium_;  // Linux folder of the installation medium; empty when there is none

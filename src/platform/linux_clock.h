@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Clock backends: the machine's real clock, and a simulated clock that follows the audio.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Message boxes as the installer shows them: a text, an icon and buttons, titled with the
 // program's name. The window program shows real boxes; tests record what would have been shown
 // and give scripted answers.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The registry as both programs use it: keys under HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER
 // holding REG_DWORD, REG_BINARY and REG_SZ values, with the calls and result codes of the
 // Windows registry functions. The Linux backend keeps each hive as a REGEDIT4 text file under

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shortcut files (.LNK) in the Shell Link binary format Windows uses: a 76-byte header with the
 // ShellLink class id, a LinkInfo block holding the target's local path, and the description and
 // working folder as counted UTF-16 strings. Windows' shell, and independent readers such as

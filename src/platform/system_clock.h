@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The PC clock as the clock program sees it: the current time, the local calendar, the
 // conversion of a local standard-time date and time to a time count, and the UTC system
 // time that is read and written when the clock is set.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text files as lines: ends of line CR LF or LF, a last line without a break kept.
 #pragma once
 

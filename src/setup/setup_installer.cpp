@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "setup/setup_installer.h"
 
 #include "setup/setup_texts.h"
@@ -14,6 +15,12 @@ std::string CrLf(const std::string& text) {
     out += c;
   }
   return out;
+}
+
+// A name as a message shows it: a script line may be any length, a message box may not.
+std::string Shortened(const std::string& text) {
+  constexpr size_t kLongest = 100;
+  return text.size() <= kLongest ? text : text.substr(0, kLongest) + "...";
 }
 
 std::string OnlyOutOf(int done, int listed, const char* kind) {
@@ -135,6 +142,35 @@ void SetupInstaller::Problem(const std::string& text) {
   ErrorsDetected = true;
 }
 
+void SetupInstaller::ProblemList::Add(SetupInstaller& installer, const std::string& text,
+                                      const std::string& name) {
+  installer.Log(text);
+  installer.ErrorsDetected = true;
+  names_.push_back(name);
+  last_text_ = text;
+}
+
+void SetupInstaller::ProblemList::Show(SetupInstaller& installer) const {
+  if (names_.empty()) return;
+  if (names_.size() == 1) {
+    installer.Show(last_text_, MessageIcon::kExclamation);
+    return;
+  }
+  // One box, whatever the number of files: at most kListed names, each of a bounded length.
+  constexpr size_t kListed = 10;
+  std::string text = heading_;
+  for (size_t i = 0; i < names_.size() && i < kListed; ++i) {
+    text += '\n';
+    text += Shortened(names_[i]);
+  }
+  if (names_.size() > kListed) {
+    text += "\n... and ";
+    text += std::to_string(names_.size() - kListed);
+    text += " more.";
+  }
+  installer.Show(text, MessageIcon::kExclamation);
+}
+
 void SetupInstaller::AdvanceProgress(int position) {
   EndOfStep();
   m_.ProgressPos = position;
@@ -189,14 +225,20 @@ InstallOutcome SetupInstaller::OnInstallNow(SetupControls& controls) {
   m_.StepDiskLabel = T::kStepDisk;
   AdvanceProgress(15);
   FileStatus status;
+  ProblemList missing_programs("These program files could not be found:");
   for (const std::string& name : m_.ProgramFileList) {
-    if (files_.GetFileStatus(name, &status) != ERROR_SUCCESS) Problem(T::kProgramFileMissing);
-  }
-  for (const std::string& name : m_.SystemFileList) {
     if (files_.GetFileStatus(name, &status) != ERROR_SUCCESS) {
-      Problem("System file " + name + " could not be found");
+      missing_programs.Add(*this, T::kProgramFileMissing, name);
     }
   }
+  missing_programs.Show(*this);
+  ProblemList missing_systems("These system files could not be found:");
+  for (const std::string& name : m_.SystemFileList) {
+    if (files_.GetFileStatus(name, &status) != ERROR_SUCCESS) {
+      missing_systems.Add(*this, "System file " + name + " could not be found", name);
+    }
+  }
+  missing_systems.Show(*this);
   m_.StepDiskLabel += T::kStepDone;
   AdvanceProgress(20);
 
@@ -232,10 +274,15 @@ InstallOutcome SetupInstaller::OnInstallNow(SetupControls& controls) {
 
 void SetupInstaller::CopyProgramFiles() {
   int copied = 0;
+  ProblemList refused(
+      "These program file names are not allowed: each must name a file inside the "
+      "destination folder.");
   for (const std::string& name : m_.ProgramFileList) {
     if (!NameStaysInside(name)) {
-      Problem("The program file name " + name +
-              " is not allowed: it must name a file inside the destination folder.");
+      refused.Add(*this,
+                  "The program file name " + name +
+                      " is not allowed: it must name a file inside the destination folder.",
+                  name);
       continue;
     }
     const std::string target = m_.DestinationDir + name;
@@ -245,16 +292,22 @@ void SetupInstaller::CopyProgramFiles() {
       ++copied;
     }
   }
+  refused.Show(*this);
   if (copied != m_.ProgramFileCount) Problem(OnlyOutOf(copied, m_.ProgramFileCount, "program"));
 }
 
 void SetupInstaller::CopySystemFiles() {
   const std::string sys = files_.GetSystemDirectory() + "\\";
   int handled = 0;
+  ProblemList refused(
+      "These system file names are not allowed: each must name a file inside the system "
+      "folder.");
   for (const std::string& name : m_.SystemFileList) {
     if (!NameStaysInside(name)) {
-      Problem("The system file name " + name +
-              " is not allowed: it must name a file inside the system folder.");
+      refused.Add(
+          *this,
+          "The system file name " + name + " is not allowed: it must name a file inside the system folder.",
+          name);
       continue;
     }
     const std::string target = sys + name;
@@ -299,6 +352,7 @@ void SetupInstaller::CopySystemFiles() {
     Record(temp);
     if (ScheduleReplacement(target, temp)) ++handled;
   }
+  refused.Show(*this);
   if (handled != m_.SystemFileCount) Problem(OnlyOutOf(handled, m_.SystemFileCount, "system"));
 }
 
@@ -368,29 +422,42 @@ void SetupInstaller::Report(InstallOutcome* outcome) {
 
 namespace {
 
-void SetString(Registry& registry, HKEY key, const std::string& name, const std::string& value) {
+LONG SetString(Registry& registry, HKEY key, const std::string& name, const std::string& value) {
   // The stored size counts the terminating zero.
-  registry.RegSetValueExA(key, name, REG_SZ, reinterpret_cast<const uint8_t*>(value.c_str()),
-                          static_cast<DWORD>(value.size() + 1));
+  return registry.RegSetValueExA(key, name, REG_SZ, reinterpret_cast<const uint8_t*>(value.c_str()),
+                                 static_cast<DWORD>(value.size() + 1));
 }
 
 }  // namespace
 
 void SetupInstaller::WriteRegistryEntries() {
+  // Without its keys the program is unknown to Windows and to its uninstaller: a key that
+  // cannot be written (the values reach the hive when the key is closed) is an installation
+  // error like a file that cannot be copied.
+  auto check = [this](const std::string& key_name, LONG rc) {
+    if (rc == ERROR_SUCCESS) return;
+    Problem("The registry key HKEY_LOCAL_MACHINE\\" + Shortened(key_name) + " could not be written (error " +
+            std::to_string(rc) + ").");
+  };
   HKEY key = 0;
   DWORD disposition = 0;
-  if (registry_.RegCreateKeyExA(
-          HKEY_LOCAL_MACHINE, T::kProgramKeyPrefix + m_.ProgramName + "\\" + m_.VersionText,
-          REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, &key, &disposition) == ERROR_SUCCESS) {
-    registry_.RegCloseKey(key);
+  const std::string program_key = T::kProgramKeyPrefix + m_.ProgramName + "\\" + m_.VersionText;
+  LONG rc = registry_.RegCreateKeyExA(HKEY_LOCAL_MACHINE, program_key, REG_OPTION_NON_VOLATILE,
+                                      KEY_ALL_ACCESS, &key, &disposition);
+  if (rc == ERROR_SUCCESS) rc = registry_.RegCloseKey(key);
+  check(program_key, rc);
+
+  const std::string uninstall_key = T::kUninstallKeyPrefix + m_.ProgramName;
+  rc = registry_.RegCreateKeyExA(HKEY_LOCAL_MACHINE, uninstall_key, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                 &key, &disposition);
+  if (rc == ERROR_SUCCESS) {
+    rc = SetString(registry_, key, "DisplayName", m_.ProgramName);
+    if (rc == ERROR_SUCCESS)
+      rc = SetString(registry_, key, "UninstallString", m_.DestinationDir + T::kUninstaller);
+    LONG closed = registry_.RegCloseKey(key);
+    if (rc == ERROR_SUCCESS) rc = closed;
   }
-  if (registry_.RegCreateKeyExA(HKEY_LOCAL_MACHINE, T::kUninstallKeyPrefix + m_.ProgramName,
-                                REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, &key,
-                                &disposition) == ERROR_SUCCESS) {
-    SetString(registry_, key, "DisplayName", m_.ProgramName);
-    SetString(registry_, key, "UninstallString", m_.DestinationDir + T::kUninstaller);
-    registry_.RegCloseKey(key);
-  }
+  check(uninstall_key, rc);
 }
 
 void SetupInstaller::CreateShortcuts() {
@@ -399,6 +466,13 @@ void SetupInstaller::CreateShortcuts() {
   if (m_.ProgramName.find_first_of("\\/:") != std::string::npos) {
     Problem("The program name " + m_.ProgramName +
             " cannot name a shortcut file: it must not hold \\, / or :. No shortcut was made.");
+    return;
+  }
+  if (!m_.ProgramFileList.empty() && !NameStaysInside(m_.ProgramFileList[0])) {
+    // The main program was refused and not installed: a shortcut would start whatever its name
+    // leads to outside the destination folder.
+    Log("No shortcut was made: the main program file name " + m_.ProgramFileList[0] + " is not allowed.");
+    ErrorsDetected = true;
     return;
   }
   const std::string target =

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The installer's work, apart from its window: reading the script into the dialog's members,
 // and the installation that "Install Now" runs -- destination folder, log and uninstall record,
 // file checks, program and system files (with replacement at the next start for a system file
@@ -9,6 +10,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/host_files.h"
@@ -97,6 +99,21 @@ class SetupInstaller {
     Kind kind_;
     std::string content_;  // the whole record (kWholeOrNothing only)
     bool dirty_ = false;
+  };
+
+  // Failures of one kind found file by file (a script may list thousands of files): each is
+  // logged and sets the error flag as it is found, and the user is shown one box for them all --
+  // the failure's own text when there is one, else `heading` and a bounded list of the names.
+  class ProblemList {
+   public:
+    explicit ProblemList(std::string heading) : heading_(std::move(heading)) {}
+    void Add(SetupInstaller& installer, const std::string& text, const std::string& name);
+    void Show(SetupInstaller& installer) const;
+
+   private:
+    std::string heading_;
+    std::vector<std::string> names_;
+    std::string last_text_;
   };
 
   void Show(const std::string& text, MessageIcon icon);

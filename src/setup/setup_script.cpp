@@ -1,4 +1,7 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "setup/setup_script.h"
+
+#include <string_view>
 
 #include "platform/text_lines.h"
 #include "setup/setup_texts.h"
@@ -10,7 +13,11 @@ std::vector<std::string> ScriptLines(const std::string& text) {
 
 ScriptResult ParseSetupScript(const std::string& text) {
   ScriptResult result;
-  const std::vector<std::string> lines = ScriptLines(text);
+  // An editor that saves in UTF-8 may put a byte-order mark first; it is no part of line 1 (the
+  // program name, which names keys and shortcut files).
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  const std::string_view body = std::string_view(text).substr(text.starts_with(kByteOrderMark) ? 3 : 0);
+  const std::vector<std::string> lines = ScriptLines(std::string(body));
   if (lines.size() < 3) {
     static const char* const kMissingLine[] = {"line 1, the program name", "line 2, the version",
                                                "line 3, the destination folder name"};

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The installation script "setup.dat": line 1 the program name, line 2 its version, line 3 the
 // destination folder's name under Program Files; after that "+name" lines list program files
 // (copied into the destination folder) and "*name" lines system files (copied into the Windows

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every text the installer shows, logs or stores, in one place. They are part of what users,
 // their support people and the uninstaller read, so they are kept exactly as they stand.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Message boxes of the installer window: wxWidgets' message dialog, titled with the program's
 // name ("setup").
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The installer program: reads "setup.dat" from the current directory and shows the
 // installation dialog; the program ends when the dialog closes.
 #include <unistd.h>
@@ -25,6 +26,7 @@ const char* const kUsage =
     "(default ~/.local/share/qoven).\n"
     "\n"
     "  --help    this text\n"
+    "  --version the program's version\n"
     "\n"
     "Exit codes: 0 the dialog was closed, 1 setup.dat could not be read or there is no display\n"
     "to show the dialog on, 2 usage error.\n";
@@ -50,6 +52,10 @@ bool CSetupApp::Initialize(int& count, wxChar** args) {
     const wxString a(args[i]);
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
+      std::exit(0);
+    }
+    if (a == "--version") {
+      std::printf("setup %s (the varnol package's installer)\n", VARNOL_VERSION);
       std::exit(0);
     }
     if (a.StartsWith("--display") || a.StartsWith("--g")) continue;  // the toolkit's own options

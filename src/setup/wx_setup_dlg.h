@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The installer's one dialog: program and version, the proposed destination folder, the four
 // step labels, the progress bar and the "Install Now" and "Exit" buttons. Laid out in dialog
 // units, so it keeps its proportions whatever the font's size.

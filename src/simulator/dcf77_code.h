@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The DCF77 time code, shared by the DCF77 encoder and the HBG encoder (which sends the same
 // code with a different keying of second 0).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // DCF77 (PTB, Mainflingen, 77.5 kHz), amplitude keying: at the start of each second the
 // carrier drops to about 15 % for 100 ms (a 0 bit) or 200 ms (a 1 bit); second 59 has no drop.
 // The code sent during a minute describes the following minute in German legal time.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Station time codes as the receiver hears them. Each encoder is written from the station's
 // published broadcast format, independently of the decoders, so that decoding a simulated
 // signal checks the decoders against a separate picture of the signal.

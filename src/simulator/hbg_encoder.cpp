@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // HBG (METAS, Prangins, 75 kHz): the DCF77 time code in Swiss legal time (CET/CEST, the same
 // rules as Germany), sent by interrupting the carrier completely: 100 ms at the start of a
 // second for a 0 bit, 200 ms for a 1 bit, nothing in second 59. Second 0 is marked by two

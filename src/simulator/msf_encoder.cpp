@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MSF (NPL, Anthorn, 60 kHz), on-off keying. Every second begins with 100 ms of carrier off;
 // bit A is sent in the 100..200 ms slot and bit B in the 200..300 ms slot (carrier off = 1);
 // the rest of the second is carrier. Second 0 is 500 ms off. The code sent during a minute

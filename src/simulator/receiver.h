@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated receiver: a station's time code turned into the audio a receiver feeds to the
 // sound card -- the carrier as a beat tone near 1 kHz, keyed by the station, with white
 // receiver noise, optional slow fading, sampled by a sound card whose clock is off nominal.

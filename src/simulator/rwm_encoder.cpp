@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // RWM (Moscow), short wave, as the receiver's audio: a 100 ms tone pulse at the start of every
 // second, none in second 59, and a 0.5 s pulse at second 0 marking the minute.
 #include "simulator/station_codes.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The time codes of the simulated stations besides DCF77, each written from the station's
 // published broadcast format, and the encoders that key a carrier or a tone with them.
 #pragma once

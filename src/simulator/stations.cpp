@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The list of simulated stations, by the names used on the command line; "wwvh" is the
 // Hawaiian twin of WWV (1200 Hz seconds ticks), decoded in the same mode.
 #include "simulator/dcf77_code.h"

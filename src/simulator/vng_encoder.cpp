@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // VNG (Llandilo, Australia), short wave, as the receiver's audio: tone pulses at the start of
 // each second. An ordinary second carries a 50 ms pulse; second 59 carries none, so that at
 // least 1.4 s pass without tone before the 0.5 s pulse of second 0 marks the minute. Seconds

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // WWV (Fort Collins) and WWVH (Kauai), as a short-wave receiver's audio. Two things matter
 // to a clock:
 //  - the seconds ticks: 5 ms of 1000 Hz (WWV) or 1200 Hz (WWVH) at the start of each second,

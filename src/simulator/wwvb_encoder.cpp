@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // WWVB (NIST, Fort Collins, 60 kHz), the amplitude-modulated legacy code: at the start of
 // every second the carrier drops by 17 dB, for 200 ms (a 0), 500 ms (a 1) or 800 ms (a
 // position marker). The code sent during a minute gives UTC at the start of that minute.

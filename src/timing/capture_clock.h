@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CaptureClock: which system time (CLOCK_REALTIME) a given sample of the capture was taken at.
 //
 // Every capture buffer arrives with the system time of its first sample, but those stamps are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pieces that find a second's on-time marker in the raw samples, finer than one sample:
 //
 //  - ToneEnvelope: the magnitude of a tone near a known frequency, sample by sample: the audio

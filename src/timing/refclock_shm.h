@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The NTP shared-memory reference clock: a System V segment that ntpd (server 127.127.28.UNIT,
 // type 28) and chronyd (`refclock SHM UNIT`) read, key 0x4e545030 + UNIT.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // chrony's SOCK reference clock: one datagram per measured second, sent to the unix datagram
 // socket that chronyd binds (`refclock SOCK /run/chrony/varnol.sock`).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Second epochs: the on-time marker of every second, found in the raw samples, fitted to a
 // line over a window of seconds, and labelled with UTC from the minutes the clock step accepted.
 //
@@ -699,6 +700,10 @@ SecondEpochs::Line SecondEpochs::SecondLine() const {
   line.sample = impl_->fit.At(impl_->next_second - 1);
   line.rate = impl_->fit.slope;
   return line;
+}
+
+int SecondEpochs::AgreeingMinutes() const {
+  return impl_->chain_count;
 }
 
 const char* SecondEpochs::State() const {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SecondEpochs: where each second's on-time marker begins in the captured samples, to a small
 // fraction of a millisecond, and which UTC second it is.
 //
@@ -75,6 +76,9 @@ class SecondEpochs : public DocObserver {
   // A short word for messages: "searching" (for the seconds), "locking" (seconds followed,
   // labels not yet sure), "locked", or "unsupported" (RWM).
   const char* State() const;
+  // Decoded minutes in the present chain that agree with one another and with the count of
+  // seconds (three, two of them confirmed by the marker shapes, lock the labels).
+  int AgreeingMinutes() const;
 
  private:
   struct Impl;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TimeService: the reference clock beside the document's processing loop.
 //
 // A DocObserver fed the same capture buffers and accepted minutes as the document. It hands
@@ -15,6 +16,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "app/varnol_doc.h"
 #include "timing/capture_clock.h"
@@ -31,6 +33,38 @@ class EpochOutput {
  public:
   virtual ~EpochOutput() = default;
   virtual void OnEpoch(const EpochMeasurement& m) = 0;
+};
+
+// Why the labels locked or lost their lock, for the log.
+enum class LockReason {
+  MinutesAgree,      // locked: decoded minutes agree with one another and with the seconds
+  MinuteDisagrees,   // lost: a decoded minute (hour:minute, UT) disagrees with the chain
+  SecondsLost,       // lost: the seconds' markers were lost (a gap in the audio, fading, noise)
+  LeapSecond,        // lost: the last minute of June or December may end with a leap second
+  TimingBroke,       // lost: the capture's time stamps broke off (samples lost, clock stepped)
+  CaptureRestarted,  // lost: the capture started again (the sound card was opened again)
+};
+
+struct LockChange {
+  int64_t serial = 0;  // counts the changes since construction; 0: none yet
+  bool locked = false;
+  LockReason reason = LockReason::SecondsLost;
+  int minutes = 0;             // MinutesAgree: how many
+  int hour = -1, minute = -1;  // MinuteDisagrees: the minute, UT
+};
+
+// One line for the log: "locked: 3 minutes agree", "unlocked: minute 13:07 disagrees; ...".
+std::string DescribeLockChange(const LockChange& change);
+
+// The seconds handed to the outputs: how many, and their offsets' mean and spread, kept in
+// constant memory however long the service runs.
+struct OffsetStats {
+  int64_t count = 0;
+  double mean = 0.0;    // seconds
+  double sum_sq = 0.0;  // of the deviations from the running mean, seconds^2
+  double min = 0.0, max = 0.0;
+  void Add(double offset);
+  double StdDev() const;  // seconds; 0 below two samples
 };
 
 class TimeService : public DocObserver {
@@ -63,6 +97,12 @@ class TimeService : public DocObserver {
   // cannot be trusted either: the estimator starts afresh and must lock again.
   int64_t Measured() const { return measured_; }
   int64_t Unstamped() const { return unstamped_; }
+  const OffsetStats& Offsets() const { return offsets_; }
+
+  // The latest change of the lock (its serial grows with each), and how many times the labels
+  // locked since construction.
+  const LockChange& LastLockChange() const { return change_; }
+  int64_t TimesLocked() const { return times_locked_; }
 
   static constexpr int MaxOutputs = 4;
 
@@ -76,4 +116,13 @@ class TimeService : public DocObserver {
   SecondEpoch taken_[64];
   int64_t measured_ = 0;
   int64_t unstamped_ = 0;
+  OffsetStats offsets_;
+
+  // Notes a change of the estimator's lock since the last look, with `reason` when it was lost.
+  void NoteLock(LockReason lost_reason, int hour = -1, int minute = -1);
+  bool locked_ = false;
+  bool capture_started_ = false;  // the document said the capture started again
+  int64_t expected_ns_ = 0;       // the next buffer's stamp if the capture runs on unbroken
+  LockChange change_;
+  int64_t times_locked_ = 0;
 };

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/cli_common.h"
 
 #include <sys/stat.h>
@@ -12,6 +13,40 @@
 #include <utility>
 
 #include "app/varnol_doc.h"
+
+CommandLine::CommandLine(int argc, const char* const* argv) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) args.emplace_back(argv[i] != nullptr ? argv[i] : "");
+  Split(args);
+}
+
+CommandLine::CommandLine(const std::vector<std::string>& args) {
+  Split(args);
+}
+
+void CommandLine::Split(const std::vector<std::string>& args) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const size_t eq = a.find('=');
+    // "--name=value" with a name of at least one letter; "-x=..." and "--=..." stay as given.
+    if (i > 0 && a.size() > 2 && a.compare(0, 2, "--") == 0 && eq != std::string::npos && eq > 2) {
+      args_.push_back(a.substr(0, eq));
+      attached_.push_back(false);
+      args_.push_back(a.substr(eq + 1));
+      attached_.push_back(true);
+    } else {
+      args_.push_back(a);
+      attached_.push_back(false);
+    }
+  }
+  for (std::string& a : args_) pointers_.push_back(a.data());
+  pointers_.push_back(nullptr);
+}
+
+std::string CommandLine::StrayValue(int i) const {
+  if (!Attached(i) || i == 0) return "";
+  return Arg(i - 1) + " takes no value (given '" + Arg(i - 1) + "=" + Arg(i) + "')";
+}
 
 namespace {
 const char* const kStations[] = {"msf", "hbg", "dcf77", "wwvb", "vng", "rwm", "wwv"};

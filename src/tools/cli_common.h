@@ -1,11 +1,43 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pieces shared by the command-line tools.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/system_clock.h"
+
+// The version every program reports (--version), set in one place by the build.
+#ifndef VARNOL_VERSION
+#error "VARNOL_VERSION is set by the build (CMakeLists.txt)"
+#endif
+
+// A program's command line with every "--option=value" split into "--option" and "value", so
+// that the options are read in one form whichever way they were written (a service's
+// EnvironmentFile gives "--device=hw:1" as readily as "--device hw:1"). Only the first '='
+// splits; the value may hold more. Attached(i) says that argument i came after an '=': it can
+// only be the value of the option before it, never an option of its own.
+class CommandLine {
+ public:
+  CommandLine(int argc, const char* const* argv);
+  explicit CommandLine(const std::vector<std::string>& args);  // args[0]: the program
+  int Count() const { return static_cast<int>(args_.size()); }
+  // Pointers into this object, in argv's form (ending with a null pointer).
+  char** Argv() { return pointers_.data(); }
+  const std::string& Arg(int i) const { return args_[static_cast<size_t>(i)]; }
+  bool Attached(int i) const { return i >= 0 && i < Count() && attached_[static_cast<size_t>(i)]; }
+  // The complaint for an attached value that no option took ("--json takes no value"); empty
+  // when argument i is not one.
+  std::string StrayValue(int i) const;
+
+ private:
+  void Split(const std::vector<std::string>& args);
+  std::vector<std::string> args_;
+  std::vector<bool> attached_;
+  std::vector<char*> pointers_;
+};
 
 // Station names on the command line, in the order of StationMode: msf hbg dcf77 wwvb vng rwm wwv;
 // wwvh is WWV's mode with Hawaii's signal.

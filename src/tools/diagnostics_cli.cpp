@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/diagnostics_cli.h"
 
 #include <unistd.h>
@@ -123,7 +124,7 @@ DiagnosticsRun::DiagnosticsRun(CVarnolDoc& doc, const DiagnosticsOptions& option
     std::fflush(out_);
   });
   if (gain_) health_->SetGainSource([g = gain_.get()] { return g->GainDb(); });
-  others_ = std::make_unique<OtherStations>(doc.StationMode);
+  others_ = std::make_unique<OtherStations>(doc.StationMode, &doc);
   health_->SetOtherStations([o = others_.get()] { return o->Seen(); });
   // Another station's markers matter only while the selected station has shown none.
   others_->SetWanted([h = health_.get()] { return h->MinuteMarkers() == 0; });

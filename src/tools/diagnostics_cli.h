@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // varnol-decode's diagnostics: the --gain, --chart and --no-signal-words options, the "signal"
 // lines printed at most once a minute when their words change, and the summary at the end.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/refclock_cli.h"
 
 #include <cmath>
@@ -21,7 +22,17 @@ const char* const kRefclockUsage =
     "  --realtime              pace a recording or the simulated receiver like a sound card,\n"
     "                          stamped from the system clock\n"
     "  --broadcast-ahead MS    the simulated broadcast runs MS ahead of the system clock\n"
-    "  With --refclock, a lost or missing sound card is retried every few seconds.\n";
+    "  With --refclock, a lost or missing sound card is retried every few seconds, and the\n"
+    "  program runs until stopped (SIGTERM, Ctrl-C) unless --minutes is given.\n"
+    "\n"
+    "Locking takes 4 to 5 minutes: a second is only served once three decoded minutes agree with\n"
+    "one another and with the count of seconds (a wrong label would put the clock off by whole\n"
+    "seconds, which no time daemon can tell), and the first of them needs a minute marker before\n"
+    "it. chronyd then takes about one more minute to select the source. Each change of the lock\n"
+    "is one line on stderr: \"locked: 3 minutes agree\", \"unlocked: minute 13:07 disagrees; ...\"\n"
+    "(minutes in UT). At the end a \"refclock\" line (JSON: {\"event\": \"refclock\", \"locked\",\n"
+    "\"times_locked\", \"state\", \"seconds\", \"served\", \"offset_mean\", \"offset_spread\"}, in\n"
+    "seconds) says whether it locked, how many seconds were sent and their offsets' spread.\n";
 
 int ParseRefclockOption(int argc, char** argv, int& i, RefclockOptions& o, std::string& error) {
   const std::string a = argv[i];
@@ -175,14 +186,18 @@ class PrintOutput : public EpochOutput {
 }  // namespace
 
 struct RefclockRunner::Impl {
-  Impl(const RefclockOptions& o, int station_mode) : service(station_mode, o.receiver_delay_ms / 1000.0) {}
+  Impl(const RefclockOptions& o, int station_mode, bool json_lines)
+      : service(station_mode, o.receiver_delay_ms / 1000.0), serving(o.Serving()), json(json_lines) {}
   TimeService service;
   std::vector<std::unique_ptr<EpochOutput>> outputs;
-  bool locked = false;
+  int64_t reported_serial = 0;
+  bool reported_locked = false;
+  bool serving;
+  bool json;
 };
 
 RefclockRunner::RefclockRunner(const RefclockOptions& o, int station_mode, bool json, const int64_t* blocks)
-    : impl_(std::make_unique<Impl>(o, station_mode)) {
+    : impl_(std::make_unique<Impl>(o, station_mode, json)) {
   for (const auto& path : o.sock_paths) impl_->outputs.push_back(std::make_unique<SockOutput>(path));
   for (size_t k = 0; k < o.shm_units.size(); ++k)
     impl_->outputs.push_back(std::make_unique<ShmOutput>(o.shm_units[k], o.shm_modes[k]));
@@ -205,9 +220,61 @@ void RefclockRunner::Restart() {
 }
 
 void RefclockRunner::ReportState() {
-  const bool locked = impl_->service.Epochs().Locked();
-  if (locked == impl_->locked) return;
-  impl_->locked = locked;
-  std::fprintf(stderr, "varnol-decode: reference clock %s (%s)\n", locked ? "locked" : "lost its lock",
-               impl_->service.Epochs().State());
+  const LockChange& change = impl_->service.LastLockChange();
+  if (change.serial == impl_->reported_serial) return;
+  impl_->reported_serial = change.serial;
+  // Locked and lost again between two looks: the journal needs only the state it ends in.
+  if (change.locked == impl_->reported_locked) return;
+  impl_->reported_locked = change.locked;
+  std::fprintf(stderr, "varnol-decode: %s\n", DescribeLockChange(change).c_str());
+}
+
+std::string RefclockRunner::SummaryLine(double t) const {
+  const TimeService& s = impl_->service;
+  const OffsetStats& off = s.Offsets();
+  const int64_t locks = s.TimesLocked();
+  const char* verb = impl_->serving ? "sent" : "measured";
+  char buf[400];
+  if (impl_->json) {
+    std::snprintf(buf, sizeof buf,
+                  "{\"t\": %.3f, \"event\": \"refclock\", \"locked\": %s, \"times_locked\": %lld, "
+                  "\"state\": \"%s\", \"seconds\": %lld, \"served\": %s, \"offset_mean\": %s, "
+                  "\"offset_spread\": %s}\n",
+                  t, locks > 0 ? "true" : "false", static_cast<long long>(locks), s.Epochs().State(),
+                  static_cast<long long>(off.count), impl_->serving ? "true" : "false",
+                  off.count > 0 ? std::to_string(off.mean).c_str() : "null",
+                  off.count > 1 ? std::to_string(off.StdDev()).c_str() : "null");
+    return buf;
+  }
+  std::string text;
+  if (locks == 0) {
+    std::snprintf(buf, sizeof buf,
+                  "the reference clock never locked (%s at the end; it locks once 3 decoded minutes "
+                  "agree, 4 to 5 minutes after a clean start): 0 seconds %s",
+                  s.Epochs().State(), verb);
+    text = buf;
+  } else {
+    char times[32] = "";
+    if (locks > 1) std::snprintf(times, sizeof times, " %lld times", static_cast<long long>(locks));
+    std::snprintf(buf, sizeof buf, "the reference clock locked%s%s: %lld second%s %s", times,
+                  !s.Epochs().Locked() ? ", unlocked at the end"
+                  : locks > 1          ? ", locked at the end"
+                                       : " and kept its lock",
+                  static_cast<long long>(off.count), off.count == 1 ? "" : "s", verb);
+    text = buf;
+    if (off.count > 0) {
+      std::snprintf(buf, sizeof buf, ", offset %+.3f ms on average", off.mean * 1e3);
+      text += buf;
+    }
+    if (off.count > 1) {
+      std::snprintf(buf, sizeof buf, ", spread %.3f ms (standard deviation; %+.3f to %+.3f ms)",
+                    off.StdDev() * 1e3, off.min * 1e3, off.max * 1e3);
+      text += buf;
+    }
+  }
+  std::snprintf(buf, sizeof buf, "%10.3f  refclock ", t);
+  std::string line = buf;
+  line += text;
+  line += '\n';
+  return line;
 }

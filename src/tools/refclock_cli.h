@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // varnol-decode as a reference clock: the options that serve the measured seconds to chrony or
 // ntpd, and the outputs behind them.
 //   --refclock sock:PATH     chrony's SOCK datagrams to the socket chronyd created at PATH
@@ -45,8 +46,12 @@ class RefclockRunner {
   DocObserver* Observer();
   // A new capture after the sound card was lost: the service starts again.
   void Restart();
-  // Says on stderr when the lock is gained or lost (one line each), for the journal.
+  // Says on stderr when the lock is gained or lost (one line each, with the reason), for the
+  // journal.
   void ReportState();
+  // The run's last words on the reference clock, after the diagnostics' summary: whether it
+  // locked, how many seconds went out, their offsets' mean and spread. `t`: seconds of audio.
+  std::string SummaryLine(double t) const;
 
  private:
   struct Impl;

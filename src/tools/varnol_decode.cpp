@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // varnol-decode: the clock's processing loop without a window. Audio comes from a recording,
 // the sound card or the simulated receiver; every status text, clock write and change of the
 // clock offset is printed as it happens, as plain lines or as JSON objects.
@@ -48,7 +49,8 @@ const char* const kUsage =
     "Input (one of):\n"
     "  --simulate              the built-in simulated receiver (default)\n"
     "  --input FILE            a recording (WAV, FLAC, ...; any sample rate)\n"
-    "  --device [NAME]         the sound card (default input, or one whose name contains NAME)\n"
+    "  --device [NAME]         the sound card (default input, or one whose name contains NAME,\n"
+    "                          e.g. --device=hw:1 for ALSA's card 1; see --list-devices)\n"
     "  --list-devices          list the input devices and exit\n"
     "  --channel SIDE          left, right or mix: the side of a stereo recording or sound card\n"
     "                          the receiver is on (default left)\n"
@@ -58,7 +60,9 @@ const char* const kUsage =
     "(default dcf77)\n"
     "  --start TIME            simulated broadcast's first minute, ISO 8601 UTC (default: now)\n"
     "  --minutes N             minutes of simulated signal (default 3), of live capture, or the\n"
-    "                          first N minutes of a recording (default: all of it)\n"
+    "                          first N minutes of a recording (default: all of it); the sound\n"
+    "                          card, and with --refclock --realtime the simulated receiver, run\n"
+    "                          until stopped unless it is given\n"
     "  --snr DB                simulated receiver's signal-to-noise ratio in dB over 0..4 kHz (default 3)\n"
     "  --amplitude A           simulated tone's peak in sample units (default 600)\n"
     "  --fade DEPTH            simulated slow fading, 0..0.95 (default 0)\n"
@@ -75,6 +79,8 @@ const char* const kUsage =
     "  --json                  one JSON object per line\n"
     "  --verbose               let the audio libraries (ALSA, JACK) print their own messages\n"
     "  --help                  this text\n"
+    "  --version               the program's version\n"
+    "An option's value may follow it as the next word or after '=': --device=hw:1.\n"
     "\n"
     "The options from --start to --card-blocks-per-minute shape the simulated receiver and are\n"
     "refused with --input or --device.\n"
@@ -254,8 +260,12 @@ int main(int argc, char** argv) {
   Options o;
   RefclockOptions ro;
   int inputs = 0;
+  CommandLine line(argc, argv);
+  argc = line.Count();
+  argv = line.Argv();
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
+    if (line.Attached(i)) return UsageError(line.StrayValue(i));
     auto value = [&](std::string& out) {
       if (i + 1 >= argc) return false;
       out = argv[++i];
@@ -269,6 +279,9 @@ int main(int argc, char** argv) {
       std::printf("\nDiagnostics:\n%s\n%s", DiagnosticsUsage,
                   DiagnosticsJsonKeys);
       std::fputs(kRefclockUsage, stdout);
+      return ExitDone;
+    } else if (a == "--version") {
+      std::printf("varnol-decode %s\n", VARNOL_VERSION);
       return ExitDone;
     } else if (a == "--list-devices") {
       o.list_devices = true;
@@ -289,9 +302,20 @@ int main(int argc, char** argv) {
       o.input = Options::Input::File;
       ++inputs;
     } else if (a == "--device") {
+      const bool again = o.input == Options::Input::Device;
+      const std::string before = o.device;
       o.input = Options::Input::Device;
       ++inputs;
-      if (i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0) o.device = argv[++i];
+      // The name is optional: the next word is taken unless it is another option, and a name
+      // given as --device=NAME is always taken (empty: the default input).
+      if (i + 1 < argc && (line.Attached(i + 1) || std::strncmp(argv[i + 1], "--", 2) != 0))
+        o.device = argv[++i];
+      else
+        o.device.clear();
+      // Two sound cards cannot both be read; the service gives its card once, from VARNOL_DEVICE.
+      if (again)
+        return UsageError("--device is given twice ('" + before + "' and '" + o.device +
+                          "'): name one sound card (for the service: VARNOL_DEVICE, not VARNOL_OPTS)");
     } else if (a == "--station") {
       if (!value(v)) return UsageError("--station needs a name");
       const auto s = StationFromName(v);
@@ -464,7 +488,11 @@ int main(int argc, char** argv) {
       rs.snr_db = o.snr;
       rs.seed = o.seed;
       rs.fade_depth = o.fade;
-      rs.duration_s = (o.minutes > 0 ? o.minutes : 3.0) * 60.0;
+      // Three minutes unless told otherwise; a reference clock paced like a sound card runs
+      // until it is stopped, as one on the sound card does (its first sample reaches the time
+      // daemon only after four to five minutes).
+      const bool endless = ro.Serving() && ro.realtime;
+      rs.duration_s = o.minutes > 0 ? o.minutes * 60.0 : endless ? -1.0 : 180.0;
       auto encoder = MakeEncoder(o.station_name);
       if (!encoder) return UsageError("no simulated signal for station " + o.station_name + " yet");
       source = std::make_unique<SimulatedReceiver>(std::move(encoder), rs);
@@ -637,7 +665,13 @@ int main(int argc, char** argv) {
                  chart_error.c_str());
     if (exit_code == ExitDone) exit_code = ExitChart;
   }
-  if (refclock) doc.RemoveObserver(refclock->Observer());
+  if (refclock) {
+    refclock->ReportState();
+    std::fputs(refclock->SummaryLine(static_cast<double>(doc.BlocksProcessed) * BlockSize / 8000.0).c_str(),
+               stdout);
+    std::fflush(stdout);
+    doc.RemoveObserver(refclock->Observer());
+  }
   doc.RemoveObserver(&printer);
   doc.RemoveObserver(&lock_printer);
   doc.RemoveObserver(&lock);

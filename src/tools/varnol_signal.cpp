@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // varnol-signal: writes the simulated receiver's audio for a station to a sound file (WAV,
 // FLAC, Ogg Vorbis, ...), as a receiver would feed it to the sound card.
 #include <fcntl.h>
@@ -45,6 +46,8 @@ const char* const kUsage =
 // After the receiver models' lines.
 const char* const kUsageEnd =
     "  --help                  this text\n"
+    "  --version               the program's version\n"
+    "An option's value may follow it as the next word or after '=': --station=msf.\n"
     "\n"
     "Exit codes: 0 written, 2 usage error, 3 the file cannot be written (nothing is left behind).\n";
 
@@ -110,12 +113,20 @@ int main(int argc, char** argv) {
   ReceiverModelChoice model;
   int rate = 8000;
   bool amplitude_given = false;
+  CommandLine line(argc, argv);
+  argc = line.Count();
+  argv = line.Argv();
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
+    if (line.Attached(i)) return UsageError(line.StrayValue(i));
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       std::fputs(ReceiverModelUsage("--tone").c_str(), stdout);
       std::fputs(kUsageEnd, stdout);
+      return 0;
+    }
+    if (a == "--version") {
+      std::printf("varnol-signal %s\n", VARNOL_VERSION);
       return 0;
     }
     if (i + 1 >= argc)

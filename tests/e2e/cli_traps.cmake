@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What a newcomer meets with the command-line tools (files kept, options done or refused,
 # stereo receivers, damaged recordings, --help and exit codes).
 find_package(Python3 REQUIRED COMPONENTS Interpreter)

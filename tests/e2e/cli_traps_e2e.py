@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """What a newcomer meets with the command-line tools: the user's files are never destroyed,
 options are done or refused (never accepted and ignored), a stereo receiver on the right side
-decodes, damaged recordings say what is wrong, and every --help lists its exit codes.
+decodes, damaged recordings say what is wrong, every --help lists its exit codes, every option
+takes its value after '=' as well, and every program tells its version.
 
 Usage: cli_traps_e2e.py BUILD_DIR
 Prints 'N passed, N failed' at the end and exits non-zero on any failure.
 """
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -133,6 +136,56 @@ def main():
                 p = subprocess.run([path, *args], cwd=tmp, capture_output=True, text=True, env=no_display, timeout=30)
                 check(f"{prog} {' '.join(args)} without a display: exit {want}, one line",
                       p.returncode == want and len(p.stderr.strip().splitlines()) <= 2, p.stderr)
+        # 7. "--option=value" is the same option; a value given to an option that takes none is
+        # refused, naming it.
+        for prog, args, want, says in [
+                (DECODE, ["--input=" + rec, "--station=dcf77", "--clock=" + START, "--json"], 0, ""),
+                (DECODE, ["--device=hw:1,0", "--clock=" + START], 2, "--clock cannot go with --device"),
+                (DECODE, ["--device=", "--clock", START], 2, "--clock cannot go with --device"),
+                (DECODE, ["--json=yes"], 2, "--json takes no value"),
+                (DECODE, ["--device=", "--device", "hw:1"], 2, "VARNOL_DEVICE"),
+                (SIGNAL, ["--station=msf", "--minutes=0.5", "--output=eq.wav"], 0, ""),
+                (os.path.join(BUILD, "varnol"), ["--simulate=msf", "--gain=auto", "--channel=mix"], 1, "display"),
+                (os.path.join(BUILD, "varnol"), ["--verbose=1"], 2, "--verbose takes no value")]:
+            if not os.path.exists(prog):
+                continue
+            p = subprocess.run([prog, *args], cwd=tmp, capture_output=True, text=True, env=no_display, timeout=120)
+            check(f"{os.path.basename(prog)} {' '.join(args)}: exit {want}",
+                  p.returncode == want and says in p.stderr, p.stderr)
+        code, ev, err = decode(["--input=" + rec, "--station=dcf77", "--clock=" + START], tmp)
+        check("--input=FILE --station=dcf77 --clock=TIME decodes as the spaced form", resets(ev) == full, err)
+
+        # 8. --version: one line, the build's version, which the package and the metainfo carry too.
+        source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+        with open(os.path.join(source, "debian", "changelog"), encoding="utf-8") as f:
+            package = re.match(r"varnol \(([^)]+)\)", f.readline()).group(1)
+        with open(os.path.join(source, "dist", "io.github.varnol.varnol.metainfo.xml"), encoding="utf-8") as f:
+            release = re.search(r'<release version="([^"]+)"', f.read()).group(1)
+        check(f"metainfo release {release} is the package's {package}", release == package)
+        # The window's title beside "varnol" wherever a user meets the program by name.
+        with open(os.path.join(source, "src", "app", "wx_varnol.h"), encoding="utf-8") as f:
+            title = re.search(r'ProgramName = "([^"]+)"', f.read()).group(1)
+        with open(os.path.join(source, "dist", "varnol.desktop"), encoding="utf-8") as f:
+            entry = re.search(r"^Name=(.*)$", f.read(), re.M).group(1)
+        with open(os.path.join(source, "debian", "control"), encoding="utf-8") as f:
+            described = f.read().split("Package: varnol", 1)[1]
+        with open(os.path.join(source, "README.md"), encoding="utf-8") as f:
+            intro = f.read().split("\n\n", 2)[:2]
+        for where, text in [("desktop entry", entry), ("package description", described), ("README", " ".join(intro))]:
+            check(f"{where} names the window '{title}' beside 'varnol'", title in text and "varnol" in text, text[:200])
+        with open(os.path.join(source, "docs", "man", "varnol.1.scd"), encoding="utf-8") as f:
+            page = " ".join(f.read().split())
+        check(f"man varnol names the window '{title}' and the menu entry '{entry}'",
+              f"*{title}*" in page and entry in page)
+        for prog in ["varnol-decode", "varnol-signal", "varnol", "setup"]:
+            path = os.path.join(BUILD, prog)
+            if not os.path.exists(path):
+                continue
+            p = subprocess.run([path, "--version"], cwd=tmp, capture_output=True, text=True, env=no_display, timeout=30)
+            words = p.stdout.split()
+            check(f"{prog} --version: '{prog} {package}'",
+                  p.returncode == 0 and len(p.stdout.splitlines()) == 1 and words[:2] == [prog, package],
+                  (p.returncode, p.stdout, p.stderr))
     return summary()
 
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """End-to-end checks of varnol-decode and varnol-signal on simulated DCF77 signals.
 
 Usage: dcf77_e2e.py BUILD_DIR

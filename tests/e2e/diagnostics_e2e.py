@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """End-to-end checks of varnol-decode's diagnostics: the signal words and the run summary, the
 gain stage on a full-scale WWV signal, the other station recognised in a recording, and the
 chart of a recording checked pixel by pixel.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """What the end-to-end scripts share: running the command-line tools, reading varnol-decode's
 JSON events, and counting checks ('N passed, N failed' at the end)."""
 import json

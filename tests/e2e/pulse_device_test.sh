@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The sound-card backend against a real sound server: a private PulseAudio daemon with a null
 # sink, a simulated DCF77 recording played into it, and varnol-decode --device capturing the
 # sink's monitor through PortAudio (ALSA's default device goes to PulseAudio while it runs).

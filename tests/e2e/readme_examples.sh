@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs every line of the README's example block (the fenced block after "Examples:"), so that
 # an example that stops working fails here: the command-line tools in a temporary folder, the
 # window under Xvfb for a moment (through its test script: open, record, close). A line that

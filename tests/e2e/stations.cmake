@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # End-to-end checks of varnol-decode and varnol-signal on the simulated MSF, HBG, WWVB, VNG,
 # RWM and WWV signals.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)

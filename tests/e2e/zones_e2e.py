@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """End-to-end checks of the clock step in the PC's time zone.
 
 Usage: zones_e2e.py BUILD_DIR

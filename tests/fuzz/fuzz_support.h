@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared pieces of the fuzz harnesses: a private folder for the run, and a check that stops
 // the run (so that the fuzzer or the replay keeps the input) when a property does not hold.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The hive reader on any bytes: it never crashes, and a hive it accepts comes back the same
 // after being written out and read again (names, types and bytes of every value).
 #include <cstdint>

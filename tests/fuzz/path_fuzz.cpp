@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The host path mapper on any Windows path: a mapped path is inside the root (or, with an
 // installation medium, inside the medium), has no "." or ".." left in it, and no link inside
 // the root takes it out; creating and removing a folder under that name changes nothing

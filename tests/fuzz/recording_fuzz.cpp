@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recording reader on any file: opening either fails with a reason or gives a source that
 // can be read to its end without a crash, and every read gives no more samples than asked for.
 // Input: the bytes of the file (WAV, FLAC or anything libsndfile takes).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Replays saved fuzz inputs (the seed corpus and every input that once broke a property)
 // through a harness, without the fuzzing engine: for the ordinary and the sanitizer builds.
 //

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the fuzz harnesses with clang's libFuzzer (address and undefined-behaviour sanitizers
 # on) and lets each one search for new inputs for a while. The seed corpus and the saved
 # regression inputs start each search; new inputs found are kept in BUILD/corpus/NAME, and an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The installation script reader on any bytes: it never crashes, a script with three lines is
 // read and one with fewer says which line is missing, no name keeps a line break, and a file
 // name that passes the installer's check lands inside the folder it is copied into.

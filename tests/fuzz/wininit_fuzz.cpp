@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The restart's WININIT.INI processing on any file: it never crashes and never changes a file
 // outside the root -- not through "..", not through a link inside the root, not through the
 // folder the program was started in, not on the installation medium.

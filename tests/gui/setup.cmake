@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Window tests of the installer: the real `setup` program under Xvfb, driven through the X test
 # extension by setup_gui_driver, with screenshots kept in the build folder.
 if(TARGET setup)

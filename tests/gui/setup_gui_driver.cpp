@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Plays a user at the X display for the window tests: moves the pointer, clicks, presses keys
 // and types, through the X test extension, so the program under test receives real input.
 //

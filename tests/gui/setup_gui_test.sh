@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The installer as a user meets it, under Xvfb: the dialog opens, the destination is edited,
 # "Install Now" runs the installation, the final message is answered, and the program ends;
 # a second run is left with "Exit". Screenshots are kept in OUT for people to look at.

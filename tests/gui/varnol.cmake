@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The clock window under Xvfb, driven through its test hook (VARNOL_TEST_SCRIPT): menu and
 # toolbar commands are posted as clicks post them, dialogs are filled in and their buttons
 # pressed, and the window's title, size, panes and check marks are recorded and checked.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # One window test of varnol under Xvfb: bash varnol_gui.sh VARNOL CASE, where CASE is window,
 # dialogs, exit_capturing, wave_error, recording_end or played_recording. Runs in a temporary working folder with a temporary
 # QOVEN_ROOT. Set VARNOL_SHOT_DIR to keep the screenshots.
@@ -147,6 +148,7 @@ wait 300
 dump done
 close
 SCRIPT
+  # No level control installed on this PATH.
   PATH=/usr/bin:/bin run script --simulate dcf77
   has offset-open "dialog=[PC clock offset]"
   has offset-open "edit1044=[0]"
@@ -169,8 +171,12 @@ SCRIPT
   has calibration-reopen "edit1049=[3700]"
   has calibration-reopen "check1051=1"
   has about "Marvesta Version 1.6.02"
-  has mixer "Select the audio source, adjust the volume, make sure it is not muted."
-  has mixer "check the input source that you require; then click on OK."
+  # No level control to start: what was tried and how to set the level on Linux, not the
+  # Windows control's instructions.
+  has mixer "No recording-level control could be started (tried: pavucontrol, pavucontrol-qt,"
+  has mixer "alsamixer -V capture"
+  has mixer "pactl set-source-volume SOURCE 80%"
+  lacks mixer "Recording Control"
   has done "pane2=[ready to start]"
   hive_has '"CO"=hex:00,00,00,00,00,00,2a,c0'
   hive_has '"MS"=dword:00000e74'
@@ -208,7 +214,12 @@ SCRIPT
     # This machine has a sound card: the capture started instead.
     has after "stopped=0"
   else
-    has error "dialog=[Dialog] static1002=[On opening the wave device..] static1003=["
+    # The specified two lines first, then which input was tried and what to check, under the
+    # program's name.
+    has error "dialog=[Marvesta] static1002=[On opening the wave device..] static1003=["
+    has error "static1004=[Input tried: the default input"
+    has error "arecord -l"
+    has error "whole=1"
     has after "stopped=1"
     has after "pane2=[ready to start]"
     has after "tools=01"

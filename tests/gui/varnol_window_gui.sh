@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The clock window as a person meets it, under Xvfb with a window manager (openbox), driven
 # through its test hook with real pointer and key events: bash varnol_window_gui.sh VARNOL CASE,
 # where CASE is strip, menubar, context_help, signals or display_lost. Runs in a temporary
@@ -157,7 +158,11 @@ dialog-button 1
 wait 300
 close
 SCRIPT
-  PATH=/usr/bin:/bin start script --simulate dcf77
+  # A stand-in recording-level control: the advice is the one given beside a mixer that started.
+  mkdir -p "$work/bin"
+  printf '#!/bin/sh\necho "$@" >> "%s/mixer-args"\n' "$work" > "$work/bin/pavucontrol"
+  chmod +x "$work/bin/pavucontrol"
+  PATH="$work/bin:/usr/bin:/bin" start script --simulate dcf77
   # --simulate dcf77 selects DCF77 (32811) as the Transmitter menu would
   finish 60
   [ "$rc" -eq 0 ] || fail "varnol exited with $rc"
@@ -170,6 +175,7 @@ SCRIPT
   has mixer "whole=1"
   has mixer "[$mixer_text]"
   has alt-m "[$mixer_text]"
+  [ "$(grep -c -- '--tab=4' "$work/mixer-args" 2>/dev/null)" = 2 ] || fail "the mixer was not started on its input tab twice"
   [ "$(stat -c %s recording.wav 2>/dev/null)" = 4142 ] || fail "Stop wrote no snapshot"
   no_gtk_complaints
   keep_shot mixer.png

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What the window tests share: the record the test hook writes ($work/out, one line per label,
 # "LABEL text...") and the checks made on it. Sourced by a test once $work is set; `fail` counts
 # the failures in $failures and the test goes on.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Stand-ins for the document's services: a wave-input device whose calls all succeed unless
 // told otherwise, a settable clock in UTC, and recorders for the wave-error dialog and the
 // command-UI refresh.

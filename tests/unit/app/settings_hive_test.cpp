@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings against the real hive files, in a temporary QOVEN_ROOT.
 #include <gtest/gtest.h>
 
@@ -179,6 +180,32 @@ TEST_F(HiveSettings, UnwritableRegistryMeansDefaultsAndNothingSaved) {
   std::string content;
   std::getline(in, content);
   EXPECT_EQ(content, "in the way");
+}
+
+}  // namespace
+
+namespace {
+
+// The window's input beside the four values: absent until chosen, kept across runs, cleared
+// when the default is chosen again; an older file without it opens as before.
+TEST_F(HiveSettings, ChosenInputIsKeptBesideTheFourValues) {
+  auto run = [&](auto body) {
+    RegistrySettingsStore store(OpenHostRegistry());
+    {
+      CVarnolDoc doc(wave, clock, errors, &store);
+      body(store);
+    }
+  };
+  run([](RegistrySettingsStore& s) { EXPECT_EQ(s.Device(), ""); });
+  EXPECT_EQ(StoredKey().values.count("Device"), 0u);  // nothing chosen: the four values only
+  run([](RegistrySettingsStore& s) { s.SetDevice("pulse:alsa_input.usb-Receiver-00.mono-fallback"); });
+  EXPECT_EQ(StoredKey().values.at("Device").type, REG_SZ);
+  run([](RegistrySettingsStore& s) {
+    EXPECT_EQ(s.Device(), "pulse:alsa_input.usb-Receiver-00.mono-fallback");
+    s.SetDevice("");
+  });
+  run([](RegistrySettingsStore& s) { EXPECT_EQ(s.Device(), ""); });
+  EXPECT_EQ(Dword(StoredKey(), "MS"), 3756u);
 }
 
 }  // namespace

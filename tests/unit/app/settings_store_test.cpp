@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings' byte layout and range checks, on a registry kept in memory.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -115,6 +116,33 @@ TEST(SetupDialogs, MixerIsFoundOnlyWhenInstalledAndExecutable) {
   ::chmod((dir / "b" / "pavucontrol").c_str(), 0755);
   EXPECT_EQ(FindMixerProgram(a + "::" + b), b + "/pavucontrol");
   std::filesystem::remove_all(dir);
+}
+
+// The desktops' level controls are tried in their order, and only installed ones; with none,
+// the advice names every one tried and the Linux commands instead of the Windows control.
+TEST(SetupDialogs, MixerCandidatesInOrderAndAdviceWithoutThem) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("varnol-mixers-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  EXPECT_TRUE(FindMixerCommands(dir.string()).empty());
+  for (const char* name : {"kcmshell6", "gnome-control-center", "pavucontrol"}) {
+    const std::string file = (dir / name).string();
+    std::fclose(std::fopen(file.c_str(), "w"));
+    ::chmod(file.c_str(), 0755);
+  }
+  const std::vector<MixerCommand> found = FindMixerCommands(dir.string());
+  ASSERT_EQ(found.size(), 3u);
+  EXPECT_STREQ(found[0].name, "pavucontrol");
+  EXPECT_EQ(found[0].program, (dir / "pavucontrol").string());
+  EXPECT_STREQ(found[1].name, "gnome-control-center");
+  EXPECT_STREQ(found[2].name, "kcmshell6");
+  std::filesystem::remove_all(dir);
+
+  const std::string advice = NoMixerAdvice();
+  for (const MixerCommand& c : MixerCandidates()) EXPECT_NE(advice.find(c.name), std::string::npos) << c.name;
+  EXPECT_NE(advice.find("alsamixer -V capture"), std::string::npos);
+  EXPECT_NE(advice.find("pactl set-source-volume"), std::string::npos);
+  EXPECT_EQ(advice.find("Recording Control"), std::string::npos);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The buffer queue shared by the capture backends, recordings as input, the simulated clock
 // and the system-time conversions.
 #include <gtest/gtest.h>
@@ -368,5 +369,58 @@ TEST(RecordingSource, TakesTheChosenChannel) {
     EXPECT_EQ(out[3999], c.expected) << c.name;
   }
   EXPECT_FALSE(ChannelFromName("centre"));
+  std::remove(path.c_str());
+}
+
+// A 16-bit recording at 8000 Hz gives its samples exactly, the 16-bit limits included, over
+// several reads' worth of frames; "mix" rounds the mean of the two sides half away from zero
+// (the mean of 3 and -4 is -1, of 1 and 2 is 2), whatever the container.
+TEST(RecordingSource, SixteenBitSamplesComeThroughExactly) {
+  const int16_t pairs[][2] = {{32767, 32767}, {-32768, -32768}, {32767, -32768}, {1, 2},  {-1, -2},
+                              {3, -4},        {0, 1},           {0, -1},         {-7, 0}, {12345, -321}};
+  constexpr int Frames = 10007;  // more than two chunks of the reader
+  std::vector<short> data(2 * Frames);
+  uint32_t seed = 1;
+  for (int i = 0; i < Frames; ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    const int16_t* p = pairs[seed % std::size(pairs)];
+    const int16_t wobble = static_cast<int16_t>((seed >> 20) % 200 - 100);
+    data[2 * i] = i % 3 == 0 ? p[0] : static_cast<int16_t>(p[0] / 2 + wobble);
+    data[2 * i + 1] = i % 3 == 0 ? p[1] : static_cast<int16_t>(p[1] / 2 - wobble - i % 2);
+  }
+  const std::string path = std::string("/tmp/varnol-unit-") + std::to_string(getpid()) + "-16bit";
+  for (int format : {SF_FORMAT_WAV, SF_FORMAT_FLAC, SF_FORMAT_AIFF}) {
+    for (int channels : {1, 2}) {
+      SF_INFO info{};
+      info.samplerate = 8000;
+      info.channels = channels;
+      info.format = format | SF_FORMAT_PCM_16;
+      SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+      ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+      std::vector<short> written;
+      for (int i = 0; i < Frames; ++i)
+        for (int c = 0; c < channels; ++c) written.push_back(data[static_cast<size_t>(2 * i + c)]);
+      sf_writef_short(f, written.data(), Frames);
+      sf_close(f);
+      for (ChannelChoice choice : {ChannelChoice::Left, ChannelChoice::Right, ChannelChoice::Mix}) {
+        std::string error;
+        auto source = RecordingSource::Open(path, error, choice);
+        ASSERT_NE(source, nullptr) << error;
+        std::vector<int16_t> out(Frames + 100);
+        ASSERT_EQ(source->Read(out.data(), out.size()), static_cast<size_t>(Frames));
+        int wrong = 0;
+        for (int i = 0; i < Frames; ++i) {
+          const int a = data[static_cast<size_t>(2 * i)], b = data[static_cast<size_t>(2 * i + 1)];
+          const long want = channels == 1 || choice == ChannelChoice::Left ? a
+                            : choice == ChannelChoice::Right               ? b
+                                                                           : std::lround((a + b) / 2.0);
+          if (out[static_cast<size_t>(i)] != want && ++wrong <= 3)
+            ADD_FAILURE() << "format " << std::hex << format << std::dec << ", " << channels
+                          << " channels, choice " << static_cast<int>(choice) << ", frame " << i << ": " << a
+                          << " and " << b << " gave " << out[static_cast<size_t>(i)] << ", not " << want;
+        }
+      }
+    }
+  }
   std::remove(path.c_str());
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start, stop, the wave-error messages, the snapshot and the idle-driven loop, against a
 // scripted wave-input device.
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The DCF77 minute marker and field reader on synthetic minutes.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The decoded-minute list, the end of a marker run and the clock step.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test doubles for the clock's core: a scripted wave-input device and a recording wave-error
 // dialog, plus a document fixture that wires them up.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tone measure, the off flags and trackers, and the ring queries.
 #include <gtest/gtest.h>
 

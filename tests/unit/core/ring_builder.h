@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes a synthetic minute into the level ring, as the front end would have stored it: for
 // every ring slot, the level of the tone at that moment of the last minute.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The clock step in the PC's time zone. The system clock counts UTC whatever the zone, so the
 // time written and the offset measured must come out the same in every zone, around local and
 // UTC midnight and across daylight-saving changes; only the texts shown as local time differ.

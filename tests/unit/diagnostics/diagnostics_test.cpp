@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The diagnostics: level and clipping judgements at their boundaries, the run summary's
 // reasons, the gain stage's arithmetic and its automatic settling, the signal report on
 // simulated reception, and the run chart's picture.
@@ -7,8 +8,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "capture/source_wave_input.h"
@@ -314,6 +317,44 @@ std::vector<SignalReport> Reports(const char* station, int mode, ReceiverSetting
   return health.Reports();
 }
 
+// The report's spectrum against its defining sum worked out in long double: |X[k]|^2 of the
+// Hann-windowed frame, for noise, a tone between two bins, the 16-bit extremes and silence,
+// added to what the sum held. The fast transform's rounding stays far below 1e-12 of the
+// frame's energy; a wrong twiddle factor or a sample out of place shows at 1e-4 and more.
+TEST(FramePower, MatchesTheDefiningSum) {
+  constexpr int N = FramePower::Size;
+  std::vector<std::vector<int16_t>> frames(4, std::vector<int16_t>(N));
+  uint32_t seed = 12345;
+  for (int n = 0; n < N; ++n) {
+    seed = seed * 1664525u + 1013904223u;
+    frames[0][n] = static_cast<int16_t>(static_cast<int>(seed >> 16) - 32768);
+    frames[1][n] = static_cast<int16_t>(std::lround(9000.0 * std::sin(2 * M_PI * 1015.6 * n / 8000.0)));
+    frames[2][n] = n % 3 == 0 ? int16_t{-32768} : int16_t{32767};
+  }
+  FramePower spectrum;
+  for (size_t f = 0; f < frames.size(); ++f) {
+    std::array<double, N / 2 + 1> power;
+    power.fill(7.0);
+    spectrum.AddTo(frames[f].data(), power);
+    std::vector<long double> want(N / 2 + 1);
+    long double energy = 0;
+    for (int k = 0; k <= N / 2; ++k) {
+      long double re = 0, im = 0;
+      for (int n = 0; n < N; ++n) {
+        const long double w = 0.5L - 0.5L * std::cos(2 * 3.14159265358979323846264L * n / N);
+        const long double a = -2 * 3.14159265358979323846264L * k * n / N;
+        re += w * frames[f][n] * std::cos(a);
+        im += w * frames[f][n] * std::sin(a);
+      }
+      want[k] = re * re + im * im;
+      energy += want[k];
+    }
+    for (int k = 0; k <= N / 2; ++k)
+      EXPECT_NEAR(power[k] - 7.0, static_cast<double>(want[k]), 1e-12 * static_cast<double>(energy) + 1e-9)
+          << "frame " << f << ", bin " << k;
+  }
+}
+
 TEST(SignalReport, EstimatesTheSignalToNoiseRatio) {
   for (double snr : {0.0, 10.0}) {
     const auto reports = Reports("dcf77", StationDcf77, Rx(600, snr), 2);
@@ -324,6 +365,48 @@ TEST(SignalReport, EstimatesTheSignalToNoiseRatio) {
     EXPECT_NEAR(reports[1].tone_hz, 1000.0, 32.0);
   }
 }
+
+// The tone's frequency between the spectrum's 31.25 Hz bins: WWV's 100 Hz code lies between
+// two of them and must not read as the nearer one's 94 Hz.
+TEST(SignalReport, ReadsTheToneBetweenTheBins) {
+  for (const auto& [station, mode, hz] :
+       {std::tuple{"dcf77", StationDcf77, 1000}, std::tuple{"wwv", StationWwv, 100}}) {
+    const auto reports = Reports(station, mode, Rx(600, 6), 2);
+    ASSERT_EQ(reports.size(), 2u) << station;
+    EXPECT_NEAR(reports[1].tone_hz, hz, 2.0) << station;
+    EXPECT_NE(reports[1].text.find("Tone at " + std::to_string(hz) + " Hz"), std::string::npos)
+        << station << ": " << reports[1].text;
+  }
+}
+
+// The level's "good" and the noise's word are separate: a good level with a poor ratio must
+// not read as good reception.
+struct SnrWordCase {
+  int station;
+  double snr_db;
+  const char* words;
+};
+
+class SnrWords : public ::testing::TestWithParam<SnrWordCase> {};
+
+TEST_P(SnrWords, TheRatioCarriesItsOwnWord) {
+  SignalReport r = Report(LevelVerdict::Good, GetParam().snr_db);
+  r.station_mode = GetParam().station;
+  r.level.station_mode = GetParam().station;
+  r.tone_hz = 1000.0;
+  const std::string text = DescribeSignal(r);
+  EXPECT_NE(text.find(GetParam().words), std::string::npos) << text;
+  EXPECT_NE(text.find(": a good level;"), std::string::npos) << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SnrWords,
+    ::testing::Values(SnrWordCase{StationDcf77, -4.0, "about -4 dB over 0..4 kHz (much noise: below -3 dB)"},
+                      SnrWordCase{StationDcf77, -1.5, "(marginal: much noise below -3 dB)"},
+                      SnrWordCase{StationDcf77, 6.0,
+                                  "about 6 dB over 0..4 kHz (good: much noise only below -3 dB)"},
+                      SnrWordCase{StationWwv, -4.0, "(good: much noise only below -10 dB)"},
+                      SnrWordCase{StationWwv, -12.0, "(much noise: below -10 dB)"}));
 
 TEST(SignalReport, SaysWhereTheToneIsWhenNotNearTheStationsFrequency) {
   ReceiverSettings rs = Rx(600, 10);
@@ -376,6 +459,82 @@ TEST(OtherStations, RecogniseMsfWhileDcf77IsSelected) {
   EXPECT_NE(s.reasons[0].find("markers of MSF were seen"), std::string::npos) << s.reasons[0];
   EXPECT_EQ(run.doc.LastMinuteOfDay, NoPreviousMinute);  // the shadows never touch the clock's document
 }
+
+// A document fed the buffers that the clock's document has just measured, taking the blocks'
+// spectrum rows from it, ends every buffer exactly as one that measures the same samples
+// itself: the same traces, threshold and status texts. Pairs of (the clock's station, the
+// follower's); a WWV document has no rows to give, and a WWV follower measures its own.
+struct Follower : DocObserver {
+  explicit Follower(int mode) : clock(Start), doc(wave, clock, errors) {
+    doc.StationMode = mode;
+    doc.AutoSetClock = 0;
+    doc.AddObserver(this);
+    doc.StartCapture();
+  }
+  ~Follower() override {
+    doc.RemoveObserver(this);
+    doc.Stopped = 1;
+    doc.CloseWaveDevice();
+  }
+  void OnStatusText(const char* text) override { texts += std::string(text) + "\n"; }
+  void Feed(const int16_t* samples) {
+    std::memcpy(doc.CaptureBuffers[doc.CurrentBuffer], samples, sizeof(int16_t) * BufferSamples);
+    doc.WaveHeaders[doc.CurrentBuffer].dwFlags.fetch_or(WHDR_DONE);
+  }
+  FakeWaveInput wave;
+  SimulatedClock clock;
+  RecordingErrors errors;
+  CVarnolDoc doc;
+  std::string texts;
+};
+
+class SharedSpectrumRows : public ::testing::TestWithParam<std::pair<int, int>> {};
+
+TEST_P(SharedSpectrumRows, GiveWhatMeasuringGives) {
+  const auto [clock_mode, mode] = GetParam();
+  Loop run("msf", clock_mode, Rx(600, 6), 3);
+  struct Pair : DocObserver {
+    Pair(const CVarnolDoc& doc, int mode) : clock_doc(doc), taking(mode), measuring(mode) {}
+    void OnCaptureBuffer(const int16_t* samples, int, int64_t, int64_t) override {
+      taking.Feed(samples);
+      measuring.Feed(samples);
+      measuring.doc.ProcessCaptureBuffer();
+    }
+    void OnUpdate(int hint) override {
+      if (hint != UPDATE_HINT_NEW_BUFFER) return;
+      taking.doc.ProcessCaptureBuffer(&clock_doc);
+      const CVarnolDoc& a = taking.doc;
+      const CVarnolDoc& b = measuring.doc;
+      buffers += 1;
+      if (std::memcmp(a.SpectrumTrace, b.SpectrumTrace, sizeof a.SpectrumTrace) != 0 ||
+          std::memcmp(a.LevelTrace, b.LevelTrace, sizeof a.LevelTrace) != 0 ||
+          std::memcmp(a.OffFlags, b.OffFlags, sizeof a.OffFlags) != 0 || a.Threshold != b.Threshold ||
+          a.DisplayColumn != b.DisplayColumn)
+        differing += 1;
+      for (int level : b.LevelTrace) tone_seen = tone_seen || level > 0;
+    }
+    const CVarnolDoc& clock_doc;
+    Follower taking, measuring;
+    int buffers = 0, differing = 0;
+    bool tone_seen = false;
+  } pair(run.doc, mode);
+  run.doc.AddObserver(&pair);
+  run.Play();
+  run.doc.RemoveObserver(&pair);
+  EXPECT_GE(pair.buffers, 3 * 60 * 8000 / BufferSamples);  // three minutes at the card's rate
+  EXPECT_EQ(pair.differing, 0);
+  EXPECT_TRUE(pair.tone_seen);
+  EXPECT_EQ(pair.taking.texts, pair.measuring.texts);
+  if (mode == StationMsf) {
+    EXPECT_NE(pair.measuring.texts.find("mark "), std::string::npos);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Stations, SharedSpectrumRows,
+                         ::testing::Values(std::pair{StationDcf77, StationMsf},
+                                           std::pair{StationMsf, StationVng},
+                                           std::pair{StationWwv, StationMsf},
+                                           std::pair{StationDcf77, StationWwv}));
 
 // ---- Chart --------------------------------------------------------------------------------------
 

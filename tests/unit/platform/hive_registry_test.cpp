@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/hive_registry.h"
 
 #include <gtest/gtest.h>
@@ -120,6 +121,7 @@ TEST_P(DamagedHiveTest, IsReadAsEmptyAndKeptAsideBeforeAWrite) {
   }
   EXPECT_EQ(aside, 1);
   EXPECT_NE(ReadText(hive).find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\B]"), std::string::npos);
+  EXPECT_EQ(ReadText(hive).find(';'), std::string::npos) << "nothing of the damaged file is carried over";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -136,6 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCase{"long_dword", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\"x\"=dword:123456789\n"},
         DamagedCase{"bad_hex", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\"x\"=hex:0g\n"},
         DamagedCase{"open_header", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A\n"},
+        DamagedCase{"comment_then_damage", "REGEDIT4\n; note\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A\n"},
         DamagedCase{"dangling_continuation",
                     "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\n\"x\"=hex:01,\\\n"},
         DamagedCase{"lone_quote", "\""},
@@ -344,6 +347,119 @@ TEST(HiveRegistry, AWriteRemovesStaleTemporariesAndFollowsNoPlantedLink) {
   HiveRegistry reg(dir);
   EXPECT_NE(SetValue(reg, HKEY_CURRENT_USER, "Software\\A", "x", REG_DWORD, {1, 0, 0, 0}), ERROR_SUCCESS);
   EXPECT_FALSE(Exists(elsewhere / "made"));
+}
+
+TEST(HiveRegistry, CommentLinesStayWhereTheyWereWhenTheHiveIsRewritten) {
+  TempRoot root;
+  const std::string dir = root / "registry";
+  WriteText(dir + "/HKEY_LOCAL_MACHINE.reg",
+            "REGEDIT4\r\n; kept by hand\r\n\r\n; the clock\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Clock]\r\n"
+            "; last good offset\r\n\"CO\"=dword:00000001\r\n\"TX\"=dword:00000002\r\n; the end\r\n");
+  {
+    HiveRegistry reg(dir);
+    ASSERT_EQ(SetValue(reg, HKEY_LOCAL_MACHINE, "SOFTWARE\\Clock", "co", REG_DWORD, {3, 0, 0, 0}),
+              ERROR_SUCCESS);
+    ASSERT_EQ(SetValue(reg, HKEY_LOCAL_MACHINE, "SOFTWARE\\A", "x", REG_DWORD, {4, 0, 0, 0}), ERROR_SUCCESS);
+  }
+  EXPECT_EQ(ReadText(dir + "/HKEY_LOCAL_MACHINE.reg"),
+            "REGEDIT4\r\n; kept by hand\r\n"
+            "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n"
+            "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\r\n\"x\"=dword:00000004\r\n"
+            "\r\n; the clock\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Clock]\r\n"
+            "; last good offset\r\n\"co\"=dword:00000003\r\n\"TX\"=dword:00000002\r\n; the end\r\n");
+}
+
+struct DepthCase {
+  const char* label;
+  size_t depth;  // levels below the root
+  bool allowed;
+};
+
+class KeyDepthTest : public ::testing::TestWithParam<DepthCase> {};
+
+// A key of `depth` levels: SOFTWARE\k\k\...
+std::string DeepKey(size_t depth) {
+  std::string key = "SOFTWARE";
+  for (size_t i = 1; i < depth; ++i) key += "\\k";
+  return key;
+}
+
+TEST_P(KeyDepthTest, NoDeeperThanWindowsAllowsIsWrittenOrRead) {
+  TempRoot root;
+  const std::string dir = root / "registry";
+  const DepthCase& c = GetParam();
+  {
+    HiveRegistry reg(dir);
+    EXPECT_EQ(SetValue(reg, HKEY_LOCAL_MACHINE, DeepKey(c.depth), "x", REG_DWORD, {1, 0, 0, 0}),
+              c.allowed ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER);
+  }
+  EXPECT_EQ(Exists(dir + "/HKEY_LOCAL_MACHINE.reg"), c.allowed);
+
+  // A file that holds such a key: each level on its own line, as the registry writes it.
+  HiveRegistry::Hive hive;
+  for (size_t level = 1; level <= c.depth; ++level) hive[DeepKey(level)].path = DeepKey(level);
+  const std::string text = HiveRegistry::Format("HKEY_LOCAL_MACHINE", hive);
+  HiveRegistry::Hive read;
+  EXPECT_EQ(HiveRegistry::Parse("HKEY_LOCAL_MACHINE", text, &read), c.allowed);
+  if (c.allowed) {
+    EXPECT_EQ(read.size(), c.depth);
+  }
+  // Written on one line, the deepest key alone.
+  const std::string line = "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\" + DeepKey(c.depth) + "]\r\n";
+  EXPECT_EQ(HiveRegistry::Parse("HKEY_LOCAL_MACHINE", line, &read), c.allowed);
+  if (c.allowed) {
+    EXPECT_EQ(read.size(), c.depth) << "every level of the key is there";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, KeyDepthTest,
+                         ::testing::Values(DepthCase{"shallow", 3, true}, DepthCase{"deepest", 512, true},
+                                           DepthCase{"one_too_deep", 513, false}),
+                         [](const auto& p) { return std::string(p.param.label); });
+
+// A registry folder or hive that leads out of the root through a link is neither read nor written.
+TEST(HiveRegistry, LinksOutOfTheRootAreNeitherReadNorWritten) {
+  TempRoot root, elsewhere;
+  const std::string hive_text = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n\"x\"=dword:00000001\r\n";
+  WriteText(elsewhere / "HKEY_LOCAL_MACHINE.reg", hive_text);
+  ASSERT_EQ(::symlink(elsewhere.path().c_str(), (root / "registry").c_str()), 0);
+  HiveRegistry linked_folder(root / "registry", root.path());
+  HKEY h = 0;
+  EXPECT_EQ(linked_folder.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", KEY_READ, &h), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(SetValue(linked_folder, HKEY_CURRENT_USER, "Software\\A", "x", REG_DWORD, {1, 0, 0, 0}),
+            ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(Exists(elsewhere / "HKEY_CURRENT_USER.reg"));
+
+  // A hive file that is a link out of the root; a link that stays inside is followed.
+  std::filesystem::remove(root / "registry");
+  std::filesystem::create_directory(root / "registry");
+  WriteText(root / "registry/hkcu.txt", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software]\r\n");
+  ASSERT_EQ(::symlink((elsewhere / "HKEY_LOCAL_MACHINE.reg").c_str(),
+                      (root / "registry/HKEY_LOCAL_MACHINE.reg").c_str()),
+            0);
+  ASSERT_EQ(::symlink("hkcu.txt", (root / "registry/HKEY_CURRENT_USER.reg").c_str()), 0);
+  HiveRegistry linked_hive(root / "registry", root.path());
+  EXPECT_EQ(linked_hive.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", KEY_READ, &h), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(SetValue(linked_hive, HKEY_LOCAL_MACHINE, "SOFTWARE", "y", REG_DWORD, {2, 0, 0, 0}),
+            ERROR_ACCESS_DENIED);
+  EXPECT_EQ(ReadText(elsewhere / "HKEY_LOCAL_MACHINE.reg"), hive_text);
+  EXPECT_EQ(linked_hive.RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE", KEY_READ, &h), ERROR_SUCCESS);
+  linked_hive.RegCloseKey(h);
+
+  // The host's registry is confined to its root.
+  const char* old_root = std::getenv("QOVEN_ROOT");
+  const std::string saved = old_root != nullptr ? old_root : "";
+  ::setenv("QOVEN_ROOT", root.path().c_str(), 1);
+  std::unique_ptr<Registry> host = OpenHostRegistry();
+  if (old_root != nullptr) {
+    ::setenv("QOVEN_ROOT", saved.c_str(), 1);
+  } else {
+    ::unsetenv("QOVEN_ROOT");
+  }
+  EXPECT_EQ(host->RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", KEY_READ, &h), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(SetValue(*host, HKEY_LOCAL_MACHINE, "SOFTWARE", "y", REG_DWORD, {2, 0, 0, 0}),
+            ERROR_ACCESS_DENIED);
+  EXPECT_EQ(ReadText(elsewhere / "HKEY_LOCAL_MACHINE.reg"), hive_text);
 }
 
 struct RootCase {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/host_files.h"
 
 #include <fcntl.h>
@@ -299,6 +300,27 @@ TEST_F(HostFilesTest, TheInstallationMediumIsReadButNeverChanged) {
   EXPECT_EQ(files_.DeleteFileA("setup.dat"), ERROR_WRITE_PROTECT);
   EXPECT_TRUE(Exists(medium / "setup.dat"));
   EXPECT_FALSE(Exists(medium / "new.txt"));
+}
+
+TEST_F(HostFilesTest, LinksLeadingOutOfTheMediumAreRefused) {
+  TempRoot medium, elsewhere;
+  WriteText(elsewhere / "secret.txt", "not for the setup disk");
+  WriteText(medium / "a.txt", "a");
+  ASSERT_EQ(::symlink((elsewhere / "secret.txt").c_str(), (medium / "file_link").c_str()), 0);
+  ASSERT_EQ(::symlink(elsewhere.path().c_str(), (medium / "dir_link").c_str()), 0);
+  ASSERT_EQ(::symlink("a.txt", (medium / "inside_link").c_str()), 0);
+  files_.UseInstallationMedium(medium.path());
+  std::string bytes;
+  FileStatus status;
+  for (const char* name : {"file_link", "dir_link\\secret.txt"}) {
+    EXPECT_EQ(files_.ReadFile(name, &bytes), ERROR_ACCESS_DENIED) << name;
+    EXPECT_EQ(files_.GetFileStatus(name, &status), ERROR_ACCESS_DENIED) << name;
+    EXPECT_EQ(files_.CopyFileA(name, "C:\\copy.txt", false), ERROR_ACCESS_DENIED) << name;
+  }
+  EXPECT_FALSE(Exists(C("copy.txt")));
+  EXPECT_EQ(files_.CopyFileA("inside_link", "C:\\copy.txt", false), ERROR_SUCCESS)
+      << "a link within the medium";
+  EXPECT_EQ(ReadText(C("copy.txt")), "a");
 }
 
 TEST_F(HostFilesTest, TheRestartChangesNothingOutsideTheRoot) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test helpers for the host environment: a fresh QOVEN root per test, whole-file reads, and
 // running a piece of code as an unprivileged user (permission checks mean nothing to root).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The capture clock's line against stamps whose truth is known: a card off nominal, driver
 // jitter, late callbacks, lost samples; and the stamps the simulated capture puts on buffers.
 #include "timing/capture_clock.h"

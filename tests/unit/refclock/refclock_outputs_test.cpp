@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The two reference-clock outputs as their readers see them: chrony's SOCK datagram received on
 // a socket of our own, and the NTP shared-memory segment read back through a private segment.
 #include <gtest/gtest.h>

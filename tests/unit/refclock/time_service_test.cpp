@@ -1,12 +1,15 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The time service on the simulated DCF77 receiver through the document's own loop: the offset's
 // sign and the receiver delay, every label right, and nothing sent across a break in the capture
-// stamps (samples lost on the way, or the system clock stepped) or without stamps.
+// stamps (samples lost on the way, or the system clock stepped) or without stamps; each change
+// of the lock told once, with its reason, and the offsets sent summed up.
 #include "timing/time_service.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "capture/source_wave_input.h"
@@ -30,25 +33,43 @@ struct Sent {
 // dropped, when `unstamped`), and records what the service sends.
 class Feed : public DocObserver, public EpochOutput {
  public:
-  Feed(TimeService& s, double at_s, int64_t shift_ns, bool unstamped)
-      : service_(s), at_s_(at_s), shift_ns_(shift_ns), unstamped_(unstamped) {
+  Feed(TimeService& s, double at_s, int64_t shift_ns, bool unstamped, double wrong_minute_at_s)
+      : service_(s), at_s_(at_s), shift_ns_(shift_ns), unstamped_(unstamped), wrong_at_s_(wrong_minute_at_s) {
     s.AddOutput(this);
   }
   void OnCaptureBuffer(const int16_t* samples, int count, int64_t first_block, int64_t t) override {
     now_s_ = static_cast<double>((first_block - 1) * 128) / 8012.8;
     if (at_s_ >= 0 && now_s_ >= at_s_) t += shift_ns_;
     service_.OnCaptureBuffer(samples, count, first_block, unstamped_ ? 0 : t);
+    Note();
   }
-  void OnMinuteAccepted(int h, int m, int64_t block) override { service_.OnMinuteAccepted(h, m, block); }
+  void OnMinuteAccepted(int h, int m, int64_t block) override {
+    // One minute read a minute late (13:12 for 13:11), as a misread code would give it.
+    if (wrong_at_s_ >= 0 && now_s_ >= wrong_at_s_) {
+      wrong_at_s_ = -1;
+      m += 1;
+    }
+    service_.OnMinuteAccepted(h, m, block);
+    Note();
+  }
   void OnEpoch(const EpochMeasurement& m) override { sent.push_back({now_s_, m}); }
   std::vector<Sent> sent;
+  std::vector<std::string> changes;  // the lock's changes, as the log gets them
 
  private:
   TimeService& service_;
   double at_s_;
   int64_t shift_ns_;
   bool unstamped_;
+  double wrong_at_s_;
   double now_s_ = 0;
+  int64_t serial_ = 0;
+
+  void Note() {
+    const LockChange& c = service_.LastLockChange();
+    if (c.serial != serial_) changes.push_back(DescribeLockChange(c));
+    serial_ = c.serial;
+  }
 };
 
 struct ServiceCase {
@@ -56,6 +77,8 @@ struct ServiceCase {
   double break_at_s;  // -1: no break
   int64_t shift_ns;   // the stamps' jump at the break
   bool unstamped;
+  double wrong_minute_at_s;          // -1: none
+  std::vector<std::string> changes;  // how each change of the lock begins, in order
 };
 
 class TimeServiceTest : public ::testing::TestWithParam<ServiceCase> {};
@@ -80,11 +103,17 @@ TEST_P(TimeServiceTest, SendsOnlyRightLabelsWithTheTrueOffset) {
   doc.AutoSetClock = 1;
   clock.FollowBlocks(&doc.BlocksProcessed);
   TimeService service(StationDcf77, Delay);
-  Feed feed(service, c.break_at_s, c.shift_ns, c.unstamped);
+  Feed feed(service, c.break_at_s, c.shift_ns, c.unstamped, c.wrong_minute_at_s);
   doc.AddObserver(&feed);
   doc.StartCapture();
   while (wave.Pump()) doc.ProcessCaptureBuffer();
   doc.StopCapture();
+
+  ASSERT_EQ(feed.changes.size(), c.changes.size()) << ::testing::PrintToString(feed.changes);
+  for (size_t i = 0; i < c.changes.size(); ++i)
+    EXPECT_EQ(feed.changes[i].rfind(c.changes[i], 0), 0u) << feed.changes[i];
+  EXPECT_EQ(service.TimesLocked(), static_cast<int64_t>((c.changes.size() + 1) / 2));
+  EXPECT_EQ(service.Offsets().count, static_cast<int64_t>(feed.sent.size()));
 
   if (c.unstamped) {
     EXPECT_TRUE(feed.sent.empty());
@@ -114,14 +143,38 @@ TEST_P(TimeServiceTest, SendsOnlyRightLabelsWithTheTrueOffset) {
   }
   if (c.break_at_s >= 0) {
     EXPECT_GT(after_break, 0) << "locked again after the break";
+  } else {
+    EXPECT_NEAR(service.Offsets().mean, Ahead + Delay, 0.001);
+    EXPECT_LT(service.Offsets().StdDev(), 0.001);
+    EXPECT_GT(service.Offsets().StdDev(), 0.0);
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Capture, TimeServiceTest,
-                         ::testing::Values(ServiceCase{"steady", -1, 0, false},
-                                           ServiceCase{"samples_lost", 330.0, 512000000, false},
-                                           ServiceCase{"clock_stepped_back", 330.0, -2000000000, false},
-                                           ServiceCase{"unstamped", -1, 0, true}),
-                         [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Capture, TimeServiceTest,
+    ::testing::Values(ServiceCase{"steady", -1, 0, false, -1, {"locked: 3 minutes agree"}},
+                      ServiceCase{"samples_lost",
+                                  330.0,
+                                  512000000,
+                                  false,
+                                  -1,
+                                  {"locked: 3 minutes agree", "unlocked: the capture's time stamps broke off",
+                                   "locked: 3 minutes agree"}},
+                      ServiceCase{"clock_stepped_back",
+                                  330.0,
+                                  -2000000000,
+                                  false,
+                                  -1,
+                                  {"locked: 3 minutes agree", "unlocked: the capture's time stamps broke off",
+                                   "locked: 3 minutes agree"}},
+                      ServiceCase{"minute_misread",
+                                  -1,
+                                  0,
+                                  false,
+                                  330.0,
+                                  {"locked: 3 minutes agree", "unlocked: minute 13:12 disagrees",
+                                   "locked: 3 minutes agree"}},
+                      ServiceCase{"unstamped", -1, 0, true, -1, {"locked: 3 minutes agree"}}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace

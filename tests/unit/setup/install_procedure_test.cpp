@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -614,6 +615,120 @@ TEST_F(InstallTest, AProgramNameWithFoldersMakesNoShortcutElsewhere) {
   }
   EXPECT_EQ(Record().size(), 6u) << "no shortcut lines";
 }
+
+TEST_F(InstallTest, ManyMissingFilesAreListedInOneBoundedBoxPerKind) {
+  std::string body;
+  for (int i = 0; i < 25; ++i) body += "+P" + std::to_string(i) + ".exe\r\n";
+  body += "+" + std::string(5000, 'L') + "\r\n";
+  for (int i = 0; i < 12; ++i) body += "*S" + std::to_string(i) + ".dll\r\n";
+  Script(body, {});
+  Install();
+  const Lines texts = sink_.Texts(), log = Log();
+  ASSERT_GE(texts.size(), 2u);
+  EXPECT_EQ(texts[0].substr(0, texts[0].find("\nP2.exe")),
+            "These program files could not be found:\nP0.exe\nP1.exe");
+  EXPECT_EQ(texts[0].substr(texts[0].rfind('\n')), "\n... and 16 more.");
+  EXPECT_EQ(texts[1].substr(0, texts[1].find('\n')), "These system files could not be found:");
+  EXPECT_EQ(texts[1].substr(texts[1].rfind('\n')), "\n... and 2 more.");
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), "One of the program files could not be found"), 0);
+  // Every file still has its line in the log.
+  EXPECT_EQ(std::count(log.begin(), log.end(), "One of the program files could not be found"), 26);
+  EXPECT_EQ(std::count(log.begin(), log.end(), "System file S11.dll could not be found"), 1);
+  EXPECT_EQ(log.back(), "Installation errors were detected.");
+  // A name of any length leaves the box a readable size.
+  const std::string long_first = "+" + std::string(5000, 'L') + "\r\n";
+  Script(long_first + "+P0.exe\r\n", {});
+  sink_.messages.clear();
+  std::filesystem::remove_all(C("Program Files/Clock"));
+  Install();
+  ASSERT_FALSE(sink_.messages.empty());
+  EXPECT_LT(sink_.messages[0].text.size(), 400u) << sink_.messages[0].text;
+}
+
+TEST_F(InstallTest, NoShortcutLeadsToARefusedMainProgram) {
+  Script("+..\\Clock.exe\r\n+Uninstal.exe\r\n", {"Uninstal.exe"});
+  WriteText(C("Program Files/Clock.exe"), "not installed by this script");
+  Install();
+  for (const auto& e : std::filesystem::recursive_directory_iterator(root_ / "drive_c")) {
+    EXPECT_NE(e.path().extension(), ".LNK") << e.path();
+  }
+  const Lines log = Log();
+  EXPECT_EQ(std::count(log.begin(), log.end(),
+                       "No shortcut was made: the main program file name ..\\Clock.exe is not allowed."),
+            1);
+  EXPECT_EQ(Record().back(), "C:\\Program Files\\Clock\\Uninstal.exe") << "no shortcut lines";
+  EXPECT_EQ(log.back(), "Installation errors were detected.");
+}
+
+struct RegistryFailureCase {
+  const char* label;
+  void (*spoil)(const std::string& registry_folder);
+  size_t program_name_parts;  // "\"-separated parts of the program name
+};
+
+class RegistryFailureTest : public InstallTest, public ::testing::WithParamInterface<RegistryFailureCase> {};
+
+TEST_P(RegistryFailureTest, IsAnInstallationError) {
+  const RegistryFailureCase& c = GetParam();
+  std::string name = "Clock";
+  for (size_t i = 1; i < c.program_name_parts; ++i) name += "\\p";
+  WriteText(work_ / "cwd/setup.dat", name + "\r\n1.0\r\nClock\r\n+Clock.exe\r\n");
+  WriteText(work_ / "cwd/Clock.exe", "new");
+  files_->UseInstallationMedium(work_ / "cwd");
+  installer_ = std::make_unique<SetupInstaller>(members_, *files_, registry_, *links_, sink_);
+  ASSERT_TRUE(installer_->ReadScript());
+  if (c.spoil != nullptr) c.spoil(root_ / "registry");
+  EXPECT_EQ(Install(), InstallOutcome::kEndProgram);
+
+  const Lines texts = sink_.Texts(), log = Log();
+  const std::string failure = "The registry key HKEY_LOCAL_MACHINE\\SOFTWARE\\";
+  EXPECT_GE(std::count_if(texts.begin(), texts.end(),
+                          [&](const std::string& t) {
+                            return t.rfind(failure, 0) == 0 &&
+                                   t.find("could not be written (error ") != t.npos;
+                          }),
+            1)
+      << ::testing::PrintToString(texts);
+  EXPECT_EQ(texts.back(), "Installation errors were detected.");
+  EXPECT_EQ(std::count(log.begin(), log.end(), "Installation completed OK"), 0);
+  EXPECT_EQ(log.back(), "Installation errors were detected.");
+  if (c.spoil == nullptr) {
+    // What the installer left is a hive every later start reads (quickly: no key too deep).
+    HiveRegistry::Hive hive;
+    EXPECT_TRUE(HiveRegistry::Parse("HKEY_LOCAL_MACHINE", Hklm(), &hive));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hives, RegistryFailureTest,
+    ::testing::Values(RegistryFailureCase{"hive_is_a_folder",
+                                          [](const std::string& dir) {
+                                            std::filesystem::remove(dir + "/HKEY_LOCAL_MACHINE.reg");
+                                            std::filesystem::create_directory(dir +
+                                                                              "/HKEY_LOCAL_MACHINE.reg");
+                                          },
+                                          1},
+                      RegistryFailureCase{"hive_is_a_fifo",
+                                          [](const std::string& dir) {
+                                            std::filesystem::remove(dir + "/HKEY_LOCAL_MACHINE.reg");
+                                            ::mkfifo((dir + "/HKEY_LOCAL_MACHINE.reg").c_str(), 0644);
+                                          },
+                                          1},
+                      RegistryFailureCase{"hive_links_to_a_device",
+                                          [](const std::string& dir) {
+                                            std::filesystem::remove(dir + "/HKEY_LOCAL_MACHINE.reg");
+                                            std::filesystem::create_symlink("/dev/zero",
+                                                                            dir + "/HKEY_LOCAL_MACHINE.reg");
+                                          },
+                                          1},
+                      RegistryFailureCase{"registry_is_a_file",
+                                          [](const std::string& dir) {
+                                            std::filesystem::remove_all(dir);
+                                            WriteText(dir, "not a folder");
+                                          },
+                                          1},
+                      RegistryFailureCase{"key_too_deep", nullptr, 800}),
+    [](const auto& p) { return std::string(p.param.label); });
 
 TEST(InstallerStart, WithoutAScriptNothingIsCreated) {
   TempRoot root, medium;

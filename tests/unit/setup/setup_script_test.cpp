@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "setup/setup_script.h"
 
 #include <gtest/gtest.h>
@@ -109,7 +110,18 @@ INSTANTIATE_TEST_SUITE_P(
                    {"A.exe"},
                    {}},
         ScriptCase{
-            "lone_cr_stays", "Clock\n1.0\nClock\n+A\rB.exe\n", "Clock", "1.0", "Clock", {"A\rB.exe"}, {}}),
+            "lone_cr_stays", "Clock\n1.0\nClock\n+A\rB.exe\n", "Clock", "1.0", "Clock", {"A\rB.exe"}, {}},
+        // An editor's UTF-8 byte-order mark is no part of the program name; later ones are text.
+        ScriptCase{"byte_order_mark",
+                   "\xEF\xBB\xBF"
+                   "Clock\r\n1.0\r\nClock\r\n+\xEF\xBB\xBF"
+                   "A.exe\r\n",
+                   "Clock",
+                   "1.0",
+                   "Clock",
+                   {"\xEF\xBB\xBF"
+                    "A.exe"},
+                   {}}),
     [](const auto& p) { return std::string(p.param.label); });
 
 struct ShortCase {

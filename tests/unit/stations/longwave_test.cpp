@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MSF, HBG and WWVB decoders on synthetic minutes: the minute-marker tests, the field readers
 // with their checks, and the hour each station's clock step writes.
 #include <gtest/gtest.h>

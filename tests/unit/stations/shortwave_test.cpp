@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // VNG decoder and RWM minute marks on synthetic minutes: markers, pulse-length fields with
 // their parities, the RWM snap to the nearest minute (including the three faults mended
 // there: a refused write keeps the offset, 23:59:30 and later write 00 of the next day, and a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated stations: their time codes bit for bit against the published layouts for one
 // known minute, and whole minutes of simulated receiver audio through the clock's processing
 // loop, decoded and written to the (simulated) PC clock at the right minute.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Synthetic minutes of the stations, drawn into the level ring the way the front end would
 // have stored them, and small helpers around the document fixture of the core tests.
 #pragma once

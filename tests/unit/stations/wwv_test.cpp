@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // WWV/WWVH: the 100 Hz synchronous detector (levels, selectivity, phase wrap, bit-identity
 // with separate cosine and sine calls) and the minute-frame decoder on synthetic minutes.
 #include <gtest/gtest.h>

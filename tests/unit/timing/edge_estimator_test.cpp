@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The edge finder on synthetic markers at known, fractional positions with white noise, and
 // the robust line through seconds with outliers and gaps.
 #include "timing/edge_estimator.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The per-buffer path of the second epochs allocates nothing: every allocation in this test
 // program is counted, and none may happen while buffers, accepted minutes and epoch requests
 // go through a searching, tracking and locked estimator.

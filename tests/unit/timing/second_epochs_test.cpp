@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Second epochs: the lock and label rules on a simulated DCF77 receiver whose accepted minutes
 // the test hands over itself (right ones, a wrong one, one a second late, none), with breaks in
 // the audio, a station change and a fade; and every station through the real processing loop.
