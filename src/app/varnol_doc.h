@@ -217,8 +217,12 @@ class CVarnolDoc {
   // The same, telling why not; `error` receives the errno of a failure.
   SnapshotOutcome WriteSnapshotFile(const char* path, int& error) const;
   static constexpr const char* RecordingFileName = "recording.wav";
-  // Where each stop of a capture writes the snapshot; empty: none is written.
+  // Where each stop of a capture writes the snapshot; empty: none is written. A FIFO or a
+  // character device there (/dev/null) is written through, a socket or block device refused.
   std::string SnapshotPath = RecordingFileName;
+  // Whether a snapshot into a FIFO that no program reads yet waits for a reader (a command-line
+  // run, which a signal ends) or fails at once (the window, which must never hang at a stop).
+  bool SnapshotWaitsForReader = false;
   // The recording being played as the input: a snapshot never replaces this file (compared by
   // device and inode, so another name for it is caught too). False when it cannot be seen.
   bool ProtectFromSnapshot(const std::string& path);

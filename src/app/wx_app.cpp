@@ -27,7 +27,8 @@
 #include "capture/recording_source.h"
 #include "capture/source_wave_input.h"
 #include "capture/wx_wave_error_dlg.h"
-#include "diagnostics/gain_stage.h"
+#include "conditioning/conditioning.h"
+#include "conditioning/gain_stage.h"
 #include "platform/desktop_clock.h"
 #include "platform/gdbus_timedated.h"
 #include "platform/hive_registry.h"
@@ -53,13 +54,21 @@ const char* const kUsage =
     "  --channel SIDE        left, right or mix: the side of a stereo recording or sound card\n"
     "                        the receiver is on (default left)\n"
     "  --verbose             let the audio libraries (ALSA, JACK) print their own messages\n"
-    "  --gain DB|auto        scale the samples before the clock measures them: a fixed gain\n"
+    "  --gain DB|auto|off    scale the samples before the clock measures them: a fixed gain\n"
     "                        in dB (-60..60), or auto: keep the tone in the range the clock\n"
-    "                        works in, changing slowly and only between minutes (default: none)\n"
+    "                        works in, changing slowly and only between minutes; a recording's\n"
+    "                        first seconds set where it starts (default: off)\n"
+    "  --tone HZ|auto|off    where the receiver puts the station's tone: auto finds the tone\n"
+    "                        keyed once a second in 300..3000 Hz (a recording's first 20 s, the\n"
+    "                        sound card's first 10 s) and moves it to the 1000 Hz the clock\n"
+    "                        measures; HZ moves that frequency (default: auto, off when\n"
+    "                        simulating)\n"
     "  --help                this text\n"
     "  --version             the program's version\n"
     "An option's value may follow it as the next word or after '=': --input=night.wav.\n"
     "\n"
+    "A recording is decoded at its own rate, 3750 blocks a minute, whatever the stored\n"
+    "calibration (which is left as it is).\n"
     "Setting the PC clock: a program with the CAP_SYS_TIME capability sets it itself; otherwise\n"
     "the system's time service (systemd-timedated) is asked, which may ask for a password.\n"
     "With --simulate or --input the PC clock is only set inside the program. Every stop writes\n"
@@ -130,6 +139,13 @@ class CVarnolApp : public wxApp, public WindowServices {
   SnapshotLog snapshot_log_;            // outlives the document, which stops the capture at exit
   std::optional<GainSetting> gain_setting_;  // --gain: off unless asked for
   std::unique_ptr<GainStage> gain_;
+  std::optional<ToneSetting> tone_setting_;  // --tone
+  std::optional<ToneShift> file_shift_;      // a recording's tone, moved at its own rate
+  std::unique_ptr<LiveToneStage> live_tone_;  // the sound card's tone, decided once heard
+  bool tone_told_ = false;
+  FilterChain filters_;
+  int stored_bpm_ = 0;  // the stored calibration, while a recording runs at its own rate
+  CardRateWatch card_rate_;  // the sound card's rate against the system clock, for "Measure"
 
   std::unique_ptr<WaveInput> wave_;
   SourceWaveInput* recording_ = nullptr;  // the capture device when it plays a recording
@@ -199,7 +215,13 @@ bool CVarnolApp::ParseCommandLine(int given_count, wxChar** given, std::string& 
     } else if (a == "--gain") {
       gain_setting_ = i + 1 < count ? ParseGainSetting(args[++i]) : std::nullopt;
       if (!gain_setting_) {
-        error = "--gain takes auto or a number of dB within -60..60";
+        error = "--gain takes auto, off or a number of dB within -60..60";
+        return false;
+      }
+    } else if (a == "--tone") {
+      tone_setting_ = i + 1 < count ? ParseToneSetting(wxString(args[++i]).ToStdString()) : std::nullopt;
+      if (!tone_setting_) {
+        error = "--tone takes auto, off or a frequency within 100..190000 Hz";
         return false;
       }
     } else {
@@ -268,13 +290,24 @@ bool CVarnolApp::OnInit() {
     timedated_ = std::make_unique<TimedatedClockService>();
     clock_ = std::make_unique<DesktopSystemClock>(*base_clock_, ProcessMaySetClock(), timedated_.get(),
                                                   [this](const ClockWriteResult& r) { OnClockWriteResult(r); });
+    const ToneSetting tone = tone_setting_.value_or(ToneSetting{});
+    if (tone.mode == ToneSetting::Mode::Fixed && !ToneShift::Fits(8000.0, tone.hz, FrontEndToneHz)) {
+      std::fprintf(stderr, "varnol: --tone %.0f: the sound card is read at 8000 samples a second\n", tone.hz);
+      std::exit(ExitUsage);
+    }
   } else {
     std::unique_ptr<SampleSource> source;
     if (input_ == Input::Simulate) {
       source = std::make_unique<LiveStation>(station_, ReceiverSettings{});
     } else {
       std::string why;
-      auto file = RecordingSource::Open(file_, why, channel_);
+      // A FIFO with nothing written into it yet: said on stderr; SIGTERM or Ctrl-C ends the wait.
+      const RecordingSource::WriterWait wait{
+          [this] {
+            std::fprintf(stderr, "varnol: waiting for a program to write into '%s'\n", file_.c_str());
+          },
+          {}};
+      auto file = RecordingSource::Open(file_, why, channel_, &wait);
       file_source_ = file.get();
       source = std::move(file);
       if (!source) {
@@ -313,10 +346,47 @@ bool CVarnolApp::OnInit() {
   if (input_ == Input::File) doc_->ProtectFromSnapshot(file_);
   // The simulated station is the one decoded, as if chosen in the Transmitter menu.
   if (const auto mode = StationFromName(station_); input_ == Input::Simulate && mode) doc_->OnStation(*mode);
+  if (input_ == Input::File) {
+    // The recording's first seconds, looked at before its first block is measured: where its
+    // tone is (moved at the file's own rate) and, with the automatic gain, where the gain starts.
+    // The station read from the settings decides whether the tone may move (WWV's AM audio stays).
+    std::string why;
+    RecordingLookAhead look;
+    const bool auto_gain = gain_setting_ && gain_setting_->automatic;
+    const auto outcome = LookAheadRecording(file_, channel_, doc_->StationMode, tone_setting_.value_or(ToneSetting{}),
+                                            auto_gain, look, why);
+    if (outcome == LookAheadOutcome::ToneOutOfReach) {
+      std::fprintf(stderr, "varnol: --tone: %s\n", why.c_str());
+      std::exit(ExitUsage);
+    }
+    if (outcome == LookAheadOutcome::Done) {
+      std::fprintf(stderr, "varnol: tone: %s\n", look.tone.text.c_str());
+      if (look.tone.shifted) {
+        file_shift_.emplace(look.file_rate, look.tone.from_hz, FrontEndToneHz);
+        file_source_->SetRateFilter(&*file_shift_);
+      }
+      if (auto_gain && look.gain_db) gain_setting_->db = *look.gain_db;
+    }
+  }
   if (gain_setting_) {
-    gain_ = gain_setting_->automatic ? std::make_unique<GainStage>(*doc_)
+    gain_ = gain_setting_->automatic ? std::make_unique<GainStage>(*doc_, gain_setting_->db)
                                      : std::make_unique<GainStage>(gain_setting_->db);
-    doc_->InputFilter = gain_.get();
+  }
+  // The sound card's tone: heard for its first seconds, then moved. The tone is moved before the
+  // level is judged.
+  if (input_ == Input::SoundCard) {
+    live_tone_ = std::make_unique<LiveToneStage>(tone_setting_.value_or(ToneSetting{}), doc_->StationMode);
+    doc_->AddObserver(&card_rate_);
+    SetCardRateMeasure([this] { return card_rate_.BlocksPerMinute(); });
+  }
+  filters_.Add(live_tone_.get());
+  filters_.Add(gain_.get());
+  if (filters_.Count() > 0) doc_->InputFilter = &filters_;
+  if (input_ == Input::File) {
+    // A recording's 8000 samples are a second: 3750 blocks a minute for this run; the stored
+    // calibration is put back at the end unless the user changed it meanwhile.
+    stored_bpm_ = doc_->BlocksPerMinute;
+    doc_->BlocksPerMinute = static_cast<int>(RecordingBlocksPerMinute);
   }
 
   // Menus, toolbar and panes are refreshed by the pane timer, not on every idle call.
@@ -360,6 +430,11 @@ int CVarnolApp::OnExit() {
   // A running capture stops (writing the snapshot, and saying on stderr when it cannot), then
   // the document saves the settings.
   if (doc_) doc_->StopCapture();
+  if (doc_ && stored_bpm_ != 0 && doc_->BlocksPerMinute == static_cast<int>(RecordingBlocksPerMinute))
+    doc_->BlocksPerMinute = stored_bpm_;
+  if (doc_) doc_->InputFilter = nullptr;
+  if (doc_) doc_->RemoveObserver(&card_rate_);
+  SetCardRateMeasure(nullptr);
   if (doc_ && monitor_) doc_->RemoveObserver(monitor_.get());
   doc_.reset();
   // A time-service request still on its way is dropped: its answer has no window to go to.
@@ -399,6 +474,10 @@ void CVarnolApp::OnPaneTimer() {
   idle_count_ = 0;
   if (!doc_) return;
   doc_->OnIdle(0, false);
+  if (live_tone_ && live_tone_->Decided() && !tone_told_) {
+    tone_told_ = true;
+    std::fprintf(stderr, "varnol: tone: %s\n", live_tone_->Decision().text.c_str());
+  }
   // A recording that has played to its end delivers no more buffers: once the last whole one
   // is decoded, the capture stops (and so shows "ready to start") instead of waiting for ever.
   if (recording_ != nullptr && recording_->AtEnd() && doc_->Stopped == 0 && !CurrentBufferDone()) {

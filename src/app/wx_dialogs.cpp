@@ -169,6 +169,15 @@ void CClockOffsetDlg::OnOk(wxCommandEvent&) {
 
 // --- Soundcard calibration ------------------------------------------------------------------------
 
+namespace {
+std::function<std::optional<int>()>& CardRateMeasure() {
+  static std::function<std::optional<int>()> measure;
+  return measure;
+}
+}  // namespace
+
+void SetCardRateMeasure(std::function<std::optional<int>()> measure) { CardRateMeasure() = std::move(measure); }
+
 CCalibrationDlg::CCalibrationDlg(wxWindow* parent)
     : wxDialog(parent, wxID_ANY, "Calibrate soundcard") {
   scale_ = TemplateScale(this, {{"Soundcard calibration (nominal 3756)", 118},
@@ -190,12 +199,16 @@ CCalibrationDlg::CCalibrationDlg(wxWindow* parent)
   adjust_->SetSize(r);
   Button(this, scale_, wxID_CANCEL, "Cancel", 7, 52, 50, 14);
   Button(this, scale_, wxID_OK, "OK", 129, 52, 50, 14)->SetDefault();
+  // Beyond the template: the sound card's rate as measured while capturing.
+  measure_ = Button(this, scale_, IdMeasure, "Measure", 68, 52, 50, 14);
   Bind(wxEVT_BUTTON, &CCalibrationDlg::OnOk, this, wxID_OK);
   Bind(wxEVT_BUTTON, &CCalibrationDlg::OnDefault, this, IdDefault);
+  Bind(wxEVT_BUTTON, &CCalibrationDlg::OnMeasure, this, IdMeasure);
   edit_->SetFocus();
 }
 
 bool CCalibrationDlg::TransferDataToWindow() {
+  measure_->Enable(static_cast<bool>(Measure));
   adjust_->SetValue(AdjustHeuristically != 0);
   edit_->ChangeValue(FormatCalibrationEdit(BlocksPerMinuteValue));
   // Selected, as in the offset dialog: typing replaces the value.
@@ -208,6 +221,20 @@ void CCalibrationDlg::OnDefault(wxCommandEvent&) {
   // dialog's opening (or the last OK) again.
   BlocksPerMinuteValue = NominalBlocksPerMinute;
   TransferDataToWindow();
+}
+
+void CCalibrationDlg::OnMeasure(wxCommandEvent&) {
+  const std::optional<int> measured = Measure ? Measure() : std::nullopt;
+  if (!measured) {
+    ShowMessage(this,
+                "The sound card's rate is not measured yet: it needs about half a minute of capture "
+                "with steady timestamps.",
+                wxOK | wxICON_INFORMATION);
+    return;
+  }
+  edit_->ChangeValue(FormatCalibrationEdit(*measured));
+  edit_->SetFocus();
+  edit_->SelectAll();
 }
 
 void CCalibrationDlg::OnOk(wxCommandEvent&) {
@@ -274,6 +301,7 @@ bool CMainFrame::RunClockOffsetDialog(double& offset) {
 
 bool CMainFrame::RunCalibrationDialog(int& blocks_per_minute, int& adjust_heuristically) {
   CCalibrationDlg dlg(this);
+  dlg.Measure = CardRateMeasure();
   dlg.BlocksPerMinuteValue = blocks_per_minute;
   dlg.AdjustHeuristically = adjust_heuristically;
   if (dlg.ShowModal() != wxID_OK) return false;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -200,19 +201,29 @@ class CCalibrationDlg : public wxDialog {
   static constexpr int IdBlocksEdit = 1049;
   static constexpr int IdDefault = 1050;
   static constexpr int IdAdjust = 1051;
+  static constexpr int IdMeasure = 1052;
   explicit CCalibrationDlg(wxWindow* parent);
   int AdjustHeuristically = 0;
   int BlocksPerMinuteValue = 0;
+  // The sound card's rate measured against the system clock, in blocks a minute, once the
+  // measurement is good; the "Measure" button fills it in (empty: the button stays disabled).
+  std::function<std::optional<int>()> Measure;
 
   bool TransferDataToWindow() override;
 
  private:
   void OnOk(wxCommandEvent& event);
   void OnDefault(wxCommandEvent& event);
+  void OnMeasure(wxCommandEvent& event);
   wxTextCtrl* edit_ = nullptr;
+  wxButton* measure_ = nullptr;
   wxCheckBox* adjust_ = nullptr;
   double scale_ = 1.0;
 };
+
+// Where the calibration dialog's "Measure" button reads the sound card's measured rate (set by
+// the application while it captures from the card; empty otherwise).
+void SetCardRateMeasure(std::function<std::optional<int>()> measure);
 
 // The About box (template 100).
 class CAboutDlg : public wxDialog {

@@ -1,18 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Start and stop of the sound card's recording side, the wave-error message and the snapshot
 // of the last quarter second of audio written on every stop.
-#include <atomic>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <ctime>
-#include <string>
-
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
 #include "app/varnol_doc.h"
+#include "platform/atomic_file.h"
 
 namespace {
 
@@ -184,41 +182,11 @@ SnapshotOutcome CVarnolDoc::WriteSnapshotFile(const char* path, int& error) cons
       static_cast<uint64_t>(st.st_ino) == protect_inode_)
     return SnapshotOutcome::WouldReplaceInput;
 
-  // Written beside the target under a fresh name and renamed over it, so that the file is whole
-  // or untouched. The temporary file is created exclusively and never through a link: a link
-  // planted in a shared folder cannot redirect the write.
-  const std::string target(path);
-  static std::atomic<unsigned> counter{0};
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    temp = target + ".part." + std::to_string(getpid()) + "." +
-           std::to_string(counter.fetch_add(1) ^ static_cast<unsigned>(now.tv_nsec));
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) {
-    error = errno;
-    return SnapshotOutcome::CannotWrite;
-  }
-  size_t done = 0;
-  while (done < sizeof bytes) {
-    const ssize_t n = ::write(fd, bytes + done, sizeof bytes - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = n < 0 ? errno : EIO;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (done == sizeof bytes && ::fsync(fd) != 0) error = errno;
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0) error = errno;
-  if (error != 0) {
-    ::unlink(temp.c_str());
-    return SnapshotOutcome::CannotWrite;
-  }
+  // A file is written beside the target under a fresh name and renamed over it, so that it is
+  // whole or untouched; the temporary file is created exclusively and never through a link. A
+  // FIFO or device in the target's place is written through, never replaced.
+  error = WriteOutputFile(path, std::string_view(reinterpret_cast<const char*>(bytes), sizeof bytes),
+                          SnapshotWaitsForReader);
+  if (error != 0) return SnapshotOutcome::CannotWrite;
   return SnapshotOutcome::Written;
 }

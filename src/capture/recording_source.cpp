@@ -1,10 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "capture/recording_source.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sndfile.h>
 #include <soxr.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -16,31 +21,84 @@ constexpr size_t ChunkFrames = 4096;
 constexpr size_t ChunkSamples = 65536;
 
 // libsndfile reads a file whose data chunk is longer than the file up to its end, and notes
-// the mismatch in its log as "data : <header's size> (should be <what is there>)" (SSND for
-// AIFF).
+// the mismatch in its log as "<chunk> : <header's size> (should be <what is there>)": "data" for
+// WAV, "SSND" for AIFF, "Data Size" for AU, and W64's outer "riff" (its data chunk is the last).
 bool HeaderClaimsMore(SNDFILE* f) {
   char log[4096] = {};
   sf_command(f, SFC_GET_LOG_INFO, log, sizeof log);
   for (const char* line = log; line != nullptr && *line != 0;) {
     const char* end = std::strchr(line, '\n');
-    const std::string text(line, end != nullptr ? static_cast<size_t>(end - line) : std::strlen(line));
+    std::string text(line, end != nullptr ? static_cast<size_t>(end - line) : std::strlen(line));
+    text.erase(0, text.find_first_not_of(' '));
     // A size of 0 or 0xFFFFFFFF is a recorder's placeholder for "until the end", not a claim.
     unsigned long long claimed = 0;
-    if ((text.rfind("data", 0) == 0 || text.rfind("SSND", 0) == 0) &&
-        text.find("(should be") != std::string::npos &&
-        std::sscanf(text.c_str() + 4, " : %llu", &claimed) == 1 && claimed != 0 && claimed != 0xFFFFFFFFull)
+    size_t key = 0;
+    for (const char* k : {"data", "SSND", "Data Size", "riff"})
+      if (text.rfind(k, 0) == 0) key = std::strlen(k);
+    if (key != 0 && text.find("(should be") != std::string::npos &&
+        std::sscanf(text.c_str() + key, " : %llu", &claimed) == 1 && claimed != 0 && claimed != 0xFFFFFFFFull)
       return true;
     line = end != nullptr ? end + 1 : nullptr;
   }
   return false;
 }
+
+// A compressed stream that stops without its last page (Ogg) says so in the log once it is read.
+bool StreamStoppedShort(SNDFILE* f) {
+  char log[4096] = {};
+  sf_command(f, SFC_GET_LOG_INFO, log, sizeof log);
+  return std::strstr(log, "ended unexpectedly") != nullptr;
+}
+
+// Opens a FIFO for reading without blocking in open(), and waits until a program writes into
+// it (or has opened and closed it). The descriptor, or -1 with `error` set.
+int OpenFifo(const std::string& path, const RecordingSource::WriterWait* wait, std::string& error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return -1;
+  }
+  bool said = false;
+  for (int waited_ms = 0;;) {
+    pollfd p{fd, POLLIN, 0};
+    const int step_ms = said ? 100 : 200;
+    const int r = ::poll(&p, 1, step_ms);
+    if (r > 0) break;  // audio, or a writer that has come and gone: read what is there
+    if (r < 0 && errno != EINTR) {
+      error = std::strerror(errno);
+      ::close(fd);
+      return -1;
+    }
+    if (r == 0) waited_ms += step_ms;
+    if (!said && waited_ms >= 200) {
+      said = true;
+      if (wait != nullptr && wait->waiting) wait->waiting();
+    }
+    if (wait != nullptr && wait->cancelled && wait->cancelled()) {
+      error = "no audio came into the FIFO before the program was stopped";
+      ::close(fd);
+      return -1;
+    }
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  return fd;
+}
 }  // namespace
 
 std::unique_ptr<RecordingSource> RecordingSource::Open(const std::string& path, std::string& error,
-                                                       ChannelChoice channel) {
+                                                       ChannelChoice channel, const WriterWait* wait) {
   SF_INFO info;
   std::memset(&info, 0, sizeof info);
-  SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+  SNDFILE* f = nullptr;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
+    const int fd = OpenFifo(path, wait, error);
+    if (fd < 0) return nullptr;
+    f = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);  // closed by libsndfile, on failure too
+  } else {
+    f = sf_open(path.c_str(), SFM_READ, &info);
+  }
   if (f == nullptr) {
     error = sf_strerror(nullptr);
     if (error.empty()) error = "not a readable sound file";
@@ -64,7 +122,7 @@ std::unique_ptr<RecordingSource> RecordingSource::Open(const std::string& path, 
   r->file_ = f;
   r->rate_ = info.samplerate;
   r->channels_ = info.channels;
-  r->frames_ = info.frames;
+  r->frames_ = info.frames == SF_COUNT_MAX ? INT64_MAX : info.frames;
   if (info.samplerate != 8000) {
     soxr_error_t e = nullptr;
     const soxr_quality_spec_t q = soxr_quality_spec(SOXR_HQ, 0);
@@ -109,7 +167,14 @@ bool RecordingSource::Refill() {
       read_error_ = sf_strerror(static_cast<SNDFILE*>(file_));
     }
     got = n > 0 ? static_cast<size_t>(n) : 0;
-    if (got == 0) file_done_ = true;
+    frames_read_ += static_cast<int64_t>(got);
+    if (got == 0) {
+      file_done_ = true;
+      // Fewer frames than the header counts (FLAC, or a WAV through a pipe whose length
+      // libsndfile cannot check at the start), or a stream stopped in the middle.
+      if (read_error_.empty() && (frames_read_ < frames_ && frames_ != INT64_MAX)) ended_early_ = true;
+      if (StreamStoppedShort(static_cast<SNDFILE*>(file_))) ended_early_ = true;
+    }
     if (shorts_) {
       if (channels_ > 1)
         for (size_t i = 0; i < got; ++i)
@@ -119,6 +184,7 @@ bool RecordingSource::Refill() {
     }
     for (size_t i = 0; i < got; ++i)
       mono_[i] = PickChannel(interleaved_.data() + i * static_cast<size_t>(channels_), channels_, channel_);
+    if (rate_filter_ != nullptr && got > 0) rate_filter_->Process(mono_.data(), got);
   }
 
   if (resampler_ == nullptr) {

@@ -4,6 +4,8 @@
 // or right channel taken or the first two mixed.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,9 +15,18 @@
 
 class RecordingSource : public SampleSource {
  public:
+  // A FIFO named as the recording gives no audio until a program writes into it. Open waits
+  // for that: `waiting` is called once when no audio has come within a fifth of a second, then
+  // `cancelled` every tenth of a second (an empty one waits for as long as it takes).
+  struct WriterWait {
+    std::function<void()> waiting;
+    std::function<bool()> cancelled;
+  };
+
   // Opens the file; on failure returns nullptr and a one-line reason in `error`.
   static std::unique_ptr<RecordingSource> Open(const std::string& path, std::string& error,
-                                               ChannelChoice channel = ChannelChoice::Left);
+                                               ChannelChoice channel = ChannelChoice::Left,
+                                               const WriterWait* wait = nullptr);
 
   // Sample rates a recording may have: a header outside them is damaged or absurd.
   static constexpr int MinRate = 4000;    // Hz
@@ -29,7 +40,12 @@ class RecordingSource : public SampleSource {
   // A read error met while reading (empty when none).
   const std::string& ReadError() const { return read_error_; }
   // The file is shorter than its header says (a recording cut short): what is there is read.
+  // Known at the start for a file whose header gives its length in bytes, at the end for one
+  // whose frames run out before the header's count or whose stream stops in the middle.
   bool EndedEarly() const { return ended_early_; }
+  // Runs `filter` (not owned; nullptr for none) over the samples at the file's own rate, before
+  // they are resampled. Set before the first Read.
+  void SetRateFilter(CaptureRateFilter* filter) { rate_filter_ = filter; }
 
  private:
   RecordingSource() = default;
@@ -42,10 +58,12 @@ class RecordingSource : public SampleSource {
   int channels_ = 0;
   ChannelChoice channel_ = ChannelChoice::Left;
   size_t chunk_frames_ = 0;  // frames read at a time: fewer for a file with many channels
-  int64_t frames_ = 0;
+  int64_t frames_ = 0;       // the header's count; INT64_MAX when the header gives none
+  int64_t frames_read_ = 0;
   bool file_done_ = false;
   bool flushed_ = false;
   bool ended_early_ = false;
+  CaptureRateFilter* rate_filter_ = nullptr;
   std::string read_error_;
   // A 16-bit recording at 8000 Hz is read as its own samples, with neither a conversion to
   // floats and back nor resampling; any other is read as floats (and resampled when needed).

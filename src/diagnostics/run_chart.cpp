@@ -222,7 +222,7 @@ bool RunChart::WritePng(const std::string& path, std::string& error) const {
 
   cairo_destroy(cr);
   cairo_surface_flush(surface);
-  // Encoded in memory and written whole: the file is there complete or not at all.
+  // Encoded in memory and written whole: a file is there complete or not at all.
   std::string png;
   const cairo_status_t st = cairo_surface_write_to_png_stream(
       surface,
@@ -236,7 +236,8 @@ bool RunChart::WritePng(const std::string& path, std::string& error) const {
     error = cairo_status_to_string(st);
     return false;
   }
-  if (const int e = WriteFileAtomic(path, png); e != 0) {
+  // A file is replaced whole; a FIFO or device (/dev/stdout) is written through.
+  if (const int e = WriteOutputFile(path, png); e != 0) {
     error = std::strerror(e);
     return false;
   }

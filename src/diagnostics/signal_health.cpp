@@ -162,6 +162,9 @@ std::string DescribeSignal(const SignalReport& r) {
                     LevelCeiling(r.station_mode));
       break;
   }
+  if (r.found_hz) {
+    text += Format(" (the receiver's tone at %.0f Hz, moved %+.0f Hz)", *r.found_hz, r.shift_hz);
+  }
   // The level's word says nothing of the noise: the ratio carries its own.
   if (r.verdict != LevelVerdict::NoTone)
     text += Format("; signal-to-noise about %.0f dB over 0..4 kHz (%s)", r.snr_db,
@@ -225,8 +228,8 @@ RunSummary Summarise(const SummaryInputs& in) {
 
   if (in.minutes < 2.5)
     out.push_back(
-        Format("Only %.1f minutes of audio: a first decode needs a minute marker and two whole "
-               "minutes after it",
+        Format("Only %.1f minutes of audio, too short: a first decode needs a minute marker and two "
+               "whole minutes after it",
                in.minutes));
   if (most(strong)) out.push_back("The signal is too strong: lower the recording level (or use --gain)");
   if (most(no_tone)) {
@@ -346,7 +349,16 @@ void SignalHealth::OnUpdate(int hint) {
     if (at_ceiling) window_ceiling_ += 1;
     window_blocks_ += 1;
     blocks_total_ += 1;
-    second_max_ = std::max(second_max_, level);
+    // The fading is judged on the level as it came in: a step of the gain stage is no fading.
+    int heard = level;
+    if (gain_db_) {
+      const double g = gain_db_();
+      if (!first_gain_db_) first_gain_db_ = g;
+      if (g != *first_gain_db_)
+        heard = std::clamp(static_cast<int>(std::lround(level * std::pow(10.0, (*first_gain_db_ - g) / 20.0))), 0,
+                           LevelBins - 1);
+    }
+    second_max_ = std::max(second_max_, heard);
     if (++second_blocks_ >= blocks_per_second) {
       second_hist_[second_max_] += 1;
       second_max_ = 0;
@@ -404,7 +416,23 @@ SignalReport SignalHealth::Judge() {
   const int last = FftSize / 2 - 2;  // 3937.5 Hz
   std::array<double, FftSize / 2 + 1> sorted = power_;
   std::sort(sorted.begin() + 2, sorted.begin() + last + 1);
-  const double noise_bin = std::max(sorted[static_cast<size_t>((2 + last) / 2)], 1e-12);
+  double noise_bin = std::max(sorted[static_cast<size_t>((2 + last) / 2)], 1e-12);
+  if (band_half_width_hz_ > 0.0) {
+    // Moved audio holds noise only within the band kept around the tone: the median of the bins
+    // well inside it but more than 150 Hz from the tone (its keying's sidebands, and a receiver
+    // AGC's overshoot after each pulse, spread that far), when there are enough of them.
+    const double f0 = StationToneHz(doc_.StationMode);
+    const int b_lo = static_cast<int>(std::ceil((f0 - 0.8 * band_half_width_hz_) / bin_hz));
+    const int b_hi = static_cast<int>(std::floor((f0 + 0.8 * band_half_width_hz_) / bin_hz));
+    std::array<double, FftSize / 2 + 1> band{};
+    int n = 0;
+    for (int k = std::max(2, b_lo); k <= std::min(last, b_hi); ++k)
+      if (std::fabs(k * bin_hz - f0) > 150.0) band[static_cast<size_t>(n++)] = power_[k];
+    if (n >= 8) {
+      std::sort(band.begin(), band.begin() + n);
+      noise_bin = std::max(band[static_cast<size_t>(n / 2)], 1e-12);
+    }
+  }
   const double f0 = StationToneHz(doc_.StationMode);
   const int lo = std::max(2, static_cast<int>(std::floor((f0 - 100.0) / bin_hz)));
   const int hi = static_cast<int>(std::ceil((f0 + 100.0) / bin_hz));
@@ -418,6 +446,12 @@ SignalReport SignalHealth::Judge() {
   r.strongest_hz = PeakBin(power_, strongest) * bin_hz;
   r.strongest_is_tone = power_[strongest] >= 10.0 * noise_bin;
   r.level.tone_present = frames_ > 0 && power_[tone_bin] >= 10.0 * noise_bin;
+  // A much stronger tone elsewhere leaks into the bins near the station's frequency: what stands
+  // there 20 dB or more below it is that leakage (or the keying's sidebands), not a tone. WWV's
+  // audio carries louder tones (the 500 and 600 Hz ones) beside its code, so it is left out.
+  if (doc_.StationMode != StationWwv && r.strongest_is_tone && std::abs(strongest - tone_bin) * bin_hz > 100.0 &&
+      power_[tone_bin] * 100.0 < power_[strongest])
+    r.level.tone_present = false;
   double tone_power = 0.0;
   for (int k = std::max(1, tone_bin - 2); k <= tone_bin + 2; ++k)
     tone_power += std::max(0.0, power_[k] - noise_bin);
@@ -431,6 +465,8 @@ SignalReport SignalHealth::Judge() {
     r.card_blocks_per_minute = n % 2 == 1 ? iv[n / 2] : 0.5 * (iv[n / 2 - 1] + iv[n / 2]);
   }
   if (gain_db_) r.gain_db = gain_db_();
+  r.found_hz = found_hz_;
+  r.shift_hz = shift_hz_;
   r.verdict = JudgeLevel(r.level);
   r.text = DescribeSignal(r);
   // The gist: the verdict, the signal-to-noise ratio in 3 dB steps, the card's rate in steps

@@ -56,6 +56,8 @@ struct SignalReport {
   double snr_db = 0.0;                           // tone power over noise power in 0..4 kHz
   std::optional<double> card_blocks_per_minute;  // median interval between minute markers
   std::optional<double> gain_db;                 // the gain stage's gain, when there is one
+  std::optional<double> found_hz;  // the receiver's own tone, when it was moved to tone_hz
+  double shift_hz = 0.0;           // how far it was moved
   std::string text;                              // the words for a person
   std::string key;  // the words' gist: a new line is printed only when it changes
 };
@@ -124,6 +126,13 @@ class SignalHealth : public DocObserver {
   SignalHealth(const CVarnolDoc& doc, std::function<void(const SignalReport&)> on_report);
 
   void SetGainSource(std::function<double()> gain_db) { gain_db_ = std::move(gain_db); }
+  // The receiver's tone was found at `found_hz` and moved by `shift_hz` before the front end,
+  // keeping `half_width_hz` either side of it: the noise is then read within that band.
+  void SetToneShift(double found_hz, double shift_hz, double half_width_hz) {
+    found_hz_ = found_hz;
+    shift_hz_ = shift_hz;
+    band_half_width_hz_ = half_width_hz;
+  }
   // Other stations' markers, filled in by whoever watches them, for the summary.
   void SetOtherStations(std::function<std::vector<OtherStationSeen>()> others) {
     others_ = std::move(others);
@@ -151,6 +160,10 @@ class SignalHealth : public DocObserver {
   const CVarnolDoc& doc_;
   std::function<void(const SignalReport&)> on_report_;
   std::function<double()> gain_db_;
+  std::optional<double> found_hz_;
+  double shift_hz_ = 0.0;
+  double band_half_width_hz_ = 0.0;  // 0: the whole 0..4 kHz holds the receiver's noise
+  std::optional<double> first_gain_db_;  // levels are compared at this gain for the fading
   std::function<std::vector<OtherStationSeen>()> others_;
 
   // The current minute.

@@ -3,9 +3,11 @@
 
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 RefclockShm::RefclockShm(int unit, int permissions)
@@ -22,6 +24,32 @@ bool RefclockShm::Attach(std::string* error) {
   id_ = shmget(key_, sizeof(NtpShmTime), IPC_CREAT | permissions_);
   if (id_ < 0) {
     if (error != nullptr) *error = std::string("shmget: ") + std::strerror(errno);
+    return false;
+  }
+  // A segment left by someone else decides who may read or forge the clock's samples: it is
+  // used only when it is this user's or root's and no more open than asked.
+  shmid_ds ds{};
+  if (shmctl(id_, IPC_STAT, &ds) != 0) {
+    if (error != nullptr) *error = std::string("shmctl: ") + std::strerror(errno);
+    id_ = -1;
+    return false;
+  }
+  const unsigned mode = ds.shm_perm.mode & 0777;
+  const uid_t me = geteuid();
+  if ((ds.shm_perm.uid != me && ds.shm_perm.uid != 0) || (mode & ~static_cast<unsigned>(permissions_)) != 0) {
+    char why[200];
+    if (ds.shm_perm.uid != me && ds.shm_perm.uid != 0)
+      std::snprintf(why, sizeof why, "belongs to user %u, not to this user (%u) or root",
+                    static_cast<unsigned>(ds.shm_perm.uid), static_cast<unsigned>(me));
+    else
+      std::snprintf(why, sizeof why, "has mode %04o, more open than the %04o asked for", mode,
+                    static_cast<unsigned>(permissions_));
+    char text[320];
+    std::snprintf(text, sizeof text,
+                  "the segment with key 0x%08x %s; not used (remove it with: ipcrm -M 0x%08x)",
+                  static_cast<unsigned>(key_), why, static_cast<unsigned>(key_));
+    if (error != nullptr) *error = text;
+    id_ = -1;
     return false;
   }
   void* p = shmat(id_, nullptr, 0);

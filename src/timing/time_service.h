@@ -104,7 +104,8 @@ class TimeService : public DocObserver {
   const LockChange& LastLockChange() const { return change_; }
   int64_t TimesLocked() const { return times_locked_; }
 
-  static constexpr int MaxOutputs = 4;
+  // Four served outputs (chrony sockets, SHM units) and the printed line.
+  static constexpr int MaxOutputs = 5;
 
  private:
   int station_;

@@ -48,6 +48,9 @@ std::string CommandLine::StrayValue(int i) const {
   return Arg(i - 1) + " takes no value (given '" + Arg(i - 1) + "=" + Arg(i) + "')";
 }
 
+#include "app/varnol_doc.h"
+#include "platform/atomic_file.h"
+
 namespace {
 const char* const kStations[] = {"msf", "hbg", "dcf77", "wwvb", "vng", "rwm", "wwv"};
 }
@@ -135,8 +138,18 @@ std::string FormatIsoUtc(const SYSTEMTIME& st) {
   return buf;
 }
 
+namespace {
+// Plain decimal notation only: digits, a sign, a point, an exponent. strtod and strtol would
+// also take "0x10" (16), "inf", " 5" or, with base 0, "010" (8).
+bool DecimalText(const std::string& text, bool whole) {
+  const char* allowed = whole ? "0123456789+-" : "0123456789+-.eE";
+  return !text.empty() && text.find_first_not_of(allowed) == std::string::npos &&
+         std::isdigit(static_cast<unsigned char>(text.back()));
+}
+}  // namespace
+
 std::optional<double> ParseDouble(const std::string& text) {
-  if (text.empty()) return std::nullopt;
+  if (!DecimalText(text, false)) return std::nullopt;
   char* end = nullptr;
   errno = 0;
   const double v = std::strtod(text.c_str(), &end);
@@ -145,7 +158,7 @@ std::optional<double> ParseDouble(const std::string& text) {
 }
 
 std::optional<long> ParseLong(const std::string& text) {
-  if (text.empty()) return std::nullopt;
+  if (!DecimalText(text, true)) return std::nullopt;
   char* end = nullptr;
   errno = 0;
   const long v = std::strtol(text.c_str(), &end, 10);
@@ -175,12 +188,29 @@ std::string JsonString(const std::string& text) {
 }
 
 std::string OutputFileProblem(const std::string& path) {
+  std::string what;
+  switch (ClassifyOutput(path, &what)) {
+    case OutputKind::Folder: return "'" + path + "' is a folder";
+    case OutputKind::Refused:
+      return "'" + path + "' is " + what + "; only a file, a FIFO or a character device can be written";
+    case OutputKind::WriteThrough:
+      // A pipe or device is written in place: only the right to write it matters (it is not
+      // opened here, which for some devices does something of its own).
+      if (::access(path.c_str(), W_OK) != 0) return "cannot write '" + path + "': " + std::strerror(errno);
+      return "";
+    case OutputKind::Replace: break;
+  }
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "'" + path + "' is a folder";
-  const size_t slash = path.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string folder = ParentDirectory(path);
   if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return "no folder '" + folder + "'";
   if (::access(folder.c_str(), W_OK | X_OK) != 0)
     return "cannot write in '" + folder + "': " + std::strerror(errno);
   return "";
+}
+
+bool SameExistingFile(const std::string& a, const std::string& b) {
+  struct stat sa {
+  }, sb{};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
 }

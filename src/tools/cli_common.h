@@ -51,6 +51,8 @@ std::optional<int64_t> ParseIsoUtc(const std::string& text);
 std::optional<int64_t> ParseIsoUtcMilliseconds(const std::string& text);
 std::string FormatIsoUtc(const SYSTEMTIME& st);
 
+// Numbers in decimal only ("2.5", "-3", "1e3"); hexadecimal, "inf", spaces and the like are
+// refused rather than read some other way.
 std::optional<double> ParseDouble(const std::string& text);
 std::optional<long> ParseLong(const std::string& text);
 
@@ -58,6 +60,10 @@ std::optional<long> ParseLong(const std::string& text);
 std::string JsonString(const std::string& text);
 
 // Why a file named on the command line for writing (a snapshot, a chart) cannot be written:
-// its folder is missing or not writable, or the name is a folder. Found out before any
-// decoding, not after it. Empty when it can be written.
+// its folder is missing or not writable, the name is a folder, a socket or a block device, or
+// a FIFO or device that may not be written. Found out before any decoding, not after it. Empty
+// when it can be written.
 std::string OutputFileProblem(const std::string& path);
+
+// Whether both names lead to one existing file (through links too).
+bool SameExistingFile(const std::string& a, const std::string& b);

@@ -10,9 +10,11 @@
 #include "tools/cli_common.h"
 
 const char* const DiagnosticsUsage =
-    "  --gain DB|auto          scale the samples before the clock measures them: a fixed gain in\n"
-    "                          dB (-60..60), or auto: keep the tone in the range the clock works\n"
-    "                          in, changing slowly and only between minutes (default: none)\n"
+    "  --gain DB|auto|off      scale the samples before the clock measures them: a fixed gain in\n"
+    "                          dB (-60..60), off, or auto: keep the tone in the range the clock\n"
+    "                          works in, changing slowly and only between minutes; a recording's\n"
+    "                          first seconds set where it starts (default: auto for a recording\n"
+    "                          or the sound card, off for the simulated receiver)\n"
     "  --chart FILE.png        draw the whole run: one row per minute, marker, pulses and the\n"
     "                          decoded time; level, threshold and noise beneath\n";
 
@@ -23,7 +25,7 @@ const char* const DiagnosticsJsonKeys =
     "   percentile of the minute's block levels), \"ceiling\" (765, or 1536 for WWV),\n"
     "   \"at_ceiling\" and \"clipped\" (fractions of blocks and samples), \"tone_hz\", \"strongest_hz\",\n"
     "   \"snr_db\", \"card_rate\" (samples/s from the minute markers, or null), \"gain_db\" (or null),\n"
-    "   \"text\"}\n"
+    "   \"found_hz\" (the receiver's tone when it was moved, or null), \"shift_hz\", \"text\"}\n"
     "  {\"event\": \"summary\", \"t\", \"minutes\" (of audio), \"markers\", \"minute_markers\",\n"
     "   \"decoded\" (minutes accepted), \"clock_steps\", \"disagreeing\", \"fading_depth\",\n"
     "   \"other_stations\" ({name: minute markers seen while the selected station showed none}),\n"
@@ -39,7 +41,7 @@ bool ParseDiagnosticsOption(int argc, char** argv, int& i, DiagnosticsOptions& o
   const std::string v = argv[++i];
   if (a == "--gain") {
     options.gain = ParseGainSetting(v);
-    if (!options.gain) error = "--gain takes auto or a number of dB within -60..60, not '" + v + "'";
+    if (!options.gain) error = "--gain takes auto, off or a number of dB within -60..60, not '" + v + "'";
   } else {
     if (v.empty()) error = "--chart needs a file name";
     options.chart = v;
@@ -79,6 +81,8 @@ std::string SignalLine(const SignalReport& r, bool json) {
       ", \"card_rate\": " +
       (r.card_blocks_per_minute ? Num(*r.card_blocks_per_minute * 128.0 / 60.0, "%.1f") : "null") +
       ", \"gain_db\": " + (r.gain_db ? Num(*r.gain_db, "%.1f") : "null") +
+      ", \"found_hz\": " + (r.found_hz ? Num(*r.found_hz, "%.1f") : "null") +
+      ", \"shift_hz\": " + Num(r.shift_hz, "%.1f") +
       ", \"text\": " + JsonString(r.text) + "}\n";
   return s;
 }
@@ -115,10 +119,14 @@ std::string SummaryLines(const RunSummary& s, double t, bool json) {
 DiagnosticsRun::DiagnosticsRun(CVarnolDoc& doc, const DiagnosticsOptions& options, bool json, FILE* out)
     : doc_(doc), options_(options), json_(json), out_(out) {
   if (options.gain) {
-    gain_ = options.gain->automatic ? std::make_unique<GainStage>(doc)
+    gain_ = options.gain->automatic ? std::make_unique<GainStage>(doc, options.gain->db)
                                     : std::make_unique<GainStage>(options.gain->db);
-    doc.InputFilter = gain_.get();
   }
+  // The tone is moved before the level is judged.
+  chain_.Add(options.tone_stage);
+  chain_.Add(gain_.get());
+  if (chain_.Count() == 1) doc.InputFilter = options.tone_stage != nullptr ? options.tone_stage : gain_.get();
+  if (chain_.Count() > 1) doc.InputFilter = &chain_;
   health_ = std::make_unique<SignalHealth>(doc, [this](const SignalReport& r) {
     std::fputs(SignalLine(r, json_).c_str(), out_);
     std::fflush(out_);
@@ -140,7 +148,13 @@ DiagnosticsRun::~DiagnosticsRun() {
   doc_.RemoveObserver(health_.get());
   doc_.RemoveObserver(others_.get());
   if (chart_) doc_.RemoveObserver(chart_.get());
-  if (doc_.InputFilter == gain_.get()) doc_.InputFilter = nullptr;
+  if (doc_.InputFilter == gain_.get() || doc_.InputFilter == &chain_ ||
+      (doc_.InputFilter != nullptr && doc_.InputFilter == options_.tone_stage))
+    doc_.InputFilter = nullptr;
+}
+
+void DiagnosticsRun::SetTone(const ToneDecision& tone) {
+  if (tone.shifted) health_->SetToneShift(tone.from_hz, tone.ShiftHz(), tone.half_width_hz);
 }
 
 bool DiagnosticsRun::Finish(std::string& error) {

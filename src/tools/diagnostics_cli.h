@@ -9,7 +9,8 @@
 #include <string>
 
 #include "app/varnol_doc.h"
-#include "diagnostics/gain_stage.h"
+#include "conditioning/conditioning.h"
+#include "conditioning/gain_stage.h"
 #include "diagnostics/other_stations.h"
 #include "diagnostics/run_chart.h"
 #include "diagnostics/signal_health.h"
@@ -17,6 +18,7 @@
 struct DiagnosticsOptions {
   std::optional<GainSetting> gain;
   std::string chart;  // PNG path, empty for none
+  CaptureFilter* tone_stage = nullptr;  // runs before the gain (not owned)
 };
 
 extern const char* const DiagnosticsUsage;     // the options' lines for --help
@@ -38,6 +40,8 @@ class DiagnosticsRun {
  public:
   DiagnosticsRun(CVarnolDoc& doc, const DiagnosticsOptions& options, bool json, FILE* out = stdout);
   ~DiagnosticsRun();
+  // The tone as decided (before the capture, or once the live input has been heard).
+  void SetTone(const ToneDecision& tone);
   // Prints the summary and writes the chart; false when the chart could not be written.
   bool Finish(std::string& error);
 
@@ -47,6 +51,7 @@ class DiagnosticsRun {
   bool json_;
   FILE* out_;
   std::unique_ptr<GainStage> gain_;
+  FilterChain chain_;
   std::unique_ptr<SignalHealth> health_;
   std::unique_ptr<OtherStations> others_;
   std::unique_ptr<RunChart> chart_;

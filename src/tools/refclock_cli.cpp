@@ -16,14 +16,15 @@ const char* const kRefclockUsage =
     "Reference clock (serve the measured seconds to chrony or ntpd):\n"
     "  --refclock sock:PATH    chrony's SOCK samples to the socket chronyd made at PATH\n"
     "  --refclock shm:UNIT[:MODE]  the NTP shared memory, key 0x4e545030+UNIT (MODE octal,\n"
-    "                          default 600); both kinds may be given, each more than once\n"
+    "                          default 600); up to four, of either kind, each once\n"
     "  --receiver-delay MS     the receiver's delay from antenna to sound card (default 0)\n"
     "  --epochs                print each measured second without serving it\n"
     "  --realtime              pace a recording or the simulated receiver like a sound card,\n"
     "                          stamped from the system clock\n"
     "  --broadcast-ahead MS    the simulated broadcast runs MS ahead of the system clock\n"
     "  With --refclock, a lost or missing sound card is retried every few seconds, and the\n"
-    "  program runs until stopped (SIGTERM, Ctrl-C) unless --minutes is given.\n"
+    "  program runs until stopped (SIGTERM, Ctrl-C) unless --minutes is given. A recording\n"
+    "  (--input) cannot serve a clock: its time of day is when it was made, not now.\n"
     "\n"
     "Locking takes 4 to 5 minutes: a second is only served once three decoded minutes agree with\n"
     "one another and with the count of seconds (a wrong label would put the clock off by whole\n"
@@ -33,6 +34,9 @@ const char* const kRefclockUsage =
     "(minutes in UT). At the end a \"refclock\" line (JSON: {\"event\": \"refclock\", \"locked\",\n"
     "\"times_locked\", \"state\", \"seconds\", \"served\", \"offset_mean\", \"offset_spread\"}, in\n"
     "seconds) says whether it locked, how many seconds were sent and their offsets' spread.\n";
+
+// Room for every served output and the printed line.
+static_assert(kMaxRefclocks + 1 <= TimeService::MaxOutputs);
 
 int ParseRefclockOption(int argc, char** argv, int& i, RefclockOptions& o, std::string& error) {
   const std::string a = argv[i];
@@ -51,11 +55,21 @@ int ParseRefclockOption(int argc, char** argv, int& i, RefclockOptions& o, std::
   }
   const std::string v = argv[++i];
   if (a == "--refclock") {
+    if (o.sock_paths.size() + o.shm_units.size() >= static_cast<size_t>(kMaxRefclocks)) {
+      error = "at most " + std::to_string(kMaxRefclocks) + " --refclock outputs; '" + v + "' is one too many";
+      return -1;
+    }
     if (v.rfind("sock:", 0) == 0) {
       const std::string path = v.substr(5);
       if (path.empty() || path.size() >= 108) {
         error = "--refclock sock: needs a socket path of 1 to 107 characters";
         return -1;
+      }
+      for (const std::string& p : o.sock_paths) {
+        if (p == path) {
+          error = "--refclock sock:" + path + " is given twice (each sample would be sent twice)";
+          return -1;
+        }
       }
       o.sock_paths.push_back(path);
       return 1;
@@ -76,6 +90,12 @@ int ParseRefclockOption(int argc, char** argv, int& i, RefclockOptions& o, std::
       if (mode.empty() || *end != '\0' || m < 0 || m > 0777) {
         error = "--refclock shm:UNIT:MODE needs an octal mode such as 600, not '" + mode + "'";
         return -1;
+      }
+      for (const int given : o.shm_units) {
+        if (given == *u) {
+          error = "--refclock shm:" + unit + " is given twice (one segment, written twice a second)";
+          return -1;
+        }
       }
       o.shm_units.push_back(static_cast<int>(*u));
       o.shm_modes.push_back(static_cast<int>(m));

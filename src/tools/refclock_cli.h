@@ -33,6 +33,9 @@ struct RefclockOptions {
 
 extern const char* const kRefclockUsage;
 
+// --refclock outputs served at once (sockets and SHM units together).
+constexpr int kMaxRefclocks = 4;
+
 // Reads the option at argv[i] if it is one of the above (advancing i past its value).
 // 1: taken; 0: not one of ours; -1: malformed, `error` says why.
 int ParseRefclockOption(int argc, char** argv, int& i, RefclockOptions& o, std::string& error);

@@ -20,9 +20,11 @@
 #include <vector>
 
 #include "app/varnol_doc.h"
+#include "conditioning/conditioning.h"
 #include "capture/portaudio_wave_input.h"
 #include "capture/recording_source.h"
 #include "capture/source_wave_input.h"
+#include "platform/atomic_file.h"
 #include "platform/linux_clock.h"
 #include "simulator/receiver.h"
 #include "tools/cli_common.h"
@@ -41,6 +43,19 @@ constexpr int ExitChart = 4;  // the --chart file cannot be written (as the snap
 
 std::atomic<bool> g_interrupted{false};
 void OnSignal(int) { g_interrupted.store(true); }
+
+// SIGINT, SIGTERM and SIGHUP (a closed terminal or session) end the run as its end does:
+// capture stopped, summary printed, snapshot and chart written. Caught without SA_RESTART, so
+// that a wait for a pipe's other end is ended too. SIGUSR1 and SIGUSR2 mean nothing here and
+// are ignored rather than ending the program without its outputs.
+void CatchEndingSignals() {
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+  std::signal(SIGUSR1, SIG_IGN);
+  std::signal(SIGUSR2, SIG_IGN);
+}
 
 const char* const kUsage =
     "Usage: varnol-decode [options]\n"
@@ -72,7 +87,18 @@ const char* const kUsage =
     "                          carry a fraction: 2023-06-25T20:27:58.22Z)\n"
     "                          (default: --start when simulating, else the current time)\n"
     "  --offset HOURS          PC clock offset from UT, -13..13 (default 0)\n"
-    "  --blocks-per-minute N   soundcard calibration, 3700..3800 (default 3756)\n"
+    "  --blocks-per-minute N   soundcard calibration, 3700..3800 (default: a recording's own rate,\n"
+    "                          3750; the sound card's rate measured against the system clock once\n"
+    "                          it is good, within the first minute; 3756 until then and when\n"
+    "                          simulating)\n"
+    "  --tone HZ|auto|off      where the receiver puts the station's tone: auto finds the\n"
+    "                          strongest tone in 300..3000 Hz keyed once a second (a recording's\n"
+    "                          first 20 s, or the sound card's first 10 s) and moves it to the\n"
+    "                          1000 Hz the clock measures; HZ moves that frequency, up to a\n"
+    "                          long-wave carrier in a recording sampled at 96..384 kHz\n"
+    "                          (--tone 77500); off leaves the audio as it is. WWV/WWVH audio is\n"
+    "                          never moved. (default: auto for a recording or the sound card,\n"
+    "                          off for the simulated receiver)\n"
     "  --adjust-calibration    let the measured minute nudge the calibration\n"
     "  --set-clock             really write the system clock (only with --device)\n"
     "  --snapshot FILE         at the end, write the last quarter second of audio to FILE (WAV)\n"
@@ -87,7 +113,11 @@ const char* const kUsage =
     "\n"
     "Exit codes: 0 done; 2 usage error; 3 the input cannot be opened or read to its end (no\n"
     "sound device, a damaged or cut-short recording, a sound device lost during the capture);\n"
-    "4 the snapshot or the chart could not be written.\n";
+    "4 the snapshot or the chart could not be written (its folder is missing or read-only, or\n"
+    "the name is a folder, a socket or a block device). A FIFO or a character device given for\n"
+    "--snapshot or --chart (/dev/stdout, /dev/null) is written through, never replaced.\n"
+    "SIGINT, SIGTERM and SIGHUP end the run as its end does (summary, snapshot, chart);\n"
+    "SIGUSR1 and SIGUSR2 are ignored.\n";
 
 // The simulated receiver's tone: --tone belongs to the decoding side.
 const char* const kReceiverTone = "--receiver-tone";
@@ -152,6 +182,18 @@ class EventPrinter : public DocObserver {
   SnapshotOutcome snapshot = SnapshotOutcome::NotAsked;
   int snapshot_error = 0;
   GuardedClock* guard = nullptr;
+
+  // What the conditioning decided: `event` is "tone", "gain" or "calibration"; `fields` more JSON
+  // members, each with its leading comma.
+  void Note(const char* event, const std::string& text, const std::string& fields = "") {
+    const std::string label = std::string(event) == "calibration" ? "rate" : event;
+    if (json_)
+      std::printf("{\"t\": %.3f, \"event\": \"%s\"%s, \"text\": %s}\n", T(), event, fields.c_str(),
+                  JsonString(text).c_str());
+    else
+      std::printf("%10.3f  %-7s %s\n", T(), label.c_str(), text.c_str());
+    std::fflush(stdout);
+  }
 
   void OnSyncOffset(int64_t seconds) override {
     if (json_)
@@ -233,6 +275,8 @@ struct Options {
   double card_bpm = 3756.0;
   double offset = 0.0;
   int bpm = DefaultBlocksPerMinute;
+  bool bpm_given = false;
+  std::optional<ToneSetting> tone;  // as given
   bool adjust = false;
   bool set_clock = false;
   bool json = false;
@@ -247,11 +291,21 @@ struct Options {
   DiagnosticsOptions diag;
 };
 
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {
-  }, sb{};
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
+std::string FormatDb(double db, const char* format = "%+.1f") {
+  char b[32];
+  std::snprintf(b, sizeof b, format, db);
+  return b;
+}
+
+std::string ToneFields(const ToneDecision& d) {
+  char b[160];
+  if (d.shifted)
+    std::snprintf(b, sizeof b, ", \"found_hz\": %.1f, \"shift_hz\": %.1f", d.from_hz, d.ShiftHz());
+  else if (d.found.found)
+    std::snprintf(b, sizeof b, ", \"found_hz\": %.1f, \"shift_hz\": 0.0", d.found.hz);
+  else
+    std::snprintf(b, sizeof b, ", \"found_hz\": null, \"shift_hz\": 0.0");
+  return b;
 }
 
 }  // namespace
@@ -340,7 +394,7 @@ int main(int argc, char** argv) {
                a == "--card-blocks-per-minute") {
       if (!value(v)) return UsageError(a + " needs a number");
       const auto d = ParseDouble(v);
-      if (!d) return UsageError("cannot read the number '" + v + "' for " + a);
+      if (!d) return UsageError("cannot read the number '" + v + "' for " + a + " (decimal, e.g. 2.5)");
       if (a != "--minutes" && a != "--offset") o.simulation_options.push_back(a);
       if (a == "--minutes") {
         if (*d <= 0 || *d > 100000) return UsageError("--minutes must be above 0 and at most 100000");
@@ -364,7 +418,7 @@ int main(int argc, char** argv) {
     } else if (a == "--blocks-per-minute" || a == "--seed") {
       if (!value(v)) return UsageError(a + " needs a whole number");
       const auto n = ParseLong(v);
-      if (!n) return UsageError("cannot read the whole number '" + v + "' for " + a);
+      if (!n) return UsageError("cannot read the whole number '" + v + "' for " + a + " (decimal digits)");
       if (a == "--seed") {
         o.simulation_options.push_back(a);
         o.seed = static_cast<uint64_t>(*n);
@@ -372,7 +426,12 @@ int main(int argc, char** argv) {
         if (*n < MinBlocksPerMinute || *n > MaxBlocksPerMinute)
           return UsageError("--blocks-per-minute must lie within 3700..3800");
         o.bpm = static_cast<int>(*n);
+        o.bpm_given = true;
       }
+    } else if (a == "--tone") {
+      if (!value(v)) return UsageError("--tone needs a frequency in Hz, auto or off");
+      o.tone = ParseToneSetting(v);
+      if (!o.tone) return UsageError("--tone takes auto, off or a frequency within 100..190000 Hz, not '" + v + "'");
     } else if (a == "--adjust-calibration") {
       o.adjust = true;
     } else if (a == "--set-clock") {
@@ -422,6 +481,19 @@ int main(int argc, char** argv) {
     return UsageError("--clock cannot go with --device: the sound card runs against the real clock");
   if (o.set_clock && o.input != Options::Input::Device)
     return UsageError("--set-clock goes with --device only");
+  if (ro.Serving() && o.input == Options::Input::File)
+    return UsageError(
+        "--refclock cannot go with --input: a recording is not a clock (its time of day is when "
+        "it was made, not now); serve the sound card, or try it out with --simulate");
+  // No output replaces the recording being decoded (another name for it is caught too).
+  for (const auto& [option, path] : {std::pair<const char*, const std::string&>{"--snapshot", o.snapshot},
+                                     std::pair<const char*, const std::string&>{"--chart", o.diag.chart}}) {
+    if (o.input == Options::Input::File && !path.empty() && SameExistingFile(path, o.file))
+      return UsageError(std::string(option) + " " + path + " would replace the recording being decoded");
+  }
+  if (!o.snapshot.empty() && !o.diag.chart.empty() && ClassifyOutput(o.snapshot) == OutputKind::Replace &&
+      (o.snapshot == o.diag.chart || SameExistingFile(o.snapshot, o.diag.chart)))
+    return UsageError("--snapshot and --chart name the same file '" + o.snapshot + "'");
   if (std::string chart_error; !o.diag.chart.empty() && !ChartPathUsable(o.diag.chart, chart_error)) {
     std::fprintf(stderr, "varnol-decode: cannot write the chart '%s': %s\n", o.diag.chart.c_str(),
                  chart_error.c_str());
@@ -434,11 +506,41 @@ int main(int argc, char** argv) {
     return UsageError("--broadcast-ahead goes with the simulated receiver only");
   if (!StationSupported(o.station))
     return UsageError(std::string("station ") + StationName(o.station) + " is not supported yet");
-  if (!o.snapshot.empty()) {
-    if (o.input == Options::Input::File && SameFile(o.snapshot, o.file))
-      return UsageError("--snapshot " + o.snapshot + " would replace the recording being decoded");
-    if (const std::string why = OutputFileProblem(o.snapshot); !why.empty())
-      return UsageError("cannot write the snapshot: " + why);
+  if (const std::string why = o.snapshot.empty() ? "" : OutputFileProblem(o.snapshot); !why.empty()) {
+    std::fprintf(stderr, "varnol-decode: cannot write the snapshot '%s': %s\n", o.snapshot.c_str(),
+                 why.c_str());
+    return ExitSnapshot;
+  }
+  CatchEndingSignals();
+
+  // Conditioning: a real receiver's tone, level and rate made into what the front end expects.
+  // The simulated receiver is the ideal one: conditioned only when asked.
+  const bool real_input = o.input != Options::Input::Simulate;
+  const ToneSetting tone = o.tone.value_or(ToneSetting{real_input ? ToneSetting::Mode::Auto : ToneSetting::Mode::Off});
+  if (real_input && !o.diag.gain) o.diag.gain = GainSetting{true, 0.0};
+  RecordingLookAhead look;
+  std::optional<ToneShift> file_shift;  // outlives the recording that runs it
+  if (o.input == Options::Input::File) {
+    std::string error;
+    const bool want_gain = o.diag.gain && o.diag.gain->automatic;
+    switch (LookAheadRecording(o.file, o.channel, o.station, tone, want_gain, look, error)) {
+      case LookAheadOutcome::Done: break;
+      case LookAheadOutcome::CannotRead:
+        std::fprintf(stderr, "varnol-decode: cannot read '%s': %s\n", o.file.c_str(), error.c_str());
+        return ExitInput;
+      case LookAheadOutcome::ToneOutOfReach: return UsageError("--tone: " + error);
+    }
+    if (look.tone.shifted) file_shift.emplace(look.file_rate, look.tone.from_hz, FrontEndToneHz);
+    if (want_gain && look.gain_db) o.diag.gain->db = *look.gain_db;
+  }
+  std::unique_ptr<LiveToneStage> live_tone;
+  if (o.input == Options::Input::Device || (o.input == Options::Input::Simulate && o.tone)) {
+    if (tone.mode == ToneSetting::Mode::Fixed && !ToneShift::Fits(8000.0, tone.hz, FrontEndToneHz))
+      return UsageError("--tone " + std::to_string(static_cast<long>(tone.hz)) +
+                        ": the sound card is read at 8000 samples a second, where a tone at or above 4000 Hz "
+                        "cannot be moved; record the card at its high rate and decode the recording");
+    live_tone = std::make_unique<LiveToneStage>(tone, o.station);
+    o.diag.tone_stage = live_tone.get();
   }
 
   const int64_t now = static_cast<int64_t>(std::time(nullptr));
@@ -500,12 +602,20 @@ int main(int argc, char** argv) {
           o.clock_ms.value_or((ro.realtime ? static_cast<int64_t>(real_now.tv_sec) : start) * 1000);
     } else {
       std::string error;
-      auto file = RecordingSource::Open(o.file, error, o.channel);
+      // A FIFO with nothing written into it yet: say so, and let a signal end the wait.
+      const RecordingSource::WriterWait wait{
+          [&o] {
+            std::fprintf(stderr, "varnol-decode: waiting for a program to write into '%s' (Ctrl-C ends)\n",
+                         o.file.c_str());
+          },
+          [] { return g_interrupted.load(); }};
+      auto file = RecordingSource::Open(o.file, error, o.channel, &wait);
       if (!file) {
         std::fprintf(stderr, "varnol-decode: cannot read '%s': %s\n", o.file.c_str(), error.c_str());
         return ExitInput;
       }
       recording = file.get();
+      if (file_shift) file->SetRateFilter(&*file_shift);
       source = std::move(file);
       clock_start_ms = o.clock_ms.value_or(now * 1000);
       // A recording resampled to 8000 samples a second of its own time.
@@ -517,7 +627,8 @@ int main(int argc, char** argv) {
     sw->SetCaptureStamps(stamps);
     source_wave = sw.get();
     wave = std::move(sw);
-    auto sc = std::make_unique<SimulatedClock>(0, 3756.0);
+    // The simulated PC clock keeps the audio's own time: a recording's 8000 samples are a second.
+    auto sc = std::make_unique<SimulatedClock>(0, recording != nullptr ? RecordingBlocksPerMinute : 3756.0);
     sc->StartAtMilliseconds(clock_start_ms);
     sim_clock = sc.get();
     clock = std::move(sc);
@@ -533,9 +644,13 @@ int main(int argc, char** argv) {
   doc.PcClockOffset = o.offset;
   doc.BuildUtOffsetLabel();
   doc.BlocksPerMinute = o.bpm;
+  // A recording resampled to 8000 Hz runs at exactly 3750 blocks a minute of its own time.
+  if (o.input == Options::Input::File && !o.bpm_given)
+    doc.BlocksPerMinute = static_cast<int>(RecordingBlocksPerMinute);
   doc.AdjustCalibration = o.adjust ? 1 : 0;
   doc.AutoSetClock = 1;  // show the clock step the program would take
   doc.SnapshotPath = o.snapshot;  // only when asked: never a file the user did not name
+  doc.SnapshotWaitsForReader = true;  // a FIFO's reader may come late; a signal ends the wait
   if (o.input == Options::Input::File) doc.ProtectFromSnapshot(o.file);
   if (sim_clock != nullptr) sim_clock->FollowBlocks(&doc.BlocksProcessed);
 
@@ -548,6 +663,42 @@ int main(int argc, char** argv) {
     doc.AddObserver(&lock_printer);
   }
   DiagnosticsRun diagnostics(doc, o.diag, o.json);
+  if (o.input == Options::Input::File) {
+    printer.Note("tone", look.tone.text, ToneFields(look.tone));
+    diagnostics.SetTone(look.tone);
+    if (look.gain_db)
+      printer.Note("gain",
+                   look.gain_db == 0.0 ? "the first seconds' level lies in the clock's range; automatic gain from 0 dB"
+                                       : "set from the first seconds' level to " + FormatDb(*look.gain_db) +
+                                             " dB, then automatic",
+                   ", \"gain_db\": " + FormatDb(*look.gain_db, "%.1f"));
+    if (!o.bpm_given)
+      printer.Note("calibration", "the recording's own rate: 3750 blocks a minute",
+                   ", \"blocks_per_minute\": 3750");
+  }
+  bool tone_told = false;
+  auto tell_tone = [&] {
+    if (tone_told || !live_tone || !live_tone->Decided()) return;
+    tone_told = true;
+    printer.Note("tone", live_tone->Decision().text, ToneFields(live_tone->Decision()));
+    diagnostics.SetTone(live_tone->Decision());
+  };
+  // A sound card's own rate, measured against the system clock, once it is good.
+  CardRateWatch card_rate;
+  bool card_rate_applied = false;
+  const bool measure_card = o.input == Options::Input::Device && !o.bpm_given;
+  if (measure_card) doc.AddObserver(&card_rate);
+  auto apply_card_rate = [&] {
+    if (!measure_card || card_rate_applied) return;
+    const auto bpm = card_rate.BlocksPerMinute();
+    if (!bpm) return;
+    card_rate_applied = true;
+    doc.BlocksPerMinute = *bpm;
+    char text[160];
+    std::snprintf(text, sizeof text, "the sound card runs at %.1f samples a second: %d blocks a minute",
+                  card_rate.Rate(), *bpm);
+    printer.Note("calibration", text, ", \"blocks_per_minute\": " + std::to_string(*bpm));
+  };
   std::unique_ptr<RefclockRunner> refclock;
   if (ro.Measuring()) {
     refclock = std::make_unique<RefclockRunner>(ro, o.station, o.json, &doc.BlocksProcessed);
@@ -556,9 +707,6 @@ int main(int argc, char** argv) {
   // A reference clock is a daemon: a missing or lost sound card is tried again, not fatal.
   const bool retry_device = ro.Serving() && o.input == Options::Input::Device;
   errors.one_line = retry_device;
-
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
 
   doc.StartCapture();
   if (doc.Stopped != 0 && !retry_device) {
@@ -580,6 +728,7 @@ int main(int argc, char** argv) {
         const bool ready = (doc.WaveHeaders[doc.CurrentBuffer].dwFlags.load() & WHDR_DONE) != 0;
         if (ready) {
           doc.ProcessCaptureBuffer();
+          tell_tone();
           if (refclock) refclock->ReportState();
           continue;
         }
@@ -589,6 +738,7 @@ int main(int argc, char** argv) {
     } else {
       while (!g_interrupted.load() && doc.BlocksProcessed < limit_blocks && source_wave->Pump()) {
         doc.ProcessCaptureBuffer();
+        tell_tone();
         if (refclock) refclock->ReportState();
       }
     }
@@ -636,6 +786,8 @@ int main(int argc, char** argv) {
         }
       }
       doc.OnIdle(11);
+      tell_tone();
+      apply_card_rate();
       if (refclock) refclock->ReportState();
       if (doc.Stopped != 0 && retry_device) {
         std::fprintf(stderr, "varnol-decode: the sound device stopped taking buffers; retrying\n");
@@ -672,6 +824,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     doc.RemoveObserver(refclock->Observer());
   }
+  if (measure_card) doc.RemoveObserver(&card_rate);
   doc.RemoveObserver(&printer);
   doc.RemoveObserver(&lock_printer);
   doc.RemoveObserver(&lock);

@@ -12,11 +12,14 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
 
+#include "capture/recording_source.h"
+#include "platform/atomic_file.h"
 #include "simulator/receiver.h"
 #include "tools/cli_common.h"
 #include "tools/receiver_options.h"
@@ -40,8 +43,9 @@ const char* const kUsage =
     "  --seed N                noise seed (default 1)\n"
     "  --card-blocks-per-minute N  the sound card's true rate (default 3756; 3750 makes the\n"
     "                          file's header rate its true rate)\n"
-    "  --rate HZ               sample rate of the file: the 8000 Hz sound-card audio is resampled\n"
-    "                          to it, as a recorder at that rate would capture it; a carrier\n"
+    "  --rate HZ               sample rate of the file, 4000..384000 (the rates varnol-decode\n"
+    "                          reads): the 8000 Hz sound-card audio is resampled to it, as a\n"
+    "                          recorder at that rate would capture it; a carrier\n"
     "                          above 3600 Hz is made at that rate directly (default 8000)\n";
 // After the receiver models' lines.
 const char* const kUsageEnd =
@@ -49,6 +53,10 @@ const char* const kUsageEnd =
     "  --version               the program's version\n"
     "An option's value may follow it as the next word or after '=': --station=msf.\n"
     "\n"
+    "A regular file is replaced whole once it is complete. A FIFO or a character device\n"
+    "(/dev/stdout) is written through, never replaced; a socket or block device is refused.\n"
+    "SIGINT, SIGTERM and SIGHUP stop the writing and leave nothing behind; SIGUSR1 and SIGUSR2\n"
+    "are ignored.\n"
     "Exit codes: 0 written, 2 usage error, 3 the file cannot be written (nothing is left behind).\n";
 
 int UsageError(const std::string& message) {
@@ -66,6 +74,47 @@ void OnSignal(int) {
   g_interrupted.store(true);
 }
 
+// Caught without SA_RESTART, so that a wait for a FIFO's reader is ended too.
+void CatchEndingSignals() {
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+  std::signal(SIGUSR1, SIG_IGN);
+  std::signal(SIGUSR2, SIG_IGN);
+}
+
+// A file of our own that nobody else can see, for a recording that goes to a pipe or device
+// once it is complete (libsndfile goes back to the header at the end, which a pipe cannot).
+int CreateHiddenTemporary() {
+  const char* env = std::getenv("TMPDIR");
+  const std::string dir = env != nullptr && *env != 0 ? env : "/tmp";
+  int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR)) return fd;
+  std::string name = dir + "/varnol-signal.XXXXXX";
+  fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd >= 0) ::unlink(name.c_str());
+  return fd;
+}
+
+// Copies the finished recording into the pipe or device; 0 or an errno.
+int CopyThrough(int from, const std::string& output) {
+  if (::lseek(from, 0, SEEK_SET) != 0) return errno;
+  const int to = OpenWriteThrough(output, true);
+  if (to < 0) return errno;
+  std::vector<char> buffer(65536);
+  int err = 0;
+  while (err == 0 && !g_interrupted.load()) {
+    const ssize_t n = ::read(from, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) err = errno;
+    if (n <= 0) break;
+    err = WriteAllToFd(to, std::string_view(buffer.data(), static_cast<size_t>(n)));
+  }
+  if (err == 0 && g_interrupted.load()) err = EINTR;
+  ::close(to);
+  return err;
+}
 struct FileFormat {
   const char* ending;  // lower case, without the dot
   int format;          // libsndfile's major format and encoding
@@ -87,19 +136,6 @@ int FormatFor(const std::string& path) {
   for (const FileFormat& f : kFormats)
     if (ending == f.ending) return f.format;
   return 0;
-}
-
-// Creates the temporary file beside `output`, exclusively and never through a link; -1 with
-// errno on failure.
-int CreateTemporary(const std::string& output, std::string& temp) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    temp = output + ".part." + std::to_string(getpid()) + "." + std::to_string(now.tv_nsec + attempt);
-    const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  return -1;
 }
 
 }  // namespace
@@ -152,15 +188,18 @@ int main(int argc, char** argv) {
       start = *t;
     } else if (a == "--seed") {
       const auto n = ParseLong(v);
-      if (!n) return UsageError("cannot read the whole number '" + v + "'");
+      if (!n) return UsageError("cannot read the whole number '" + v + "' for --seed (decimal digits)");
       rs.seed = static_cast<uint64_t>(*n);
     } else if (a == "--rate") {
       const auto n = ParseLong(v);
-      if (!n || *n < 1000 || *n > 384000) return UsageError("--rate must lie within 1000..384000");
+      if (!n || *n < RecordingSource::MinRate || *n > RecordingSource::MaxRate)
+        return UsageError("--rate must be a whole number of Hz within " +
+                          std::to_string(RecordingSource::MinRate) + ".." +
+                          std::to_string(RecordingSource::MaxRate) + ", the rates varnol-decode reads");
       rate = static_cast<int>(*n);
     } else {
       const auto d = ParseDouble(v);
-      if (!d) return UsageError("cannot read the number '" + v + "' for " + a);
+      if (!d) return UsageError("cannot read the number '" + v + "' for " + a + " (decimal, e.g. 2.5)");
       if (a == "--minutes") {
         if (*d <= 0 || *d > 1500)
           return UsageError("--minutes must be above 0 and at most 1500 (25 hours), e.g. 0.5 or 3");
@@ -194,8 +233,13 @@ int main(int argc, char** argv) {
     if (const std::string why = ReceiverModelProblem(at_file_rate, "--tone"); !why.empty())
       return UsageError(why);
   }
-  struct stat st {};
-  if (::stat(output.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return WriteError(output, "it is a folder");
+  std::string what;
+  const OutputKind kind = ClassifyOutput(output, &what);
+  if (kind == OutputKind::Folder) return WriteError(output, "it is a folder");
+  if (kind == OutputKind::Refused)
+    return WriteError(output, "it is " + what + "; only a file, a FIFO or a character device can be written");
+  if (kind == OutputKind::WriteThrough && ::access(output.c_str(), W_OK) != 0)
+    return WriteError(output, std::strerror(errno));
   const int format = FormatFor(output);
   if (format == 0)
     return UsageError("cannot tell the format of '" + output +
@@ -210,18 +254,21 @@ int main(int argc, char** argv) {
   info.channels = 1;
   info.format = format;
   if (!sf_format_check(&info)) return WriteError(output, "this libsndfile cannot write that format");
+  // A file is written beside the target and renamed over it once complete; for a pipe or
+  // device the recording is made in a hidden file of our own and then copied through.
+  const bool through = kind == OutputKind::WriteThrough;
   std::string temp;
-  const int fd = CreateTemporary(output, temp);
+  const int fd = through ? CreateHiddenTemporary() : CreateTemporaryBeside(output, &temp);
   if (fd < 0) return WriteError(output, std::strerror(errno));
-  SNDFILE* f = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
+  // libsndfile closes a descriptor it was given to close, on failure too.
+  SNDFILE* f = sf_open_fd(fd, SFM_WRITE, &info, through ? SF_FALSE : SF_TRUE);
   if (f == nullptr) {
     const std::string why = sf_strerror(nullptr);
-    ::close(fd);
-    std::remove(temp.c_str());
+    if (through) ::close(fd);
+    if (!temp.empty()) std::remove(temp.c_str());
     return WriteError(output, why);
   }
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
+  CatchEndingSignals();
 
   start -= start % 60;
   rs.start_utc = static_cast<double>(start);
@@ -240,7 +287,8 @@ int main(int argc, char** argv) {
     resampler = soxr_create(8000.0, rate, 1, &e, &io, &q, nullptr);
     if (e != nullptr) {
       sf_close(f);
-      std::remove(temp.c_str());
+      if (through) ::close(fd);
+      if (!temp.empty()) std::remove(temp.c_str());
       std::fprintf(stderr, "varnol-signal: cannot resample to %d Hz: %s\n", rate, e);
       return 3;
     }
@@ -273,12 +321,18 @@ int main(int argc, char** argv) {
     ok = false;
     error = "cannot finish the file";
   }
-  if (ok && std::rename(temp.c_str(), output.c_str()) != 0) {
+  if (ok && through) {
+    if (const int e = CopyThrough(fd, output); e != 0) {
+      ok = false;
+      error = e == EINTR ? "interrupted" : std::strerror(e);
+    }
+  } else if (ok && std::rename(temp.c_str(), output.c_str()) != 0) {
     ok = false;
     error = std::strerror(errno);
   }
+  if (through) ::close(fd);
   if (!ok) {
-    std::remove(temp.c_str());
+    if (!temp.empty()) std::remove(temp.c_str());
     return WriteError(output, error);
   }
   return 0;

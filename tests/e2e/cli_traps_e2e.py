@@ -8,15 +8,20 @@ takes its value after '=' as well, and every program tells its version.
 Usage: cli_traps_e2e.py BUILD_DIR
 Prints 'N passed, N failed' at the end and exits non-zero on any failure.
 """
+import json
 import os
 import re
+import signal
+import socket
+import stat
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import wave
 
-from e2e_harness import BUILD, DECODE, SIGNAL, check, decode, resets, run, summary
+from e2e_harness import BUILD, DECODE, SIGNAL, TRUE_RATE, check, decode, resets, run, summary
 
 DCF = ["--station", "dcf77"]
 START = "2026-12-07T13:05:00Z"
@@ -42,7 +47,7 @@ def stereo_from(mono_path, out_path, signal_side):
 def main():
     with tempfile.TemporaryDirectory() as tmp:
         rec = os.path.join(tmp, "recording.wav")
-        code, _, err = run([SIGNAL, *DCF, "--start", START, "--minutes", "3", "--output", rec], tmp)
+        code, _, err = run([SIGNAL, *DCF, "--start", START, "--minutes", "3", *TRUE_RATE, "--output", rec], tmp)
         check("signal: a three-minute recording named recording.wav", code == 0, err)
         size = os.path.getsize(rec)
 
@@ -57,8 +62,9 @@ def main():
               code == 2 and "would replace" in err and os.path.getsize(rec) == size, err)
         for where in ["no-such-folder/snap.wav", tmp]:
             code, ev, err = decode(["--input", rec, *DCF, "--snapshot", where], tmp)
-            check(f"--snapshot {os.path.basename(where)}: refused before decoding, one line",
-                  code == 2 and not ev and err.startswith("varnol-decode: cannot write the snapshot"), err)
+            check(f"--snapshot {os.path.basename(where)}: refused before decoding with exit 4, one line",
+                  code == 4 and not ev and err.startswith("varnol-decode: cannot write the snapshot")
+                  and len(err.strip().splitlines()) == 1, err)
         leftovers = [f for f in os.listdir(tmp) if ".part" in f]
         check("no temporary files left", not leftovers, leftovers)
 
@@ -114,7 +120,7 @@ def main():
         code, _, err = run([SIGNAL, "--minutes", "0", "--output", "a.wav"], tmp)
         check("signal --minutes 0: says what is allowed", code == 2 and "above 0" in err, err)
         for name in ["s.flac", "s.ogg", "S.WAV"]:
-            code, _, err = run([SIGNAL, *DCF, "--start", START, "--minutes", "3", "--snr", "20", "--output", name], tmp)
+            code, _, err = run([SIGNAL, *DCF, "--start", START, "--minutes", "3", "--snr", "20", *TRUE_RATE, "--output", name], tmp)
             c2, ev, err2 = decode(["--input", name, *DCF, "--clock", START], tmp)
             check(f"signal {name}: written and decoded", code == 0 and c2 == 0 and resets(ev) == full, (err, err2, resets(ev)))
         leftovers = [f for f in os.listdir(tmp) if ".part" in f]
@@ -186,7 +192,188 @@ def main():
             check(f"{prog} --version: '{prog} {package}'",
                   p.returncode == 0 and len(p.stdout.splitlines()) == 1 and words[:2] == [prog, package],
                   (p.returncode, p.stdout, p.stderr))
+        special_outputs(tmp, rec, size)
+        refused_options(tmp, rec)
+        signals_and_fifo_input(tmp, rec)
+        cut_recordings(tmp)
     return summary()
+
+
+def reader(path):
+    """Reads a FIFO to its end in the background; .result holds the bytes."""
+    def body():
+        with open(path, "rb") as f:
+            t.result = f.read()
+    t = threading.Thread(target=body, daemon=True)
+    t.result = b""
+    t.start()
+    return t
+
+
+def kind(path):
+    return stat.S_IFMT(os.lstat(path).st_mode)
+
+
+def special_outputs(tmp, rec, size):
+    """7. An output named by the user over a FIFO or a device writes through it and leaves it
+    there; a socket or block device is refused; no output replaces the recording."""
+    root = os.geteuid() == 0
+    d = os.path.join(tmp, "special")
+    os.mkdir(d)
+    os.mkfifo(os.path.join(d, "pipe"))
+    os.mkfifo(os.path.join(d, "pipe.wav"))
+    s = socket.socket(socket.AF_UNIX)
+    s.bind(os.path.join(d, "sock"))
+    s.close()
+    if root:
+        os.mknod(os.path.join(d, "nulldev"), 0o666 | stat.S_IFCHR, os.makedev(1, 3))
+        os.mknod(os.path.join(d, "blockdev"), 0o600 | stat.S_IFBLK, os.makedev(7, 200))
+    else:
+        print("skip  device nodes in a temporary folder: mknod needs root")
+    sim = ["--simulate", "--minutes", "0.5"]
+    # (program, arguments, node written, exit code, what the node must have received or None)
+    cases = [
+        ([DECODE, *sim, "--snapshot", "nulldev"], "nulldev", 0, None),
+        ([DECODE, *sim, "--chart", "pipe"], "pipe", 0, b"\x89PNG"),
+        ([DECODE, *sim, "--snapshot", "pipe"], "pipe", 0, b"RIFF"),
+        ([SIGNAL, "--minutes", "0.1", "--output", "pipe.wav"], "pipe.wav", 0, b"RIFF"),
+        ([DECODE, *sim, "--snapshot", "sock"], "sock", 4, None),
+        ([DECODE, *sim, "--chart", "sock"], "sock", 4, None),
+        ([DECODE, *sim, "--chart", "blockdev"], "blockdev", 4, None),
+        ([SIGNAL, "--minutes", "0.1", "--output", "sock"], "sock", 3, None),
+    ]
+    for args, node, want, head in cases:
+        path = os.path.join(d, node)
+        if not os.path.lexists(path):
+            continue
+        before = kind(path)
+        r = reader(path) if stat.S_ISFIFO(before) else None
+        p = subprocess.run(args, cwd=d, capture_output=True, timeout=120)
+        if r is not None:
+            r.join(10)
+            if r.is_alive():  # the program never opened the FIFO: let the reader go
+                try:
+                    os.close(os.open(path, os.O_WRONLY | os.O_NONBLOCK))
+                except OSError:
+                    pass
+                r.join(5)
+        got = r.result if r is not None else None
+        name = f"{os.path.basename(args[0])} {' '.join(args[-2:])}"
+        check(f"{name}: exit {want}, the {node} is still what it was",
+              p.returncode == want and kind(path) == before, p.stderr.decode()[-300:])
+        if head is not None:
+            check(f"{name}: the reader got the whole output", got is not None and got.startswith(head), got[:8] if got else got)
+        if want != 0:
+            check(f"{name}: says what the name is", b"socket" in p.stderr or b"block device" in p.stderr, p.stderr)
+    # The program's own standard output by name.
+    p = subprocess.run([DECODE, *sim, "--json", "--chart", "/dev/stdout"], cwd=d, capture_output=True, timeout=120)
+    check("--chart /dev/stdout: the PNG on standard output", p.returncode == 0 and b"\x89PNG" in p.stdout, p.stderr)
+    check("no temporary file beside a refused or missing name", not [f for f in os.listdir(d) if ".part" in f])
+    # No output over the recording being decoded, by any name.
+    os.link(rec, os.path.join(tmp, "same.wav"))
+    for opt, name in [("--chart", "recording.wav"), ("--chart", "same.wav"), ("--snapshot", "same.wav")]:
+        code, _, err = decode(["--input", rec, *DCF, opt, name], tmp)
+        check(f"{opt} {name} over the recording: usage error, recording kept",
+              code == 2 and "would replace" in err and os.path.getsize(rec) == size, err)
+
+
+def refused_options(tmp, rec):
+    """8. What cannot work is a usage error that says why."""
+    cases = [
+        ([DECODE, "--input", rec, "--refclock", "shm:7"], "recording is not a clock"),
+        ([DECODE, "--input", rec, "--realtime", "--refclock", "sock:/tmp/x.sock"], "recording is not a clock"),
+        ([DECODE, "--simulate", "--refclock", "shm:7", "--refclock", "shm:7"], "twice"),
+        ([DECODE, "--simulate", "--refclock", "sock:/tmp/a", "--refclock", "sock:/tmp/a"], "twice"),
+        ([DECODE, "--simulate", *[a for u in range(5) for a in ("--refclock", f"shm:{u + 10}")]], "at most 4"),
+        ([DECODE, "--simulate", "--minutes", "0x10"], "decimal"),
+        ([DECODE, "--simulate", "--seed", "0x10"], "decimal"),
+        ([DECODE, "--simulate", "--gain", "0x10"], "--gain"),
+        ([DECODE, "--simulate", "--minutes", "inf"], "decimal"),
+        ([SIGNAL, "--minutes", "0x10", "--output", "x.wav"], "decimal"),
+        ([SIGNAL, "--rate", "1000", "--output", "x.wav"], "4000..384000"),
+        ([SIGNAL, "--rate", "3999", "--output", "x.wav"], "4000..384000"),
+    ]
+    for args, words in cases:
+        code, _, err = run(args, tmp)
+        check(f"{os.path.basename(args[0])} {' '.join(args[1:])[:60]}: usage error naming the reason",
+              code == 2 and words in err and "see " in err, err)
+    check("nothing written by the refused runs", not os.path.exists(os.path.join(tmp, "x.wav")))
+    # The lowest rate allowed is written and read back.
+    code, _, err = run([SIGNAL, "--rate", "4000", "--minutes", "0.1", "--output", "r4k.wav"], tmp)
+    c2, _, err2 = decode(["--input", "r4k.wav"], tmp)
+    check("signal --rate 4000: written and read by the decoder", code == 0 and c2 == 0, (err, err2))
+
+
+def signals_and_fifo_input(tmp, rec):
+    """9. SIGHUP ends a run as SIGTERM does (summary, snapshot, chart); SIGUSR1 is ignored. A FIFO
+    as the input says that it waits, and Ctrl-C ends the wait."""
+    for sig, ends in [(signal.SIGTERM, True), (signal.SIGHUP, True), (signal.SIGUSR1, False)]:
+        for f in ("sig.wav", "sig.png"):
+            if os.path.exists(os.path.join(tmp, f)):
+                os.remove(os.path.join(tmp, f))
+        p = subprocess.Popen([DECODE, "--json", "--simulate", "--realtime", "--minutes", "0.2",
+                              "--snapshot", "sig.wav", "--chart", "sig.png"],
+                             cwd=tmp, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        time.sleep(3)
+        p.send_signal(sig)
+        try:
+            out, err = p.communicate(timeout=5 if ends else 30)
+        except subprocess.TimeoutExpired:
+            p.kill()
+            out, err = p.communicate()
+        name = signal.Signals(sig).name
+        written = os.path.exists(os.path.join(tmp, "sig.wav")) and os.path.exists(os.path.join(tmp, "sig.png"))
+        summary_line = '"event": "summary"' in out
+        check(f"{name} {'ends' if ends else 'is ignored by'} the run: exit 0, summary, snapshot and chart",
+              p.returncode == 0 and summary_line and written, (p.returncode, err[-300:]))
+        if not ends:
+            last = max((json.loads(l)["t"] for l in out.splitlines() if l.strip()), default=0)
+            check(f"{name}: the run went on to its end", last >= 11.5, last)
+
+    fifo = os.path.join(tmp, "in.fifo")
+    os.mkfifo(fifo)
+    p = subprocess.Popen([DECODE, "--input", fifo], cwd=tmp, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    time.sleep(1.5)
+    p.send_signal(signal.SIGINT)
+    try:
+        _, err = p.communicate(timeout=5)
+        ended = True
+    except subprocess.TimeoutExpired:
+        p.kill()
+        _, err = p.communicate()
+        ended = False
+    check("--input FIFO without a writer: says it waits, Ctrl-C ends it with exit 3",
+          ended and p.returncode == 3 and "waiting for a program to write" in err, (ended, p.returncode, err))
+    # A writer that comes late is read; a WAV cut short on the way says so.
+    data = open(rec, "rb").read()
+    for keep, want in [(len(data), 0), (len(data) // 2, 3)]:
+        def write(n=keep):
+            time.sleep(0.5)
+            with open(fifo, "wb") as f:
+                f.write(data[:n])
+        w = threading.Thread(target=write, daemon=True)
+        w.start()
+        code, ev, err = decode(["--input", fifo, *DCF, "--clock", START], tmp)
+        w.join(10)
+        check(f"WAV through a FIFO, {keep} of {len(data)} bytes: exit {want}",
+              code == want and ("ended early" in err) == (want == 3), (code, err))
+
+
+def cut_recordings(tmp):
+    """10. Recordings of every format varnol-signal writes, cut in half, and a FLAC cut to 100
+    bytes: exit 3 with a reason, never a silent 0."""
+    for ending in ["aiff", "au", "ogg", "flac"]:
+        name = os.path.join(tmp, f"whole.{ending}")
+        code, _, err = run([SIGNAL, *DCF, "--start", START, "--minutes", "3", "--snr", "20", "--output", name], tmp)
+        data = open(name, "rb").read()
+        for keep in [len(data), len(data) // 2] + ([100] if ending == "flac" else []):
+            cut = os.path.join(tmp, f"cut{keep}.{ending}")
+            with open(cut, "wb") as f:
+                f.write(data[:keep])
+            code, ev, err = decode(["--input", cut, *DCF, "--clock", START], tmp)
+            want = 0 if keep == len(data) else 3
+            check(f"{ending} {keep} of {len(data)} bytes: exit {want}" + (", one reason" if want else ""),
+                  code == want and (want == 0 or len(err.strip().splitlines()) == 1), (code, err))
 
 
 if __name__ == "__main__":

@@ -10,7 +10,7 @@ import os
 import sys
 import tempfile
 
-from e2e_harness import DECODE, SIGNAL, check, clocks, decode, resets, run, summary
+from e2e_harness import DECODE, SIGNAL, TRUE_RATE, check, clocks, decode, resets, run, summary
 
 
 def main():
@@ -73,7 +73,7 @@ def main():
         # 5. A 44.1 kHz stereo-free recording decodes the same as the simulated receiver.
         wav = os.path.join(tmp, "dcf-44k.wav")
         code, out, err = run([SIGNAL, "--station", "dcf77", "--start", "2026-12-07T13:05:00Z", "--minutes", "4",
-                              "--rate", "44100", "--output", wav], tmp)
+                              "--rate", "44100", *TRUE_RATE, "--output", wav], tmp)
         check("44.1 kHz recording written", code == 0 and os.path.getsize(wav) > 4 * 60 * 44100 * 2, err)
         code, ev, err = decode(["--input", wav, "--clock", "2026-12-07T13:05:00Z"], tmp)
         check("44.1 kHz recording: exit 0", code == 0, err)
@@ -83,7 +83,7 @@ def main():
         # 5b. FLAC at 48 kHz, and a stereo recording whose left channel carries the signal.
         flac = os.path.join(tmp, "dcf-48k.flac")
         code, out, err = run([SIGNAL, "--start", "2026-12-07T13:05:00Z", "--minutes", "3", "--rate", "48000",
-                              "--output", flac], tmp)
+                              *TRUE_RATE, "--output", flac], tmp)
         code, ev, err = decode(["--input", flac, "--clock", "2026-12-07T13:05:00Z"], tmp)
         check("48 kHz FLAC recording decodes", resets(ev) == ["Reset 14:07 UT+1"], (code, err, resets(ev)))
         import wave as wavmod

@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/varnol_doc.h"
@@ -261,6 +264,13 @@ TEST(CommandLine, TimesAndNumbers) {
   EXPECT_FALSE(ParseDouble("1.5x"));
   EXPECT_FALSE(ParseDouble("nan"));
   EXPECT_EQ(ParseDouble("-3.5"), -3.5);
+  EXPECT_EQ(ParseDouble("1e3"), 1000.0);
+  EXPECT_EQ(ParseLong("-12"), -12);
+  // Decimal only: what strtod and strtol would also read some other way is refused.
+  for (const char* other : {"0x10", "0X1p4", "inf", "infinity", " 5", "5 ", "1.", ""}) {
+    EXPECT_FALSE(ParseDouble(other)) << other;
+    EXPECT_FALSE(ParseLong(other)) << other;
+  }
   EXPECT_EQ(JsonString("a\"b\\c\n"), "\"a\\\"b\\\\c\\n\"");
   EXPECT_EQ(StationFromName("wwv"), 6);
   EXPECT_EQ(StationFromName("wwvh"), 6);
@@ -337,6 +347,104 @@ TEST(RecordingSource, AbsurdRatesAreRefusedAndACutFileEndsEarly) {
   }
   std::remove(path.c_str());
   std::remove(good.c_str());
+}
+
+// Each format libsndfile writes, whole, cut in half and cut to 100 bytes: the whole file reads
+// to its end without a complaint; a cut one is refused at the start or, once read as far as it
+// goes, says that it ended early or failed -- never a silent success.
+struct CutCase {
+  const char* name;
+  int format;
+  bool stub;  // also cut to 100 bytes (libsndfile leaks its Vorbis state refusing such an Ogg stub)
+};
+
+class CutRecording : public ::testing::TestWithParam<CutCase> {};
+
+TEST_P(CutRecording, IsNeverTakenForAWholeOne) {
+  const CutCase& c = GetParam();
+  const std::string path = std::string("/tmp/varnol-unit-") + std::to_string(getpid()) + "-cut." + c.name;
+  SF_INFO info{};
+  info.samplerate = 8000;
+  info.channels = 1;
+  info.format = c.format;
+  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+  std::vector<short> tone(8000 * 10);
+  for (size_t i = 0; i < tone.size(); ++i)
+    tone[i] = static_cast<short>(3000 * std::sin(2 * M_PI * 1000.0 * static_cast<double>(i) / 8000.0));
+  sf_write_short(f, tone.data(), static_cast<sf_count_t>(tone.size()));
+  sf_close(f);
+  const std::string whole = ReadBytes(path);
+  std::vector<int16_t> out(8000 * 12);
+  for (const size_t keep : {whole.size(), whole.size() / 2, size_t{100}}) {
+    if (keep == 100 && !c.stub) continue;
+    WriteBytes(path, whole.substr(0, keep));
+    std::string error;
+    auto source = RecordingSource::Open(path, error);
+    if (source == nullptr) {
+      EXPECT_NE(keep, whole.size()) << "the whole file is refused: " << error;
+      EXPECT_FALSE(error.empty());
+      continue;
+    }
+    const size_t n = source->Read(out.data(), out.size());
+    const bool complained = source->EndedEarly() || !source->ReadError().empty();
+    if (keep == whole.size()) {
+      EXPECT_EQ(n, tone.size());
+      EXPECT_FALSE(complained) << source->ReadError();
+    } else {
+      EXPECT_LT(n, tone.size()) << keep << " bytes";
+      EXPECT_TRUE(complained) << keep << " of " << whole.size() << " bytes read silently";
+    }
+  }
+  std::remove(path.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, CutRecording,
+                         ::testing::Values(CutCase{"wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, true},
+                                           CutCase{"aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, true},
+                                           CutCase{"au", SF_FORMAT_AU | SF_FORMAT_PCM_16, true},
+                                           CutCase{"w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16, true},
+                                           CutCase{"flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, true},
+                                           CutCase{"ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, false}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// A FIFO as the recording: Open says once that it waits and gives up when told to, without
+// blocking in open(); audio written into it later is read, and a WAV cut short on the way is
+// noticed although its length cannot be checked at the start.
+TEST(RecordingSource, FifoIsWaitedForAndReadToItsHeadersEnd) {
+  const std::string dir = std::string("/tmp/varnol-unit-") + std::to_string(getpid()) + "-fifo";
+  const std::string fifo = dir + "/in.wav";
+  ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  int said = 0, asked = 0;
+  const RecordingSource::WriterWait give_up{[&] { ++said; }, [&] { return ++asked >= 3; }};
+  std::string error;
+  EXPECT_EQ(RecordingSource::Open(fifo, error, ChannelChoice::Left, &give_up), nullptr);
+  EXPECT_EQ(said, 1);
+  EXPECT_EQ(asked, 3);
+  EXPECT_NE(error.find("FIFO"), std::string::npos) << error;
+
+  const std::string whole = ReadBytes(WriteTone("-fifo-src.wav", 8000, 1, 2.0));
+  for (const size_t keep : {whole.size(), whole.size() / 2}) {
+    // The writer comes after the reader has started waiting.
+    std::thread writer([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(600));
+      WriteBytes(fifo, whole.substr(0, keep));
+    });
+    said = 0;
+    const RecordingSource::WriterWait wait{[&] { ++said; }, {}};
+    auto source = RecordingSource::Open(fifo, error, ChannelChoice::Left, &wait);
+    ASSERT_NE(source, nullptr) << error;
+    std::vector<int16_t> out(20000);
+    const size_t n = source->Read(out.data(), out.size());
+    writer.join();
+    EXPECT_EQ(said, 1);
+    EXPECT_EQ(n, (keep - 44) / 2);
+    EXPECT_EQ(source->EndedEarly(), keep != whole.size()) << keep << " bytes";
+  }
+  std::remove(fifo.c_str());
+  ::rmdir(dir.c_str());
+  std::remove(("/tmp/varnol-unit-" + std::to_string(getpid()) + "-fifo-src.wav").c_str());
 }
 
 TEST(RecordingSource, TakesTheChosenChannel) {

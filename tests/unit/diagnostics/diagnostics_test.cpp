@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "capture/source_wave_input.h"
-#include "diagnostics/gain_stage.h"
+#include "conditioning/gain_stage.h"
 #include "diagnostics/other_stations.h"
 #include "diagnostics/run_chart.h"
 #include "diagnostics/signal_health.h"
@@ -408,15 +408,25 @@ INSTANTIATE_TEST_SUITE_P(
                       SnrWordCase{StationWwv, -4.0, "(good: much noise only below -10 dB)"},
                       SnrWordCase{StationWwv, -12.0, "(much noise: below -10 dB)"}));
 
+// Also a loud tone 250 Hz off with little noise: its keying sidebands near 1000 Hz are no tone there.
 TEST(SignalReport, SaysWhereTheToneIsWhenNotNearTheStationsFrequency) {
-  ReceiverSettings rs = Rx(600, 10);
-  rs.tone_hz = 1500.0;
-  const auto reports = Reports("msf", StationMsf, rs, 1);
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].verdict, LevelVerdict::NoTone);
-  EXPECT_NEAR(reports[0].strongest_hz, 1500.0, 32.0);
-  EXPECT_NE(reports[0].text.find("No tone near 1000 Hz (the strongest tone is at 1500 Hz"), std::string::npos)
-      << reports[0].text;
+  struct Case {
+    const char* station;
+    int mode;
+    double hz, amplitude, snr;
+    const char* words;
+  };
+  for (const Case& c : {Case{"msf", StationMsf, 1500.0, 600, 10, "the strongest tone is at 1500 Hz"},
+                        Case{"dcf77", StationDcf77, 750.0, 8000, 60, "the strongest tone is at 750 Hz"}}) {
+    ReceiverSettings rs = Rx(c.amplitude, c.snr);
+    rs.tone_hz = c.hz;
+    const auto reports = Reports(c.station, c.mode, rs, 1);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].verdict, LevelVerdict::NoTone) << c.hz;
+    EXPECT_NEAR(reports[0].strongest_hz, c.hz, 32.0);
+    EXPECT_NE(reports[0].text.find(std::string("No tone near 1000 Hz (") + c.words), std::string::npos)
+        << reports[0].text;
+  }
 }
 
 TEST(SignalReport, EstimatesTheCardRateFromTheMarkers) {

@@ -8,7 +8,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -118,5 +120,52 @@ TEST(RefclockShm, CountProtocolAndBothTimeStamps) {
   EXPECT_EQ(t->leap, 1);
   shmdt(t);
 }
+
+// A segment that is already there is used only when it is this user's or root's and no more
+// open than asked; otherwise one line says so and how to remove it. A test key of its own,
+// removed at the end.
+struct ExistingSegmentCase {
+  const char* name;
+  unsigned existing_mode;
+  uid_t owner;  // 0: whoever runs the test
+  int asked_mode;
+  bool used;
+};
+
+class ExistingShmSegment : public ::testing::TestWithParam<ExistingSegmentCase> {};
+
+TEST_P(ExistingShmSegment, UsedOnlyWhenOursAndNoWiderThanAsked) {
+  const ExistingSegmentCase& c = GetParam();
+  if (c.owner != 0 && geteuid() != 0) GTEST_SKIP() << "giving a segment to another user needs root";
+  const key_t key = static_cast<key_t>(0x56a10000 + (getpid() & 0xFFFF));
+  const int id = shmget(key, sizeof(NtpShmTime), IPC_CREAT | IPC_EXCL | static_cast<int>(c.existing_mode));
+  ASSERT_GE(id, 0) << std::strerror(errno);
+  if (c.owner != 0) {
+    shmid_ds ds{};
+    ASSERT_EQ(shmctl(id, IPC_STAT, &ds), 0);
+    ds.shm_perm.uid = c.owner;
+    ASSERT_EQ(shmctl(id, IPC_SET, &ds), 0);
+  }
+  std::string error;
+  {
+    RefclockShm shm(key, c.asked_mode, true);
+    EXPECT_EQ(shm.Attach(&error), c.used) << error;
+    EXPECT_EQ(shm.Write(2000000000, 1000000000), c.used);
+  }
+  shmctl(id, IPC_RMID, nullptr);
+  if (c.used) return;
+  char key_text[16];
+  std::snprintf(key_text, sizeof key_text, "0x%08x", static_cast<unsigned>(key));
+  EXPECT_NE(error.find(std::string("ipcrm -M ") + key_text), std::string::npos) << error;
+  EXPECT_EQ(error.find('\n'), std::string::npos) << "one line";
+}
+
+INSTANTIATE_TEST_SUITE_P(Segments, ExistingShmSegment,
+                         ::testing::Values(ExistingSegmentCase{"ours_as_asked", 0600, 0, 0600, true},
+                                           ExistingSegmentCase{"ours_narrower", 0600, 0, 0644, true},
+                                           ExistingSegmentCase{"ours_world_writable", 0666, 0, 0600, false},
+                                           ExistingSegmentCase{"ours_group_readable", 0640, 0, 0600, false},
+                                           ExistingSegmentCase{"another_users", 0600, 12345, 0600, false}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace

@@ -20,13 +20,15 @@
 //     read with two different gains.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 
 #include "app/varnol_doc.h"
 
-// "auto" or a number of decibels within -60..+60.
+// "auto", "off" (0 dB) or a number of decibels within -60..+60. An automatic gain starts at
+// `db` (a look-ahead's finding, or 0).
 struct GainSetting {
   bool automatic = false;
   double db = 0.0;
@@ -42,8 +44,8 @@ class GainStage : public CaptureFilter {
 
   // A fixed gain in dB.
   explicit GainStage(double db);
-  // Automatic gain, reading the front end's levels from `doc`.
-  explicit GainStage(const CVarnolDoc& doc);
+  // Automatic gain, reading the front end's levels from `doc`, starting at `start_db`.
+  explicit GainStage(const CVarnolDoc& doc, double start_db = 0.0);
 
   void Apply(int16_t* samples, int count) override;
 
@@ -68,14 +70,19 @@ class GainStage : public CaptureFilter {
   void Measure();  // takes in the levels of the blocks processed since the last call
   void MaybeStep();
 
+  void Tabulate();  // every 16-bit sample scaled by the current factor, once per change
+
   double db_ = 0.0;
   double factor_ = 1.0;
+  // Scale(s, factor_) for every s, indexed by s + 32768: a change of gain is rare (at most once
+  // every 2 s), a sample is scaled 8000 times a second.
+  std::array<int16_t, 65536> table_{};
   const CVarnolDoc* doc_ = nullptr;
   int64_t seen_block_ = 0;    // BlocksProcessed at the last Measure
   int window_max_ = 0;        // highest block level since the last step
   int window_saturated_ = 0;  // blocks at the measure's ceiling since the last step
   int window_buffers_ = 0;    // buffers measured since the last step
-  bool settling_ = false;  // stepping towards the target until within 3 dB of it
+  bool settling_ = false;     // stepping towards the target until within 3 dB of it
   int steps_ = 0;
   int64_t last_step_block_ = -1;
   int64_t last_marker_step_block_ = -1;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "diagnostics/gain_stage.h"
+#include "conditioning/gain_stage.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,16 +7,27 @@
 
 std::optional<GainSetting> ParseGainSetting(const std::string& text) {
   if (text == "auto") return GainSetting{true, 0.0};
-  if (text.empty()) return std::nullopt;
+  if (text == "off") return GainSetting{false, 0.0};
+  // Decimal only: strtod alone would read "0x10" as 16 dB.
+  if (text.empty() || text.find_first_not_of("0123456789+-.eE") != std::string::npos) return std::nullopt;
   char* end = nullptr;
   const double db = std::strtod(text.c_str(), &end);
   if (end == nullptr || *end != '\0' || !std::isfinite(db) || db < -60.0 || db > 60.0) return std::nullopt;
   return GainSetting{false, db};
 }
 
-GainStage::GainStage(double db) : db_(db), factor_(std::pow(10.0, db / 20.0)) {}
+GainStage::GainStage(double db) : db_(db), factor_(std::pow(10.0, db / 20.0)) {
+  Tabulate();
+}
 
-GainStage::GainStage(const CVarnolDoc& doc) : doc_(&doc) {
+void GainStage::Tabulate() {
+  for (int s = -32768; s <= 32767; ++s)
+    table_[static_cast<size_t>(s + 32768)] = Scale(static_cast<int16_t>(s), factor_);
+}
+
+GainStage::GainStage(const CVarnolDoc& doc, double start_db)
+    : db_(std::clamp(start_db, MinAutoDb, MaxAutoDb)), factor_(std::pow(10.0, db_ / 20.0)), doc_(&doc) {
+  Tabulate();
   seen_block_ = doc.BlocksProcessed;
 }
 
@@ -38,7 +49,7 @@ void GainStage::Apply(int16_t* samples, int count) {
     MaybeStep();
   }
   if (db_ == 0.0) return;  // 0 dB leaves every sample as it is
-  for (int i = 0; i < count; ++i) samples[i] = Scale(samples[i], factor_);
+  for (int i = 0; i < count; ++i) samples[i] = table_[static_cast<size_t>(samples[i] + 32768)];
 }
 
 void GainStage::Measure() {
@@ -107,6 +118,7 @@ void GainStage::MaybeStep() {
   if (next == db_) return;
   db_ = next;
   factor_ = std::pow(10.0, db_ / 20.0);
+  Tabulate();
   steps_ += 1;
   last_step_block_ = block;
 }
