@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The robust lock's CPU cost: an hour of each station's simulated audio through the loop alone
 // and through the loop with the robust lock beside it (its own second-epoch estimator included),
 // taking turns on the same audio so that the machine's wandering speed slows both alike. Prints

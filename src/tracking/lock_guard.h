@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The robust lock beside the document's loop, and the guard it puts on the clock step.
 //
 // LockObserver: a DocObserver fed the same capture buffers as the document. Its own second-epoch

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tracking/minute_phase.h"
 
 #include "tracking/soft_symbols.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The minute's phase: which of the running seconds is second 0 of a minute, from the markers
 // the station sends (DCF77's and HBG's missing second 59, MSF's 500 ms second 0 and its fixed
 // minute identifier, WWVB's position markers), accumulated over many minutes.

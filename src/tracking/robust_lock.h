@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // RobustLock: the time of day from a station's signal at signal-to-noise ratios where a hard
 // decision per second fails, and never a time that the evidence does not carry.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Soft symbols: how likely each symbol of the station is in one second, from the tone's
 // envelope, instead of a hard 0 or 1.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What each station sends in a second, as the robust lock sees it: the symbols a second can
 // carry (which tenths of the second have the carrier reduced), which symbols each second of the
 // minute allows whatever the time (fixed bits, markers), and which symbols a given minute sends.

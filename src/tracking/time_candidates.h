@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The time of day: every minute of the day is a candidate for the minute just received, each
 // advancing one minute a minute, each scored against the soft symbols of every minute heard.
 //

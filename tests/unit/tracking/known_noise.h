@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Slot levels of a known symbol in Gaussian noise of a known scatter, turned into soft symbols
 // with the true levels: the tests' stand-in for a receiver whose noise is exactly the model's.
 #pragma once

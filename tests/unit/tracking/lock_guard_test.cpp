@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The guard on the clock step: once the robust lock (fed the capture buffers as the document
 // feeds its observers) is confident, a write that contradicts it is refused with both times,
 // a right one passes, and before the lock every write passes.

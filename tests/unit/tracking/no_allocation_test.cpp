@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The robust lock's per-buffer path allocates nothing: every allocation in this test program is
 // counted, and none may happen while buffers go through a lock that searches, finds the
 // minute's phase, scores the minutes and locks.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The robust lock end to end on simulated receiver audio, the seconds' phase handed over as a
 // perfect estimator would: the time within the minutes the physics allows at each SNR, every
 // label right, and the lock kept through a fade on the capture clock and given up after a gap

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Soft symbols and the minute's phase in known noise: slot levels made from a symbol's template
 // plus Gaussian noise of a known scatter, read back through the likelihoods.
 #include "tracking/soft_symbols.h"

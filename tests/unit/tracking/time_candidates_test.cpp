@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The time of day from soft symbols in known noise: minutes with flipped bits, one read a
 // second off, a missing one, the day's end, summer-time changes; the lock is reported only on
 // the right time, and pure noise never reaches the margin.
