@@ -693,6 +693,15 @@ bool SecondEpochs::Locked() const {
   return impl_->locked;
 }
 
+SecondEpochs::Line SecondEpochs::SecondLine() const {
+  Line line;
+  if (!impl_->tracking || !impl_->fit.ok) return line;
+  line.following = true;
+  line.sample = impl_->fit.At(impl_->next_second - 1);
+  line.rate = impl_->fit.slope;
+  return line;
+}
+
 int SecondEpochs::AgreeingMinutes() const {
   return impl_->chain_count;
 }

@@ -64,6 +64,15 @@ class SecondEpochs : public DocObserver {
   // hold); copies at most `max`, returns how many. No allocation after construction.
   int TakeEpochs(SecondEpoch* out, int max);
   bool Locked() const;
+  // While the seconds are followed (labelled or not): where one of them begins, in samples
+  // since the capture's first sample as SecondEpoch::sample, and their length in samples (the
+  // card's measured rate). `following` is false while searching.
+  struct Line {
+    bool following = false;
+    double sample = 0.0;
+    double rate = 0.0;
+  };
+  Line SecondLine() const;
   // A short word for messages: "searching" (for the seconds), "locking" (seconds followed,
   // labels not yet sure), "locked", or "unsupported" (RWM).
   const char* State() const;

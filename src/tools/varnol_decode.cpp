@@ -31,6 +31,7 @@
 #include "tools/diagnostics_cli.h"
 #include "tools/receiver_options.h"
 #include "tools/refclock_cli.h"
+#include "tracking/lock_guard.h"
 
 namespace {
 
@@ -129,6 +130,24 @@ class EventPrinter : public DocObserver {
   }
 
   void OnClockWrite(const SYSTEMTIME& st, bool ok) override {
+    // A write the robust lock contradicts was not made: said as such, with both times.
+    double written_utc = 0.0, locked_utc = 0.0;
+    if (!ok && guard != nullptr && guard->TakeRefusal(&written_utc, &locked_utc)) {
+      const std::string written = FormatIsoUtc(st);
+      const std::string locked =
+          FormatIsoUtc(SystemTimeFromUnix(static_cast<int64_t>(std::floor(locked_utc)),
+                                          static_cast<int>((locked_utc - std::floor(locked_utc)) * 1000.0)));
+      std::fprintf(stderr, "varnol-decode: clock write of %s refused: the robust lock has %s\n",
+                   written.c_str(), locked.c_str());
+      if (json_)
+        std::printf("{\"t\": %.3f, \"event\": \"refused\", \"utc\": \"%s\", \"lock_utc\": \"%s\"}\n", T(),
+                    written.c_str(), locked.c_str());
+      else
+        std::printf("%10.3f  clock   %s  (refused: the robust lock has %s)\n", T(), written.c_str(),
+                    locked.c_str());
+      std::fflush(stdout);
+      return;
+    }
     // Only a successful write of the machine's own clock counts as written.
     const bool written = real_clock_ && set_clock_ && ok;
     if (json_) {
@@ -150,6 +169,7 @@ class EventPrinter : public DocObserver {
   }
   SnapshotOutcome snapshot = SnapshotOutcome::NotAsked;
   int snapshot_error = 0;
+  GuardedClock* guard = nullptr;
 
   // What the conditioning decided: `event` is "tone", "gain" or "calibration"; `fields` more JSON
   // members, each with its leading comma.
@@ -176,6 +196,30 @@ class EventPrinter : public DocObserver {
   double T() const { return static_cast<double>(doc_.BlocksProcessed) * BlockSize / 8000.0; }
   const CVarnolDoc& doc_;
   bool json_, real_clock_, set_clock_;
+};
+
+// With --json, a "lock" event at each change of the robust lock: its state, the minute its
+// leading candidate names and the margin (nats) by which it leads.
+class LockPrinter : public DocObserver {
+ public:
+  LockPrinter(const CVarnolDoc& doc, RobustLock& lock, bool json) : doc_(doc), lock_(lock), json_(json) {}
+  void OnCaptureBuffer(const int16_t*, int, int64_t, int64_t) override {
+    if (!lock_.TakeChange() || !json_) return;
+    const LockStatus s = lock_.Status();
+    std::string utc = "null";
+    if (s.minute_utc != 0) utc = JsonString(FormatIsoUtc(SystemTimeFromUnix(s.minute_utc)));
+    std::printf(
+        "{\"t\": %.3f, \"event\": \"lock\", \"state\": \"%s\", \"utc\": %s, \"margin\": %.1f, "
+        "\"minutes\": %d}\n",
+        static_cast<double>(doc_.BlocksProcessed) * BlockSize / 8000.0, LockStateName(s.state), utc.c_str(),
+        s.margin, s.minutes);
+    std::fflush(stdout);
+  }
+
+ private:
+  const CVarnolDoc& doc_;
+  RobustLock& lock_;
+  bool json_;
 };
 
 // The wave-error message of a failed start, on standard error.
@@ -583,7 +627,11 @@ int main(int argc, char** argv) {
   }
 
   StderrWaveErrors errors;
-  CVarnolDoc doc(*wave, *clock, errors);
+  // The robust lock beside the loop; its guard stands between the clock step and the clock.
+  LockObserver lock(o.station);
+  GuardedClock guarded(*clock, lock, nullptr);
+  CVarnolDoc doc(*wave, guarded, errors);
+  guarded.SetOffset(&doc.PcClockOffset);
   doc.StationMode = o.station;
   doc.PcClockOffset = o.offset;
   doc.BuildUtOffsetLabel();
@@ -600,6 +648,12 @@ int main(int argc, char** argv) {
 
   EventPrinter printer(doc, o.json, o.input == Options::Input::Device, o.set_clock);
   doc.AddObserver(&printer);
+  printer.guard = &guarded;
+  LockPrinter lock_printer(doc, lock.Lock(), o.json);
+  if (lock.Lock().Supported()) {
+    doc.AddObserver(&lock);
+    doc.AddObserver(&lock_printer);
+  }
   DiagnosticsRun diagnostics(doc, o.diag, o.json);
   if (o.input == Options::Input::File) {
     printer.Note("tone", look.tone.text, ToneFields(look.tone));
@@ -764,6 +818,8 @@ int main(int argc, char** argv) {
   }
   if (measure_card) doc.RemoveObserver(&card_rate);
   doc.RemoveObserver(&printer);
+  doc.RemoveObserver(&lock_printer);
+  doc.RemoveObserver(&lock);
   if (printer.snapshot == SnapshotOutcome::CannotWrite) {
     std::fprintf(stderr, "varnol-decode: cannot write the snapshot '%s': %s\n", o.snapshot.c_str(),
                  std::strerror(printer.snapshot_error));

@@ -1,0 +1,78 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The robust lock's CPU cost: an hour of each station's simulated audio through the loop alone
+// and through the loop with the robust lock beside it (its own second-epoch estimator included),
+// taking turns on the same audio so that the machine's wandering speed slows both alike. Prints
+// each station's ratio; the lock's own share is the difference.
+//
+// Usage: bench_robust_lock_cost [--minutes N] (default 60)
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "loop_bench.h"
+#include "platform/linux_clock.h"
+#include "simulator/receiver.h"
+#include "tracking/lock_guard.h"
+
+namespace {
+
+constexpr int64_t StartUtc = 1796648700;  // 2026-12-07 13:05 UTC
+
+struct Loop {
+  Loop(const std::vector<int16_t>& audio, int mode, bool with_lock)
+      : wave(std::make_unique<bench::MemorySource>(audio)),
+        clock(StartUtc, 3756.0),
+        doc(wave, clock, dialog),
+        lock(mode),
+        with(with_lock) {
+    doc.StationMode = mode;
+    doc.AutoSetClock = 1;
+    clock.FollowBlocks(&doc.BlocksProcessed);
+    if (with) doc.AddObserver(&lock);
+    doc.StartCapture();
+  }
+  ~Loop() {
+    doc.StopCapture();
+    if (with) doc.RemoveObserver(&lock);
+  }
+  SourceWaveInput wave;
+  SimulatedClock clock;
+  bench::NoDialog dialog;
+  CVarnolDoc doc;
+  LockObserver lock;
+  bool with;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  double minutes = 60.0;
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--minutes") == 0 && i + 1 < argc) minutes = std::atof(argv[++i]);
+  if (!(minutes >= 5.0)) minutes = 5.0;
+  struct Station {
+    const char* name;
+    int mode;
+  };
+  for (const Station& s : {Station{"dcf77", StationDcf77}, Station{"msf", StationMsf},
+                           Station{"wwvb", StationWwvb}, Station{"hbg", StationHbg}}) {
+    ReceiverSettings rs;
+    rs.start_utc = static_cast<double>(StartUtc);
+    rs.duration_s = minutes * 60.0;
+    SimulatedReceiver rx(MakeEncoder(s.name), rs);
+    std::vector<int16_t> audio(static_cast<size_t>(rs.duration_s * rs.card_rate) + 1);
+    audio.resize(rx.Read(audio.data(), audio.size()));
+    Loop a(audio, s.mode, false), b(audio, s.mode, true);
+    auto nothing = [] {};
+    bench::TimedLoop<decltype(nothing)> alone{a.wave, a.doc, nothing}, beside{b.wave, b.doc, nothing};
+    bench::TakeTurns(alone, beside);
+    std::printf(
+        "%-6s %.0f min: loop %.2f s CPU, loop + robust lock %.2f s: the lock adds %.0f %% (%s at the end)\n",
+        s.name, minutes, alone.busy, beside.busy, (beside.busy - alone.busy) / alone.busy * 100.0,
+        LockStateName(b.lock.Lock().Status().state));
+    std::fflush(stdout);
+  }
+  return 0;
+}

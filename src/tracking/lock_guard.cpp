@@ -1,0 +1,57 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "tracking/lock_guard.h"
+
+#include <cmath>
+
+LockObserver::LockObserver(int station_mode) : epochs_(station_mode), lock_(station_mode) {}
+
+void LockObserver::OnCaptureBuffer(const int16_t* samples, int count, int64_t first_block,
+                                   int64_t capture_time_ns) {
+  epochs_.OnCaptureBuffer(samples, count, first_block, capture_time_ns);
+  if (!lock_.Supported() || samples == nullptr || count <= 0 || first_block < 1) return;
+  line_ = epochs_.SecondLine();
+  if (line_.following) lock_.SetSecondLine(line_.sample, line_.rate);
+  const int64_t first_sample = (first_block - 1) * BlockSize;  // as the epoch estimator counts
+  lock_.OnBuffer(samples, count, first_sample, capture_time_ns);
+  newest_sample_ = static_cast<double>(first_sample + count);
+}
+
+void LockObserver::OnMinuteAccepted(int ut_hour, int ut_minute, int64_t block) {
+  epochs_.OnMinuteAccepted(ut_hour, ut_minute, block);
+}
+
+void LockObserver::OnUpdate(int hint) {
+  epochs_.OnUpdate(hint);
+  if (hint == UPDATE_HINT_CAPTURE_STARTED) lock_.Reset();
+}
+
+bool LockObserver::UtcNow(double* utc) const {
+  int64_t second = 0;
+  double start = 0.0;
+  if (!lock_.UtcNear(newest_sample_, &second, &start)) return false;
+  *utc = static_cast<double>(second) + (newest_sample_ - start) / lock_.SecondLength();
+  return true;
+}
+
+bool GuardedClock::SetSystemTime(const SYSTEMTIME& st) {
+  double utc = 0.0;
+  if (lock_.UtcNow(&utc)) {
+    const double locked = utc + (offset_ != nullptr ? *offset_ : 0.0) * 3600.0;
+    const double written = static_cast<double>(UnixFromSystemTime(st)) + st.wMilliseconds / 1000.0;
+    if (std::fabs(written - locked) > ContradictSeconds) {
+      refused_ = true;
+      refused_written_ = written;
+      refused_locked_ = locked;
+      return false;
+    }
+  }
+  return inner_.SetSystemTime(st);
+}
+
+bool GuardedClock::TakeRefusal(double* written, double* locked) {
+  if (!refused_) return false;
+  refused_ = false;
+  *written = refused_written_;
+  *locked = refused_locked_;
+  return true;
+}

@@ -1,0 +1,243 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "tracking/robust_lock.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/varnol_doc.h"
+
+namespace {
+
+// A locked second whose line was last confirmed this many seconds ago is in holdover.
+constexpr int64_t HoldoverAfterSeconds = 5;
+
+int64_t Mod(int64_t a, int64_t b) {
+  return ((a % b) + b) % b;
+}
+
+}  // namespace
+
+const char* LockStateName(LockState state) {
+  switch (state) {
+    case LockState::Searching: return "searching";
+    case LockState::Phasing: return "phasing";
+    case LockState::Timing: return "timing";
+    case LockState::Locked: return "locked";
+    case LockState::Holdover: return "holdover";
+  }
+  return "searching";
+}
+
+RobustLock::RobustLock(int station_mode, int tone_cycles, int tone_period)
+    : table_(SymbolsFor(station_mode)),
+      tone_cycles_(tone_cycles),
+      tone_period_(tone_period),
+      levels_(table_ != nullptr ? *table_ : *SymbolsFor(StationDcf77)),
+      phase_(table_ != nullptr ? *table_ : *SymbolsFor(StationDcf77)),
+      times_(table_ != nullptr ? *table_ : *SymbolsFor(StationDcf77)),
+      ring_(std::make_unique<int16_t[]>(RingSize)),
+      history_(std::make_unique<double[]>(HistorySeconds * MaxSymbols)),
+      history_second_(std::make_unique<int64_t[]>(HistorySeconds)) {
+  std::fill(history_second_.get(), history_second_.get() + HistorySeconds, INT64_MIN);
+}
+
+RobustLock::~RobustLock() = default;
+
+void RobustLock::SetState(LockState state) {
+  if (state != state_) changed_ = true;
+  state_ = state;
+}
+
+void RobustLock::Reset() {
+  have_audio_ = false;
+  have_line_ = false;
+  levels_.Reset();
+  phase_.Reset();
+  times_.Reset();
+  minute_phase_ = -1;
+  last_scored_ = INT64_MIN;
+  std::fill(history_second_.get(), history_second_.get() + HistorySeconds, INT64_MIN);
+  std::fill(&minute_heard_[0], &minute_heard_[0] + 60, false);
+  SetState(LockState::Searching);
+}
+
+void RobustLock::SetSecondLine(double sample, double rate) {
+  if (table_ == nullptr || !(std::fabs(sample) < 1e15) || !(rate > 7000.0 && rate < 9000.0)) return;
+  if (have_line_) {
+    const double at = (sample - line_sample_) / rate_ + static_cast<double>(line_second_);
+    // (a line ages of seconds away is no continuation of this count either)
+    const int64_t k = std::fabs(at) < 1e12 ? std::llround(at) : 0;
+    if (std::fabs(at) < 1e12 && std::fabs(at - static_cast<double>(k)) <= MaxPhaseJump) {
+      line_sample_ = sample;
+      line_second_ = k;
+      rate_ = rate;
+      line_refreshed_ = std::max(line_refreshed_, next_second_);
+      if (state_ == LockState::Holdover) SetState(LockState::Locked);
+      return;
+    }
+    // The seconds are not where the count had them: nothing counted so far holds.
+    const bool audio = have_audio_;
+    const int64_t next = next_sample_;
+    Reset();
+    have_audio_ = audio;
+    next_sample_ = next;
+  }
+  have_line_ = true;
+  line_sample_ = sample;
+  line_second_ = 0;
+  rate_ = rate;
+  // from the oldest whole second still in the ring
+  const double oldest = static_cast<double>(std::max(next_sample_ - RingSize + 64, stream_start_));
+  next_second_ = static_cast<int64_t>(std::ceil((oldest - sample) / rate));
+  line_refreshed_ = next_second_;
+  SetState(LockState::Phasing);
+}
+
+void RobustLock::OnBuffer(const int16_t* samples, int count, int64_t first_sample, int64_t capture_time_ns) {
+  if (table_ == nullptr || samples == nullptr || count <= 0 || first_sample < 0) return;
+  if (!have_audio_ || first_sample != next_sample_) {
+    Reset();
+    have_audio_ = true;
+    stream_start_ = first_sample;
+  }
+  for (int i = 0; i < count; ++i) ring_[(first_sample + i) & (RingSize - 1)] = samples[i];
+  next_sample_ = first_sample + count;
+  if (capture_time_ns > 0) {
+    stamp_ns_ = capture_time_ns;
+    stamp_sample_ = first_sample;
+  }
+  while (have_line_) {
+    const double start = line_sample_ + static_cast<double>(next_second_ - line_second_) * rate_;
+    if (start + rate_ + 2.0 > static_cast<double>(next_sample_)) break;
+    if (start - 1.0 >= static_cast<double>(std::max(stream_start_, next_sample_ - RingSize + 2)))
+      ProcessSecond();
+    ++next_second_;
+    if (!have_line_) break;
+  }
+}
+
+void RobustLock::ProcessSecond() {
+  const int64_t k = next_second_;
+  if (k - line_refreshed_ > static_cast<int64_t>(MaxHoldoverSeconds)) {
+    // Too long on the capture clock alone: the count may have slipped.
+    const bool audio = have_audio_;
+    Reset();
+    have_audio_ = audio;
+    return;
+  }
+  if (state_ == LockState::Locked && k - line_refreshed_ > HoldoverAfterSeconds)
+    SetState(LockState::Holdover);
+
+  const double start = line_sample_ + static_cast<double>(k - line_second_) * rate_;
+  double levels[SlotsPerSecond];
+  SlotLevels(ring_.get(), RingSize - 1, start, rate_, tone_cycles_, tone_period_, levels);
+  levels_.Add(levels);
+  if (!levels_.Ready()) return;
+  double ll[MaxSymbols] = {};
+  SymbolLikelihoods(*table_, levels, levels_.High(), levels_.Low(), levels_.Sigma(), ll);
+  phase_.Add(k, ll);
+  const int64_t slot = Mod(k, HistorySeconds);
+  std::copy(ll, ll + MaxSymbols, &history_[slot * MaxSymbols]);
+  history_second_[slot] = k;
+
+  if (phase_.Margin() >= PhaseMargin && phase_.Best() != minute_phase_) {
+    // A new minute phase, sure on its own evidence: the time of day starts again on it, from
+    // the minutes still in the history, so that the seconds heard while the phase was being
+    // found count at once.
+    minute_phase_ = phase_.Best();
+    times_.Reset();
+    last_scored_ = INT64_MIN;
+    SetState(LockState::Timing);
+    const int64_t current = k - Mod(k - minute_phase_, 60);
+    for (int64_t m0 = current - 60 * (HistorySeconds / 60 - 1); m0 <= current; m0 += 60) {
+      bool any = false;
+      for (int p = 0; p < 60; ++p) {
+        const int64_t h = Mod(m0 + p, HistorySeconds);
+        minute_heard_[p] = history_second_[h] == m0 + p;
+        if (minute_heard_[p])
+          std::copy(&history_[h * MaxSymbols], &history_[(h + 1) * MaxSymbols], minute_ll_[p]);
+        any |= minute_heard_[p];
+      }
+      minute_start_ = m0;
+      if (m0 < current && any) ScoreMinute();
+    }
+  }
+  if (minute_phase_ < 0) return;
+  const int position = static_cast<int>(Mod(k - minute_phase_, 60));
+  if (k - position != minute_start_) {
+    minute_start_ = k - position;
+    std::fill(&minute_heard_[0], &minute_heard_[0] + 60, false);
+  }
+  std::copy(ll, ll + MaxSymbols, minute_ll_[position]);
+  minute_heard_[position] = true;
+  if (position == 59) ScoreMinute();
+}
+
+void RobustLock::ScoreMinute() {
+  const int elapsed = last_scored_ == INT64_MIN
+                          ? 1
+                          : static_cast<int>(std::min<int64_t>((minute_start_ - last_scored_) / 60, 1440));
+  const double start = line_sample_ + static_cast<double>(minute_start_ - line_second_) * rate_;
+  const int64_t reference =
+      stamp_ns_ > 0 ? stamp_ns_ / 1000000000 +
+                          static_cast<int64_t>((start - static_cast<double>(stamp_sample_)) / 8000.0)
+                    : reference_utc_ + static_cast<int64_t>(start / 8000.0);
+  times_.AddMinute(reference, minute_ll_, minute_heard_, elapsed);
+  last_scored_ = minute_start_;
+  std::fill(&minute_heard_[0], &minute_heard_[0] + 60, false);
+
+  if (Locked()) {
+    const int64_t locked_now = locked_utc_ + (minute_start_ - locked_second_);
+    const double locked_score = times_.Score(static_cast<int>(Mod(locked_now / 60, CandidateMinutes)));
+    const double best_score = times_.Score(static_cast<int>(Mod(times_.BestUtc() / 60, CandidateMinutes)));
+    // Evidence against the lock, minute by minute: how much worse the minutes since it fit the
+    // locked time than free symbols, summed while they do and forgotten while they do not
+    // (a CUSUM of the likelihood ratio; while the lock is right it climbs to DropMargin with
+    // a chance of at most exp(-DropMargin) ever).
+    against_ = std::max(
+        0.0, against_ - times_.LastMinuteOverOpen(static_cast<int>(Mod(locked_now / 60, CandidateMinutes))));
+    if (best_score - locked_score >= TimeCandidates::DropMargin || against_ >= TimeCandidates::DropMargin) {
+      // The signal no longer follows the time that was locked (the station stepped, the count
+      // of seconds slipped): what was heard before says nothing of the time now, and would
+      // weigh against every candidate for hours. Start the time of day afresh.
+      times_.Reset();
+      last_scored_ = INT64_MIN;
+      SetState(LockState::Timing);
+      return;
+    }
+  }
+  if (!Locked() && times_.Sure()) {
+    locked_utc_ = times_.BestUtc();
+    locked_second_ = minute_start_;
+    against_ = 0.0;
+    SetState(minute_start_ + 59 - line_refreshed_ > HoldoverAfterSeconds ? LockState::Holdover
+                                                                         : LockState::Locked);
+    changed_ = true;
+  }
+}
+
+LockStatus RobustLock::Status() const {
+  LockStatus s;
+  s.state = state_;
+  s.phase_margin = phase_.Margin();
+  s.minutes = times_.Minutes();
+  if (state_ == LockState::Timing || Locked()) {
+    s.minute_utc = Locked() ? locked_utc_ + (last_scored_ - locked_second_) : times_.BestUtc();
+    s.margin = times_.Margin();
+  }
+  return s;
+}
+
+bool RobustLock::UtcNear(double sample, int64_t* utc, double* second_start) const {
+  if (!Locked() || !have_line_) return false;
+  const int64_t k = std::llround((sample - line_sample_) / rate_) + line_second_;
+  if (utc != nullptr) *utc = locked_utc_ + (k - locked_second_);
+  if (second_start != nullptr) *second_start = line_sample_ + static_cast<double>(k - line_second_) * rate_;
+  return true;
+}
+
+bool RobustLock::TakeChange() {
+  const bool c = changed_;
+  changed_ = false;
+  return c;
+}

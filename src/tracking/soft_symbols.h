@@ -1,0 +1,63 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Soft symbols: how likely each symbol of the station is in one second, from the tone's
+// envelope, instead of a hard 0 or 1.
+//
+// The second is cut into 100 ms slots (every symbol keys the carrier in whole slots) and each
+// slot's level is the matched filter of a rectangular reduction: the mean over the slot of the
+// tone's magnitude in 10 ms pieces (long enough to average the noise coherently, short enough
+// that a tone a few tens of hertz off its nominal frequency loses nothing). With the levels of
+// the full and of the reduced carrier and the scatter of a slot's level, each symbol's
+// log-likelihood is that of Gaussian noise about its template:
+//
+//   ln P(levels | symbol) = - sum over slots (level - template level)^2 / (2 sigma^2) + const
+//
+// Each is capped at LikelihoodCap below the best symbol's, the likelihood of a model in which a
+// second is now and then wrecked whatever was sent (a static crash, a noise burst): one such
+// second cannot outvote the evidence of a few good ones.
+//
+// Units: levels in sample units of the tone's amplitude; log-likelihoods in nats.
+#pragma once
+
+#include <cstdint>
+
+#include "tracking/station_symbols.h"
+
+// ln(1 / 1e-3): one second in a thousand taken as wrecked whatever the symbol.
+constexpr double LikelihoodCap = 6.9;
+
+// The ten slot levels of a second that begins at sample `start` (fractional, samples since the
+// capture's first) and lasts `rate` samples, read from `ring` (`mask + 1` samples, a power of
+// two, indexed by absolute sample number). The tone makes `cycles` whole cycles in `period`
+// samples (1000 Hz at 8000 per second: 1 in 8). The caller guarantees the samples are there.
+void SlotLevels(const int16_t* ring, int64_t mask, double start, double rate, int cycles, int period,
+                double levels[SlotsPerSecond]);
+
+// The full and reduced carrier's levels and the scatter of a slot's level, followed from second
+// to second: the full level from the slots high in every symbol (quickly, for fading), the
+// scatter from the spread of those slots within each second (slowly), the reduced level from
+// the slot low in nearly every second.
+class LevelTracker {
+ public:
+  explicit LevelTracker(const StationSymbols& table) : table_(&table) {}
+  void Reset();
+  void Add(const double levels[SlotsPerSecond]);
+  // True once enough seconds have been seen for the levels to mean something.
+  bool Ready() const { return seconds_ >= 5; }
+  double High() const { return high_; }
+  double Low() const { return low_; }
+  double Sigma() const;
+
+ private:
+  const StationSymbols* table_;
+  int seconds_ = 0;
+  double high_ = 0.0, low_ = 0.0, variance_ = 0.0;
+};
+
+// Log-likelihood of each symbol of `table` for one second's slot levels, the best one 0 and
+// none below -LikelihoodCap; `out` holds table.symbol_count values.
+void SymbolLikelihoods(const StationSymbols& table, const double levels[SlotsPerSecond], double high,
+                       double low, double sigma, double* out);
+
+// ln of the mean of exp(ll[s]) over the symbols in `mask` (each equally likely a priori):
+// the log-likelihood of a second that may carry any of them. Empty mask: 0.
+double MaskLikelihood(const double* ll, int symbol_count, SymbolMask mask);
