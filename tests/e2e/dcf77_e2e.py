@@ -160,6 +160,23 @@ def main():
                   code == 0 and w.getframerate() == 192000 and w.getnframes() == 15 * 192000,
                   (code, err, w.getframerate(), w.getnframes()))
 
+        # 10. The robust lock runs when asked (and with --set-clock): its events name the true minute,
+        # and it agrees with every write; without the option it costs nothing and says nothing.
+        for lock_args, want_lock in [(["--robust-lock"], True), ([], False)]:
+            code, ev, err = decode(["--simulate", "--start", "2026-12-07T13:05:00Z", "--minutes", "6"] + lock_args, tmp)
+            locks = [e for e in ev if e["event"] == "lock"]
+            locked = [e for e in locks if e["state"] == "locked"]
+            label = "with --robust-lock" if want_lock else "without it"
+            if want_lock:
+                check(f"{label}: locked on a minute of 13:05..13:10",
+                      code == 0 and locked and all("2026-12-07T13:05:00Z" <= e["utc"] <= "2026-12-07T13:10:00Z" for e in locked),
+                      (code, err, locks))
+            else:
+                check(f"{label}: no lock events", code == 0 and not locks, (code, locks))
+            check(f"{label}: nothing refused, every write the true minute",
+                  not [e for e in ev if e["event"] == "refused"] and
+                  clocks(ev) == [f"2026-12-07T13:{m:02d}:01Z" for m in range(7, 11)], clocks(ev))
+
     return summary()
 
 
