@@ -91,11 +91,22 @@ LookAheadOutcome LookAheadRecording(const std::string& path, ChannelChoice chann
   };
   ToneFound found;
   if (tone.mode == ToneSetting::Mode::Auto && station_mode != StationWwv) {
-    const size_t n = read_start(nullptr);
-    if (!error.empty()) return LookAheadOutcome::CannotRead;
+    auto r = RecordingSource::Open(path, error, channel);
+    if (!r) return LookAheadOutcome::CannotRead;
+    out.file_rate = r->FileRate();
+    // A fade can hide the tone for a while: each further stretch of LookAheadSeconds, up to
+    // LookAheadMaxSeconds, is tried on its own until one shows the keyed tone.
     ToneFinder finder;
-    finder.Add(audio.data(), static_cast<int>(n));
-    found = finder.Result();
+    double seen = 0.0;  // seconds
+    while (!found.found && seen < LookAheadMaxSeconds) {
+      const size_t n = r->Read(audio.data(), audio.size());
+      if (n == 0) break;
+      finder.Reset();
+      finder.Add(audio.data(), static_cast<int>(n));
+      found = finder.Result();
+      seen += static_cast<double>(n) / 8000.0;
+    }
+    if (!found.found) found.seconds = seen;
   }
   out.tone = DecideTone(tone, found, station_mode);
   std::optional<ToneShift> shift;

@@ -61,6 +61,8 @@ struct RecordingLookAhead {
   int file_rate = 0;
 };
 constexpr double LookAheadSeconds = 20.0;
+// The tone is looked for in stretches of LookAheadSeconds until one shows it, up to this far in.
+constexpr double LookAheadMaxSeconds = 120.0;
 enum class LookAheadOutcome { Done, CannotRead, ToneOutOfReach };
 // With a reason in `error` when the file cannot be read or the tone cannot be moved at its rate.
 LookAheadOutcome LookAheadRecording(const std::string& path, ChannelChoice channel, int station_mode,

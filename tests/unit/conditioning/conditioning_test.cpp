@@ -223,8 +223,11 @@ TEST(ToneDecision, MovesOnlyWhatNeedsMoving) {
 // ---- A recording looked at before it is decoded -----------------------------------------------
 
 // A receiver's loud output: DCF77 at 747 Hz, 25 s at 8000 Hz.
-std::string WriteRecording(const std::string& dir, double amplitude) {
-  const std::vector<int16_t> audio = Keyed("dcf77", 747.0, amplitude, 20, 25);
+// `faded` seconds of silence first: a fade that hides the tone at the recording's start.
+std::string WriteRecording(const std::string& dir, double amplitude, int faded = 0) {
+  std::vector<int16_t> audio(static_cast<size_t>(faded) * 8000, 0);
+  const std::vector<int16_t> keyed = Keyed("dcf77", 747.0, amplitude, 20, 25);
+  audio.insert(audio.end(), keyed.begin(), keyed.end());
   const std::string path = dir + "/rx.wav";
   SF_INFO info{};
   info.samplerate = 8000;
@@ -262,6 +265,11 @@ TEST(RecordingLookAhead, FindsTheToneAtTheFilesRateAndSetsTheGain) {
   EXPECT_EQ(LookAheadRecording(std::string(tmpl) + "/none.wav", ChannelChoice::Left, StationDcf77,
                                ToneSetting{}, true, look, error),
             LookAheadOutcome::CannotRead);
+  // A tone faded out for the first 25 s is found in the next stretch.
+  ASSERT_EQ(WriteRecording(tmpl, 8000, 25), path);
+  ASSERT_EQ(LookAheadRecording(path, ChannelChoice::Left, StationDcf77, ToneSetting{}, false, look, error),
+            LookAheadOutcome::Done);
+  EXPECT_NEAR(look.tone.from_hz, 747.0, 3.0) << look.tone.text;
   std::remove(path.c_str());
   rmdir(tmpl);
 }
