@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "capture/input_devices.h"
 
+#include <cctype>
 #include <cstdio>
 #include <sstream>
 
@@ -73,6 +74,22 @@ std::vector<InputChoice> InputChoices(const std::vector<SoundServerSource>& sour
 std::string SoundServerSourceOf(const std::string& setting) {
   const std::string prefix = SoundServerPrefix;
   return setting.rfind(prefix, 0) == 0 ? setting.substr(prefix.size()) : "";
+}
+
+int PickInputDevice(const std::vector<std::string>& names, const std::string& setting) {
+  if (setting.empty()) return -1;
+  for (size_t i = 0; i < names.size(); ++i)
+    if (names[i] == setting) return static_cast<int>(i);
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string& n = names[i];
+    for (size_t at = n.find(setting); at != std::string::npos; at = n.find(setting, at + 1)) {
+      const size_t end = at + setting.size();
+      const bool digit_follows = std::isdigit(static_cast<unsigned char>(setting.back())) && end < n.size() &&
+                                 std::isdigit(static_cast<unsigned char>(n[end]));
+      if (!digit_follows) return static_cast<int>(i);
+    }
+  }
+  return -1;
 }
 
 std::string DescribeInputSetting(const std::string& setting) {

@@ -35,5 +35,9 @@ std::vector<InputChoice> InputChoices(const std::vector<SoundServerSource>& sour
 constexpr const char* SoundServerPrefix = "pulse:";
 // The sound-server source of a setting ("" when the setting names a PortAudio device).
 std::string SoundServerSourceOf(const std::string& setting);
+// Which of `names` (the PortAudio input devices, in their order) a device setting picks: the
+// one named exactly, else the first whose name contains the setting where the text is not
+// followed by a further digit ("hw:1" picks "USB (hw:1,0)", never "USB (hw:10,0)"); -1 for none.
+int PickInputDevice(const std::vector<std::string>& names, const std::string& setting);
 // The setting in words: "the default input", "the sound server's source X", "X".
 std::string DescribeInputSetting(const std::string& setting);

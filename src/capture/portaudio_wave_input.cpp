@@ -151,12 +151,18 @@ MMRESULT PortAudioWaveInput::OnOpen(const WAVEFORMATEX& format) {
   if (device_name_.empty()) {
     device = Pa_GetDefaultInputDevice();
   } else {
-    for (PaDeviceIndex i = 0; i < Pa_GetDeviceCount() && device == paNoDevice; ++i) {
+    // Inputs only, in PortAudio's order; an output-only device keeps an empty name.
+    std::vector<std::string> names;
+    for (PaDeviceIndex i = 0; i < Pa_GetDeviceCount(); ++i) {
       const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
-      if (info == nullptr || info->maxInputChannels <= 0) continue;
-      if (!source.empty() ? std::strcmp(info->name, "pulse") == 0
-                          : std::strstr(info->name, device_name_.c_str()) != nullptr)
-        device = i;
+      names.push_back(info != nullptr && info->maxInputChannels > 0 && info->name != nullptr ? info->name : "");
+    }
+    if (!source.empty()) {
+      const auto pulse = std::find(names.begin(), names.end(), "pulse");
+      if (pulse != names.end()) device = static_cast<PaDeviceIndex>(pulse - names.begin());
+    } else {
+      const int picked = PickInputDevice(names, device_name_);
+      if (picked >= 0) device = picked;
     }
   }
   if (device == paNoDevice) {

@@ -56,3 +56,21 @@ TEST(InputDevices, SoundServerSourcesByTheirDescriptions) {
 }
 
 }  // namespace
+
+// A device setting picks the device it names, never a longer-numbered card whose name merely
+// contains it (hw:1 inside hw:10,0), and an exact name before a containing one.
+TEST(InputDevices, DeviceSettingPicksTheDeviceItNames) {
+  const std::vector<std::string> names = {"HDA Intel PCH: ALC892 Analog (hw:0,0)",
+                                          "",
+                                          "USB Audio CODEC: Audio (hw:10,0)",
+                                          "USB Audio CODEC: Audio (hw:1,0)",
+                                          "pulse",
+                                          "default",
+                                          "pulse monitor"};
+  const struct {
+    const char* setting;
+    int device;
+  } cases[] = {{"hw:1", 3},  {"hw:1,0", 3}, {"hw:10", 2}, {"hw:0", 0},    {"USB Audio", 2},
+               {"pulse", 4}, {"hw:2", -1},  {"", -1},     {"monitor", 6}, {"Analog", 0}};
+  for (const auto& c : cases) EXPECT_EQ(PickInputDevice(names, c.setting), c.device) << c.setting;
+}
