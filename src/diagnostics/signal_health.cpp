@@ -242,7 +242,11 @@ RunSummary Summarise(const SummaryInputs& in) {
   if (in.minute_markers == 0) {
     std::string seen;
     for (const OtherStationSeen& o : in.others) {
-      if (o.minute_markers < 2 && o.decoded == 0) continue;
+      // Another station is named when its markers came in a fair share of the minutes (at
+      // least two, and one minute in four): over a long noisy hour, noise alone passes a
+      // marker test now and then.
+      const bool markers = o.minute_markers >= 2 && 4.0 * o.minute_markers >= in.minutes;
+      if (!markers && o.decoded == 0) continue;
       if (!seen.empty()) seen += ", ";
       std::string upper = o.name;
       for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -355,8 +359,9 @@ void SignalHealth::OnUpdate(int hint) {
       const double g = gain_db_();
       if (!first_gain_db_) first_gain_db_ = g;
       if (g != *first_gain_db_)
-        heard = std::clamp(static_cast<int>(std::lround(level * std::pow(10.0, (*first_gain_db_ - g) / 20.0))), 0,
-                           LevelBins - 1);
+        heard =
+            std::clamp(static_cast<int>(std::lround(level * std::pow(10.0, (*first_gain_db_ - g) / 20.0))), 0,
+                       LevelBins - 1);
     }
     second_max_ = std::max(second_max_, heard);
     if (++second_blocks_ >= blocks_per_second) {
@@ -449,8 +454,8 @@ SignalReport SignalHealth::Judge() {
   // A much stronger tone elsewhere leaks into the bins near the station's frequency: what stands
   // there 20 dB or more below it is that leakage (or the keying's sidebands), not a tone. WWV's
   // audio carries louder tones (the 500 and 600 Hz ones) beside its code, so it is left out.
-  if (doc_.StationMode != StationWwv && r.strongest_is_tone && std::abs(strongest - tone_bin) * bin_hz > 100.0 &&
-      power_[tone_bin] * 100.0 < power_[strongest])
+  if (doc_.StationMode != StationWwv && r.strongest_is_tone &&
+      std::abs(strongest - tone_bin) * bin_hz > 100.0 && power_[tone_bin] * 100.0 < power_[strongest])
     r.level.tone_present = false;
   double tone_power = 0.0;
   for (int k = std::max(1, tone_bin - 2); k <= tone_bin + 2; ++k)

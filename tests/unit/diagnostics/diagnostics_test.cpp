@@ -126,6 +126,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         SummaryCase{"wrong station", S(5, 0, 0, Good5, {{"msf", 4, 3}, {"hbg", 0, 0}}),
                     "is this the right station? markers of MSF were seen", ""},
+        SummaryCase{"a long noisy hour: two markers of another station are noise, not that station",
+                    S(60, 0, 0, std::vector<SignalReport>(5, Report(LevelVerdict::Good, -4.0)), {{"hbg", 2, 0}}),
+                    "no minute markers of DCF77", "", "markers of HBG"},
         SummaryCase{"too strong: another station's markers then come from the clipping's harmonics",
                     S(5, 0, 0, Strong5, {{"dcf77", 2, 0}}), "too strong", "", "markers of DCF77"},
         SummaryCase{"no tone, another tone elsewhere",
