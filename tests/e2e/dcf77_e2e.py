@@ -161,7 +161,7 @@ def main():
                 (DECODE, ["--simulate", "--level", "0.3", "--amplitude", "600"], "not both"),
                 (DECODE, ["--input", "x.wav", "--agc", "2"], "--agc shapes the simulated receiver"),
                 (DECODE, ["--simulate", "--receiver-tone", "5000"], "at most 3600 Hz"),
-                (DECODE, ["--simulate", "--filter", "50"], "100..3000 Hz"),
+                (DECODE, ["--simulate", "--filter", "50"], "100..10000 Hz"),
                 (SIGNAL, ["--output", "t.wav", "--tone", "5000"], "at most 3600 Hz"),
                 (SIGNAL, ["--output", "t.wav", "--carrier", "perfect"], "ideal or real"),
                 (SIGNAL, ["--output", "t.wav", "--level", "1.5"], "0.01..1")]:
