@@ -98,10 +98,26 @@ def main():
                                   *extra_signal, "--output", name], tmp)
             check(f"{label}: written", code == 0, err)
             code, ev, err = decode(["--input", name, "--clock", "2026-12-07T13:05:00Z", *extra_decode], tmp)
-            os.remove(name)
             check(f"{label}: decodes out of the box",
                   code == 0 and resets(ev) == ["Reset 14:07 UT+1"] and clocks(ev) == ["2026-12-07T13:07:01Z"],
                   (code, err, resets(ev), clocks(ev)))
+            if extra_decode:
+                # The same carrier through a FIFO, as a program taking the card at 192 kHz would
+                # hand it on: moved as it comes, at the FIFO's own rate.
+                import threading
+                fifo = os.path.join(tmp, "carrier.fifo")
+                os.mkfifo(fifo)
+
+                def write_fifo():
+                    with open(name, "rb") as src, open(fifo, "wb") as dst:
+                        dst.write(src.read())
+                writer = threading.Thread(target=write_fifo)
+                writer.start()
+                code, ev, err = decode(["--input", fifo, "--clock", "2026-12-07T13:05:00Z", *extra_decode], tmp)
+                writer.join(30)
+                check(f"{label}, through a FIFO: decodes",
+                      code == 0 and clocks(ev) == ["2026-12-07T13:07:01Z"], (code, err, clocks(ev)))
+            os.remove(name)
         import wave as wavmod
         import random
         stereo = os.path.join(tmp, "stereo.wav")
