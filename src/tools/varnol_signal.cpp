@@ -264,6 +264,10 @@ int main(int argc, char** argv) {
     if (!temp.empty()) std::remove(temp.c_str());
     return WriteError(output, why);
   }
+  // A recorder holds what lies beyond full scale at full scale. Resampled audio near full scale
+  // overshoots it between the 8000 Hz samples, and libsndfile would otherwise wrap such a float
+  // round to the other end of the 16-bit range.
+  sf_command(f, SFC_SET_CLIPPING, nullptr, SF_TRUE);
   CatchEndingSignals(OnSignal);
 
   start -= start % 60;

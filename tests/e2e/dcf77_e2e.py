@@ -88,12 +88,14 @@ def main():
         check("48 kHz FLAC recording decodes", resets(ev) == ["Reset 14:07 UT+1"], (code, err, resets(ev)))
         # 5c. A recording's header rate is the rate its samples were taken at, at every rate a
         #     recorder may use: each decodes with no option but the PC clock, right to the minute.
-        #     The long-wave carrier itself, taken from an antenna at 192 kHz, decodes with its tone.
+        #     One at full scale clips where it overshoots, as a recorder's does, never wraps round;
+        #     the long-wave carrier itself, taken from an antenna at 192 kHz, decodes with its tone.
         for rate, extra_signal, extra_decode in [(4000, [], []), (8000, [], []), (11025, [], []), (44100, [], []),
                                                  (96000, [], []), (192000, [], []), (384000, [], []),
+                                                 (11025, ["--level", "1.0"], []),
                                                  (192000, ["--tone", "77500"], ["--tone", "77500"])]:
             name = os.path.join(tmp, f"rate-{rate}.wav")
-            label = f"{rate} Hz recording" + (" of the 77.5 kHz carrier" if extra_signal else "")
+            label = f"{rate} Hz recording" + (f" ({' '.join(extra_signal)})" if extra_signal else "")
             code, out, err = run([SIGNAL, "--start", "2026-12-07T13:05:00Z", "--minutes", "3", "--rate", str(rate),
                                   *extra_signal, "--output", name], tmp)
             check(f"{label}: written", code == 0, err)
