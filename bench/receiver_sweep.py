@@ -107,8 +107,10 @@ def main():
             for axis, shown, options in settings(station):
                 key = (axis, shown)
                 if key not in cells:
+                    # beside the rows of its axis (WWV's AM filters after the CW filters)
                     cells[key] = {}
-                    rows.append(key)
+                    same = [i for i, k in enumerate(rows) if k[0] == axis]
+                    rows.insert(same[-1] + 1 if same else len(rows), key)
                 counts, why = run(build, station, minutes, options, folder)
                 if counts is None:
                     print(f"{station:7} {axis:8} {shown:18} {'-':>5} {'-':>5}  {why}")
