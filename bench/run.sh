@@ -18,7 +18,7 @@ done
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 # Rated as a recorder rates it (its header rate is its true rate): it decodes at 3750 blocks a minute.
-"$BUILD"/varnol-signal --station dcf77 --start 2026-12-07T13:05:00Z --minutes 60 --card-blocks-per-minute 3750 \
+"$BUILD"/varnol-signal --station dcf77 --start 2026-12-07T13:05:00Z --minutes 60 \
   --output "$tmp/hour.wav"
 echo "== varnol-decode on a one-hour 8 kHz DCF77 recording"
 start=$(date +%s.%N)

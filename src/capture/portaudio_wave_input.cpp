@@ -40,7 +40,7 @@ int PaCallback(const void* input, void*, unsigned long frames, const PaStreamCal
   const double age = time != nullptr && time->inputBufferAdcTime > 0.0 &&
                              time->currentTime >= time->inputBufferAdcTime
                          ? time->currentTime - time->inputBufferAdcTime
-                         : static_cast<double>(frames) / 8000.0;
+                         : static_cast<double>(frames) / static_cast<PortAudioWaveInput*>(self)->CardRate();
   const int64_t adc_ns = static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec -
                          static_cast<int64_t>(age * 1e9);
   static_cast<PortAudioWaveInput*>(self)->OnAudio(static_cast<const int16_t*>(input), frames, adc_ns);
@@ -67,21 +67,34 @@ void PortAudioWaveInput::QuietAudioLibraries(bool verbose) {
 void PortAudioWaveInput::OnAudio(const int16_t* samples, unsigned long frames, int64_t adc_time_ns) {
   watch_.Delivered(MonotonicNs());
   constexpr double NsPerSample = 125000.0;  // 8000 samples per second
-  if (channels_ == 1) {
+  if (channels_ == 1 && !stage_) {
     SetDeliveryTime(adc_time_ns, NsPerSample);
     Deliver(samples, frames);
     return;
   }
-  // One side of the stereo input (or both averaged), a piece at a time: this runs on the
-  // audio thread and allocates nothing.
-  int16_t mono[256];
+  // One side of the stereo input (or both averaged), and at a high rate the stage that brings
+  // it to 8000 a second, a piece at a time: this runs on the audio thread and allocates nothing.
+  const double ns_per_frame = 1e9 / (card_rate_ > 0 ? card_rate_ : 8000);
+  int16_t mono[HighRateStage::MaxChunk];
+  int16_t low[HighRateStage::MaxChunk + 1];
   while (frames > 0) {
     const size_t n = std::min<unsigned long>(frames, std::size(mono));
-    SetDeliveryTime(adc_time_ns, NsPerSample);
-    if (adc_time_ns != 0) adc_time_ns += static_cast<int64_t>(n) * static_cast<int64_t>(NsPerSample);
     for (size_t i = 0; i < n; ++i)
       mono[i] = PickChannel(samples + i * static_cast<size_t>(channels_), channels_, channel_);
-    Deliver(mono, n);
+    if (stage_) {
+      // The first sample made began in the card's samples already summed before this piece.
+      const int64_t first_ns =
+          adc_time_ns != 0 ? adc_time_ns - static_cast<int64_t>(stage_->Pending() * ns_per_frame) : 0;
+      const size_t made = stage_->Process(mono, n, low);
+      if (made > 0) {
+        SetDeliveryTime(first_ns, NsPerSample);
+        Deliver(low, made);
+      }
+    } else {
+      SetDeliveryTime(adc_time_ns, NsPerSample);
+      Deliver(mono, n);
+    }
+    if (adc_time_ns != 0) adc_time_ns += static_cast<int64_t>(static_cast<double>(n) * ns_per_frame);
     samples += n * static_cast<size_t>(channels_);
     frames -= n;
   }
@@ -177,19 +190,49 @@ MMRESULT PortAudioWaveInput::OnOpen(const WAVEFORMATEX& format) {
   in.device = device;
   in.sampleFormat = paInt16;
   in.suggestedLatency = info != nullptr ? info->defaultHighInputLatency : 0.1;
+  // The rates to try: the clock's own, or the high rates whose filter can be had.
+  int rates[std::size(HighRates)] = {};
+  size_t rate_count = 0;
+  if (filter_for_) {
+    for (const int r : HighRates) rates[rate_count++] = r;
+  } else {
+    rates[rate_count++] = static_cast<int>(format.nSamplesPerSec);
+  }
+  stage_.reset();
+  card_rate_ = 0;
+  PaError e = paInvalidSampleRate;
   PaStream* stream = nullptr;
-  // A card that delivers two channels is opened with both, so that the chosen side is the
-  // one heard (a mono open of a stereo card may mix the sides or fail on a raw device).
-  PaError e = paInvalidChannelCount;
-  if (info != nullptr && info->maxInputChannels >= 2) {
-    channels_ = in.channelCount = 2;
-    e = Pa_OpenStream(&stream, &in, nullptr, format.nSamplesPerSec, 128, paNoFlag, &PaCallback, this);
+  for (size_t k = 0; k < rate_count && card_rate_ == 0; ++k) {
+    const int rate = rates[k];
+    CaptureRateFilter* filter = nullptr;
+    if (filter_for_) {
+      filter = filter_for_(rate);
+      if (filter == nullptr) continue;  // the carrier lies above what this rate can carry
+    }
+    // About 16 ms a callback at any rate.
+    const unsigned long per_buffer = 128UL * static_cast<unsigned long>(rate / 8000);
+    // A card that delivers two channels is opened with both, so that the chosen side is the
+    // one heard (a mono open of a stereo card may mix the sides or fail on a raw device).
+    e = paInvalidChannelCount;
+    if (info != nullptr && info->maxInputChannels >= 2) {
+      channels_ = in.channelCount = 2;
+      e = Pa_OpenStream(&stream, &in, nullptr, rate, per_buffer, paNoFlag, &PaCallback, this);
+    }
+    if (e != paNoError) {
+      channels_ = in.channelCount = 1;
+      e = Pa_OpenStream(&stream, &in, nullptr, rate, per_buffer, paNoFlag, &PaCallback, this);
+    }
+    if (e != paNoError) continue;
+    card_rate_ = rate;
+    if (filter_for_) stage_.emplace(rate / 8000, filter);
   }
-  if (e != paNoError) {
-    channels_ = in.channelCount = 1;
-    e = Pa_OpenStream(&stream, &in, nullptr, format.nSamplesPerSec, 128, paNoFlag, &PaCallback, this);
+  if (card_rate_ == 0) {
+    if (filter_for_ && e == paInvalidSampleRate) {
+      last_error_ = "the device opens at none of 96000, 192000 or 384000 samples a second that can carry the tone";
+      return WAVERR_BADFORMAT;
+    }
+    return MapError(e);
   }
-  if (e != paNoError) return MapError(e);
   stream_ = stream;
   return MMSYSERR_NOERROR;
 }

@@ -34,6 +34,11 @@ class StationEncoder {
   // the receiver makes of the carrier at this sample. Peak 1.0 for a full carrier. Stations
   // with more than an on/off keyed carrier (a subcarrier, seconds ticks) override this.
   virtual double Audio(double utc, double tone_phase) { return Envelope(utc) * std::sin(tone_phase); }
+
+  // True when Audio() is what an AM receiver's detector gives (a subcarrier and ticks at their
+  // own audio frequencies, as WWV and WWVH on short wave) rather than a beat tone: the receiver's
+  // filter is then its AM filter around the carrier, which passes the audio up to half its width.
+  virtual bool AmAudio() const { return false; }
 };
 
 // Splits a UTC time count into the parts every encoder needs.

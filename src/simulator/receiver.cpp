@@ -11,6 +11,9 @@ constexpr double TwoPi = 6.283185307179586;
 // A second-order band-pass narrows to 0.6436 of its own -3 dB width when two are cascaded
 // (1 / (1 + x^2) = 1 / sqrt(2) at x^2 = sqrt(2) - 1): each stage is made that much wider.
 constexpr double CascadeNarrowing = 0.6436;
+// A second-order Butterworth low-pass narrows to 0.8022 of its corner when two are cascaded
+// (1 / (1 + x^4) = 1 / sqrt(2) at x^4 = sqrt(2) - 1).
+constexpr double LowPassCascadeNarrowing = 0.8022;
 
 // The AGC's detector: the mean of the rectified output over about 5 ms, times pi / 2 to give
 // the peak of a sine.
@@ -51,13 +54,27 @@ SimulatedReceiver::SimulatedReceiver(std::unique_ptr<StationEncoder> encoder,
   fall_step_ = StepFor(keying_.fall_s, true_rate_);
   rise_step_ = StepFor(keying_.rise_s, true_rate_);
 
-  if (s_.filter_hz > 0.0) {
+  if (s_.filter_hz > 0.0 && encoder_->AmAudio()) {
+    // An AM receiver: its filter of filter_hz around the carrier leaves the detected audio up
+    // to half that width. Two equal Butterworth low-passes, each a little wider.
+    const double w0 = TwoPi * std::min(s_.filter_hz / 2.0 / LowPassCascadeNarrowing, 0.45 * s_.sample_rate) /
+                      s_.sample_rate;
+    const double alpha = std::sin(w0) / (2.0 * std::sqrt(0.5));
+    const double a0 = 1.0 + alpha;
+    bp_b0_ = (1.0 - std::cos(w0)) / 2.0 / a0;
+    bp_b1_ = (1.0 - std::cos(w0)) / a0;
+    bp_b2_ = bp_b0_;
+    bp_a1_ = -2.0 * std::cos(w0) / a0;
+    bp_a2_ = (1.0 - alpha) / a0;
+  } else if (s_.filter_hz > 0.0) {
     // Two equal resonators at the tone (peak gain 1), each of width filter_hz / 0.6436.
     const double w0 = TwoPi * s_.tone_hz / s_.sample_rate;
     const double q = s_.tone_hz / (s_.filter_hz / CascadeNarrowing);
     const double alpha = std::sin(w0) / (2.0 * q);
     const double a0 = 1.0 + alpha;
     bp_b0_ = alpha / a0;
+    bp_b1_ = 0.0;
+    bp_b2_ = -bp_b0_;
     bp_a1_ = -2.0 * std::cos(w0) / a0;
     bp_a2_ = (1.0 - alpha) / a0;
   }
@@ -87,7 +104,7 @@ double SimulatedReceiver::BandPass(double v) {
   for (int k = 0; k < 2; ++k) {
     double* x = bp_x_[k];
     double* y = bp_y_[k];
-    const double out = bp_b0_ * v - bp_b0_ * x[1] - bp_a1_ * y[0] - bp_a2_ * y[1];
+    const double out = bp_b0_ * v + bp_b1_ * x[0] + bp_b2_ * x[1] - bp_a1_ * y[0] - bp_a2_ * y[1];
     x[1] = x[0];
     x[0] = v;
     y[1] = y[0];

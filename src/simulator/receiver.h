@@ -44,7 +44,10 @@ struct ReceiverSettings {
   // its density: snr_db stays the ratio over 0..4 kHz at any rate.
   double sample_rate = 8000.0;
   double agc_release_s = 0.0;      // seconds, release time constant; 0 = no AGC
-  double filter_hz = 0.0;          // Hz, -3 dB width of the band-pass around the tone; 0 = none
+  // Hz, -3 dB width of the receiver's filter; 0 = none. A band-pass around the tone (a CW
+  // filter); for a station heard in AM (WWV, WWVH) the AM filter around the carrier, which
+  // leaves the detected audio up to half the width.
+  double filter_hz = 0.0;
   double static_per_minute = 0.0;  // mean number of static crashes a minute; 0 = none
   bool carrier_edges = false;      // the station's own carrier edges instead of steps
 };
@@ -62,7 +65,7 @@ class SimulatedReceiver : public SampleSource {
 
  private:
   double Crash();             // static: this sample's crash noise, in units of the carrier
-  double BandPass(double v);  // two resonators in cascade
+  double BandPass(double v);  // the receiver's filter: two biquads in cascade
   double Agc(double v);       // the AGC's output for this sample
 
   std::unique_ptr<StationEncoder> encoder_;
@@ -82,8 +85,8 @@ class SimulatedReceiver : public SampleSource {
   std::mt19937_64 static_rng_;
   double crash_level_ = 0.0;  // current crash amplitude, carrier units
   double crash_decay_ = 0.0;  // per sample
-  // Band-pass: two biquads, their coefficients and states.
-  double bp_b0_ = 0.0, bp_a1_ = 0.0, bp_a2_ = 0.0;
+  // The filter: two biquads, their coefficients and states.
+  double bp_b0_ = 0.0, bp_b1_ = 0.0, bp_b2_ = 0.0, bp_a1_ = 0.0, bp_a2_ = 0.0;
   double bp_x_[2][2] = {}, bp_y_[2][2] = {};
   // AGC: the detector (mean rectified output), the gain in dB and its two step sizes.
   double agc_detector_ = 0.0;

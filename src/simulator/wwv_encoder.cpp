@@ -102,6 +102,8 @@ class WwvEncoder : public StationEncoder {
     return v;
   }
 
+  bool AmAudio() const override { return true; }
+
  private:
   UtcMinute Minute(double utc) {
     const UtcMinute m = SplitUtc(utc);

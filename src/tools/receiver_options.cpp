@@ -28,7 +28,9 @@ std::string ReceiverModelUsage(const std::string& tone) {
          "                          (instead of --amplitude)\n"
          "  --agc SECONDS           automatic gain control: release time 0.05..60 s, attack a 40th\n"
          "                          of it; the carrier overshoots after every reduction\n"
-         "  --filter HZ             band-pass of that width around the tone, 100..3000 Hz\n"
+         "  --filter HZ             the receiver's filter, -3 dB width 100..10000 Hz: a band-pass\n"
+         "                          around the tone (CW); for WWV/WWVH, heard in AM, the AM filter,\n"
+         "                          which passes the audio up to half its width\n"
          "  --fade-period SECONDS   seconds per fading cycle, 5..3600 (default 60)\n"
          "  --static N              static crashes, N a minute on average, 0..600\n"
          "  --carrier ideal|real    real: the station's carrier edges through its antenna\n"
@@ -67,7 +69,7 @@ bool ParseReceiverModelOption(const std::string& name, const std::string& value,
     if (*d < 0.05 || *d > 60.0) error = Range(name, "0.05..60 seconds");
     rs.agc_release_s = *d;
   } else if (name == "--filter") {
-    if (*d < 100.0 || *d > 3000.0) error = Range(name, "100..3000 Hz");
+    if (*d < 100.0 || *d > 10000.0) error = Range(name, "100..10000 Hz");
     rs.filter_hz = *d;
   } else if (name == "--fade-period") {
     if (*d < 5.0 || *d > 3600.0) error = Range(name, "5..3600 seconds");

@@ -84,8 +84,10 @@ const char* const kUsage =
     "                          first 20 s, or the next 20 s up to 2 minutes while a fade hides\n"
     "                          it; the sound card's first 10 s) and moves it to the\n"
     "                          1000 Hz the clock measures; HZ moves that frequency, up to a\n"
-    "                          long-wave carrier in a recording sampled at 96..384 kHz\n"
-    "                          (--tone 77500); off leaves the audio as it is. WWV/WWVH audio is\n"
+    "                          long-wave carrier in a recording sampled at 96..384 kHz, or from\n"
+    "                          a sound card fed by the antenna, which is then opened at 96000,\n"
+    "                          192000 or 384000 samples a second (--tone 77500); off leaves the\n"
+    "                          audio as it is. WWV/WWVH audio is\n"
     "                          never moved. (default: auto for a recording or the sound card,\n"
     "                          off for the simulated receiver)\n"
     "  --adjust-calibration    let the measured minute nudge the calibration\n"
@@ -533,14 +535,24 @@ int main(int argc, char** argv) {
     if (want_gain && look.gain_db) o.diag.gain->db = *look.gain_db;
   }
   std::unique_ptr<LiveToneStage> live_tone;
+  // A carrier above what 8000 samples a second can carry (a long-wave carrier taken from the
+  // antenna): the sound card is read at a high rate and the tone moved there, and a FIFO's
+  // recording is moved at its own rate, as a file's is.
+  const bool carrier = tone.mode == ToneSetting::Mode::Fixed && !ToneShift::Fits(8000.0, tone.hz, FrontEndToneHz);
+  std::optional<ToneShift> card_shift;  // outlives the sound card that runs it
+  ToneDecision carrier_tone;
   if (o.input == Options::Input::Device || (o.input == Options::Input::Simulate && o.tone) ||
       (o.input == Options::Input::File && !look_ahead)) {
-    if (tone.mode == ToneSetting::Mode::Fixed && !ToneShift::Fits(8000.0, tone.hz, FrontEndToneHz))
+    if (carrier && o.input == Options::Input::Simulate)
       return UsageError("--tone " + std::to_string(static_cast<long>(tone.hz)) +
-                        ": the sound card is read at 8000 samples a second, where a tone at or above 4000 Hz "
-                        "cannot be moved; record the card at its high rate and decode the recording");
-    live_tone = std::make_unique<LiveToneStage>(tone, o.station);
-    o.diag.tone_stage = live_tone.get();
+                        ": the simulated receiver gives 8000 samples a second, where a tone at or above 4000 Hz "
+                        "cannot be moved; write the carrier at a high rate with varnol-signal and decode the recording");
+    if (carrier) {
+      carrier_tone = DecideTone(tone, ToneFound{}, o.station);
+    } else {
+      live_tone = std::make_unique<LiveToneStage>(tone, o.station);
+      o.diag.tone_stage = live_tone.get();
+    }
   }
 
   const int64_t now = static_cast<int64_t>(std::time(nullptr));
@@ -551,7 +563,14 @@ int main(int argc, char** argv) {
   RecordingSource* recording = nullptr;
 
   if (o.input == Options::Input::Device) {
-    wave = std::make_unique<PortAudioWaveInput>(o.device, o.channel);
+    auto card = std::make_unique<PortAudioWaveInput>(o.device, o.channel);
+    if (carrier)
+      card->SetHighRate([&card_shift, &tone](int rate) -> CaptureRateFilter* {
+        if (!ToneShift::Fits(rate, tone.hz, FrontEndToneHz)) return nullptr;
+        card_shift.emplace(rate, tone.hz, FrontEndToneHz);
+        return &*card_shift;
+      });
+    wave = std::move(card);
     if (o.set_clock)
       clock = std::make_unique<RealSystemClock>();
     else
@@ -615,6 +634,19 @@ int main(int argc, char** argv) {
         return ExitInput;
       }
       recording = file.get();
+      if (carrier) {
+        if (!ToneShift::Fits(file->FileRate(), tone.hz, FrontEndToneHz)) {
+          char why[200];
+          std::snprintf(why, sizeof why,
+                        "--tone %.0f: a tone there cannot be moved in a recording of %d samples a second (it "
+                        "must lie below %.0f Hz)",
+                        tone.hz, file->FileRate(), file->FileRate() / 2.0);
+          return UsageError(why);
+        }
+        file_shift.emplace(file->FileRate(), tone.hz, FrontEndToneHz);
+        carrier_tone.half_width_hz = ToneShift::HalfWidthFor(file->FileRate(), tone.hz);
+        look.tone = carrier_tone;
+      }
       if (file_shift) file->SetRateFilter(&*file_shift);
       source = std::move(file);
       clock_start_ms = o.clock_ms.value_or(now * 1000);
@@ -719,6 +751,14 @@ int main(int argc, char** argv) {
 
   int exit_code = ExitDone;
   auto* pa = dynamic_cast<PortAudioWaveInput*>(wave.get());
+  // The carrier taken from the antenna: moved at the rate the card opened at.
+  if (carrier && pa != nullptr && pa->CardRate() > 0) {
+    carrier_tone.half_width_hz = ToneShift::HalfWidthFor(pa->CardRate(), tone.hz);
+    ToneDecision told = carrier_tone;
+    told.text += " at the sound card's " + std::to_string(pa->CardRate()) + " samples a second";
+    printer.Note("tone", told.text, ToneFields(told));
+    diagnostics.SetTone(told);
+  }
   // A recording: all of it, or its first --minutes (whole buffers of 2048 samples at 8000 Hz).
   const int64_t limit_blocks = o.input == Options::Input::File && o.minutes > 0
                                    ? static_cast<int64_t>(o.minutes * 60.0 * 8000.0 / BlockSize)

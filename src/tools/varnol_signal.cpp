@@ -41,12 +41,14 @@ const char* const kUsage =
     "  --amplitude A           tone peak in sample units (default 600)\n"
     "  --fade DEPTH            slow fading, 0..0.95 (default 0)\n"
     "  --seed N                noise seed (default 1)\n"
-    "  --card-blocks-per-minute N  the sound card's true rate (default 3756; 3750 makes the\n"
-    "                          file's header rate its true rate)\n"
     "  --rate HZ               sample rate of the file, 4000..384000 (the rates varnol-decode\n"
-    "                          reads): the 8000 Hz sound-card audio is resampled to it, as a\n"
-    "                          recorder at that rate would capture it; a carrier\n"
-    "                          above 3600 Hz is made at that rate directly (default 8000)\n";
+    "                          reads), and the rate its samples are taken at: the 8000 Hz\n"
+    "                          sound-card audio is resampled to it, as a recorder at that rate\n"
+    "                          would capture it; a carrier above 3600 Hz is made at that rate\n"
+    "                          directly (default 8000)\n"
+    "  --card-blocks-per-minute N  a sound card off its nominal rate: its samples are taken at\n"
+    "                          N * 128 / 60 a second of true time (times --rate / 8000) while\n"
+    "                          the header says --rate, 3000..4500 (default 3750: exact)\n";
 // After the receiver models' lines.
 const char* const kUsageEnd =
     "  --help                  this text\n"
@@ -137,6 +139,9 @@ int main(int argc, char** argv) {
   int64_t start = static_cast<int64_t>(std::time(nullptr));
   double minutes = 3.0;
   ReceiverSettings rs;
+  // A recorder's samples are taken at the rate its header gives, unless a card off its nominal
+  // rate is asked for.
+  rs.card_rate = 8000.0;
   ReceiverModelChoice model;
   int rate = 8000;
   bool amplitude_given = false;
@@ -259,6 +264,10 @@ int main(int argc, char** argv) {
     if (!temp.empty()) std::remove(temp.c_str());
     return WriteError(output, why);
   }
+  // A recorder holds what lies beyond full scale at full scale. Resampled audio near full scale
+  // overshoots it between the 8000 Hz samples, and libsndfile would otherwise wrap such a float
+  // round to the other end of the 16-bit range.
+  sf_command(f, SFC_SET_CLIPPING, nullptr, SF_TRUE);
   CatchEndingSignals(OnSignal);
 
   start -= start % 60;

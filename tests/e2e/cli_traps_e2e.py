@@ -21,7 +21,7 @@ import threading
 import time
 import wave
 
-from e2e_harness import BUILD, DECODE, SIGNAL, TRUE_RATE, check, decode, resets, run, summary
+from e2e_harness import BUILD, DECODE, SIGNAL, check, decode, resets, run, summary
 
 DCF = ["--station", "dcf77"]
 START = "2026-12-07T13:05:00Z"
@@ -47,7 +47,7 @@ def stereo_from(mono_path, out_path, signal_side):
 def main():
     with tempfile.TemporaryDirectory() as tmp:
         rec = os.path.join(tmp, "recording.wav")
-        code, _, err = run([SIGNAL, *DCF, "--start", START, "--minutes", "3", *TRUE_RATE, "--output", rec], tmp)
+        code, _, err = run([SIGNAL, *DCF, "--start", START, "--minutes", "3", "--output", rec], tmp)
         check("signal: a three-minute recording named recording.wav", code == 0, err)
         size = os.path.getsize(rec)
 
@@ -120,7 +120,7 @@ def main():
         code, _, err = run([SIGNAL, "--minutes", "0", "--output", "a.wav"], tmp)
         check("signal --minutes 0: says what is allowed", code == 2 and "above 0" in err, err)
         for name in ["s.flac", "s.ogg", "S.WAV"]:
-            code, _, err = run([SIGNAL, *DCF, "--start", START, "--minutes", "3", "--snr", "20", *TRUE_RATE, "--output", name], tmp)
+            code, _, err = run([SIGNAL, *DCF, "--start", START, "--minutes", "3", "--snr", "20", "--output", name], tmp)
             c2, ev, err2 = decode(["--input", name, *DCF, "--clock", START], tmp)
             check(f"signal {name}: written and decoded", code == 0 and c2 == 0 and resets(ev) == full, (err, err2, resets(ev)))
         leftovers = [f for f in os.listdir(tmp) if ".part" in f]

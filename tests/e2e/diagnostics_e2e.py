@@ -13,7 +13,7 @@ import subprocess
 import sys
 import tempfile
 
-from e2e_harness import DECODE, SIGNAL, TRUE_RATE, check, decode, resets, run, summary
+from e2e_harness import DECODE, SIGNAL, check, decode, resets, run, summary
 
 START = "2026-12-07T13:05:00Z"
 
@@ -81,7 +81,7 @@ def main():
 
         # An MSF recording decoded with the default station: the other station is named.
         msf = os.path.join(tmp, "msf.wav")
-        run([SIGNAL, "--output", msf, "--station", "msf", "--start", START, "--minutes", "4", "--snr", "6", *TRUE_RATE], tmp)
+        run([SIGNAL, "--output", msf, "--station", "msf", "--start", START, "--minutes", "4", "--snr", "6"], tmp)
         code, out, _ = run([DECODE, "--input", msf], tmp)
         reasons = [l for l in out.splitlines() if "  reason  " in l]
         check("msf as dcf77: exit 0", code == 0)
@@ -91,7 +91,7 @@ def main():
         # The chart of a four-minute recording: size, rows, and the marker where the minute begins.
         dcf = os.path.join(tmp, "dcf.wav")
         chart = os.path.join(tmp, "dcf.png")
-        run([SIGNAL, "--output", dcf, "--station", "dcf77", "--start", START, "--minutes", "4", "--snr", "6", *TRUE_RATE], tmp)
+        run([SIGNAL, "--output", dcf, "--station", "dcf77", "--start", START, "--minutes", "4", "--snr", "6"], tmp)
         code, ev, _ = decode(["--input", dcf, "--chart", chart], tmp)
         label, bpp, row_h = 64, 3, 13
         width, height = png_size(chart)

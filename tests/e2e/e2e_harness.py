@@ -10,10 +10,6 @@ BUILD = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else "build"
 DECODE = os.path.join(BUILD, "varnol-decode")
 SIGNAL = os.path.join(BUILD, "varnol-signal")
 _counts = {"passed": 0, "failed": 0}
-# A recording as a real recorder makes it: its header rate is the rate its samples were taken at
-# (the simulated card's default rate is 0.16 % fast, as many cards are), so it decodes at its own
-# rate of 3750 blocks a minute.
-TRUE_RATE = ["--card-blocks-per-minute", "3750"]
 
 
 def check(name, condition, detail=""):

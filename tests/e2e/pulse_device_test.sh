@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The sound-card backend against a real sound server: a private PulseAudio daemon with a null
 # sink, a simulated DCF77 recording played into it, and varnol-decode --device capturing the
-# sink's monitor through PortAudio (ALSA's default device goes to PulseAudio while it runs).
+# sink's monitor through PortAudio (ALSA's default device goes to PulseAudio while it runs);
+# then the same at 192 kHz with the long-wave carrier itself.
 # Skips (exit 77) only when PulseAudio cannot run here, saying why.
 set -u
 BUILD=$1
@@ -79,6 +80,44 @@ grep -q '"event": "clock", "utc": "[0-9-]*T13:07:01Z", "written": false' "$work/
 check "device capture: the clock step is a dry run at 13:07:01 UTC" $?
 if [ "$failed" -ne 0 ]; then
   echo "--- decoder output"; cat "$work/out"; echo "--- decoder errors"; tail -n 20 "$work/err"
+fi
+
+# A card at 192 kHz taking DCF77's 77.5 kHz carrier straight from the antenna: a null sink at
+# that rate, the carrier written by varnol-signal at 192 kHz, and varnol-decode --tone 77500
+# capturing at the card's rate and moving the carrier to 1000 Hz on the way.
+if pactl load-module module-null-sink sink_name=vsink192 rate=192000 >/dev/null &&
+   pactl set-default-source vsink192.monitor; then
+  "$SIGNAL" --station dcf77 --start 2026-12-07T13:05:00Z --minutes 3 --tone 77500 --rate 192000 \
+    --output carrier.wav || exit 1
+  python3 - <<'PY' || exit 1
+import wave
+with wave.open("carrier.wav", "rb") as src, wave.open("play192.wav", "wb") as dst:
+    dst.setparams(src.getparams())
+    src.setpos(int(10 * src.getframerate()))
+    dst.writeframes(src.readframes(src.getnframes()))
+PY
+  rm -f carrier.wav
+  "$DECODE" --device --tone 77500 --minutes 1.95 --json >"$work/out192" 2>"$work/err192" &
+  decoder=$!
+  sleep 1
+  paplay --device=vsink192 play192.wav &
+  player=$!
+  wait $decoder
+  code=$?
+  check "192 kHz carrier: exit 0" $(( code == 0 ? 0 : 1 ))
+  grep -q '"event": "tone".*at the sound card.s 192000 samples a second' "$work/out192"
+  check "192 kHz carrier: the card opened at 192 kHz and the carrier moved" $?
+  grep -q '"text": "Reset 14:07 UT+1"' "$work/out192"; check "192 kHz carrier: a consecutive minute decoded" $?
+  grep -q '"event": "clock", "utc": "[0-9-]*T13:07:01Z", "written": false' "$work/out192" &&
+    ! grep '"event": "clock"' "$work/out192" | grep -qv 'T13:07:01Z'
+  check "192 kHz carrier: the clock step names 13:07:01 UTC and no other" $?
+  if [ "$failed" -ne 0 ]; then
+    echo "--- decoder output"; cat "$work/out192"; echo "--- decoder errors"; tail -n 20 "$work/err192"
+  fi
+  kill "$player" 2>/dev/null
+  pactl set-default-source vsink.monitor
+else
+  echo "skip  192 kHz carrier: this PulseAudio has no null sink at 192000 samples a second"
 fi
 
 # The sound server dies five seconds into a minute's capture: the capture stops at once as for

@@ -13,7 +13,7 @@ import os
 import sys
 import tempfile
 
-from e2e_harness import DECODE, SIGNAL, TRUE_RATE, check, clocks, decode, marks, resets, run, summary
+from e2e_harness import DECODE, SIGNAL, check, clocks, decode, marks, resets, run, summary
 
 
 def minutes_utc(day, first, count):
@@ -109,7 +109,7 @@ def main():
         for station in ["msf", "wwvb", "vng", "wwv"]:
             wav = os.path.join(tmp, f"{station}.wav")
             code, out, err = run([SIGNAL, "--station", station, "--start", "2026-12-07T13:05:00Z", "--minutes", "4",
-                                  "--snr", "10", *TRUE_RATE, "--output", wav], tmp)
+                                  "--snr", "10", "--output", wav], tmp)
             check(f"{station} recording written", code == 0, err)
             code, ev, err = decode(["--input", wav, "--station", station, "--clock", "2026-12-07T13:05:00Z"], tmp)
             texts, writes = WINTER[station]

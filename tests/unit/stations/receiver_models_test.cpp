@@ -178,6 +178,49 @@ INSTANTIATE_TEST_SUITE_P(Receivers, PulseShape,
                              ShapeCase{"Agc05s", 0.5, 0, false, 0.1, 0.35, 1.5, 2.2, 1.1, 1.9}),
                          CaseName<PulseShape::ParamType>);
 
+// WWV is heard in AM: the receiver's filter is its AM filter, which keeps the 100 Hz code and
+// passes the ticks' 1000 Hz the better the wider it is (a CW band-pass around 1000 Hz would
+// take the code away).
+struct AmFilterCase {
+  const char* name;
+  double filter_hz;
+  double code_lo, tone_lo, tone_hi;  // amplitude after the filter, of the amplitude before it
+};
+
+class AmFilter : public ::testing::TestWithParam<AmFilterCase> {};
+
+// Amplitude of `hz` in samples [from, to) seconds.
+double Amplitude(const std::vector<int16_t>& x, double hz, double from, double to) {
+  const size_t a = static_cast<size_t>(from * 8000), b = static_cast<size_t>(to * 8000);
+  double re = 0.0, im = 0.0;
+  for (size_t i = a; i < b; ++i) {
+    re += x[i] * std::cos(6.283185307179586 * hz * static_cast<double>(i) / 8000.0);
+    im += x[i] * std::sin(6.283185307179586 * hz * static_cast<double>(i) / 8000.0);
+  }
+  return 2.0 * std::hypot(re, im) / static_cast<double>(b - a);
+}
+
+TEST_P(AmFilter, KeepsTheCodeAndPassesAudioToHalfItsWidth) {
+  const AmFilterCase& c = GetParam();
+  ReceiverSettings rs = Quiet();
+  const auto plain = Render("wwv", rs, 3.0);
+  rs.filter_hz = c.filter_hz;
+  const auto filtered = Render("wwv", rs, 3.0);
+  // second 1: the code pulse from 30 ms on; second 0: the minute's 1000 Hz tone for 0.8 s
+  const double code = Amplitude(filtered, 100.0, 1.05, 1.15) / Amplitude(plain, 100.0, 1.05, 1.15);
+  const double tone = Amplitude(filtered, 1000.0, 0.3, 0.7) / Amplitude(plain, 1000.0, 0.3, 0.7);
+  EXPECT_GE(code, c.code_lo);
+  EXPECT_LE(code, 1.02);
+  EXPECT_GE(tone, c.tone_lo);
+  EXPECT_LE(tone, c.tone_hi);
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, AmFilter,
+                         ::testing::Values(AmFilterCase{"Am2400", 2400, 0.98, 0.76, 0.9},
+                                           AmFilterCase{"Am6000", 6000, 0.98, 0.97, 1.02},
+                                           AmFilterCase{"Am9000", 9000, 0.98, 0.97, 1.02}),
+                         CaseName<AmFilter::ParamType>);
+
 // ------------------------------------------------------------------ static, fading --
 
 // Crashes stand far above the carrier, a few a minute, from their own generator: the receiver
