@@ -14,7 +14,7 @@ inline void Store(float& out, double v) {
 }
 inline void Store(int16_t& out, double v) {
   v = std::clamp(v, -32768.0, 32767.0);
-  out = static_cast<int16_t>(v < 0.0 ? v - 0.5 : v + 0.5);
+  out = static_cast<int16_t>(v + std::copysign(0.5, v));
 }
 }  // namespace
 
@@ -41,7 +41,9 @@ void ToneShift::Oscillator::Set(double w) {
 void ToneShift::Oscillator::Advance(int n) {
   const double nr = r * table_r[n] - i * table_i[n];
   const double ni = r * table_i[n] + i * table_r[n];
-  const double g = 1.0 / std::hypot(nr, ni);
+  // Back onto the unit circle: the phasor's length is 1 to within rounding, where one Newton
+  // step for 1 / sqrt(length^2) is exact to the last digits.
+  const double g = 1.5 - 0.5 * (nr * nr + ni * ni);
   r = nr * g;
   i = ni * g;
 }
