@@ -41,7 +41,7 @@ make_signal right.wav msf 6 --seed 9 --snr 0
 # Tones a receiver put elsewhere, moved back at the file's own rate before resampling.
 make_signal t747.wav dcf77 6 --tone 747 --level 0.3 --snr 10
 make_signal t747r44k.wav dcf77 6 --tone 747 --level 0.3 --snr 10 --rate 44100
-make_signal t1733r48k.flac msf 6 --tone 1733 --level 0.5 --snr 6 --rate 48000
+make_signal t1733r48k.wav msf 6 --tone 1733 --level 0.5 --snr 6 --rate 48000
 make_signal c77k5r192k.flac dcf77 4 --tone 77500 --level 0.2 --snr 10 --rate 192000
 # A stereo file (DCF77 left, MSF right) and the DCF77 file as 8-, 24- and 32-bit samples.
 python3 - "$tmp" <<'EOF'
@@ -101,7 +101,7 @@ cases+=(
   "dcf77.wav|--station dcf77 --offset 1 --blocks-per-minute 3750"
   "t747.wav|--station dcf77"
   "t747r44k.wav|--station dcf77"
-  "t1733r48k.flac|--station msf"
+  "t1733r48k.wav|--station msf"
   "c77k5r192k.flac|--station dcf77 --tone 77500"
 )
 recordings="$here/../shared/recordings"
