@@ -5,9 +5,17 @@
 //   shift=0: the tone finder (the first 20 s, as a recording's look-ahead reads them), the level
 //            look-ahead and the automatic gain: what every run pays;
 //   shift=1: the same and the tone moved from 747 to 1000 Hz, sample by sample, for the hour.
-// Counters: CPU seconds per hour of audio for each, and their ratio less one.
+// BM_FileRate: the same as shift=0, and a recording's tone moved at the recording's own rate
+// before it is resampled (rate/from: 747 Hz at 8000, 44100 and 48000 samples a second, DCF77's
+// 77.5 kHz carrier sampled at 192 kHz): for each buffer of 2048 samples the loop takes, the
+// shift works as many seconds of a sine at `from` in noise (copied into place, timed with it).
+// Counters: CPU seconds per hour of audio for each, and their ratio less one; the look-ahead's
+// share (the finder and the level probe over 20 s) on its own.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -61,10 +69,11 @@ struct Setup {
   CVarnolDoc doc;
 };
 
-void BM_Cost(benchmark::State& state) {
+// Work for the conditioned loop after each buffer (none, or the shift at a recording's rate).
+template <class After>
+void Measure(benchmark::State& state, bool shift, After after) {
   const auto& audio = HourAt747Hz();
-  const bool shift = state.range(0) != 0;
-  double loop = 0.0, with = 0.0;
+  double loop = 0.0, with = 0.0, ahead = 0.0;
   for (auto _ : state) {
     Setup a(audio), b(audio);
     // The look-ahead: 20 s through the finder and the level probe, timed with the conditioned run.
@@ -94,20 +103,82 @@ void BM_Cost(benchmark::State& state) {
     b.Start();
     auto nothing = [] {};
     bench::TimedLoop<decltype(nothing)> alone{a.wave, a.doc, nothing};
-    bench::TimedLoop<decltype(nothing)> conditioned{b.wave, b.doc, nothing};
+    bench::TimedLoop<After> conditioned{b.wave, b.doc, after};
     bench::TakeTurns(alone, conditioned);
     loop += alone.busy;
     with += conditioned.busy + look_ahead;
+    ahead += look_ahead;
     benchmark::DoNotOptimize(b.doc.LastMinuteOfDay);
   }
   const double iterations = static_cast<double>(state.iterations());
   state.counters["loop_s_per_hour"] = loop / iterations;
   state.counters["conditioned_s_per_hour"] = with / iterations;
   state.counters["cost_vs_loop"] = (with - loop) / loop;
+  state.counters["look_ahead_vs_loop"] = ahead / loop;
+}
+
+void BM_Cost(benchmark::State& state) {
+  Measure(state, state.range(0) != 0, [] {});
+}
+
+// The shift at a recording's own rate: 16 s of a sine at `from` (amplitude 0.25 of full scale)
+// in noise, gone through one buffer's worth at a time.
+class FileRateShift {
+ public:
+  FileRateShift(double rate, double from) : rate_(rate), shift_(rate, from, FrontEndToneHz) {
+    source_.resize(static_cast<size_t>(16.0 * rate));
+    uint32_t noise = 1;
+    for (size_t i = 0; i < source_.size(); ++i) {
+      noise = noise * 1664525u + 1013904223u;
+      source_[i] = static_cast<float>(
+          0.25 * std::sin(2.0 * 3.14159265358979323846 * from * static_cast<double>(i) / rate) +
+          0.01 * (static_cast<double>(noise >> 8) / 16777216.0 - 0.5));
+    }
+    work_.resize(static_cast<size_t>(BufferSamples * rate / 8000.0) + 2);
+  }
+  void Buffer() {
+    // As many samples at the file's rate as one buffer of 2048 at 8000 Hz, kept in step.
+    ++buffers_;
+    const auto upto =
+        static_cast<size_t>(std::llround(static_cast<double>(buffers_) * BufferSamples * rate_ / 8000.0));
+    size_t n = upto - done_;
+    done_ = upto;
+    for (size_t at = 0; n > 0;) {
+      const size_t take = std::min(n, source_.size() - pos_);
+      std::copy_n(source_.begin() + static_cast<std::ptrdiff_t>(pos_), take,
+                  work_.begin() + static_cast<std::ptrdiff_t>(at));
+      shift_.Process(work_.data() + at, take);
+      pos_ = (pos_ + take) % source_.size();
+      at += take;
+      n -= take;
+    }
+    benchmark::DoNotOptimize(work_.data());
+  }
+
+ private:
+  double rate_;
+  ToneShift shift_;
+  std::vector<float> source_, work_;
+  size_t pos_ = 0, done_ = 0;
+  int64_t buffers_ = 0;
+};
+
+void BM_FileRate(benchmark::State& state) {
+  FileRateShift file(static_cast<double>(state.range(0)), static_cast<double>(state.range(1)));
+  Measure(state, false, [&file] { file.Buffer(); });
 }
 
 }  // namespace
 
 BENCHMARK(BM_Cost)->Arg(0)->Arg(1)->ArgName("shift")->Iterations(3)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_FileRate)
+    ->Args({8000, 747})
+    ->Args({44100, 747})
+    ->Args({48000, 747})
+    ->Args({192000, 77500})
+    ->ArgNames({"rate", "from"})
+    ->Iterations(3)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -7,8 +7,9 @@
 # The recordings: each station simulated at 8000 Hz (16-bit WAV), too strong, weak, noisy and
 # faded signals, a wrong station, other sample rates and formats (resampled), a stereo file
 # with a different station on each side (left, right and the two mixed), 8-, 24- and 32-bit
-# files at 8000 Hz, a fixed and an automatic gain, a first few minutes only, and the real
-# off-air recordings when ../shared/recordings is there.
+# files at 8000 Hz, a fixed and an automatic gain, a first few minutes only, tones away from
+# 1000 Hz at 8, 44.1 and 48 kHz and a long-wave carrier at 192 kHz (moved back before
+# resampling), and the real off-air recordings when ../shared/recordings is there.
 set -euo pipefail
 before=$(realpath "$1")
 after=$(realpath "$2")
@@ -37,6 +38,11 @@ make_signal dcf77.flac dcf77 5
 make_signal dcf77.ogg dcf77 4
 make_signal msf.aiff msf 4
 make_signal right.wav msf 6 --seed 9 --snr 0
+# Tones a receiver put elsewhere, moved back at the file's own rate before resampling.
+make_signal t747.wav dcf77 6 --tone 747 --level 0.3 --snr 10
+make_signal t747r44k.wav dcf77 6 --tone 747 --level 0.3 --snr 10 --rate 44100
+make_signal t1733r48k.wav msf 6 --tone 1733 --level 0.5 --snr 6 --rate 48000
+make_signal c77k5r192k.flac dcf77 4 --tone 77500 --level 0.2 --snr 10 --rate 192000
 # A stereo file (DCF77 left, MSF right) and the DCF77 file as 8-, 24- and 32-bit samples.
 python3 - "$tmp" <<'EOF'
 import struct, sys, wave
@@ -93,6 +99,10 @@ cases+=(
   "w32.wav|--station dcf77"
   "dcf77.wav|--station dcf77 --minutes 2.5"
   "dcf77.wav|--station dcf77 --offset 1 --blocks-per-minute 3750"
+  "t747.wav|--station dcf77"
+  "t747r44k.wav|--station dcf77"
+  "t1733r48k.wav|--station msf"
+  "c77k5r192k.flac|--station dcf77 --tone 77500"
 )
 recordings="$here/../shared/recordings"
 [ -d "$recordings" ] || recordings="$here/../../shared/recordings"

@@ -175,7 +175,32 @@ INSTANTIATE_TEST_SUITE_P(Cases, Shift,
                                            ShiftCase{8000, 3000, 1000}, ShiftCase{7119, 747, 494},
                                            ShiftCase{4000, 1800, 600}, ShiftCase{48000, 1500, 0},
                                            ShiftCase{192000, 77500, 75500},  // DCF77 from an antenna
-                                           ShiftCase{384000, 60000, 58000}));
+                                           ShiftCase{384000, 60000, 58000},
+                                           // a low rate's multiple away: folds onto the tone there
+                                           ShiftCase{48000, 1500, 9500}, ShiftCase{44100, 747, 9567},
+                                           ShiftCase{192000, 77500, 69500}));
+
+// However a stream is cut into calls, every sample comes out the same, at every rate (the
+// high rates work the tone's band in chunks at a lower rate).
+TEST_P(Shift, GivesTheSameSamplesHoweverTheStreamIsCut) {
+  const ShiftCase& c = GetParam();
+  SCOPED_TRACE(testing::Message() << c.from_hz << " Hz at " << c.rate << " samples/s");
+  const auto n = static_cast<size_t>(0.5 * c.rate);
+  std::vector<float> whole(n);
+  for (size_t i = 0; i < n; ++i)
+    whole[i] = static_cast<float>(0.5 * std::sin(2.0 * Pi * c.from_hz * static_cast<double>(i) / c.rate) +
+                                  0.1 * std::sin(2.0 * Pi * 1234.5 * static_cast<double>(i) / c.rate));
+  std::vector<float> cut = whole;
+  ToneShift one(c.rate, c.from_hz, FrontEndToneHz), pieces(c.rate, c.from_hz, FrontEndToneHz);
+  one.Process(whole.data(), n);
+  const size_t sizes[] = {1, 7, 513, 2, 4097, 64, 3, 1024, 331};
+  for (size_t at = 0, k = 0; at < n; ++k) {
+    const size_t take = std::min(sizes[k % std::size(sizes)], n - at);
+    pieces.Process(cut.data() + at, take);
+    at += take;
+  }
+  EXPECT_EQ(cut, whole);
+}
 
 TEST(Shift, RefusesWhatLiesAboveTheRatesReach) {
   EXPECT_FALSE(ToneShift::Fits(8000, 77500, FrontEndToneHz));
