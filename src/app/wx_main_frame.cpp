@@ -31,7 +31,8 @@ constexpr int KnownCommands[] = {
     cmd::ID_STATION_RWM,    cmd::ID_STATION_WWV,   cmd::ID_CLOCK_OFFSET,     cmd::ID_CALIBRATION,
     cmd::ID_AUTO_SET_CLOCK, cmd::ID_MIXER,         cmd::ID_INDICATOR_STATION, cmd::ID_INDICATOR_PC,
     cmd::ID_INDICATOR_SYN,  cmd::ID_INDICATOR_RESET, cmd::ID_TOOLBAR,        cmd::ID_STATUS_BAR,
-    cmd::ID_INPUT_DEVICE,   cmd::ID_SIGNAL_REPORT,
+    cmd::ID_INPUT_DEVICE,   cmd::ID_SIGNAL_REPORT,   cmd::ID_AUTO_LEVEL,       cmd::ID_TONE_AUTO,
+    cmd::ID_TONE_OFF,       cmd::ID_TONE_FIXED,      cmd::ID_TUNING_AID,
 };
 constexpr int KnownCount = static_cast<int>(sizeof KnownCommands / sizeof KnownCommands[0]);
 constexpr int FirstWxId = wxID_HIGHEST + 1;
@@ -250,6 +251,7 @@ void CMainFrame::BuildMenus() {
   setup->AppendSeparator();
   item(setup, cmd::ID_INPUT_DEVICE, "Sound &input...");
   item(setup, cmd::ID_SIGNAL_REPORT, "Signal &report...");
+  AppendInputItems(setup);
   bar->Append(setup, "Set&up");
 
   auto* auto_set = new wxMenu;
@@ -411,6 +413,7 @@ void CMainFrame::FitStripHeight() {
 
 void CMainFrame::RefreshCommandUi() {
   RefreshReportTip();
+  RefreshInputItems();
   if (menu_items_[0] == nullptr) {
     wxMenuBar* bar = GetMenuBar();
     for (size_t i = 0; i < std::size(UpdatedMenuItems); ++i)
@@ -486,9 +489,12 @@ void CMainFrame::RunCommand(int command) {
     case cmd::ID_SIGNAL_REPORT: ShowSignalReport(); return;
     default: break;
   }
+  if (RunInputCommand(command)) return;
   // A click toggles a check item by itself: what the items show is no longer known.
   for (MenuItemShown& shown : menu_shown_) shown.check = -1;
+  const int station = doc_.StationMode;
   doc_.OnCmdMsg(command, this);
+  if (doc_.StationMode != station && input_ != nullptr) input_->StationChanged();
   RefreshCommandUi();
 }
 
@@ -496,6 +502,7 @@ void CMainFrame::OnMenu(wxCommandEvent& event) { RunCommand(CommandOf(event.GetI
 
 void CMainFrame::OnClose(wxCloseEvent&) {
   pane_timer_.Stop();
+  if (wxFrame* aid = tuning_aid_; aid != nullptr) aid->Close(true);
   LeaveContextHelp();
   help_.Close();  // the program ends with its last window
   Destroy();
