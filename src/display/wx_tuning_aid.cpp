@@ -107,6 +107,8 @@ wxString CTuningAidFrame::MakeCaption(const ToneState& state) const {
   if (d.shifted && state.at_file_rate)
     return wxString::Format("Tone %.1f Hz, moved %+.1f Hz before resampling: shown where it is measured",
                             d.from_hz, d.ShiftHz());
+  if (d.shifted && !d.found.found)
+    return wxString::Format("Tone %.10g Hz as given, moved %+.10g Hz to where the clock measures", d.from_hz, d.ShiftHz());
   if (d.shifted) return wxString::Format("Tone %.1f Hz, moved %+.1f Hz to where the clock measures", d.from_hz, d.ShiftHz());
   if (d.found.found) return wxString::Format("Tone %.1f Hz, measured where it is", d.found.hz);
   // Not looked for, or not found: the decision's own words.
