@@ -66,7 +66,8 @@ void RegistrySettingsStore::Load(CVarnolDoc& doc) {
     uint8_t level_bytes[4] = {};
     if (registry_.RegQueryValueExA(key, "AutoLevel", &type, level_bytes, &size) == ERROR_SUCCESS &&
         type == REG_DWORD && size == 4) {
-      level = level_bytes[0] | level_bytes[1] << 8 | level_bytes[2] << 16 | static_cast<DWORD>(level_bytes[3]) << 24;
+      level = level_bytes[0] | level_bytes[1] << 8 | level_bytes[2] << 16 |
+              static_cast<DWORD>(level_bytes[3]) << 24;
       auto_level_ = level != 0 ? 1 : 0;
       auto_level_set_ = true;
     }

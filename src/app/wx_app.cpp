@@ -342,7 +342,8 @@ void CVarnolApp::SetUpInputStages() {
   if (!tone_given && tone_.mode == ToneSetting::Mode::Fixed && !look_ahead &&
       !ToneShift::Fits(8000.0, tone_.hz, FrontEndToneHz)) {
     // Set for a recording of a high rate: the sound card is read at 8000 samples a second.
-    std::fprintf(stderr, "varnol: tone: %.0f Hz is out of reach at 8000 samples a second; looked for instead\n",
+    std::fprintf(stderr,
+                 "varnol: tone: %.0f Hz is out of reach at 8000 samples a second; looked for instead\n",
                  tone_.hz);
     tone_ = ToneSetting{};
   }
@@ -426,7 +427,8 @@ std::string CVarnolApp::SetToneChoice(const ToneSetting& setting) {
 
 void CVarnolApp::StationChanged() {
   if (!stages_ || !doc_ || !stages_->StationChanged(doc_->StationMode)) return;
-  std::fprintf(stderr, "varnol: tone: looking again, for %s\n", CVarnolDoc::StationShortName(doc_->StationMode));
+  std::fprintf(stderr, "varnol: tone: looking again, for %s\n",
+               CVarnolDoc::StationShortName(doc_->StationMode));
 }
 
 void CVarnolApp::OnTerminationSignal() {

@@ -26,7 +26,8 @@ class CToneDlg : public wxDialog {
     if (hz > 0) std::snprintf(text, sizeof text, "%.10g", hz);
     edit_ = new wxTextCtrl(this, IdHzEdit, text);
     column->Add(edit_, 0, wxLEFT | wxRIGHT | wxEXPAND, 10);
-    if (wxSizer* buttons = CreateSeparatedButtonSizer(wxOK | wxCANCEL)) column->Add(buttons, 0, wxEXPAND | wxALL, 8);
+    if (wxSizer* buttons = CreateSeparatedButtonSizer(wxOK | wxCANCEL))
+      column->Add(buttons, 0, wxEXPAND | wxALL, 8);
     SetSizerAndFit(column);
     CentreOnParent();
     Bind(wxEVT_BUTTON, &CToneDlg::OnOk, this, wxID_OK);
@@ -68,12 +69,18 @@ void CMainFrame::AppendInputItems(wxMenu* setup) {
 void CMainFrame::RefreshInputItems() {
   wxMenuBar* bar = GetMenuBar();
   if (bar == nullptr || input_ == nullptr) return;
+  const ToneSetting tone = input_->ToneChoice();
+  // Nothing to do while nothing has changed (this runs at every refresh of the panes).
+  const int state =
+      (input_->AutoLevel() ? 1 : 0) | static_cast<int>(tone.mode) << 1 | (tuning_aid_ != nullptr) << 3;
+  if (state == input_shown_ && tone.hz == input_shown_hz_) return;
+  input_shown_ = state;
+  input_shown_hz_ = tone.hz;
   auto set = [bar](int command, bool check) {
     wxMenuItem* item = bar->FindItem(WxIdOf(command));
     if (item != nullptr && item->IsChecked() != check) item->Check(check);
   };
   set(cmd::ID_AUTO_LEVEL, input_->AutoLevel());
-  const ToneSetting tone = input_->ToneChoice();
   set(cmd::ID_TONE_AUTO, tone.mode == ToneSetting::Mode::Auto);
   set(cmd::ID_TONE_OFF, tone.mode == ToneSetting::Mode::Off);
   set(cmd::ID_TONE_FIXED, tone.mode == ToneSetting::Mode::Fixed);
@@ -94,19 +101,22 @@ bool CMainFrame::RunInputCommand(int command) {
     case cmd::ID_TONE_AUTO:
     case cmd::ID_TONE_OFF:
       if (input_ != nullptr) {
-        const std::string note = input_->SetToneChoice(
-            ToneSetting{command == cmd::ID_TONE_AUTO ? ToneSetting::Mode::Auto : ToneSetting::Mode::Off, 0.0});
+        const std::string note = input_->SetToneChoice(ToneSetting{
+            command == cmd::ID_TONE_AUTO ? ToneSetting::Mode::Auto : ToneSetting::Mode::Off, 0.0});
         if (!note.empty()) ShowMessage(this, note, wxOK | wxICON_INFORMATION);
       }
       break;
     case cmd::ID_TONE_FIXED: ChooseFixedTone(); break;
     case cmd::ID_TUNING_AID:
-      if (tuning_aid_ != nullptr) tuning_aid_->Close();
-      else OpenTuningAid();
+      if (tuning_aid_ != nullptr)
+        tuning_aid_->Close();
+      else
+        OpenTuningAid();
       break;
     default: return false;
   }
-  RefreshInputItems();  // a click has toggled the item by itself: shown again as things are
+  input_shown_ = -1;  // a click has toggled the item by itself: shown again as things are
+  RefreshInputItems();
   return true;
 }
 
@@ -124,6 +134,7 @@ void CMainFrame::OpenTuningAid() {
   auto* aid = new CTuningAidFrame(this, *input_->Stages());
   aid->OnGone([this] {
     tuning_aid_ = nullptr;
+    input_shown_ = -1;
     RefreshInputItems();
   });
   tuning_aid_ = aid;

@@ -31,8 +31,9 @@ constexpr int KnownCommands[] = {
     cmd::ID_STATION_RWM,    cmd::ID_STATION_WWV,   cmd::ID_CLOCK_OFFSET,     cmd::ID_CALIBRATION,
     cmd::ID_AUTO_SET_CLOCK, cmd::ID_MIXER,         cmd::ID_INDICATOR_STATION, cmd::ID_INDICATOR_PC,
     cmd::ID_INDICATOR_SYN,  cmd::ID_INDICATOR_RESET, cmd::ID_TOOLBAR,        cmd::ID_STATUS_BAR,
-    cmd::ID_INPUT_DEVICE,   cmd::ID_SIGNAL_REPORT,   cmd::ID_AUTO_LEVEL,       cmd::ID_TONE_AUTO,
-    cmd::ID_TONE_OFF,       cmd::ID_TONE_FIXED,      cmd::ID_TUNING_AID,
+    cmd::ID_INPUT_DEVICE,   cmd::ID_SIGNAL_REPORT,
+    cmd::ID_AUTO_LEVEL,     cmd::ID_TONE_AUTO,     cmd::ID_TONE_OFF,         cmd::ID_TONE_FIXED,
+    cmd::ID_TUNING_AID,
 };
 constexpr int KnownCount = static_cast<int>(sizeof KnownCommands / sizeof KnownCommands[0]);
 constexpr int FirstWxId = wxID_HIGHEST + 1;

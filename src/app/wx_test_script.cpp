@@ -125,8 +125,8 @@ class TestScript : public wxEvtHandler {
     s << ']';
     // The input settings' items that show a check mark, the windows open, and the tuning aid.
     s << " input_checked=";
-    for (int command : {cmd::ID_AUTO_LEVEL, cmd::ID_TONE_AUTO, cmd::ID_TONE_OFF, cmd::ID_TONE_FIXED,
-                        cmd::ID_TUNING_AID})
+    for (int command :
+         {cmd::ID_AUTO_LEVEL, cmd::ID_TONE_AUTO, cmd::ID_TONE_OFF, cmd::ID_TONE_FIXED, cmd::ID_TUNING_AID})
       if (frame_->MenuChecked(command)) s << command << ',';
     if (wxMenuItem* item = menus->FindItem(WxIdOf(cmd::ID_TONE_FIXED)); item != nullptr)
       s << " tone_fixed=[" << item->GetItemLabelText() << ']';

@@ -172,6 +172,8 @@ class CMainFrame : public wxFrame, public CVarnolDoc::SetupUi {
   WindowServices* services_ = nullptr;
   InputServices* input_ = nullptr;
   wxFrame* tuning_aid_ = nullptr;  // while open
+  int input_shown_ = -1;           // the input items' state as last shown (-1: not yet)
+  double input_shown_hz_ = 0.0;
   wxString message_line_ = cmd::IdlePrompt;
   bool clock_box_shown_ = false;  // the clock-setting failure has been explained once
   bool mixer_started_ = false;  // the last Mixer command started a level control

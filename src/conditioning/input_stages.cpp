@@ -4,6 +4,7 @@
 void InputStages::SetTone(const ToneSetting& setting, int station_mode) {
   if (file_shift_ != nullptr) file_shift_->SwitchOff();
   file_shift_ = nullptr;
+  file_decided_ = false;
   setting_ = setting;
   station_mode_ = station_mode;
   has_tone_ = true;
@@ -12,11 +13,13 @@ void InputStages::SetTone(const ToneSetting& setting, int station_mode) {
   ++generation_;
 }
 
-void InputStages::UseFileShift(const ToneSetting& setting, FileToneShift* shift, const ToneDecision& decision) {
+void InputStages::UseFileShift(const ToneSetting& setting, FileToneShift* shift,
+                               const ToneDecision& decision) {
   setting_ = setting;
   has_tone_ = true;
   live_.reset();
   file_shift_ = shift;
+  file_decided_ = true;
   file_decision_ = decision;
   station_mode_ = doc_.StationMode;
   ++generation_;
@@ -25,6 +28,7 @@ void InputStages::UseFileShift(const ToneSetting& setting, FileToneShift* shift,
 void InputStages::NoTone() {
   if (file_shift_ != nullptr) file_shift_->SwitchOff();
   file_shift_ = nullptr;
+  file_decided_ = false;
   live_.reset();
   has_tone_ = false;
   ++generation_;
@@ -40,18 +44,21 @@ bool InputStages::StationChanged(int station_mode) {
 }
 
 void InputStages::SetGain(const std::optional<GainSetting>& gain) {
-  if (!gain) gain_.reset();
-  else if (gain->automatic) gain_ = std::make_unique<GainStage>(doc_, gain->db);
-  else gain_ = std::make_unique<GainStage>(gain->db);
+  if (!gain)
+    gain_.reset();
+  else if (gain->automatic)
+    gain_ = std::make_unique<GainStage>(doc_, gain->db);
+  else
+    gain_ = std::make_unique<GainStage>(gain->db);
 }
 
 ToneState InputStages::Tone() const {
   ToneState s;
   s.measured_hz = station_mode_ == StationWwv ? 100.0 : FrontEndToneHz;
-  if (file_shift_ != nullptr) {
+  if (file_decided_) {
     s.phase = ToneState::Phase::Decided;
     s.decision = file_decision_;
-    s.at_file_rate = true;
+    s.at_file_rate = file_shift_ != nullptr;
   } else if (live_) {
     s.phase = live_->Decided() ? ToneState::Phase::Decided : ToneState::Phase::Searching;
     if (live_->Decided()) s.decision = live_->Decision();

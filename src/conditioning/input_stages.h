@@ -41,9 +41,9 @@ class FileToneShift : public CaptureRateFilter {
 // What the tone stage is doing, for a person.
 struct ToneState {
   enum class Phase { None, Searching, Decided } phase = Phase::None;
-  double heard_seconds = 0.0;  // while searching: audio heard so far
-  ToneDecision decision;       // once decided
-  bool at_file_rate = false;   // the move is made before resampling (the tap sees moved audio)
+  double heard_seconds = 0.0;           // while searching: audio heard so far
+  ToneDecision decision;                // once decided
+  bool at_file_rate = false;            // the move is made before resampling (the tap sees moved audio)
   double measured_hz = FrontEndToneHz;  // where the front end measures (100 Hz for WWV/WWVH)
 };
 
@@ -82,6 +82,7 @@ class InputStages : public CaptureFilter {
   bool has_tone_ = false;
   std::unique_ptr<LiveToneStage> live_;
   FileToneShift* file_shift_ = nullptr;
+  bool file_decided_ = false;  // the recording's tone was decided before it played
   ToneDecision file_decision_;
   int station_mode_ = 0;
   std::unique_ptr<GainStage> gain_;

@@ -20,11 +20,14 @@ constexpr int CanvasHeight = CaptionHeight + SpectrumHeight + ScaleHeight + CTun
 // dB above the noise (the row's median bin) to a colour: black, blue, cyan, yellow, white.
 wxColour Heat(double above_noise_db) {
   const double t = std::clamp((above_noise_db + 5.0) / 50.0, 0.0, 1.0);
-  static const unsigned char stops[5][3] = {{0, 0, 0}, {0, 0, 200}, {0, 200, 220}, {250, 230, 0}, {255, 255, 255}};
+  static const unsigned char stops[5][3] = {
+      {0, 0, 0}, {0, 0, 200}, {0, 200, 220}, {250, 230, 0}, {255, 255, 255}};
   const double at = t * 4.0;
   const int i = std::min(3, static_cast<int>(at));
   const double f = at - i;
-  auto mix = [&](int c) { return static_cast<unsigned char>(stops[i][c] + f * (stops[i + 1][c] - stops[i][c])); };
+  auto mix = [&](int c) {
+    return static_cast<unsigned char>(stops[i][c] + f * (stops[i + 1][c] - stops[i][c]));
+  };
   return wxColour(mix(0), mix(1), mix(2));
 }
 
@@ -83,7 +86,8 @@ void CTuningAidFrame::OnTimer(wxTimerEvent&) {
   // A row for every 128 ms of new audio (a capture buffer brings two); while the capture is
   // stopped the picture stands still. Audio the ring no longer holds is passed over.
   if (tap.Written() - seen_ > SampleTap::Capacity) seen_ = tap.Written() - SampleTap::Capacity;
-  while (tap.Written() - seen_ >= TuningSpectrum::Size && tap.Copy(seen_, samples_.data(), TuningSpectrum::Size)) {
+  while (tap.Written() - seen_ >= TuningSpectrum::Size &&
+         tap.Copy(seen_, samples_.data(), TuningSpectrum::Size)) {
     seen_ += TuningSpectrum::Size;
     spectrum_.Compute(samples_.data());
     newest_ = (newest_ + 1) % Rows;
@@ -108,8 +112,11 @@ wxString CTuningAidFrame::MakeCaption(const ToneState& state) const {
     return wxString::Format("Tone %.1f Hz, moved %+.1f Hz before resampling: shown where it is measured",
                             d.from_hz, d.ShiftHz());
   if (d.shifted && !d.found.found)
-    return wxString::Format("Tone %.10g Hz as given, moved %+.10g Hz to where the clock measures", d.from_hz, d.ShiftHz());
-  if (d.shifted) return wxString::Format("Tone %.1f Hz, moved %+.1f Hz to where the clock measures", d.from_hz, d.ShiftHz());
+    return wxString::Format("Tone %.10g Hz as given, moved %+.10g Hz to where the clock measures", d.from_hz,
+                            d.ShiftHz());
+  if (d.shifted)
+    return wxString::Format("Tone %.1f Hz, moved %+.1f Hz to where the clock measures", d.from_hz,
+                            d.ShiftHz());
   if (d.found.found) return wxString::Format("Tone %.1f Hz, measured where it is", d.found.hz);
   // Not looked for, or not found: the decision's own words.
   return "Tone: " + wxString::FromUTF8(d.text);
@@ -199,7 +206,8 @@ void CTuningAidFrame::Draw(wxDC& dc, const wxSize& size) {
   dc.DrawText(wxString::Format("measured %.0f Hz", tone_.measured_hz), measured_x + 3, top + 2);
   const ToneDecision& d = tone_.decision;
   const double found_hz = d.shifted ? d.from_hz : d.found.found ? d.found.hz : 0.0;
-  if (tone_.phase == ToneState::Phase::Decided && found_hz > 0.0 && found_hz <= TopHz && !tone_.at_file_rate) {
+  if (tone_.phase == ToneState::Phase::Decided && found_hz > 0.0 && found_hz <= TopHz &&
+      !tone_.at_file_rate) {
     const int found_x = x_of(found_hz);
     dc.SetPen(wxPen(wxColour(255, 220, 0), 1, wxPENSTYLE_SHORT_DASH));
     dc.DrawLine(found_x, top, found_x, bottom);

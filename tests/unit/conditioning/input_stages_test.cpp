@@ -71,7 +71,8 @@ TEST_F(InputStagesTest, StationChangeLooksForTheToneAgain) {
   const double took = FeedUntilDecided(msf);
   EXPECT_NEAR(took, LiveToneStage::DecideAfterSeconds, 0.3);
   // Heard unchanged while looked for: the old shift no longer applies.
-  EXPECT_EQ(std::vector<int16_t>(msf.begin(), msf.begin() + 8000), std::vector<int16_t>(heard.begin(), heard.begin() + 8000));
+  EXPECT_EQ(std::vector<int16_t>(msf.begin(), msf.begin() + 8000),
+            std::vector<int16_t>(heard.begin(), heard.begin() + 8000));
   ASSERT_TRUE(stages.Tone().decision.shifted);
   EXPECT_NEAR(stages.Tone().decision.from_hz, 1500.0, 3.0);
 
@@ -84,6 +85,12 @@ TEST_F(InputStagesTest, StationChangeLooksForTheToneAgain) {
 // A recording's tone moved at its own rate: a station change switches that shift off and looks
 // on the 8000 Hz audio; a fixed frequency or "off" is kept whatever the station.
 TEST_F(InputStagesTest, StationChangeSwitchesOffTheRecordingsShiftUnlessTheToneIsFixed) {
+  // A recording whose tone needed no move (WWV's AM audio): decided before it played.
+  doc.StationMode = StationWwv;
+  stages.UseFileShift(ToneSetting{}, nullptr, ToneDecision{});
+  EXPECT_EQ(stages.Tone().phase, ToneState::Phase::Decided);
+  EXPECT_FALSE(stages.Tone().at_file_rate);
+
   FileToneShift shift(48000.0, 747.0, FrontEndToneHz);
   ToneDecision moved;
   moved.shifted = true;
@@ -95,7 +102,8 @@ TEST_F(InputStagesTest, StationChangeSwitchesOffTheRecordingsShiftUnlessTheToneI
   EXPECT_FALSE(shift.On());
   EXPECT_EQ(stages.Tone().phase, ToneState::Phase::Searching);
 
-  for (const ToneSetting fixed : {ToneSetting{ToneSetting::Mode::Fixed, 1500.0}, ToneSetting{ToneSetting::Mode::Off, 0.0}}) {
+  for (const ToneSetting fixed :
+       {ToneSetting{ToneSetting::Mode::Fixed, 1500.0}, ToneSetting{ToneSetting::Mode::Off, 0.0}}) {
     FileToneShift kept(48000.0, 1500.0, FrontEndToneHz);
     stages.UseFileShift(fixed, &kept, moved);
     EXPECT_FALSE(stages.StationChanged(StationMsf));
@@ -114,7 +122,8 @@ TEST_F(InputStagesTest, DecidedStagesAllocateNothingPerBuffer) {
   const double took = FeedUntilDecided(audio);
   ASSERT_EQ(stages.Tone().phase, ToneState::Phase::Decided);
   const long before = g_allocations.load();
-  for (size_t at = static_cast<size_t>(took * 8000.0); at + BufferSamples <= audio.size(); at += BufferSamples)
+  for (size_t at = static_cast<size_t>(took * 8000.0); at + BufferSamples <= audio.size();
+       at += BufferSamples)
     stages.Apply(audio.data() + at, BufferSamples);
   EXPECT_EQ(g_allocations.load() - before, 0);
   EXPECT_GT(stages.Tap().Written(), 8000 * 19);
@@ -137,7 +146,7 @@ TEST(SampleTap, KeepsTheNewestSamplesAcrossTheRingsEnd) {
   ASSERT_TRUE(tap.Copy(from, some.data(), 100));
   EXPECT_EQ(some, std::vector<int16_t>(all.begin() + from, all.begin() + from + 100));
   EXPECT_FALSE(tap.Copy(tap.Written() - SampleTap::Capacity - 1, some.data(), 100));  // gone
-  EXPECT_FALSE(tap.Copy(tap.Written() - 50, some.data(), 100));                      // not yet come
+  EXPECT_FALSE(tap.Copy(tap.Written() - 50, some.data(), 100));                       // not yet come
 }
 
 // A sine shows in its own bin at its own level (0 dB at full scale), 60 dB above its far side.
@@ -148,7 +157,8 @@ TEST_P(Spectrum, ShowsAToneInItsBinAtItsLevel) {
   const double amplitude = 3276.7;  // -20 dB
   std::vector<int16_t> sine(TuningSpectrum::Size);
   for (int n = 0; n < TuningSpectrum::Size; ++n)
-    sine[static_cast<size_t>(n)] = static_cast<int16_t>(std::lround(amplitude * std::sin(2.0 * Pi * hz * n / 8000.0)));
+    sine[static_cast<size_t>(n)] =
+        static_cast<int16_t>(std::lround(amplitude * std::sin(2.0 * Pi * hz * n / 8000.0)));
   TuningSpectrum spectrum;
   spectrum.Compute(sine.data());
   const auto& db = spectrum.Db();
