@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The window's input settings in the Setup menu, after its other items: the automatic level
+// The commands of the window's input settings in the Setup menu: the automatic level
 // (a check item), where the station's tone is (automatic, left at 1000 Hz, or moved from a
 // frequency the user gives) and the tuning aid (a check item while its window is open).
 #include <wx/valtext.h>
@@ -52,19 +52,6 @@ class CToneDlg : public wxDialog {
 };
 
 }  // namespace
-
-void CMainFrame::AppendInputItems(wxMenu* setup) {
-  auto item = [setup](int command, const char* text, wxItemKind kind) {
-    const cmd::CommandText* t = cmd::FindCommandText(command);
-    setup->Append(WxIdOf(command), text, t != nullptr ? t->prompt : "", kind);
-  };
-  setup->AppendSeparator();
-  item(cmd::ID_AUTO_LEVEL, "Automatic &level", wxITEM_CHECK);
-  item(cmd::ID_TONE_AUTO, "Tone: find &automatically", wxITEM_RADIO);
-  item(cmd::ID_TONE_OFF, "Tone: at 1000 Hz, &not moved", wxITEM_RADIO);
-  item(cmd::ID_TONE_FIXED, "Tone: &from a frequency...", wxITEM_RADIO);
-  item(cmd::ID_TUNING_AID, "&Tuning aid", wxITEM_CHECK);
-}
 
 void CMainFrame::RefreshInputItems() {
   wxMenuBar* bar = GetMenuBar();

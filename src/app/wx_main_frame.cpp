@@ -252,7 +252,13 @@ void CMainFrame::BuildMenus() {
   setup->AppendSeparator();
   item(setup, cmd::ID_INPUT_DEVICE, "Sound &input...");
   item(setup, cmd::ID_SIGNAL_REPORT, "Signal &report...");
-  AppendInputItems(setup);
+  // The input settings, kept with the others (wx_input_menu.cpp).
+  setup->AppendSeparator();
+  item(setup, cmd::ID_AUTO_LEVEL, "Automatic &level", wxITEM_CHECK);
+  item(setup, cmd::ID_TONE_AUTO, "Tone: find &automatically", wxITEM_RADIO);
+  item(setup, cmd::ID_TONE_OFF, "Tone: at 1000 Hz, &not moved", wxITEM_RADIO);
+  item(setup, cmd::ID_TONE_FIXED, "Tone: &from a frequency...", wxITEM_RADIO);
+  item(setup, cmd::ID_TUNING_AID, "&Tuning aid", wxITEM_CHECK);
   bar->Append(setup, "Set&up");
 
   auto* auto_set = new wxMenu;

@@ -162,7 +162,6 @@ class CMainFrame : public wxFrame, public CVarnolDoc::SetupUi {
   void OnCaptureLost(wxMouseCaptureLostEvent& event);
   void SetPaneWidths();
   void RefreshReportTip();
-  void AppendInputItems(wxMenu* setup);
   bool RunInputCommand(int command);  // false for a command that is not one of them
   void RefreshInputItems();
   void ChooseFixedTone();
