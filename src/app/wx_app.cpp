@@ -280,6 +280,10 @@ bool CVarnolApp::OnInit() {
   // The simulated station is the one decoded, as if chosen in the Transmitter menu.
   if (const auto mode = StationFromName(station_); input_ == Input::Simulate && mode) doc_->OnStation(*mode);
   SetUpInputStages();
+  if (input_ == Input::SoundCard) {
+    doc_->AddObserver(&card_rate_);
+    SetCardRateMeasure([this] { return card_rate_.BlocksPerMinute(); });
+  }
   if (input_ == Input::File) {
     // A recording's 8000 samples are a second: 3750 blocks a minute for this run; the stored
     // calibration is put back at the end unless the user changed it meanwhile.
