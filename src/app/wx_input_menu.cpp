@@ -20,7 +20,7 @@ class CToneDlg : public wxDialog {
     auto* column = new wxBoxSizer(wxVERTICAL);
     column->Add(new wxStaticText(this, wxID_ANY,
                                  "Frequency of the station's tone in the receiver's audio (Hz),\n"
-                                 "or of the carrier itself on a card sampling at 96 to 384 kHz:"),
+                                 "or of the carrier itself in a recording sampled at 96 to 384 kHz:"),
                 0, wxALL, 10);
     char text[32] = "";
     if (hz > 0) std::snprintf(text, sizeof text, "%.10g", hz);
