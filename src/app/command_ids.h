@@ -43,6 +43,12 @@ constexpr int ID_MIXER = 32815;
 // The window's own additions to the "Setup" menu.
 constexpr int ID_INPUT_DEVICE = 32901;
 constexpr int ID_SIGNAL_REPORT = 32902;
+// ... and its input settings: the automatic level, where the tone is, and the tuning aid.
+constexpr int ID_AUTO_LEVEL = 32903;
+constexpr int ID_TONE_AUTO = 32904;
+constexpr int ID_TONE_OFF = 32905;
+constexpr int ID_TONE_FIXED = 32906;
+constexpr int ID_TUNING_AID = 32907;
 
 // Status panes.
 constexpr int ID_INDICATOR_STATION = 59142;
@@ -91,6 +97,11 @@ constexpr CommandText CommandTexts[] = {
     {ID_MIXER, "Select audio source", ""},
     {ID_INPUT_DEVICE, "Choose the sound card or sound-server source the receiver is on", ""},
     {ID_SIGNAL_REPORT, "Show the signal's level, tone and noise, the last clock step and the lock", ""},
+    {ID_AUTO_LEVEL, "Turn the level up or down automatically to where the clock measures best", ""},
+    {ID_TONE_AUTO, "Find the station's tone in 300..3000 Hz and move it to where the clock measures", ""},
+    {ID_TONE_OFF, "Measure the tone at 1000 Hz, where the receiver must put it", ""},
+    {ID_TONE_FIXED, "Move the tone from a frequency you give to where the clock measures", ""},
+    {ID_TUNING_AID, "Show the audio's spectrum, where the tone was found and where it is moved to", ""},
     {ID_HELP_FINDER, "List Help topics", "Help Topics"},
     {ID_APP_ABOUT, "Display program information, version number and copyright", "About"},
     {ID_START_TOOL, "Start capture", "Start"},

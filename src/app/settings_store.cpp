@@ -60,6 +60,26 @@ void RegistrySettingsStore::Load(CVarnolDoc& doc) {
       while (n < size && n < MaxDeviceLength && text[n] != 0) ++n;
       device_.assign(reinterpret_cast<const char*>(text), n);
     }
+    DWORD level = 0;
+    type = REG_NONE;
+    size = sizeof level;
+    uint8_t level_bytes[4] = {};
+    if (registry_.RegQueryValueExA(key, "AutoLevel", &type, level_bytes, &size) == ERROR_SUCCESS &&
+        type == REG_DWORD && size == 4) {
+      level = level_bytes[0] | level_bytes[1] << 8 | level_bytes[2] << 16 |
+              static_cast<DWORD>(level_bytes[3]) << 24;
+      auto_level_ = level != 0 ? 1 : 0;
+      auto_level_set_ = true;
+    }
+    uint8_t tone[MaxToneLength + 1] = {};
+    type = REG_NONE;
+    size = sizeof tone;
+    if (registry_.RegQueryValueExA(key, "Tone", &type, tone, &size) == ERROR_SUCCESS && type == REG_SZ) {
+      size_t n = 0;
+      while (n < size && n < MaxToneLength && tone[n] != 0) ++n;
+      tone_.assign(reinterpret_cast<const char*>(tone), n);
+      tone_set_ = true;
+    }
   }
   registry_.RegCloseKey(key);
 }
@@ -77,6 +97,12 @@ void RegistrySettingsStore::Save(const CVarnolDoc& doc) {
   if (!device_.empty() || device_stored_) {
     const std::string value = device_.substr(0, MaxDeviceLength);
     registry_.RegSetValueExA(key, "Device", REG_SZ, reinterpret_cast<const uint8_t*>(value.c_str()),
+                             static_cast<DWORD>(value.size() + 1));
+  }
+  if (auto_level_set_) Write(registry_, key, "AutoLevel", REG_DWORD, auto_level_);
+  if (tone_set_) {
+    const std::string value = tone_.substr(0, MaxToneLength);
+    registry_.RegSetValueExA(key, "Tone", REG_SZ, reinterpret_cast<const uint8_t*>(value.c_str()),
                              static_cast<DWORD>(value.size() + 1));
   }
   registry_.RegCloseKey(key);

@@ -8,8 +8,13 @@
 // Beside them, "Device" (REG_SZ) keeps the window's choice of input (capture/input_devices.h),
 // written only once an input other than the default has been chosen; a file without it is read
 // as before, and programs that know only the four values pass it by.
+//
+// So are the window's two input settings, each written only once the user has set it:
+// "AutoLevel" (REG_DWORD, 1 for the automatic level, off when missing) and "Tone" (REG_SZ, where
+// the receiver puts the station's tone: "auto", "off" or a frequency in Hz; "auto" when missing).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -33,9 +38,26 @@ class RegistrySettingsStore : public SettingsStore {
   void SetDevice(std::string device) { device_ = std::move(device); }
   static constexpr size_t MaxDeviceLength = 511;  // bytes; a longer stored value is ignored
 
+  bool AutoLevel() const { return auto_level_ != 0; }
+  void SetAutoLevel(bool on) {
+    auto_level_ = on ? 1 : 0;
+    auto_level_set_ = true;
+  }
+  // As stored; the caller reads it (a value it cannot read counts as "auto").
+  const std::string& Tone() const { return tone_; }
+  void SetTone(std::string tone) {
+    tone_ = std::move(tone);
+    tone_set_ = true;
+  }
+  static constexpr size_t MaxToneLength = 31;  // bytes; a longer stored value is ignored
+
  private:
   std::string device_;
   bool device_stored_ = false;  // the key holds a "Device" value (it is then always rewritten)
+  uint32_t auto_level_ = 0;
+  bool auto_level_set_ = false;  // read from the key or set since: written back
+  std::string tone_ = "auto";
+  bool tone_set_ = false;
   std::unique_ptr<Registry> owned_;
   Registry& registry_;
 };

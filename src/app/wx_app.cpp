@@ -41,7 +41,7 @@ namespace {
 
 const char* const kUsage =
     "Usage: varnol [--simulate [STATION] | --input FILE | --device NAME] [--channel SIDE]\n"
-    "              [--gain DB|auto] [--verbose]\n"
+    "              [--gain DB|auto|off] [--tone HZ|auto|off] [--verbose]\n"
     "The radio clock: sets the PC clock from a time station's signal on the sound card.\n"
     "\n"
     "  --simulate [STATION]  listen to the built-in simulated receiver instead of the sound card\n"
@@ -58,17 +58,19 @@ const char* const kUsage =
     "  --gain DB|auto|off    scale the samples before the clock measures them: a fixed gain\n"
     "                        in dB (-60..60), or auto: keep the tone in the range the clock\n"
     "                        works in, changing slowly and only between minutes; a recording's\n"
-    "                        first seconds set where it starts (default: off)\n"
+    "                        first seconds set where it starts (default: the setting of\n"
+    "                        Setup > Automatic level, off unless turned on there)\n"
     "  --tone HZ|auto|off    where the receiver puts the station's tone: auto finds the tone\n"
     "                        keyed once a second in 300..3000 Hz (a recording's first 20 s, the\n"
     "                        next 20 s up to 2 minutes while a fade hides it, the sound card's\n"
     "                        first 10 s) and moves it to the 1000 Hz the clock\n"
-    "                        measures; HZ moves that frequency (default: auto, off when\n"
-    "                        simulating)\n"
+    "                        measures; HZ moves that frequency (default: the setting of\n"
+    "                        Setup > Tone, auto unless changed there; off when simulating)\n"
     "  --help                this text\n"
     "  --version             the program's version\n"
     "An option's value may follow it as the next word or after '=': --input=night.wav.\n"
     "\n"
+    "--gain and --tone hold for one run; the settings in the Setup menu are kept between runs.\n"
     "A recording is decoded at its own rate, 3750 blocks a minute, whatever the stored\n"
     "calibration (which is left as it is).\n"
     "Setting the PC clock: a program with the CAP_SYS_TIME capability sets it itself; otherwise\n"
@@ -277,44 +279,11 @@ bool CVarnolApp::OnInit() {
   if (input_ == Input::File) doc_->ProtectFromSnapshot(file_);
   // The simulated station is the one decoded, as if chosen in the Transmitter menu.
   if (const auto mode = StationFromName(station_); input_ == Input::Simulate && mode) doc_->OnStation(*mode);
-  const bool look_ahead = input_ == Input::File && CanLookAhead(file_);
-  if (look_ahead) {
-    // The recording's first seconds, looked at before its first block is measured: where its
-    // tone is (moved at the file's own rate) and, with the automatic gain, where the gain starts.
-    // The station read from the settings decides whether the tone may move (WWV's AM audio stays).
-    std::string why;
-    RecordingLookAhead look;
-    const bool auto_gain = gain_setting_ && gain_setting_->automatic;
-    const auto outcome = LookAheadRecording(file_, channel_, doc_->StationMode, tone_setting_.value_or(ToneSetting{}),
-                                            auto_gain, look, why);
-    if (outcome == LookAheadOutcome::ToneOutOfReach) {
-      std::fprintf(stderr, "varnol: --tone: %s\n", why.c_str());
-      std::exit(ExitUsage);
-    }
-    if (outcome == LookAheadOutcome::Done) {
-      std::fprintf(stderr, "varnol: tone: %s\n", look.tone.text.c_str());
-      if (look.tone.shifted) {
-        file_shift_.emplace(look.file_rate, look.tone.from_hz, FrontEndToneHz);
-        file_source_->SetRateFilter(&*file_shift_);
-      }
-      if (auto_gain && look.gain_db) gain_setting_->db = *look.gain_db;
-    }
-  }
-  if (gain_setting_) {
-    gain_ = gain_setting_->automatic ? std::make_unique<GainStage>(*doc_, gain_setting_->db)
-                                     : std::make_unique<GainStage>(gain_setting_->db);
-  }
-  // The sound card's tone: heard for its first seconds, then moved. The tone is moved before the
-  // level is judged.
-  if (input_ == Input::SoundCard || (input_ == Input::File && !look_ahead))
-    live_tone_ = std::make_unique<LiveToneStage>(tone_setting_.value_or(ToneSetting{}), doc_->StationMode);
+  SetUpInputStages();
   if (input_ == Input::SoundCard) {
     doc_->AddObserver(&card_rate_);
     SetCardRateMeasure([this] { return card_rate_.BlocksPerMinute(); });
   }
-  filters_.Add(live_tone_.get());
-  filters_.Add(gain_.get());
-  if (filters_.Count() > 0) doc_->InputFilter = &filters_;
   if (input_ == Input::File) {
     // A recording's 8000 samples are a second: 3750 blocks a minute for this run; the stored
     // calibration is put back at the end unless the user changed it meanwhile.
@@ -335,6 +304,7 @@ bool CVarnolApp::OnInit() {
     return false;
   }
   frame_->SetServices(this);
+  frame_->SetInputServices(this);
   SetTopWindow(frame_);
   frame_->SetTitle(ProgramName);
   frame_->SetIcon(ProgramIcon(32));
@@ -350,6 +320,119 @@ bool CVarnolApp::OnInit() {
   frame_->CallAfter([f = frame_] { f->FitStripHeight(); });
 
   return true;
+}
+
+namespace {
+
+// "auto", "off" or the frequency, as --tone takes it and the settings keep it.
+std::string ToneText(const ToneSetting& t) {
+  if (t.mode == ToneSetting::Mode::Auto) return "auto";
+  if (t.mode == ToneSetting::Mode::Off) return "off";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.10g", t.hz);
+  return text;
+}
+
+}  // namespace
+
+void CVarnolApp::SetUpInputStages() {
+  stages_ = std::make_unique<InputStages>(*doc_);
+  // The options hold for this run; otherwise the settings of the Setup menu.
+  std::optional<GainSetting> gain = gain_setting_;
+  if (!gain && settings_->AutoLevel()) gain = GainSetting{true, 0.0};
+  const bool tone_given = tone_setting_.has_value();
+  tone_ = tone_setting_ ? *tone_setting_ : ParseToneSetting(settings_->Tone()).value_or(ToneSetting{});
+  const bool look_ahead = input_ == Input::File && CanLookAhead(file_);
+  if (!tone_given && tone_.mode == ToneSetting::Mode::Fixed && !look_ahead &&
+      !ToneShift::Fits(8000.0, tone_.hz, FrontEndToneHz)) {
+    // Set for a recording of a high rate: the sound card is read at 8000 samples a second.
+    std::fprintf(stderr,
+                 "varnol: tone: %.0f Hz is out of reach at 8000 samples a second; looked for instead\n",
+                 tone_.hz);
+    tone_ = ToneSetting{};
+  }
+  if (look_ahead) {
+    // The recording's first seconds, looked at before its first block is measured: where its
+    // tone is (moved at the file's own rate) and, with the automatic gain, where the gain starts.
+    // The station read from the settings decides whether the tone may move (WWV's AM audio stays).
+    std::string why;
+    RecordingLookAhead look;
+    const bool auto_gain = gain && gain->automatic;
+    auto outcome = LookAheadRecording(file_, channel_, doc_->StationMode, tone_, auto_gain, look, why);
+    if (outcome == LookAheadOutcome::ToneOutOfReach && !tone_given) {
+      // A stored frequency this recording's rate cannot reach: looked for instead.
+      std::fprintf(stderr, "varnol: tone: %s; looked for instead\n", why.c_str());
+      tone_ = ToneSetting{};
+      outcome = LookAheadRecording(file_, channel_, doc_->StationMode, tone_, auto_gain, look, why);
+    }
+    if (outcome == LookAheadOutcome::ToneOutOfReach) {
+      std::fprintf(stderr, "varnol: --tone: %s\n", why.c_str());
+      std::exit(ExitUsage);
+    }
+    if (outcome == LookAheadOutcome::Done) {
+      FileToneShift* shift = nullptr;
+      if (look.tone.shifted) {
+        file_shift_ = std::make_unique<FileToneShift>(look.file_rate, look.tone.from_hz, FrontEndToneHz);
+        file_source_->SetRateFilter(file_shift_.get());
+        shift = file_shift_.get();
+      }
+      stages_->UseFileShift(tone_, shift, look.tone);
+      if (auto_gain && look.gain_db) gain->db = *look.gain_db;
+    } else {
+      stages_->SetTone(tone_, doc_->StationMode);
+    }
+  } else if (input_ == Input::Simulate) {
+    stages_->NoTone();  // the simulated receiver's tone is where the clock measures it
+  } else {
+    // The sound card's tone, or a stream's: heard for its first seconds, then moved.
+    stages_->SetTone(tone_, doc_->StationMode);
+  }
+  stages_->SetGain(gain);
+  doc_->InputFilter = stages_.get();
+  TellTone();
+}
+
+void CVarnolApp::TellTone() {
+  if (!stages_ || stages_->ToneGeneration() == tone_told_) return;
+  const ToneState state = stages_->Tone();
+  if (state.phase != ToneState::Phase::Decided) return;
+  tone_told_ = stages_->ToneGeneration();
+  std::fprintf(stderr, "varnol: tone: %s\n", state.decision.text.c_str());
+}
+
+bool CVarnolApp::AutoLevel() const {
+  const GainStage* gain = stages_ ? stages_->Gain() : nullptr;
+  return gain != nullptr && gain->Automatic();
+}
+
+void CVarnolApp::SetAutoLevel(bool on) {
+  settings_->SetAutoLevel(on);
+  if (stages_) stages_->SetGain(on ? std::optional<GainSetting>(GainSetting{true, 0.0}) : std::nullopt);
+}
+
+std::string CVarnolApp::SetToneChoice(const ToneSetting& setting) {
+  settings_->SetTone(ToneText(setting));
+  tone_ = setting;
+  if (input_ == Input::Simulate) return "";  // kept for the sound card and recordings
+  if (setting.mode == ToneSetting::Mode::Fixed && !ToneShift::Fits(8000.0, setting.hz, FrontEndToneHz)) {
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "A tone at %.0f Hz cannot be moved in audio of 8000 samples a second. The setting is kept "
+                  "for recordings sampled fast enough; until then the tone is left where it is.",
+                  setting.hz);
+    stages_->SetTone(ToneSetting{ToneSetting::Mode::Off, 0.0}, doc_->StationMode);
+    return text;
+  }
+  stages_->SetTone(setting, doc_->StationMode);
+  if (setting.mode == ToneSetting::Mode::Auto)
+    std::fprintf(stderr, "varnol: tone: looking for the tone again\n");
+  return "";
+}
+
+void CVarnolApp::StationChanged() {
+  if (!stages_ || !doc_ || !stages_->StationChanged(doc_->StationMode)) return;
+  std::fprintf(stderr, "varnol: tone: looking again, for %s\n",
+               CVarnolDoc::StationShortName(doc_->StationMode));
 }
 
 void CVarnolApp::OnTerminationSignal() {
@@ -404,10 +487,7 @@ void CVarnolApp::OnPaneTimer() {
   idle_count_ = 0;
   if (!doc_) return;
   doc_->OnIdle(0, false);
-  if (live_tone_ && live_tone_->Decided() && !tone_told_) {
-    tone_told_ = true;
-    std::fprintf(stderr, "varnol: tone: %s\n", live_tone_->Decision().text.c_str());
-  }
+  TellTone();
   // A recording that has played to its end delivers no more buffers: once the last whole one
   // is decoded, the capture stops (and so shows "ready to start") instead of waiting for ever.
   if (recording_ != nullptr && recording_->AtEnd() && doc_->Stopped == 0 && !CurrentBufferDone()) {

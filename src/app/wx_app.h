@@ -19,6 +19,7 @@
 #include "capture/wx_wave_error_dlg.h"
 #include "conditioning/conditioning.h"
 #include "conditioning/gain_stage.h"
+#include "conditioning/input_stages.h"
 
 class CMainFrame;
 class PortAudioWaveInput;
@@ -47,7 +48,7 @@ class ModalCounter : public wxModalDialogHook {
   void Exit(wxDialog*) override { --depth; }
 };
 
-class CVarnolApp : public wxApp, public WindowServices {
+class CVarnolApp : public wxApp, public WindowServices, public InputServices {
  public:
   CVarnolApp();
   ~CVarnolApp() override;
@@ -64,6 +65,14 @@ class CVarnolApp : public wxApp, public WindowServices {
   void ChooseInput(const std::string& setting) override;
   std::string SignalReport() override;
 
+  // InputServices
+  bool AutoLevel() const override;
+  void SetAutoLevel(bool on) override;
+  ToneSetting ToneChoice() const override { return tone_; }
+  std::string SetToneChoice(const ToneSetting& setting) override;
+  void StationChanged() override;
+  InputStages* Stages() override { return stages_.get(); }
+
  protected:
   // The window and its document once OnInit has shown them (nullptr before, and after the end).
   CMainFrame* Frame() const { return frame_; }
@@ -79,6 +88,8 @@ class CVarnolApp : public wxApp, public WindowServices {
   void OnIdleEvent(wxIdleEvent& event);
   bool CurrentBufferDone() const;
   void OnTerminationSignal();
+  void SetUpInputStages();
+  void TellTone();
 
   enum class Input { SoundCard, Simulate, File } input_ = Input::SoundCard;
   std::string station_ = "dcf77";
@@ -88,13 +99,12 @@ class CVarnolApp : public wxApp, public WindowServices {
   bool verbose_ = false;
   PortAudioWaveInput* card_ = nullptr;       // the capture device when it is the sound card
   SnapshotLog snapshot_log_;                 // outlives the document, which stops the capture at exit
-  std::optional<GainSetting> gain_setting_;  // --gain: off unless asked for
-  std::unique_ptr<GainStage> gain_;
-  std::optional<ToneSetting> tone_setting_;    // --tone
-  std::optional<ToneShift> file_shift_;        // a recording's tone, moved at its own rate
-  std::unique_ptr<LiveToneStage> live_tone_;   // the sound card's tone, decided once heard
-  bool tone_told_ = false;
-  FilterChain filters_;
+  std::optional<GainSetting> gain_setting_;  // --gain, for this run (else the stored setting)
+  std::optional<ToneSetting> tone_setting_;  // --tone, for this run (else the stored setting)
+  ToneSetting tone_;                         // the tone setting in force
+  std::unique_ptr<FileToneShift> file_shift_;  // a recording's tone, moved at its own rate
+  std::unique_ptr<InputStages> stages_;        // tuning-aid tap, tone and gain on the 8000 Hz audio
+  int tone_told_ = -1;                         // the tone stage's generation last told on stderr
   int stored_bpm_ = 0;       // the stored calibration, while a recording runs at its own rate
   CardRateWatch card_rate_;  // the sound card's rate against the system clock, for "Measure"
 

@@ -32,6 +32,8 @@ constexpr int KnownCommands[] = {
     cmd::ID_AUTO_SET_CLOCK, cmd::ID_MIXER,         cmd::ID_INDICATOR_STATION, cmd::ID_INDICATOR_PC,
     cmd::ID_INDICATOR_SYN,  cmd::ID_INDICATOR_RESET, cmd::ID_TOOLBAR,        cmd::ID_STATUS_BAR,
     cmd::ID_INPUT_DEVICE,   cmd::ID_SIGNAL_REPORT,
+    cmd::ID_AUTO_LEVEL,     cmd::ID_TONE_AUTO,     cmd::ID_TONE_OFF,         cmd::ID_TONE_FIXED,
+    cmd::ID_TUNING_AID,
 };
 constexpr int KnownCount = static_cast<int>(sizeof KnownCommands / sizeof KnownCommands[0]);
 constexpr int FirstWxId = wxID_HIGHEST + 1;
@@ -250,6 +252,13 @@ void CMainFrame::BuildMenus() {
   setup->AppendSeparator();
   item(setup, cmd::ID_INPUT_DEVICE, "Sound &input...");
   item(setup, cmd::ID_SIGNAL_REPORT, "Signal &report...");
+  // The input settings, kept with the others (wx_input_menu.cpp).
+  setup->AppendSeparator();
+  item(setup, cmd::ID_AUTO_LEVEL, "Automatic &level", wxITEM_CHECK);
+  item(setup, cmd::ID_TONE_AUTO, "Tone: find &automatically", wxITEM_RADIO);
+  item(setup, cmd::ID_TONE_OFF, "Tone: at 1000 Hz, &not moved", wxITEM_RADIO);
+  item(setup, cmd::ID_TONE_FIXED, "Tone: &from a frequency...", wxITEM_RADIO);
+  item(setup, cmd::ID_TUNING_AID, "&Tuning aid", wxITEM_CHECK);
   bar->Append(setup, "Set&up");
 
   auto* auto_set = new wxMenu;
@@ -411,6 +420,7 @@ void CMainFrame::FitStripHeight() {
 
 void CMainFrame::RefreshCommandUi() {
   RefreshReportTip();
+  RefreshInputItems();
   if (menu_items_[0] == nullptr) {
     wxMenuBar* bar = GetMenuBar();
     for (size_t i = 0; i < std::size(UpdatedMenuItems); ++i)
@@ -486,9 +496,12 @@ void CMainFrame::RunCommand(int command) {
     case cmd::ID_SIGNAL_REPORT: ShowSignalReport(); return;
     default: break;
   }
+  if (RunInputCommand(command)) return;
   // A click toggles a check item by itself: what the items show is no longer known.
   for (MenuItemShown& shown : menu_shown_) shown.check = -1;
+  const int station = doc_.StationMode;
   doc_.OnCmdMsg(command, this);
+  if (doc_.StationMode != station && input_ != nullptr) input_->StationChanged();
   RefreshCommandUi();
 }
 
@@ -496,6 +509,7 @@ void CMainFrame::OnMenu(wxCommandEvent& event) { RunCommand(CommandOf(event.GetI
 
 void CMainFrame::OnClose(wxCloseEvent&) {
   pane_timer_.Stop();
+  if (wxFrame* aid = tuning_aid_; aid != nullptr) aid->Close(true);
   LeaveContextHelp();
   help_.Close();  // the program ends with its last window
   Destroy();

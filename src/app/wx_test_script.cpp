@@ -52,6 +52,7 @@
 
 #include "app/wx_app.h"
 #include "app/wx_varnol.h"
+#include "display/wx_tuning_aid.h"
 
 namespace {
 
@@ -122,6 +123,16 @@ class TestScript : public wxEvtHandler {
       if (bar->GetFieldRect(i, field) && bar->GetTextExtent(text).x > field.width - 2) s << i << ',';
     }
     s << ']';
+    // The input settings' items that show a check mark, the windows open, and the tuning aid.
+    s << " input_checked=";
+    for (int command :
+         {cmd::ID_AUTO_LEVEL, cmd::ID_TONE_AUTO, cmd::ID_TONE_OFF, cmd::ID_TONE_FIXED, cmd::ID_TUNING_AID})
+      if (frame_->MenuChecked(command)) s << command << ',';
+    if (wxMenuItem* item = menus->FindItem(WxIdOf(cmd::ID_TONE_FIXED)); item != nullptr)
+      s << " tone_fixed=[" << item->GetItemLabelText() << ']';
+    s << " toplevels=" << wxTopLevelWindows.GetCount();
+    if (auto* aid = dynamic_cast<CTuningAidFrame*>(frame_->TuningAid()); aid != nullptr)
+      s << " aid_rows=" << aid->RowsDrawn() << " aid=[" << aid->Caption() << ']';
     // The widget that holds the toolkit's grab: a GtkMenu while a menu is open.
     GtkWidget* grab = gtk_grab_get_current();
     s << " grab=" << (grab != nullptr ? G_OBJECT_TYPE_NAME(grab) : "none");

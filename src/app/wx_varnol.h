@@ -17,6 +17,7 @@
 #include "app/varnol_doc.h"
 #include "app/wx_help.h"
 #include "app/wx_native.h"
+#include "conditioning/input_stages.h"
 #include "display/signal_view.h"
 #include "platform/desktop_clock.h"
 
@@ -33,6 +34,22 @@ class WindowServices {
   // The signal report in words, a line per item: level, tone, signal-to-noise, the last clock
   // step and its age, the lock.
   virtual std::string SignalReport() = 0;
+};
+
+// The window's input settings beside the document's (wx_app.cpp): the automatic level and the
+// tone, kept with the settings, and the tone stage's state for the tuning aid.
+class InputServices {
+ public:
+  virtual ~InputServices() = default;
+  virtual bool AutoLevel() const = 0;
+  virtual void SetAutoLevel(bool on) = 0;  // kept, and in force from the next buffer
+  virtual ToneSetting ToneChoice() const = 0;
+  // Kept, and in force from the next buffer where this input allows: otherwise what stands in
+  // its way, for a message box ("" when none).
+  virtual std::string SetToneChoice(const ToneSetting& setting) = 0;
+  // The station has been changed: the tone is looked for again where the setting says so.
+  virtual void StationChanged() = 0;
+  virtual InputStages* Stages() = 0;  // nullptr before the window's input is set up
 };
 
 // Toolkit id of a command number, and back (0 for a number or id that is not in the table).
@@ -121,6 +138,9 @@ class CMainFrame : public wxFrame, public CVarnolDoc::SetupUi {
   // became of a write of the PC clock -- on the message line, and once a run in a message box
   // when the clock could not be set.
   void SetServices(WindowServices* services) { services_ = services; }
+  // The automatic level, the tone and the tuning aid (wx_input_menu.cpp).
+  void SetInputServices(InputServices* input) { input_ = input; }
+  wxFrame* TuningAid() const { return tuning_aid_; }
   void ChooseInput();
   void ShowSignalReport();
   void ShowClockWrite(const ClockWriteResult& result);
@@ -142,9 +162,17 @@ class CMainFrame : public wxFrame, public CVarnolDoc::SetupUi {
   void OnCaptureLost(wxMouseCaptureLostEvent& event);
   void SetPaneWidths();
   void RefreshReportTip();
+  bool RunInputCommand(int command);  // false for a command that is not one of them
+  void RefreshInputItems();
+  void ChooseFixedTone();
+  void OpenTuningAid();
 
   CVarnolDoc& doc_;
   WindowServices* services_ = nullptr;
+  InputServices* input_ = nullptr;
+  wxFrame* tuning_aid_ = nullptr;  // while open
+  int input_shown_ = -1;           // the input items' state as last shown (-1: not yet)
+  double input_shown_hz_ = 0.0;
   wxString message_line_ = cmd::IdlePrompt;
   bool clock_box_shown_ = false;  // the clock-setting failure has been explained once
   bool mixer_started_ = false;  // the last Mixer command started a level control

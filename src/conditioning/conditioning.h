@@ -94,6 +94,7 @@ class LiveToneStage : public CaptureFilter {
   void Apply(int16_t* samples, int count) override;
   bool Decided() const { return decided_; }
   const ToneDecision& Decision() const { return decision_; }
+  double HeardSeconds() const { return finder_.Seconds(); }  // audio the finder has taken in
 
  private:
   ToneSetting setting_;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # One window test of varnol under Xvfb: bash varnol_gui.sh VARNOL CASE, where CASE is window,
-# dialogs, exit_capturing, wave_error, recording_end or played_recording. Runs in a temporary working folder with a temporary
+# dialogs, exit_capturing, wave_error, recording_end, played_recording, input_settings or
+# tone_station. Runs in a temporary working folder with a temporary
 # QOVEN_ROOT. Set VARNOL_SHOT_DIR to keep the screenshots.
 set -uo pipefail
 varnol=$(readlink -f "$1")
@@ -268,6 +269,100 @@ SCRIPT
   has ended "stopped=1"
   [ "$(stat -c %s recording.wav)" = "$size" ] || fail "the played recording was replaced"
   grep -q "recording.wav is the recording being played" "$work/log" || fail "no word that the snapshot left it alone"
+  ;;
+input_settings)
+  # The automatic level and the tone through the Setup menu into the hive and back at the next
+  # start; the options override them for one run without changing them; the tuning aid opens
+  # and closes with its menu item, leaving no window behind.
+  "$(dirname "$varnol")/varnol-signal" --station dcf77 --start 2026-12-07T13:05:00Z --minutes 0.5 \
+    --tone 747 --snr 20 --output "$work/dcf747.wav" || fail "varnol-signal failed"
+  cat > script <<SCRIPT
+wait 300
+dump initial
+command 32903
+command 32906
+dialog-set 1301 12
+dialog-button 1
+wait 400
+dialog-dump tone-refused
+dialog-button 1
+wait 300
+dialog-set 1301 747
+dialog-button 1
+wait 400
+dump fixed
+command 32907
+wait 1000
+dump aid-open
+shot $work/tuning-aid-stopped.png
+command 32907
+wait 300
+command 32907
+wait 300
+command 32907
+wait 500
+dump aid-closed
+close
+SCRIPT
+  run script --input "$work/dcf747.wav"
+  has initial "input_checked=32904, tone_fixed=[Tone: from a frequency...] toplevels=1"
+  has tone-refused "Enter a frequency between 100 and 190000 Hz."
+  has fixed "input_checked=32903,32906, tone_fixed=[Tone: from 747 Hz...]"
+  grep -q "tone: 747 Hz as given, moved +253 Hz to 1000 Hz" "$work/log" || fail "the fixed tone was not put in force"
+  has aid-open "input_checked=32903,32906,32907,"
+  has aid-open "toplevels=2 aid_rows=0 aid=[Tone 747 Hz as given, moved +253 Hz"
+  has aid-closed "input_checked=32903,32906, tone_fixed"
+  has aid-closed "toplevels=1"
+  hive_has '"AutoLevel"=dword:00000001'
+  hive_has '"Tone"="747"'
+  # The next start reads them back.
+  cat > script <<SCRIPT
+wait 300
+dump again
+close
+SCRIPT
+  run script --input "$work/dcf747.wav"
+  has again "input_checked=32903,32906,"
+  grep -q "tone: 747 Hz as given" "$work/log" || fail "the stored tone was not used: $(cat "$work/log")"
+  # Options for one run: shown in the menu, the stored settings left as they were.
+  sed -i 's/dump again/dump options/' script
+  run script --input "$work/dcf747.wav" --tone off --gain off
+  has options "input_checked=32905,"
+  hive_has '"AutoLevel"=dword:00000001'
+  hive_has '"Tone"="747"'
+  keep_shot tuning-aid-stopped.png
+  ;;
+tone_station)
+  # A recording's tone found at 747 Hz and moved at its own rate; the station changed from the
+  # stored MSF to DCF77 while it plays: the tone is looked for again on the audio as it comes
+  # and moved again; changed to WWV, whose AM audio stays where it is.
+  "$(dirname "$varnol")/varnol-signal" --station dcf77 --start 2026-12-07T13:05:00Z --minutes 0.75 \
+    --tone 747 --snr 20 --output "$work/dcf747.wav" || fail "varnol-signal failed"
+  cat > script <<SCRIPT
+wait 300
+command 32787
+wait 1000
+command 32811
+command 32907
+wait 2000
+dump searching
+wait 10000
+dump found
+shot $work/tuning-aid.png
+command 32821
+wait 500
+dump wwv
+close
+SCRIPT
+  run script --input "$work/dcf747.wav"
+  has searching "aid=[Looking for the station's tone:"
+  has found "aid=[Tone 746.8 Hz, moved +253.2 Hz to where the clock measures]"
+  lacks found "aid_rows=0 "
+  has wwv "aid=[Tone: WWV/WWVH audio (AM)"
+  expected="found at 746.8 Hz|looking again, for DCF77|found at 746.8 Hz|looking again, for WWV|WWV/WWVH audio"
+  told=$(grep "varnol: tone:" "$work/log" | sed -E 's/.*(found at 746.8 Hz|looking again, for [A-Z0-9]+|WWV\/WWVH audio).*/\1/' | paste -sd'|')
+  [ "$told" = "$expected" ] || fail "tone decisions on stderr: $told"
+  keep_shot tuning-aid.png
   ;;
 *)
   echo "unknown case $case_name"

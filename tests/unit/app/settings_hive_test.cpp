@@ -209,3 +209,43 @@ TEST_F(HiveSettings, ChosenInputIsKeptBesideTheFourValues) {
 }
 
 }  // namespace
+
+namespace {
+
+// The window's automatic level and tone: defaults (level off, tone "auto") while absent, written
+// only once set, kept across runs through the hive file, and a value stored wrongly (the wrong
+// type, a tone too long) read as the default.
+TEST_F(HiveSettings, LevelAndToneAreKeptBesideTheFourValues) {
+  auto run = [&](auto body) {
+    RegistrySettingsStore store(OpenHostRegistry());
+    {
+      CVarnolDoc doc(wave, clock, errors, &store);
+      body(store);
+    }
+  };
+  run([](RegistrySettingsStore& s) {
+    EXPECT_FALSE(s.AutoLevel());
+    EXPECT_EQ(s.Tone(), "auto");
+  });
+  EXPECT_EQ(StoredKey().values.count("AutoLevel"), 0u);
+  EXPECT_EQ(StoredKey().values.count("Tone"), 0u);
+  run([](RegistrySettingsStore& s) {
+    s.SetAutoLevel(true);
+    s.SetTone("747.5");
+  });
+  EXPECT_EQ(Dword(StoredKey(), "AutoLevel"), 1u);
+  EXPECT_EQ(StoredKey().values.at("Tone").type, REG_SZ);
+  run([](RegistrySettingsStore& s) {
+    EXPECT_TRUE(s.AutoLevel());
+    EXPECT_EQ(s.Tone(), "747.5");
+    s.SetAutoLevel(false);
+    s.SetTone(std::string(40, '7'));  // longer than a tone is ever written: cut when written
+  });
+  run([](RegistrySettingsStore& s) {
+    EXPECT_FALSE(s.AutoLevel());
+    EXPECT_EQ(s.Tone(), std::string(RegistrySettingsStore::MaxToneLength, '7'));
+  });
+  EXPECT_EQ(Dword(StoredKey(), "MS"), 3756u);
+}
+
+}  // namespace
