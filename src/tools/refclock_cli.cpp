@@ -31,7 +31,13 @@ const char* const kRefclockUsage =
     "seconds, which no time daemon can tell), and the first of them needs a minute marker before\n"
     "it. chronyd then takes about one more minute to select the source. Each change of the lock\n"
     "is one line on stderr: \"locked: 3 minutes agree\", \"unlocked: minute 13:07 disagrees; ...\"\n"
-    "(minutes in UT). At the end a \"refclock\" line (JSON: {\"event\": \"refclock\", \"locked\",\n"
+    "(minutes in UT). With --robust-lock the seconds are labelled by the robust lock once it is\n"
+    "sure of the time of day (\"locked: the robust lock holds the time of day\"), which it can be\n"
+    "in noise that leaves too few minutes decoded; it counts them on the capture clock through a\n"
+    "fade, and while it does not label, the decoded minutes do. A second that the decoded minutes\n"
+    "label otherwise is not sent, nor any second of the last minute of June or December (a leap\n"
+    "second may end it: the lock is taken afresh after it).\n"
+    "At the end a \"refclock\" line (JSON: {\"event\": \"refclock\", \"locked\",\n"
     "\"times_locked\", \"state\", \"seconds\", \"served\", \"offset_mean\", \"offset_spread\"}, in\n"
     "seconds) says whether it locked, how many seconds were sent and their offsets' spread.\n";
 
@@ -233,6 +239,10 @@ RefclockRunner::RefclockRunner(const RefclockOptions& o, int station_mode, bool 
 RefclockRunner::~RefclockRunner() = default;
 
 DocObserver* RefclockRunner::Observer() { return &impl_->service; }
+
+void RefclockRunner::SetLabeller(SecondLabeller* labeller) {
+  impl_->service.SetLabeller(labeller);
+}
 
 void RefclockRunner::Restart() {
   impl_->service.Restart();
