@@ -6,6 +6,7 @@ Usage: dcf77_e2e.py BUILD_DIR
 Runs the real programs and checks the status texts and clock writes they report.
 Prints 'N passed, N failed' at the end and exits non-zero on any failure.
 """
+import datetime
 import os
 import sys
 import tempfile
@@ -162,7 +163,8 @@ def main():
 
         # 10. The robust lock runs when asked (and with --set-clock): its events name the true minute,
         # and it agrees with every write; without the option it costs nothing and says nothing.
-        for lock_args, want_lock in [(["--robust-lock"], True), ([], False)]:
+        # With --epochs the measured seconds take their labels from it once it holds the time.
+        for lock_args, want_lock in [(["--robust-lock", "--epochs"], True), ([], False)]:
             code, ev, err = decode(["--simulate", "--start", "2026-12-07T13:05:00Z", "--minutes", "6"] + lock_args, tmp)
             locks = [e for e in ev if e["event"] == "lock"]
             locked = [e for e in locks if e["state"] == "locked"]
@@ -171,6 +173,15 @@ def main():
                 check(f"{label}: locked on a minute of 13:05..13:10",
                       code == 0 and locked and all("2026-12-07T13:05:00Z" <= e["utc"] <= "2026-12-07T13:10:00Z" for e in locked),
                       (code, err, locks))
+                epochs = [e for e in ev if e["event"] == "epoch"]
+                start = datetime.datetime(2026, 12, 7, 13, 5, tzinfo=datetime.timezone.utc).timestamp()
+                # each second sent one to three seconds after it began (a card of 8012.8 samples/s;
+                # "t" is counted before the buffer that sends it)
+                late = [e for e in epochs if not 0.7 <= start + e["t"] * 8000 / 8012.8 - datetime.datetime.fromisoformat(
+                    e["utc"].replace("Z", "+00:00")).timestamp() <= 3.0]
+                check(f"{label}: the seconds labelled by the lock, each the true one",
+                      "locked: the robust lock holds the time of day" in err and len(epochs) > 60 and not late,
+                      (err, len(epochs), late[:3]))
             else:
                 check(f"{label}: no lock events", code == 0 and not locks, (code, locks))
             check(f"{label}: nothing refused, every write the true minute",
