@@ -36,6 +36,7 @@
 #include "platform/linux_clock.h"
 #include "simulator/encoder.h"
 #include "tools/cli_common.h"
+#include "tracking/station_lock.h"
 
 namespace {
 
@@ -267,7 +268,10 @@ bool CVarnolApp::OnInit() {
   wave_->SetBufferDoneNotifier([] { wxWakeUpIdle(); });
 
   settings_ = std::make_unique<RegistrySettingsStore>(OpenHostRegistry());
-  doc_ = std::make_unique<CVarnolDoc>(*wave_, *clock_, errors_, settings_.get());
+  // The document writes the PC clock through the robust lock's guard: a write that contradicts
+  // a confident lock is refused.
+  station_lock_ = std::make_unique<StationLock>(*clock_);
+  doc_ = std::make_unique<CVarnolDoc>(*wave_, *station_lock_, errors_, settings_.get());
   doc_->AddObserver(&snapshot_log_);
   monitor_ = std::make_unique<WindowSignalMonitor>(*doc_);
   doc_->AddObserver(monitor_.get());
@@ -277,6 +281,9 @@ bool CVarnolApp::OnInit() {
   if (input_ == Input::File) doc_->ProtectFromSnapshot(file_);
   // The simulated station is the one decoded, as if chosen in the Transmitter menu.
   if (const auto mode = StationFromName(station_); input_ == Input::Simulate && mode) doc_->OnStation(*mode);
+  // The robust lock on the same buffers, for the station chosen (built again when it changes).
+  station_lock_->Follow(doc_.get());
+  doc_->AddObserver(station_lock_.get());
   const bool look_ahead = input_ == Input::File && CanLookAhead(file_);
   if (look_ahead) {
     // The recording's first seconds, looked at before its first block is measured: where its
@@ -366,7 +373,9 @@ int CVarnolApp::OnExit() {
   if (doc_) doc_->RemoveObserver(&card_rate_);
   SetCardRateMeasure(nullptr);
   if (doc_ && monitor_) doc_->RemoveObserver(monitor_.get());
+  if (doc_ && station_lock_) doc_->RemoveObserver(station_lock_.get());
   doc_.reset();
+  station_lock_.reset();
   // A time-service request still on its way is dropped: its answer has no window to go to.
   timedated_.reset();
   wave_.reset();
@@ -404,6 +413,7 @@ void CVarnolApp::OnPaneTimer() {
   idle_count_ = 0;
   if (!doc_) return;
   doc_->OnIdle(0, false);
+  FollowRobustLock();
   if (live_tone_ && live_tone_->Decided() && !tone_told_) {
     tone_told_ = true;
     std::fprintf(stderr, "varnol: tone: %s\n", live_tone_->Decision().text.c_str());
@@ -438,7 +448,26 @@ void CVarnolApp::ChooseInput(const std::string& setting) {
 }
 
 std::string CVarnolApp::SignalReport() {
-  return monitor_ ? monitor_->Report(WallClockMilliseconds()) : "";
+  if (!monitor_) return "";
+  std::string report = monitor_->Report(WallClockMilliseconds());
+  if (station_lock_) {
+    report += '\n';
+    report += station_lock_->Describe();
+  }
+  return report;
+}
+
+void CVarnolApp::FollowRobustLock() {
+  if (!station_lock_) return;
+  // A new station gets its own lock here, outside the processing of buffers.
+  station_lock_->FollowStation();
+  // A write the lock refused: said on standard error as varnol-decode says it, and on the
+  // message line.
+  std::string refusal;
+  if (!station_lock_->TakeRefusal(&refusal)) return;
+  std::fprintf(stderr, "varnol: %s\n", refusal.c_str());
+  if (frame_ != nullptr && wxTopLevelWindows.Find(frame_) != nullptr)
+    frame_->SetMessageLine("PC clock not set: the robust lock disagrees");
 }
 
 void CVarnolApp::OnClockWriteResult(const ClockWriteResult& result) {
