@@ -135,6 +135,8 @@ class TimeService : public DocObserver {
   // The latest change of the lock (its serial grows with each), and how many times the labels
   // locked since construction.
   const LockChange& LastLockChange() const { return change_; }
+  // Whether seconds are labelled now (by the decoded minutes or the labeller).
+  bool Locked() const { return locked_; }
   int64_t TimesLocked() const { return times_locked_; }
 
   // Four served outputs (chrony sockets, SHM units) and the printed line.

@@ -264,13 +264,15 @@ std::string RefclockRunner::SummaryLine(double t) const {
   const OffsetStats& off = s.Offsets();
   const int64_t locks = s.TimesLocked();
   const char* verb = impl_->serving ? "sent" : "measured";
+  // (labelled by the robust lock, the seconds are locked whatever the decoded minutes say)
+  const char* state = s.Locked() ? "locked" : s.Epochs().State();
   char buf[400];
   if (impl_->json) {
     std::snprintf(buf, sizeof buf,
                   "{\"t\": %.3f, \"event\": \"refclock\", \"locked\": %s, \"times_locked\": %lld, "
                   "\"state\": \"%s\", \"seconds\": %lld, \"served\": %s, \"offset_mean\": %s, "
                   "\"offset_spread\": %s}\n",
-                  t, locks > 0 ? "true" : "false", static_cast<long long>(locks), s.Epochs().State(),
+                  t, locks > 0 ? "true" : "false", static_cast<long long>(locks), state,
                   static_cast<long long>(off.count), impl_->serving ? "true" : "false",
                   off.count > 0 ? std::to_string(off.mean).c_str() : "null",
                   off.count > 1 ? std::to_string(off.StdDev()).c_str() : "null");
@@ -281,15 +283,15 @@ std::string RefclockRunner::SummaryLine(double t) const {
     std::snprintf(buf, sizeof buf,
                   "the reference clock never locked (%s at the end; it locks once 3 decoded minutes "
                   "agree, 4 to 5 minutes after a clean start): 0 seconds %s",
-                  s.Epochs().State(), verb);
+                  state, verb);
     text = buf;
   } else {
     char times[32] = "";
     if (locks > 1) std::snprintf(times, sizeof times, " %lld times", static_cast<long long>(locks));
     std::snprintf(buf, sizeof buf, "the reference clock locked%s%s: %lld second%s %s", times,
-                  !s.Epochs().Locked() ? ", unlocked at the end"
-                  : locks > 1          ? ", locked at the end"
-                                       : " and kept its lock",
+                  !s.Locked() ? ", unlocked at the end"
+                  : locks > 1 ? ", locked at the end"
+                              : " and kept its lock",
                   static_cast<long long>(off.count), off.count == 1 ? "" : "s", verb);
     text = buf;
     if (off.count > 0) {
