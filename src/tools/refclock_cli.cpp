@@ -218,6 +218,7 @@ struct RefclockRunner::Impl {
   std::vector<std::unique_ptr<EpochOutput>> outputs;
   int64_t reported_serial = 0;
   bool reported_locked = false;
+  int64_t held_back_serial = -1;
   bool serving;
   bool json;
 };
@@ -251,6 +252,14 @@ void RefclockRunner::Restart() {
 
 void RefclockRunner::ReportState() {
   const LockChange& change = impl_->service.LastLockChange();
+  // Seconds held back because the decoded minutes and the robust lock disagree: once while the
+  // lock stays as it is.
+  if (impl_->service.Contradicted() > 0 && impl_->held_back_serial != change.serial) {
+    impl_->held_back_serial = change.serial;
+    std::fprintf(stderr,
+                 "varnol-decode: seconds held back: the decoded minutes name other seconds than the robust "
+                 "lock\n");
+  }
   if (change.serial == impl_->reported_serial) return;
   impl_->reported_serial = change.serial;
   // Locked and lost again between two looks: the journal needs only the state it ends in.
@@ -301,6 +310,11 @@ std::string RefclockRunner::SummaryLine(double t) const {
     if (off.count > 1) {
       std::snprintf(buf, sizeof buf, ", spread %.3f ms (standard deviation; %+.3f to %+.3f ms)",
                     off.StdDev() * 1e3, off.min * 1e3, off.max * 1e3);
+      text += buf;
+    }
+    if (s.Contradicted() > 0) {
+      std::snprintf(buf, sizeof buf, "; %lld held back where the decoded minutes named other seconds",
+                    static_cast<long long>(s.Contradicted()));
       text += buf;
     }
   }
