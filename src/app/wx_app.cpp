@@ -36,6 +36,7 @@
 #include "platform/linux_clock.h"
 #include "simulator/encoder.h"
 #include "tools/cli_common.h"
+#include "tracking/station_lock.h"
 
 namespace {
 
@@ -269,7 +270,10 @@ bool CVarnolApp::OnInit() {
   wave_->SetBufferDoneNotifier([] { wxWakeUpIdle(); });
 
   settings_ = std::make_unique<RegistrySettingsStore>(OpenHostRegistry());
-  doc_ = std::make_unique<CVarnolDoc>(*wave_, *clock_, errors_, settings_.get());
+  // The document writes the PC clock through the robust lock's guard: a write that contradicts
+  // a confident lock is refused.
+  station_lock_ = std::make_unique<StationLock>(*clock_);
+  doc_ = std::make_unique<CVarnolDoc>(*wave_, *station_lock_, errors_, settings_.get());
   doc_->AddObserver(&snapshot_log_);
   monitor_ = std::make_unique<WindowSignalMonitor>(*doc_);
   doc_->AddObserver(monitor_.get());
@@ -279,6 +283,9 @@ bool CVarnolApp::OnInit() {
   if (input_ == Input::File) doc_->ProtectFromSnapshot(file_);
   // The simulated station is the one decoded, as if chosen in the Transmitter menu.
   if (const auto mode = StationFromName(station_); input_ == Input::Simulate && mode) doc_->OnStation(*mode);
+  // The robust lock on the same buffers, for the station chosen (built again when it changes).
+  station_lock_->Follow(doc_.get());
+  doc_->AddObserver(station_lock_.get());
   SetUpInputStages();
   if (input_ == Input::SoundCard) {
     doc_->AddObserver(&card_rate_);
@@ -449,7 +456,9 @@ int CVarnolApp::OnExit() {
   if (doc_) doc_->RemoveObserver(&card_rate_);
   SetCardRateMeasure(nullptr);
   if (doc_ && monitor_) doc_->RemoveObserver(monitor_.get());
+  if (doc_ && station_lock_) doc_->RemoveObserver(station_lock_.get());
   doc_.reset();
+  station_lock_.reset();
   // A time-service request still on its way is dropped: its answer has no window to go to.
   timedated_.reset();
   wave_.reset();
@@ -488,6 +497,7 @@ void CVarnolApp::OnPaneTimer() {
   if (!doc_) return;
   doc_->OnIdle(0, false);
   TellTone();
+  FollowRobustLock();
   // A recording that has played to its end delivers no more buffers: once the last whole one
   // is decoded, the capture stops (and so shows "ready to start") instead of waiting for ever.
   if (recording_ != nullptr && recording_->AtEnd() && doc_->Stopped == 0 && !CurrentBufferDone()) {
@@ -518,7 +528,26 @@ void CVarnolApp::ChooseInput(const std::string& setting) {
 }
 
 std::string CVarnolApp::SignalReport() {
-  return monitor_ ? monitor_->Report(WallClockMilliseconds()) : "";
+  if (!monitor_) return "";
+  std::string report = monitor_->Report(WallClockMilliseconds());
+  if (station_lock_) {
+    report += '\n';
+    report += station_lock_->Describe();
+  }
+  return report;
+}
+
+void CVarnolApp::FollowRobustLock() {
+  if (!station_lock_) return;
+  // A new station gets its own lock here, outside the processing of buffers.
+  station_lock_->FollowStation();
+  // A write the lock refused: said on standard error as varnol-decode says it, and on the
+  // message line.
+  std::string refusal;
+  if (!station_lock_->TakeRefusal(&refusal)) return;
+  std::fprintf(stderr, "varnol: %s\n", refusal.c_str());
+  if (frame_ != nullptr && wxTopLevelWindows.Find(frame_) != nullptr)
+    frame_->SetMessageLine("PC clock not set: the robust lock disagrees");
 }
 
 void CVarnolApp::OnClockWriteResult(const ClockWriteResult& result) {

@@ -26,6 +26,7 @@ class PortAudioWaveInput;
 class RecordingSource;
 class SourceWaveInput;
 class TimedatedClockService;
+class StationLock;
 class WindowSignalMonitor;
 struct ClockWriteResult;
 
@@ -90,6 +91,7 @@ class CVarnolApp : public wxApp, public WindowServices, public InputServices {
   void OnTerminationSignal();
   void SetUpInputStages();
   void TellTone();
+  void FollowRobustLock();
 
   enum class Input { SoundCard, Simulate, File } input_ = Input::SoundCard;
   std::string station_ = "dcf77";
@@ -114,6 +116,8 @@ class CVarnolApp : public wxApp, public WindowServices, public InputServices {
   std::unique_ptr<SystemClock> base_clock_;  // what the PC clock reads (and writes, when it may)
   std::unique_ptr<TimedatedClockService> timedated_;
   std::unique_ptr<SystemClock> clock_;
+  // The robust lock beside the loop, and the clock the document writes through it (wx_app.cpp).
+  std::unique_ptr<StationLock> station_lock_;
   std::unique_ptr<WindowSignalMonitor> monitor_;
   WxWaveErrorDialog errors_;
   std::unique_ptr<RegistrySettingsStore> settings_;

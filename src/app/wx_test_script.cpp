@@ -9,6 +9,8 @@
 //   wait MS                     let the program run for MS milliseconds
 //   command N                   the menu or toolbar command numbered N, posted as a click posts it
 //   wait-pane I TEXT... SECS    wait until status pane I (0..4) contains TEXT (at most SECS)
+//   wait-tip TEXT... SECS       wait until the status bar's tool tip contains TEXT (at most
+//                               SECS), then record it ("tip [...]", its lines joined by " | ")
 //   dump LABEL                  record the window: title, place and size, panes, check marks,
 //                               toolbar states, the strip chart's drawing position, the
 //                               toolkit's grab (an open menu holds it)
@@ -260,6 +262,25 @@ class TestScript : public wxEvtHandler {
       }
       stay_ = true;
       return false;
+    }
+    if (verb == "wait-tip") {
+      const size_t last = rest.rfind(' ');
+      const wxString text = wxString::FromUTF8(rest.substr(0, last));
+      if (!waiting_) {
+        waiting_ = true;
+        deadline_ = Clock::now() +
+                    std::chrono::milliseconds(static_cast<int64_t>(std::atof(rest.c_str() + last) * 1000));
+      }
+      wxString tip = frame_->StatusBar()->GetToolTipText();
+      const bool found = tip.Contains(text);
+      if (!found && Clock::now() <= deadline_) {
+        stay_ = true;
+        return false;
+      }
+      waiting_ = false;
+      tip.Replace("\n", " | ");
+      Record((found ? "tip [" : "TIMEOUT " + line + " tip [") + tip.ToStdString(wxConvUTF8) + "]");
+      return true;
     }
     if (verb == "dump") {
       Dump(rest);

@@ -22,6 +22,11 @@ double OffsetStats::StdDev() const {
 
 std::string DescribeLockChange(const LockChange& c) {
   char buf[160];
+  if (c.locked && c.reason == LockReason::TimeOfDay) {
+    std::snprintf(buf, sizeof buf, "locked: the robust lock holds the time of day (%d minutes of evidence)",
+                  c.minutes);
+    return buf;
+  }
   if (c.locked) {
     std::snprintf(buf, sizeof buf, "locked: %d minutes agree", c.minutes);
     return buf;
@@ -39,7 +44,11 @@ std::string DescribeLockChange(const LockChange& c) {
     case LockReason::TimingBroke:
       return "unlocked: the capture's time stamps broke off (samples lost or the system clock stepped)";
     case LockReason::CaptureRestarted: return "unlocked: the capture started again";
-    case LockReason::MinutesAgree: break;
+    case LockReason::TimeOfDayLost:
+      return "unlocked: the robust lock let go of the time of day (the signal turned against it, or a gap "
+             "too long for the capture clock)";
+    case LockReason::MinutesAgree:
+    case LockReason::TimeOfDay: break;
   }
   return "unlocked";
 }
@@ -66,17 +75,22 @@ void TimeService::Restart() {
   epochs_ = std::make_unique<SecondEpochs>(station_);
   clock_.Reset();
   clock_restarts_ = clock_.Restarts();
+  if (labeller_ != nullptr) labeller_->Renew();
+  labels_ = SecondLabeller::Seconds{};
+  served_through_ = INT64_MIN;
   NoteLock(LockReason::CaptureRestarted);
 }
 
 void TimeService::NoteLock(LockReason lost_reason, int hour, int minute) {
-  const bool locked = epochs_->Locked();
+  const bool locked = labels_.labelled || epochs_->Locked();
   if (locked == locked_) return;
   locked_ = locked;
   change_.serial += 1;
   change_.locked = locked;
-  change_.reason = locked ? LockReason::MinutesAgree : lost_reason;
-  change_.minutes = locked ? epochs_->AgreeingMinutes() : 0;
+  change_.reason = !locked            ? lost_reason
+                   : labels_.labelled ? LockReason::TimeOfDay
+                                      : LockReason::MinutesAgree;
+  change_.minutes = !locked ? 0 : labels_.labelled ? labels_.minutes : epochs_->AgreeingMinutes();
   change_.hour = hour;
   change_.minute = minute;
   if (locked) ++times_locked_;
@@ -99,38 +113,92 @@ void TimeService::OnCaptureBuffer(const int16_t* samples, int count, int64_t fir
     epochs_->OnUpdate(UPDATE_HINT_CAPTURE_STARTED);
   }
   epochs_->OnCaptureBuffer(samples, count, first_block, capture_time_ns);
+  const double newest_sample = static_cast<double>((first_block - 1) * 128 + count);
+  const bool had_labels = labels_.labelled;
+  if (labeller_ != nullptr) {
+    // Counted across a break, the labeller's seconds are as doubtful as the estimator's.
+    if (timing_broke) labeller_->Renew();
+    labels_ = labeller_->Labels(newest_sample);
+  }
   // Lost within a buffer: the estimator still follows the seconds only when it let go of the
   // labels about a possible leap second.
   NoteLock(capture_started_                                ? LockReason::CaptureRestarted
            : timing_broke                                  ? LockReason::TimingBroke
+           : had_labels && labels_.leap_minute             ? LockReason::LeapSecond
+           : had_labels                                    ? LockReason::TimeOfDayLost
            : std::strcmp(epochs_->State(), "locking") == 0 ? LockReason::LeapSecond
                                                            : LockReason::SecondsLost);
   capture_started_ = false;
 
+  bool contradicted = false;
   for (;;) {
     const int n = epochs_->TakeEpochs(taken_, static_cast<int>(sizeof taken_ / sizeof taken_[0]));
     for (int i = 0; i < n; ++i) {
       const SecondEpoch& e = taken_[i];
+      if (labels_.labelled) {
+        // The labeller's count is sent instead; a decoded label that names another second for
+        // this marker (or a marker off the count's seconds) means one of the two is wrong.
+        const double at = (e.sample - labels_.sample) / labels_.rate;
+        const double k = std::round(at);
+        if (std::fabs(at - k) > 0.1 || labels_.utc + static_cast<int64_t>(k) != e.utc) contradicted = true;
+        continue;
+      }
       // While the newest stamp is off the line, it may be the first sign of a break: hold
       // back rather than send a second that might be counted across it.
       if (!clock_.Ready() || clock_.Doubtful()) {
         ++unstamped_;
         continue;
       }
-      EpochMeasurement m;
-      m.utc = e.utc;
-      m.system_ns = clock_.TimeNs(e.sample);
-      // Split into whole seconds first so that the double keeps nanoseconds.
-      const int64_t diff_ns = e.utc * 1000000000 - m.system_ns;
-      m.offset = static_cast<double>(diff_ns) * 1e-9 + delay_s_;
-      m.quality = e.quality;
-      ++measured_;
-      offsets_.Add(m.offset);
-      for (EpochOutput* o : outputs_)
-        if (o != nullptr) o->OnEpoch(m);
+      Send(e.utc, e.sample, e.quality);
     }
     if (n < static_cast<int>(sizeof taken_ / sizeof taken_[0])) break;
   }
+  if (labels_.labelled) {
+    SendLabelled(newest_sample, contradicted);
+  } else {
+    served_through_ = INT64_MIN;
+  }
+}
+
+void TimeService::SendLabelled(double newest_sample, bool contradicted) {
+  const SecondLabeller::Seconds& l = labels_;
+  if (!(l.rate > 0.0)) return;
+  // A second is sent once its start lies a whole second back: its marker has been measured
+  // into the line by then.
+  const double behind = std::floor((newest_sample - l.rate - l.sample) / l.rate);
+  if (!(std::fabs(behind) < 1e9)) return;
+  const int64_t last = l.utc + static_cast<int64_t>(behind);
+  // Taken up where the last buffer left off; after a pause of the labels, from now on.
+  const int64_t first =
+      served_through_ != INT64_MIN && served_through_ >= last - 4 ? served_through_ + 1 : last;
+  for (int64_t u = first; u <= last; ++u) {
+    if (contradicted) {
+      ++contradicted_;
+      continue;
+    }
+    if (!clock_.Ready() || clock_.Doubtful()) {
+      ++unstamped_;
+      continue;
+    }
+    // In holdover the second's start is the capture clock's count, not a marker heard: said
+    // in the quality.
+    Send(u, l.sample + static_cast<double>(u - l.utc) * l.rate, l.holdover ? 0.5 : 1.0);
+  }
+  if (last > served_through_ || served_through_ == INT64_MIN) served_through_ = last;
+}
+
+void TimeService::Send(int64_t utc, double sample, double quality) {
+  EpochMeasurement m;
+  m.utc = utc;
+  m.system_ns = clock_.TimeNs(sample);
+  // Split into whole seconds first so that the double keeps nanoseconds.
+  const int64_t diff_ns = utc * 1000000000 - m.system_ns;
+  m.offset = static_cast<double>(diff_ns) * 1e-9 + delay_s_;
+  m.quality = quality;
+  ++measured_;
+  offsets_.Add(m.offset);
+  for (EpochOutput* o : outputs_)
+    if (o != nullptr) o->OnEpoch(m);
 }
 
 void TimeService::OnUpdate(int hint) {

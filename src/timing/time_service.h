@@ -12,6 +12,12 @@
 // (the marker left the station `receiver delay` before the card heard it). Each measurement
 // goes to every output: chrony's socket, the NTP shared memory, a JSON line. It never writes
 // the document's state.
+//
+// Which second a marker is (its label) comes from the decoded minutes (three that agree), or,
+// when a SecondLabeller is given, from a lock on the time of day that holds in noise no minute
+// decodes through. While that lock labels, every second it counts is measured where its line
+// puts the second's start, and the decoded minutes' labels only cross-check it: a second the two
+// label differently is not sent at all. While it does not label, the decoded minutes do.
 #pragma once
 
 #include <cstdint>
@@ -35,9 +41,32 @@ class EpochOutput {
   virtual void OnEpoch(const EpochMeasurement& m) = 0;
 };
 
+// Labels for the seconds from beside the decoded minutes: a lock on the time of day.
+class SecondLabeller {
+ public:
+  virtual ~SecondLabeller() = default;
+  struct Seconds {
+    bool labelled = false;     // false: no labels now
+    bool holdover = false;     // counted on from the capture clock, the markers not seen lately
+    bool leap_minute = false;  // withheld: a minute that may end with a leap second
+    int64_t utc = 0;           // second `utc` (Unix seconds) begins at capture sample `sample`,
+    double sample = 0.0;       // and the seconds last `rate` samples
+    double rate = 0.0;
+    int minutes = 0;  // minutes of evidence behind the time of day
+  };
+  // After each buffer; `newest_sample` is one past the buffer's last sample (samples since the
+  // capture's first sample). No allocation, no blocking.
+  virtual Seconds Labels(double newest_sample) = 0;
+  // The capture's time stamps broke off: seconds counted across the break cannot be trusted,
+  // and the labels must be found afresh.
+  virtual void Renew() = 0;
+};
+
 // Why the labels locked or lost their lock, for the log.
 enum class LockReason {
   MinutesAgree,      // locked: decoded minutes agree with one another and with the seconds
+  TimeOfDay,         // locked: the labeller holds the time of day
+  TimeOfDayLost,     // lost: the labeller let go of the time of day
   MinuteDisagrees,   // lost: a decoded minute (hour:minute, UT) disagrees with the chain
   SecondsLost,       // lost: the seconds' markers were lost (a gap in the audio, fading, noise)
   LeapSecond,        // lost: the last minute of June or December may end with a leap second
@@ -49,7 +78,7 @@ struct LockChange {
   int64_t serial = 0;  // counts the changes since construction; 0: none yet
   bool locked = false;
   LockReason reason = LockReason::SecondsLost;
-  int minutes = 0;             // MinutesAgree: how many
+  int minutes = 0;             // MinutesAgree: how many; TimeOfDay: minutes of evidence
   int hour = -1, minute = -1;  // MinuteDisagrees: the minute, UT
 };
 
@@ -78,6 +107,8 @@ class TimeService : public DocObserver {
 
   // Up to MaxOutputs outputs, kept by pointer (they must outlive the service).
   bool AddOutput(EpochOutput* output);
+  // Labels from a lock on the time of day (kept by pointer; nullptr: the decoded minutes only).
+  void SetLabeller(SecondLabeller* labeller) { labeller_ = labeller; }
 
   void OnCaptureBuffer(const int16_t* samples, int count, int64_t first_block,
                        int64_t capture_time_ns) override;
@@ -97,11 +128,15 @@ class TimeService : public DocObserver {
   // cannot be trusted either: the estimator starts afresh and must lock again.
   int64_t Measured() const { return measured_; }
   int64_t Unstamped() const { return unstamped_; }
+  // Seconds the labeller labelled and the decoded minutes labelled otherwise: not sent.
+  int64_t Contradicted() const { return contradicted_; }
   const OffsetStats& Offsets() const { return offsets_; }
 
   // The latest change of the lock (its serial grows with each), and how many times the labels
   // locked since construction.
   const LockChange& LastLockChange() const { return change_; }
+  // Whether seconds are labelled now (by the decoded minutes or the labeller).
+  bool Locked() const { return locked_; }
   int64_t TimesLocked() const { return times_locked_; }
 
   // Four served outputs (chrony sockets, SHM units) and the printed line.
@@ -117,9 +152,17 @@ class TimeService : public DocObserver {
   SecondEpoch taken_[64];
   int64_t measured_ = 0;
   int64_t unstamped_ = 0;
+  int64_t contradicted_ = 0;
   OffsetStats offsets_;
+  SecondLabeller* labeller_ = nullptr;
+  SecondLabeller::Seconds labels_;      // the labeller's answer after the newest buffer
+  int64_t served_through_ = INT64_MIN;  // the last second sent from the labeller's count
 
-  // Notes a change of the estimator's lock since the last look, with `reason` when it was lost.
+  // One measurement to every output.
+  void Send(int64_t utc, double sample, double quality);
+  // The seconds the labeller counts up to a second before `newest_sample`, each once.
+  void SendLabelled(double newest_sample, bool contradicted);
+  // Notes a change of the labels' lock since the last look, with `reason` when it was lost.
   void NoteLock(LockReason lost_reason, int hour = -1, int minute = -1);
   bool locked_ = false;
   bool capture_started_ = false;  // the document said the capture started again

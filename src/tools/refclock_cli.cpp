@@ -31,7 +31,13 @@ const char* const kRefclockUsage =
     "seconds, which no time daemon can tell), and the first of them needs a minute marker before\n"
     "it. chronyd then takes about one more minute to select the source. Each change of the lock\n"
     "is one line on stderr: \"locked: 3 minutes agree\", \"unlocked: minute 13:07 disagrees; ...\"\n"
-    "(minutes in UT). At the end a \"refclock\" line (JSON: {\"event\": \"refclock\", \"locked\",\n"
+    "(minutes in UT). With --robust-lock the seconds are labelled by the robust lock once it is\n"
+    "sure of the time of day (\"locked: the robust lock holds the time of day\"), which it can be\n"
+    "in noise that leaves too few minutes decoded; it counts them on the capture clock through a\n"
+    "fade, and while it does not label, the decoded minutes do. A second that the decoded minutes\n"
+    "label otherwise is not sent, nor any second of the last minute of June or December (a leap\n"
+    "second may end it: the lock is taken afresh after it).\n"
+    "At the end a \"refclock\" line (JSON: {\"event\": \"refclock\", \"locked\",\n"
     "\"times_locked\", \"state\", \"seconds\", \"served\", \"offset_mean\", \"offset_spread\"}, in\n"
     "seconds) says whether it locked, how many seconds were sent and their offsets' spread.\n";
 
@@ -212,6 +218,7 @@ struct RefclockRunner::Impl {
   std::vector<std::unique_ptr<EpochOutput>> outputs;
   int64_t reported_serial = 0;
   bool reported_locked = false;
+  int64_t held_back_serial = -1;
   bool serving;
   bool json;
 };
@@ -234,6 +241,10 @@ RefclockRunner::~RefclockRunner() = default;
 
 DocObserver* RefclockRunner::Observer() { return &impl_->service; }
 
+void RefclockRunner::SetLabeller(SecondLabeller* labeller) {
+  impl_->service.SetLabeller(labeller);
+}
+
 void RefclockRunner::Restart() {
   impl_->service.Restart();
   ReportState();
@@ -241,6 +252,14 @@ void RefclockRunner::Restart() {
 
 void RefclockRunner::ReportState() {
   const LockChange& change = impl_->service.LastLockChange();
+  // Seconds held back because the decoded minutes and the robust lock disagree: once while the
+  // lock stays as it is.
+  if (impl_->service.Contradicted() > 0 && impl_->held_back_serial != change.serial) {
+    impl_->held_back_serial = change.serial;
+    std::fprintf(stderr,
+                 "varnol-decode: seconds held back: the decoded minutes name other seconds than the robust "
+                 "lock\n");
+  }
   if (change.serial == impl_->reported_serial) return;
   impl_->reported_serial = change.serial;
   // Locked and lost again between two looks: the journal needs only the state it ends in.
@@ -254,13 +273,15 @@ std::string RefclockRunner::SummaryLine(double t) const {
   const OffsetStats& off = s.Offsets();
   const int64_t locks = s.TimesLocked();
   const char* verb = impl_->serving ? "sent" : "measured";
+  // (labelled by the robust lock, the seconds are locked whatever the decoded minutes say)
+  const char* state = s.Locked() ? "locked" : s.Epochs().State();
   char buf[400];
   if (impl_->json) {
     std::snprintf(buf, sizeof buf,
                   "{\"t\": %.3f, \"event\": \"refclock\", \"locked\": %s, \"times_locked\": %lld, "
                   "\"state\": \"%s\", \"seconds\": %lld, \"served\": %s, \"offset_mean\": %s, "
                   "\"offset_spread\": %s}\n",
-                  t, locks > 0 ? "true" : "false", static_cast<long long>(locks), s.Epochs().State(),
+                  t, locks > 0 ? "true" : "false", static_cast<long long>(locks), state,
                   static_cast<long long>(off.count), impl_->serving ? "true" : "false",
                   off.count > 0 ? std::to_string(off.mean).c_str() : "null",
                   off.count > 1 ? std::to_string(off.StdDev()).c_str() : "null");
@@ -271,15 +292,15 @@ std::string RefclockRunner::SummaryLine(double t) const {
     std::snprintf(buf, sizeof buf,
                   "the reference clock never locked (%s at the end; it locks once 3 decoded minutes "
                   "agree, 4 to 5 minutes after a clean start): 0 seconds %s",
-                  s.Epochs().State(), verb);
+                  state, verb);
     text = buf;
   } else {
     char times[32] = "";
     if (locks > 1) std::snprintf(times, sizeof times, " %lld times", static_cast<long long>(locks));
     std::snprintf(buf, sizeof buf, "the reference clock locked%s%s: %lld second%s %s", times,
-                  !s.Epochs().Locked() ? ", unlocked at the end"
-                  : locks > 1          ? ", locked at the end"
-                                       : " and kept its lock",
+                  !s.Locked() ? ", unlocked at the end"
+                  : locks > 1 ? ", locked at the end"
+                              : " and kept its lock",
                   static_cast<long long>(off.count), off.count == 1 ? "" : "s", verb);
     text = buf;
     if (off.count > 0) {
@@ -289,6 +310,11 @@ std::string RefclockRunner::SummaryLine(double t) const {
     if (off.count > 1) {
       std::snprintf(buf, sizeof buf, ", spread %.3f ms (standard deviation; %+.3f to %+.3f ms)",
                     off.StdDev() * 1e3, off.min * 1e3, off.max * 1e3);
+      text += buf;
+    }
+    if (s.Contradicted() > 0) {
+      std::snprintf(buf, sizeof buf, "; %lld held back where the decoded minutes named other seconds",
+                    static_cast<long long>(s.Contradicted()));
       text += buf;
     }
   }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/varnol_doc.h"
+#include "timing/time_service.h"
 
 struct RefclockOptions {
   std::vector<std::string> sock_paths;
@@ -47,6 +48,8 @@ class RefclockRunner {
   RefclockRunner(const RefclockOptions& o, int station_mode, bool json, const int64_t* blocks);
   ~RefclockRunner();
   DocObserver* Observer();
+  // Labels from a lock on the time of day (see TimeService::SetLabeller).
+  void SetLabeller(SecondLabeller* labeller);
   // A new capture after the sound card was lost: the service starts again.
   void Restart();
   // Says on stderr when the lock is gained or lost (one line each, with the reason), for the

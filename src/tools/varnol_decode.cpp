@@ -32,6 +32,7 @@
 #include "tools/receiver_options.h"
 #include "tools/refclock_cli.h"
 #include "tracking/lock_guard.h"
+#include "tracking/lock_labels.h"
 
 namespace {
 
@@ -95,7 +96,8 @@ const char* const kUsage =
     "                          lock then guards every write\n"
     "  --robust-lock           run the robust lock beside the decoder (DCF77, HBG, MSF, WWVB):\n"
     "                          \"lock\" events with --json, and no clock write that contradicts a\n"
-    "                          confident lock (always on with --set-clock)\n"
+    "                          confident lock (always on with --set-clock); with --refclock it\n"
+    "                          labels the seconds served\n"
     "  --snapshot FILE         at the end, write the last quarter second of audio to FILE (WAV)\n"
     "  --json                  one JSON object per line\n"
     "  --verbose               let the audio libraries (ALSA, JACK) print their own messages\n"
@@ -692,7 +694,9 @@ int main(int argc, char** argv) {
   LockPrinter lock_printer(doc, lock.Lock(), o.json);
   // The lock costs about 40 % of the loop's time: run where a wrong write would reach the machine's
   // clock, or when asked.
-  if (lock.Lock().Supported() && (o.set_clock || o.robust_lock)) {
+  const bool lock_runs = lock.Lock().Supported() && (o.set_clock || o.robust_lock);
+  LockLabels lock_labels(lock.Lock());
+  if (lock_runs) {
     doc.AddObserver(&lock);
     doc.AddObserver(&lock_printer);
   }
@@ -736,6 +740,8 @@ int main(int argc, char** argv) {
   std::unique_ptr<RefclockRunner> refclock;
   if (ro.Measuring()) {
     refclock = std::make_unique<RefclockRunner>(ro, o.station, o.json, &doc.BlocksProcessed);
+    // Where the robust lock runs, it labels the seconds (added after it: it has seen the buffer).
+    if (lock_runs) refclock->SetLabeller(&lock_labels);
     doc.AddObserver(refclock->Observer());
   }
   // A reference clock is a daemon: a missing or lost sound card is tried again, not fatal.

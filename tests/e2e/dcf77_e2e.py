@@ -6,6 +6,8 @@ Usage: dcf77_e2e.py BUILD_DIR
 Runs the real programs and checks the status texts and clock writes they report.
 Prints 'N passed, N failed' at the end and exits non-zero on any failure.
 """
+import datetime
+import json
 import os
 import sys
 import tempfile
@@ -196,7 +198,8 @@ def main():
 
         # 10. The robust lock runs when asked (and with --set-clock): its events name the true minute,
         # and it agrees with every write; without the option it costs nothing and says nothing.
-        for lock_args, want_lock in [(["--robust-lock"], True), ([], False)]:
+        # With --epochs the measured seconds take their labels from it once it holds the time.
+        for lock_args, want_lock in [(["--robust-lock", "--epochs"], True), ([], False)]:
             code, ev, err = decode(["--simulate", "--start", "2026-12-07T13:05:00Z", "--minutes", "6"] + lock_args, tmp)
             locks = [e for e in ev if e["event"] == "lock"]
             locked = [e for e in locks if e["state"] == "locked"]
@@ -205,11 +208,68 @@ def main():
                 check(f"{label}: locked on a minute of 13:05..13:10",
                       code == 0 and locked and all("2026-12-07T13:05:00Z" <= e["utc"] <= "2026-12-07T13:10:00Z" for e in locked),
                       (code, err, locks))
+                epochs = [e for e in ev if e["event"] == "epoch"]
+                start = datetime.datetime(2026, 12, 7, 13, 5, tzinfo=datetime.timezone.utc).timestamp()
+                # each second sent one to three seconds after it began (a card of 8012.8 samples/s;
+                # "t" is counted before the buffer that sends it)
+                late = [e for e in epochs if not 0.7 <= start + e["t"] * 8000 / 8012.8 - datetime.datetime.fromisoformat(
+                    e["utc"].replace("Z", "+00:00")).timestamp() <= 3.0]
+                check(f"{label}: the seconds labelled by the lock, each the true one",
+                      "locked: the robust lock holds the time of day" in err and len(epochs) > 60 and not late,
+                      (err, len(epochs), late[:3]))
             else:
                 check(f"{label}: no lock events", code == 0 and not locks, (code, locks))
             check(f"{label}: nothing refused, every write the true minute",
                   not [e for e in ev if e["event"] == "refused"] and
                   clocks(ev) == [f"2026-12-07T13:{m:02d}:01Z" for m in range(7, 11)], clocks(ev))
+
+        # 11. The reference clock in a fade the decoders write nothing through (0 dB over 0..4 kHz,
+        #     fading to 40 %): labelled by the robust lock, every second sent is the true one (the
+        #     simulated broadcast and the capture stamps agree, so each offset is a fraction of a
+        #     millisecond; a second off would show as one); without the lock nothing is sent, and
+        #     with no station to hear (a tone 40 dB under the noise) nothing either. The NTP shared
+        #     memory is read back in a private IPC namespace, never the machine's own.
+        fade = ["--simulate", "--start", "2026-12-07T13:00:00Z", "--minutes", "10", "--snr", "0", "--fade", "0.6",
+                "--seed", "7", "--epochs"]
+        for args, label, want in [(fade + ["--robust-lock"], "fade, with --robust-lock", True),
+                                  (fade, "fade, without it", False),
+                                  (["--simulate", "--start", "2026-12-07T13:00:00Z", "--minutes", "10", "--amplitude",
+                                    "6", "--snr", "-40", "--epochs", "--robust-lock"], "no station heard", False)]:
+            code, ev, err = decode(args, tmp)
+            epochs = [e for e in ev if e["event"] == "epoch"]
+            check(f"{label}: no clock write", code == 0 and not clocks(ev), (code, err, clocks(ev)))
+            if want:
+                check(f"{label}: seconds sent, each the true one", len(epochs) > 200 and
+                      all(abs(e["offset"]) < 0.005 for e in epochs), (len(epochs), [e for e in epochs if abs(e["offset"]) >= 0.005][:3]))
+            else:
+                check(f"{label}: no second sent", not epochs, epochs[:3])
+        reader = os.path.join(tmp, "shm_read.py")
+        with open(reader, "w") as f:
+            f.write("""import ctypes, json, struct
+libc = ctypes.CDLL(None, use_errno=True)
+libc.shmat.restype = ctypes.c_void_p
+libc.shmat.argtypes = [ctypes.c_int, ctypes.c_void_p, ctypes.c_int]
+shmid = libc.shmget(0x4e545030 + 2, 96, 0)
+b = ctypes.string_at(libc.shmat(shmid, None, 0), 96) if shmid >= 0 else None
+out = {"segment": b is not None}
+if b:
+    out["count"], = struct.unpack_from("i", b, 4)
+    out["clock"] = struct.unpack_from("q", b, 8)[0] + struct.unpack_from("I", b, 52)[0] * 1e-9
+    out["receive"] = struct.unpack_from("q", b, 24)[0] + struct.unpack_from("I", b, 56)[0] * 1e-9
+    out["valid"], = struct.unpack_from("i", b, 48)
+print(json.dumps(out))
+""")
+        code, out, err = run(["unshare", "--ipc", "bash", "-c", '"$0" --json "${@:2}" > out.json && python3 "$1"',
+                              DECODE, reader] + fade + ["--robust-lock", "--refclock", "shm:2"], tmp)
+        if code != 0 and "unshare" in err:
+            print(f"skip  fade, NTP shared memory: no private IPC namespace here ({err.strip()})")
+        else:
+            last = [json.loads(l) for l in open(os.path.join(tmp, "out.json")) if '"epoch"' in l][-1:]
+            seg = json.loads(out) if code == 0 else {}
+            want_clock = datetime.datetime.fromisoformat(last[0]["utc"].replace("Z", "+00:00")).timestamp() if last else None
+            check("fade, NTP shared memory: the last second sent, valid, its true time",
+                  seg.get("segment") and seg.get("valid") == 1 and seg.get("clock") == want_clock and
+                  abs(seg["clock"] - seg["receive"]) < 0.005, (code, err, seg, last))
 
     return summary()
 

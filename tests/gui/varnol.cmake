@@ -10,6 +10,12 @@ if(TARGET varnol-test)
     set_tests_properties(gui_varnol_${case} PROPERTIES LABELS gui TIMEOUT 420)
   endforeach()
 endif()
+# The robust lock in the status bar's tool tip: the simulated station heard live until it locks.
+if(TARGET varnol-test)
+  add_test(NAME gui_varnol_robust_lock
+           COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/varnol_gui.sh $<TARGET_FILE:varnol-test> robust_lock)
+  set_tests_properties(gui_varnol_robust_lock PROPERTIES LABELS gui TIMEOUT 780)
+endif()
 # The same window under a window manager, with real pointer and key events and signals (the
 # signals case also starts the shipped program once).
 if(TARGET varnol-test)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # One window test of varnol under Xvfb: bash varnol_gui.sh VARNOL CASE, where CASE is window,
-# dialogs, exit_capturing, wave_error, recording_end, played_recording, input_settings or
-# tone_station. Runs in a temporary working folder with a temporary
+# dialogs, exit_capturing, wave_error, recording_end, played_recording, input_settings,
+# tone_station or robust_lock. Runs in a temporary working folder with a temporary
 # QOVEN_ROOT. Set VARNOL_SHOT_DIR to keep the screenshots.
 set -uo pipefail
 varnol=$(readlink -f "$1")
@@ -18,7 +18,7 @@ run() {
   local script=$1
   shift
   VARNOL_TEST_SCRIPT="$script" VARNOL_TEST_OUTPUT="$work/out" \
-    timeout 380 xvfb-run -a -s "-screen 0 1024x768x24" "$varnol" "$@" > "$work/log" 2>&1
+    timeout "${RUN_TIMEOUT:-380}" xvfb-run -a -s "-screen 0 1024x768x24" "$varnol" "$@" > "$work/log" 2>&1
   local rc=$?
   [ $rc -eq 0 ] || fail "varnol exited with $rc"
 }
@@ -363,6 +363,31 @@ SCRIPT
   told=$(grep "varnol: tone:" "$work/log" | sed -E 's/.*(found at 746.8 Hz|looking again, for [A-Z0-9]+|WWV\/WWVH audio).*/\1/' | paste -sd'|')
   [ "$told" = "$expected" ] || fail "tone decisions on stderr: $told"
   keep_shot tuning-aid.png
+  ;;
+robust_lock)
+  # The robust lock beside the window's loop, on the simulated station heard live: the status
+  # bar's tool tip (the signal report) says when it holds the time of day, with its evidence,
+  # while the panes keep their own texts. Locking takes four to six minutes of audio.
+  cat > script <<SCRIPT
+wait 300
+command 32787
+wait 3000
+dump running
+wait-tip Robust lock: locked 600
+pointer pane-2
+wait 2500
+shot $work/robust-lock.png
+dump locked
+close
+SCRIPT
+  RUN_TIMEOUT=700 run script --simulate dcf77
+  grep -q "^TIMEOUT" "$work/out" && fail "no lock within 600 s: $(grep -m1 '^TIMEOUT' "$work/out")"
+  matches tip 'Robust lock: locked, last minute [0-2][0-9]:[0-5][0-9] UT, [0-9]+ minutes of evidence, margin [0-9]+ nats'
+  lacks running "Robust"
+  matches locked 'pane1=\[DCF77\] pane2=\[[^]]*\] pane3=\[Syn [0-2][0-9]:[0-5][0-9]:[0-5][0-9][-+][0-9.]+\] pane4=\[PC '
+  lacks locked "Robust"
+  grep -q "refused" "$work/log" && fail "a right write was refused: $(grep -m1 refused "$work/log")"
+  keep_shot robust-lock.png
   ;;
 *)
   echo "unknown case $case_name"
