@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Counts every allocation of the test program that includes it: it replaces the global operator
-// new and delete, so include it from exactly one file of a test program.
+// new and delete once per test program: one file includes it plainly, every other file of the
+// same program defines ALLOCATION_COUNTER_ELSEWHERE before including it and reads the count.
 #pragma once
 
 #include <atomic>
@@ -8,6 +9,8 @@
 #include <new>
 
 inline std::atomic<long> g_allocations{0};
+
+#ifndef ALLOCATION_COUNTER_ELSEWHERE
 
 void* operator new(std::size_t size) {
   g_allocations.fetch_add(1, std::memory_order_relaxed);
@@ -19,3 +22,4 @@ void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#endif

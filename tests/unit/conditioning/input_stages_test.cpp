@@ -13,6 +13,8 @@
 // The counting operators free what malloc gave; GCC cannot see that once they are inlined into
 // the containers' code here.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+// The counting operator new is defined in no_allocation_test.cpp of this test program.
+#define ALLOCATION_COUNTER_ELSEWHERE
 #include "support/allocation_counter.h"
 #include "unit/app/fakes.h"
 
