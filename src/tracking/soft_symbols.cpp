@@ -105,26 +105,49 @@ void LevelTracker::AddToneKeyed(const double levels[SlotsPerSecond]) {
   // A tone below the scatter cannot be told from none: the level it is taken to have while
   // nothing is heard (a level that follows the noise would make noise look like pulses).
   high_ = std::max(high_, low_ + 2.0 * Sigma());
-  // The tone's level: the least-squares fit of this second's slots to the template of its
-  // most likely symbol, level_j = low + w_j (high - low), w_j the share of slot j keyed on.
-  double ll[MaxSymbols];
-  SymbolLikelihoods(*table_, levels, high_, low_, Sigma(), ll);
-  int best = 0;
-  for (int s = 1; s < table_->symbol_count; ++s)
-    if (ll[s] > ll[best]) best = s;
-  const SymbolShape& shape = table_->symbols[best];
-  double ww = 0.0, wl = 0.0, on_spread = 0.0;
-  int on = 0;
-  for (int j = 0; j < SlotsPerSecond; ++j) {
-    const double w = SlotTemplate(shape, j, 1.0, 0.0);
-    ww += w * w;
-    wl += w * (levels[j] - low_);
-    if (w == 1.0) {
-      on_spread += (levels[j] - high_) * (levels[j] - high_);
-      ++on;
+  // The tone's level, fitted together with the second's symbol: for each symbol, the level x
+  // above the silent one that best fits its template, level_j = low + w_j x (w_j the share of
+  // slot j keyed on), held to the level followed so far, x0, by a weight of half a keyed slot:
+  //     x = (sum w_j d_j + Pull x0) / (sum w_j^2 + Pull),  d_j = level_j - low,
+  //     misfit = sum (d_j - w_j x)^2 + Pull (x - x0)^2.
+  // The symbol that fits best gives the level. (A fit at the level followed alone would read a
+  // faded 200 ms pulse of VNG, whose first slot looks like a 50 ms pulse at the full level, as
+  // the short one, and hold the level up through the fade.)
+  constexpr double Pull = 0.5;
+  const double x0 = high_ - low_;
+  int best = -1;
+  double best_misfit = 0.0, best_x = x0;
+  for (int s = 0; s < table_->symbol_count; ++s) {
+    const SymbolShape& shape = table_->symbols[s];
+    double ww = 0.0, wd = 0.0;
+    for (int j = 0; j < SlotsPerSecond; ++j) {
+      const double w = SlotTemplate(shape, j, 1.0, 0.0);
+      ww += w * w;
+      wd += w * (levels[j] - low_);
+    }
+    const double x = (wd + Pull * x0) / (ww + Pull);
+    double misfit = Pull * (x - x0) * (x - x0);
+    for (int j = 0; j < SlotsPerSecond; ++j) {
+      const double r = levels[j] - low_ - SlotTemplate(shape, j, 1.0, 0.0) * x;
+      misfit += r * r;
+    }
+    if (best < 0 || misfit < best_misfit) {
+      best = s;
+      best_misfit = misfit;
+      best_x = x;
     }
   }
-  if (ww > 0.0) high_ += 0.25 * (low_ + wl / ww - high_);  // follows fading of a few seconds
+  const SymbolShape& shape = table_->symbols[best];
+  double on_spread = 0.0;
+  int on = 0;
+  for (int j = 0; j < SlotsPerSecond; ++j) {
+    if (SlotTemplate(shape, j, 1.0, 0.0) != 1.0) continue;
+    on_spread += (levels[j] - high_) * (levels[j] - high_);
+    ++on;
+  }
+  bool keyed = false;
+  for (int j = 0; j < SlotsPerSecond; ++j) keyed |= SlotTemplate(shape, j, 1.0, 0.0) > 0.0;
+  if (keyed) high_ += 0.5 * (low_ + best_x - high_);  // follows fading of a few seconds
   // The scatter of a keyed slot (a tone plus noise scatters more than noise alone), slowly.
   if (on > 0) on_variance_ += weight * (on_spread / on - on_variance_);
   ++seconds_;
