@@ -56,8 +56,10 @@ int main(int argc, char** argv) {
     const char* name;
     int mode;
   };
-  for (const Station& s : {Station{"dcf77", StationDcf77}, Station{"msf", StationMsf},
-                           Station{"wwvb", StationWwvb}, Station{"hbg", StationHbg}}) {
+  for (const Station& s :
+       {Station{"dcf77", StationDcf77}, Station{"msf", StationMsf}, Station{"wwvb", StationWwvb},
+        Station{"hbg", StationHbg}, Station{"wwv", StationWwv}, Station{"vng", StationVng},
+        Station{"rwm", StationRwm}}) {
     ReceiverSettings rs;
     rs.start_utc = static_cast<double>(StartUtc);
     rs.duration_s = minutes * 60.0;

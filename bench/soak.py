@@ -9,7 +9,9 @@ simulated hour and at the end of the day, and its CPU time (user + system). Stat
 after the other, so the figures are not disturbed by each other.
 
 Usage: bench/soak.py [--decode PATH ...] [--minutes N] [--stations a,b,...]
-                     [--conditions realistic,poor] [--markdown]
+                     [--conditions realistic,poor] [--robust-lock] [--markdown]
+With --robust-lock the robust lock guards the clock step; the writes it refuses are counted
+apart (they never reach the clock).
 With several --decode programs (say, builds before and after a change) each station and
 condition is run by each of them in turn, so that paired figures are finished together.
 
@@ -51,7 +53,7 @@ def soak(decode, station, extra, minutes):
     start = dt.datetime.fromisoformat(START.replace("Z", "+00:00")).timestamp()
     cmd = [decode, "--simulate", "--station", station, "--seed", SEED, "--start", START,
            "--minutes", str(minutes), "--json"] + extra
-    writes = wrong = 0
+    writes = wrong = refused = 0
     worst = 0.0
     rss_1h = rss_day = None
     with tempfile.TemporaryDirectory() as folder:  # the snapshot lands here, not in the tree
@@ -61,6 +63,7 @@ def soak(decode, station, extra, minutes):
             if rss_1h is None and ev["t"] >= 3600:
                 rss_1h = peak_rss_kib(proc.pid)
             rss_day = peak_rss_kib(proc.pid) or rss_day
+            refused += ev["event"] == "refused"
             if ev["event"] != "clock":
                 continue
             truth = start + ev["t"] * 8000.0 / CARD_RATE
@@ -79,6 +82,7 @@ def soak(decode, station, extra, minutes):
         "writes": writes,
         "wrong": wrong,
         "worst_s": worst,
+        "refused": refused,
         "rss_1h_kib": rss_1h,
         "rss_day_kib": rss_day,
         "cpu_s": usage.ru_utime + usage.ru_stime,
@@ -91,6 +95,7 @@ def main():
     ap.add_argument("--minutes", type=int, default=1440)
     ap.add_argument("--stations", default=",".join(STATIONS))
     ap.add_argument("--conditions", default=",".join(name for name, _ in CONDITIONS))
+    ap.add_argument("--robust-lock", action="store_true", help="run varnol-decode with --robust-lock")
     ap.add_argument("--markdown", action="store_true", help="print a Markdown table")
     a = ap.parse_args()
     decodes = [os.path.abspath(d) for d in (a.decode or ["build/varnol-decode"])]
@@ -100,17 +105,17 @@ def main():
             continue
         for station in a.stations.split(","):
             for decode in decodes:
-                r = soak(decode, station, extra, a.minutes)
+                r = soak(decode, station, extra + (["--robust-lock"] if a.robust_lock else []), a.minutes)
                 rows.append((decode, station, name + " (" + " ".join(extra) + ")", r))
                 if not a.markdown:
                     print(decode, station, name, json.dumps(r), flush=True)
     if a.markdown:
-        print(f"| program | station | condition | clock writes | wrong writes | worst error | "
+        print(f"| program | station | condition | clock writes | wrong writes | worst error | refused | "
               f"peak RSS 1 h | peak RSS {a.minutes // 60} h | CPU |")
-        print("|---|---|---|---|---|---|---|---|---|")
+        print("|---|---|---|---|---|---|---|---|---|---|")
         for decode, station, cond, r in rows:
             worst = f"{r['worst_s']:.0f} s" if r["wrong"] else "-"
-            print(f"| {decode} | {station} | {cond} | {r['writes']} | {r['wrong']} | {worst} | "
+            print(f"| {decode} | {station} | {cond} | {r['writes']} | {r['wrong']} | {worst} | {r['refused']} | "
                   f"{(r['rss_1h_kib'] or 0) / 1024:.1f} MB | {(r['rss_day_kib'] or 0) / 1024:.1f} MB | "
                   f"{r['cpu_s']:.1f} s |")
 

@@ -66,6 +66,7 @@ enum class MinuteShape {
 
 struct StationProfile {
   bool supported = false;
+  bool labels = true;  // accepted minutes name the seconds (not RWM's: it sends no time code)
   int channels = 1;
   int tone_cycles[2] = {1, 1};  // whole cycles of the tone per `tone_period` samples
   int tone_period[2] = {8, 8};
@@ -111,7 +112,9 @@ StationProfile ProfileFor(int station_mode) {
       p.late_end = 6000;
       break;
     case StationVng:
-      // tone pulses of 50, 200 or 500 ms starting on the second
+    case StationRwm:
+      // tone pulses of 50, 200 or 500 ms starting on the second (RWM: 100 or 500 ms); the
+      // windows fit inside VNG's shortest pulse, so they read RWM's as well
       p.shape.rising = true;
       p.shape.silent_low = true;
       p.shape.post_begin = 40;
@@ -139,10 +142,13 @@ StationProfile ProfileFor(int station_mode) {
       p.accept_delay = 1.14;
       p.minute = MinuteShape::MissingSecond59;
       break;
-    default:  // RWM: its seconds are found but its minutes never name them
+    default:
       p.supported = false;
       break;
   }
+  // RWM: its seconds are followed (for the robust lock's minute phase) but its minutes never
+  // name them
+  if (station_mode == StationRwm) p.labels = false;
   p.measure_lag = std::max(p.shape.post_end, p.late_end) + 160;
   return p;
 }
@@ -596,7 +602,7 @@ struct SecondEpochs::Impl {
   }
 
   void OnMinute(int ut_hour, int ut_minute, int64_t block) {
-    if (!profile.supported || !tracking || !fit.ok) {
+    if (!profile.supported || !profile.labels || !tracking || !fit.ok) {
       Unlock();
       return;
     }
@@ -707,7 +713,7 @@ int SecondEpochs::AgreeingMinutes() const {
 }
 
 const char* SecondEpochs::State() const {
-  if (!impl_->profile.supported) return "unsupported";
+  if (!impl_->profile.supported || !impl_->profile.labels) return "unsupported";
   if (impl_->locked) return "locked";
   if (impl_->tracking) return "locking";
   return "searching";

@@ -45,7 +45,7 @@ struct SecondEpoch {
 
 class SecondEpochs : public DocObserver {
  public:
-  explicit SecondEpochs(int station_mode);  // StationModes value; RWM: never yields epochs
+  explicit SecondEpochs(int station_mode);  // StationModes value; RWM: seconds only, no epochs
   ~SecondEpochs() override;
   SecondEpochs(const SecondEpochs&) = delete;
   SecondEpochs& operator=(const SecondEpochs&) = delete;

@@ -94,10 +94,11 @@ const char* const kUsage =
     "  --adjust-calibration    let the measured minute nudge the calibration\n"
     "  --set-clock             really write the system clock (only with --device); the robust\n"
     "                          lock then guards every write\n"
-    "  --robust-lock           run the robust lock beside the decoder (DCF77, HBG, MSF, WWVB):\n"
-    "                          \"lock\" events with --json, and no clock write that contradicts a\n"
-    "                          confident lock (always on with --set-clock); with --refclock it\n"
-    "                          labels the seconds served\n"
+    "  --robust-lock           run the robust lock beside the decoder: \"lock\" events with\n"
+    "                          --json, no clock write that contradicts a confident lock, and\n"
+    "                          RWM's minute snap only where the lock's minute phase agrees\n"
+    "                          (always on with --set-clock); with --refclock it labels the\n"
+    "                          seconds served\n"
     "  --snapshot FILE         at the end, write the last quarter second of audio to FILE (WAV)\n"
     "  --json                  one JSON object per line\n"
     "  --verbose               let the audio libraries (ALSA, JACK) print their own messages\n"
@@ -143,14 +144,17 @@ class EventPrinter : public DocObserver {
     double written_utc = 0.0, locked_utc = 0.0;
     if (!ok && guard != nullptr && guard->TakeRefusal(&written_utc, &locked_utc)) {
       const std::string written = FormatIsoUtc(st);
+      // NaN: RWM's minute mark before the lock has the minute's phase
+      const bool known = std::isfinite(locked_utc);
       const std::string locked =
-          FormatIsoUtc(SystemTimeFromUnix(static_cast<int64_t>(std::floor(locked_utc)),
-                                          static_cast<int>((locked_utc - std::floor(locked_utc)) * 1000.0)));
+          known ? FormatIsoUtc(SystemTimeFromUnix(static_cast<int64_t>(std::floor(locked_utc)),
+                                                  static_cast<int>((locked_utc - std::floor(locked_utc)) * 1000.0)))
+                : "no minute phase yet";
       std::fprintf(stderr, "varnol-decode: clock write of %s refused: the robust lock has %s\n",
                    written.c_str(), locked.c_str());
       if (json_)
-        std::printf("{\"t\": %.3f, \"event\": \"refused\", \"utc\": \"%s\", \"lock_utc\": \"%s\"}\n", T(),
-                    written.c_str(), locked.c_str());
+        std::printf("{\"t\": %.3f, \"event\": \"refused\", \"utc\": \"%s\", \"lock_utc\": %s}\n", T(),
+                    written.c_str(), known ? JsonString(locked).c_str() : "null");
       else
         std::printf("%10.3f  clock   %s  (refused: the robust lock has %s)\n", T(), written.c_str(),
                     locked.c_str());

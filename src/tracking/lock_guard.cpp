@@ -14,6 +14,7 @@ void LockObserver::OnCaptureBuffer(const int16_t* samples, int count, int64_t fi
   const int64_t first_sample = (first_block - 1) * BlockSize;  // as the epoch estimator counts
   lock_.OnBuffer(samples, count, first_sample, capture_time_ns);
   newest_sample_ = static_cast<double>(first_sample + count);
+  fed_ = true;
 }
 
 void LockObserver::OnMinuteAccepted(int ut_hour, int ut_minute, int64_t block) {
@@ -33,19 +34,35 @@ bool LockObserver::UtcNow(double* utc) const {
   return true;
 }
 
+bool LockObserver::SecondOfMinuteNow(double* seconds) const {
+  return lock_.SecondOfMinuteNear(newest_sample_, seconds);
+}
+
 bool GuardedClock::SetSystemTime(const SYSTEMTIME& st) {
+  const double offset_s = (offset_ != nullptr ? *offset_ : 0.0) * 3600.0;
+  if (lock_.Lock().PhaseOnly() && lock_.Fed()) {
+    const double written = static_cast<double>(UnixFromSystemTime(st)) + st.wMilliseconds / 1000.0;
+    double into = 0.0;
+    if (!lock_.SecondOfMinuteNow(&into)) return Refuse(written, std::nan(""));
+    // seconds, the write's second of the minute (UT) minus the phase's: -30 .. +30
+    const double off = std::remainder(written - offset_s - into, 60.0);
+    if (std::fabs(off) > MarkAgreeSeconds) return Refuse(written, written - off);
+    return inner_.SetSystemTime(st);
+  }
   double utc = 0.0;
   if (lock_.UtcNow(&utc)) {
-    const double locked = utc + (offset_ != nullptr ? *offset_ : 0.0) * 3600.0;
+    const double locked = utc + offset_s;
     const double written = static_cast<double>(UnixFromSystemTime(st)) + st.wMilliseconds / 1000.0;
-    if (std::fabs(written - locked) > ContradictSeconds) {
-      refused_ = true;
-      refused_written_ = written;
-      refused_locked_ = locked;
-      return false;
-    }
+    if (std::fabs(written - locked) > ContradictSeconds) return Refuse(written, locked);
   }
   return inner_.SetSystemTime(st);
+}
+
+bool GuardedClock::Refuse(double written, double locked) {
+  refused_ = true;
+  refused_written_ = written;
+  refused_locked_ = locked;
+  return false;
 }
 
 bool GuardedClock::TakeRefusal(double* written, double* locked) {

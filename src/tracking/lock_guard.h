@@ -10,6 +10,13 @@
 // now (plus the user's offset from UT) is not made: SetSystemTime answers false, as for any
 // write the system refused, and the refusal with both times waits in TakeRefusal. Everything
 // else passes through unchanged, and so does every write while there is no lock.
+//
+// RWM sends no time of day: its clock step snaps the clock to the nearest whole minute at each
+// minute mark it detects, and a false mark more than half a minute from the true one puts the
+// clock a minute off for good (every true mark after it rounds to the same wrong minute). While
+// the lock is fed, such a snap is made only where the lock's minute phase agrees: the write
+// lands within MarkAgreeSeconds of the second of the minute the phase gives now. A snap while
+// the phase is not yet sure is refused as well (its locked time is then unknown: NaN).
 #pragma once
 
 #include <cstdint>
@@ -32,12 +39,18 @@ class LockObserver : public DocObserver {
   RobustLock& Lock() { return lock_; }
   // UTC (seconds, with a fraction) at the end of the newest buffer, while locked.
   bool UtcNow(double* utc) const;
+  // Where the end of the newest buffer lies in its minute by the sure minute phase (seconds,
+  // 0..60).
+  bool SecondOfMinuteNow(double* seconds) const;
+  // Buffers have reached the lock since the capture began (it is running).
+  bool Fed() const { return fed_; }
 
  private:
   SecondEpochs epochs_;
   SecondEpochs::Line line_;  // the seconds' line after the newest buffer
   RobustLock lock_;
   double newest_sample_ = 0.0;  // one past the newest buffer's last sample
+  bool fed_ = false;
 };
 
 class GuardedClock : public SystemClock {
@@ -58,14 +71,20 @@ class GuardedClock : public SystemClock {
   bool SetSystemTime(const SYSTEMTIME& st) override;
 
   // The last write refused since the last call: the time it would have written and the time
-  // the lock gives (both as the clock would take them, UT plus the offset; Unix seconds).
+  // the lock gives (both as the clock would take them, UT plus the offset; Unix seconds; for
+  // RWM the written time moved onto the minute's phase, NaN while the phase is not sure).
   bool TakeRefusal(double* written, double* locked);
 
   // A right write lands within a few seconds of the lock (the clock step writes second 01 of
   // the minute it has just accepted); a wrong one is a minute or more away.
   static constexpr double ContradictSeconds = 30.0;
+  // A snap at a true minute mark writes second 01 about a second after the mark began, the
+  // detection's delay; one at a false mark lands a whole number of seconds away from that.
+  static constexpr double MarkAgreeSeconds = 0.6;
 
  private:
+  bool Refuse(double written, double locked);
+
   SystemClock& inner_;
   const LockObserver& lock_;
   const double* offset_;

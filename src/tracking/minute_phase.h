@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The minute's phase: which of the running seconds is second 0 of a minute, from the markers
 // the station sends (DCF77's and HBG's missing second 59, MSF's 500 ms second 0 and its fixed
-// minute identifier, WWVB's position markers), accumulated over many minutes.
+// minute identifier, WWVB's and WWV's position markers, VNG's and RWM's silent second 59 and
+// long second 0), accumulated over many minutes.
 //
 // Every one of the 60 phases is a hypothesis. Each second adds, to each phase, the
 // log-likelihood of its soft symbols given the symbols that phase allows at that second of the

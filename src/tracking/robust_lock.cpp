@@ -30,8 +30,9 @@ const char* LockStateName(LockState state) {
 
 RobustLock::RobustLock(int station_mode, int tone_cycles, int tone_period)
     : table_(SymbolsFor(station_mode)),
-      tone_cycles_(tone_cycles),
-      tone_period_(tone_period),
+      // a code on a subcarrier of its own (WWV's 100 Hz) is read there, not on the tone
+      tone_cycles_(table_ != nullptr && table_->code_period > 0 ? table_->code_cycles : tone_cycles),
+      tone_period_(table_ != nullptr && table_->code_period > 0 ? table_->code_period : tone_period),
       levels_(table_ != nullptr ? *table_ : *SymbolsFor(StationDcf77)),
       phase_(table_ != nullptr ? *table_ : *SymbolsFor(StationDcf77)),
       times_(table_ != nullptr ? *table_ : *SymbolsFor(StationDcf77)),
@@ -148,6 +149,8 @@ void RobustLock::ProcessSecond() {
     times_.Reset();
     last_scored_ = INT64_MIN;
     SetState(LockState::Timing);
+    // A station without a time code (RWM) stays here: its minute's phase is all there is.
+    if (table_->expected == nullptr) return;
     const int64_t current = k - Mod(k - minute_phase_, 60);
     for (int64_t m0 = current - 60 * (HistorySeconds / 60 - 1); m0 <= current; m0 += 60) {
       bool any = false;
@@ -162,7 +165,7 @@ void RobustLock::ProcessSecond() {
       if (m0 < current && any) ScoreMinute();
     }
   }
-  if (minute_phase_ < 0) return;
+  if (minute_phase_ < 0 || table_->expected == nullptr) return;
   const int position = static_cast<int>(Mod(k - minute_phase_, 60));
   if (k - position != minute_start_) {
     minute_start_ = k - position;
@@ -233,6 +236,14 @@ bool RobustLock::UtcNear(double sample, int64_t* utc, double* second_start) cons
   const int64_t k = std::llround((sample - line_sample_) / rate_) + line_second_;
   if (utc != nullptr) *utc = locked_utc_ + (k - locked_second_);
   if (second_start != nullptr) *second_start = line_sample_ + static_cast<double>(k - line_second_) * rate_;
+  return true;
+}
+
+bool RobustLock::SecondOfMinuteNear(double sample, double* seconds) const {
+  if (table_ == nullptr || !have_line_ || minute_phase_ < 0 || phase_.Best() != minute_phase_) return false;
+  const double running = (sample - line_sample_) / rate_ + static_cast<double>(line_second_ - minute_phase_);
+  if (!(std::fabs(running) < 1e12)) return false;
+  *seconds = running - 60.0 * std::floor(running / 60.0);
   return true;
 }
 

@@ -11,7 +11,8 @@
 // States:
 //   searching  no seconds' phase yet (or the station is not read this way)
 //   phasing    seconds followed, the minute's phase not yet sure
-//   timing     the minute's phase sure, the time of day not yet
+//   timing     the minute's phase sure, the time of day not yet (for a station that sends
+//              no time of day, RWM, the last state reached)
 //   locked     the time of day sure: UtcOfSecond gives every second's label
 //   holdover   locked, but the seconds' phase has not been confirmed for a while: the seconds
 //              are counted on from the last line (the capture clock), and the lock holds until
@@ -49,6 +50,9 @@ class RobustLock {
   RobustLock& operator=(const RobustLock&) = delete;
 
   bool Supported() const { return table_ != nullptr; }
+  // The station sends no time of day (RWM): the lock finds its minute's phase and stays in
+  // the timing state; UtcNear never answers.
+  bool PhaseOnly() const { return table_ != nullptr && table_->expected == nullptr; }
 
   // The seconds' phase: a second begins at sample `sample`, and seconds last `rate` samples.
   // Call it whenever the estimator has a fresh line; a line that puts the seconds more than
@@ -70,6 +74,9 @@ class RobustLock {
   // UTC of the second that begins nearest sample `sample`, and where it begins. False unless
   // locked.
   bool UtcNear(double sample, int64_t* utc, double* second_start) const;
+  // Where sample `sample` lies in its minute by the sure minute's phase: seconds (0..60, with a
+  // fraction) since second 0 began. False while no phase is sure, or once another leads it.
+  bool SecondOfMinuteNear(double sample, double* seconds) const;
   // Samples per second of the seconds' line (the card's rate).
   double SecondLength() const { return rate_; }
   // True once after each change of state or of the locked time (for a "lock" event).

@@ -28,14 +28,17 @@ constexpr double LikelihoodCap = 6.9;
 // The ten slot levels of a second that begins at sample `start` (fractional, samples since the
 // capture's first) and lasts `rate` samples, read from `ring` (`mask + 1` samples, a power of
 // two, indexed by absolute sample number). The tone makes `cycles` whole cycles in `period`
-// samples (1000 Hz at 8000 per second: 1 in 8). The caller guarantees the samples are there.
+// samples (1000 Hz at 8000 per second: 1 in 8; WWV's 100 Hz: 1 in 80; at most 128). The caller
+// guarantees the samples are there.
 void SlotLevels(const int16_t* ring, int64_t mask, double start, double rate, int cycles, int period,
                 double levels[SlotsPerSecond]);
 
 // The full and reduced carrier's levels and the scatter of a slot's level, followed from second
 // to second: the full level from the slots high in every symbol (quickly, for fading), the
 // scatter from the spread of those slots within each second (slowly), the reduced level from
-// the slot low in nearly every second.
+// the slot low in nearly every second. For a keyed tone (StationSymbols::tone_keyed): the
+// silent level and its scatter from the slots no symbol keys, the tone's level fitted together
+// with each second's symbol.
 class LevelTracker {
  public:
   explicit LevelTracker(const StationSymbols& table) : table_(&table) {}
@@ -48,9 +51,12 @@ class LevelTracker {
   double Sigma() const;
 
  private:
+  void AddToneKeyed(const double levels[SlotsPerSecond]);
+
   const StationSymbols* table_;
   int seconds_ = 0;
   double high_ = 0.0, low_ = 0.0, variance_ = 0.0;
+  double on_variance_ = 0.0;  // a keyed tone's stations: the scatter of a slot with the tone on
 };
 
 // Log-likelihood of each symbol of `table` for one second's slot levels, the best one 0 and

@@ -145,11 +145,22 @@ const StationSymbols* SymbolsFor(int station_mode) {
   static const StationSymbols hbg = MakeDcf(StationHbg);
   static const StationSymbols msf = MakeMsf();
   static const StationSymbols wwvb = MakeWwvb();
+  static const StationSymbols wwv = MakeWwvSymbols();
+  static const StationSymbols vng = MakeVngSymbols();
+  static const StationSymbols rwm = MakeRwmSymbols();
   switch (station_mode) {
     case StationDcf77: return &dcf77;
     case StationHbg: return &hbg;
     case StationMsf: return &msf;
     case StationWwvb: return &wwvb;
+    case StationWwv: return &wwv;
+    case StationVng: return &vng;
+    case StationRwm: return &rwm;
     default: return nullptr;
   }
+}
+
+double SlotTemplate(const SymbolShape& symbol, int slot, double high, double low) {
+  if (symbol.part_slots >> slot & 1) return high + symbol.part_low * (low - high);
+  return (symbol.low_slots >> slot & 1) ? low : high;
 }

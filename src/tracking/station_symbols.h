@@ -5,8 +5,14 @@
 // This table is the only place in src/tracking that knows a station; the minute's code itself
 // comes from the simulator's encoders, so the broadcast formats are written down once.
 //
-// Every symbol of the stations here keys the carrier in whole tenths of a second from the
-// second's start, so a second is read as ten slot levels of 100 ms each.
+// Every symbol keys the carrier (or a tone, or WWV's 100 Hz subcarrier) in tenths of a second
+// from the second's start, so a second is read as ten slot levels of 100 ms each; where a pulse
+// ends or begins inside a tenth (VNG's 50 ms pulse, WWV's code pulse that starts 30 ms in),
+// that slot's level lies between the two in proportion.
+//
+// The short-wave stations key a tone on for their pulses and off between them: "low" is then
+// no tone, "high" the tone, and the levels are followed from the slots every symbol leaves
+// silent (see tone_keyed).
 //
 // Units: slots are tenths of a second from the on-time marker; UTC in Unix seconds.
 #pragma once
@@ -22,6 +28,9 @@ using SymbolMask = uint8_t;
 struct SymbolShape {
   const char* name;
   uint16_t low_slots;  // bit j: the carrier is reduced (or off) in slot j
+  // Slots low for only part of their length (bit j), and that part (0..1); not in low_slots.
+  uint16_t part_slots = 0;
+  float part_low = 0.0f;
 };
 
 struct StationSymbols {
@@ -39,9 +48,29 @@ struct StationSymbols {
   // the time of day decides them: one symbol where the code is known (time of day, parity,
   // fixed bits, summer-time bits), several where it is not (date fields, DUT1, announcements
   // the encoders cannot know), so that those seconds weigh alike for every candidate time.
+  // nullptr: the station sends no time of day (RWM), only its minute's phase is found.
   void (*expected)(int64_t minute_start_utc, SymbolMask out[60]) = nullptr;
+
+  // A tone keyed on for the pulses (the short-wave stations): no slot is high in every second,
+  // so the silent level and the scatter come from `always_low` (slots no symbol keys), and the
+  // tone's level from the slots of each second's most likely symbol. always_high and
+  // usually_low are not used then.
+  bool tone_keyed = false;
+  uint16_t always_low = 0;
+  // The code is read on a subcarrier of its own rather than the station's tone: `code_cycles`
+  // whole cycles in `code_period` samples at 8000 per second (WWV's 100 Hz: 1 in 80); 0: the
+  // tone.
+  int code_cycles = 0, code_period = 0;
 };
 
-// The table of `station_mode` (a StationModes value), or nullptr for a station not yet read
-// this way (WWV/WWVH's 100 Hz code, VNG and RWM).
+// The table of `station_mode` (a StationModes value), or nullptr for a station not read this
+// way.
 const StationSymbols* SymbolsFor(int station_mode);
+
+// The level slot `slot` of `symbol` has with the full (`high`) and the reduced (`low`) level.
+double SlotTemplate(const SymbolShape& symbol, int slot, double high, double low);
+
+// The short-wave stations' tables (shortwave_symbols.cpp).
+StationSymbols MakeWwvSymbols();
+StationSymbols MakeVngSymbols();
+StationSymbols MakeRwmSymbols();

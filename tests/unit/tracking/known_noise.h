@@ -15,7 +15,7 @@ class KnownNoise {
   void Second(int symbol, double* ll) {
     double levels[SlotsPerSecond];
     for (int j = 0; j < SlotsPerSecond; ++j)
-      levels[j] = ((table_.symbols[symbol].low_slots >> j & 1) ? low_ : high_) + sigma_ * normal_(rng_);
+      levels[j] = SlotTemplate(table_.symbols[symbol], j, high_, low_) + sigma_ * normal_(rng_);
     SymbolLikelihoods(table_, levels, high_, low_, sigma_, ll);
   }
   // A second with no signal at all: noise about the reduced level.
