@@ -58,8 +58,7 @@ void CVarnolDoc::DecodeWwv() {
   });
 }
 
-// Every station of the "Transmitter" menu but JJY has its decoder in this build; JJY's menu
-// entry, name and stored number exist already, and its decoder comes next.
+// Every station of the "Transmitter" menu has its decoder in this build.
 bool StationSupported(int station_mode) {
-  return station_mode >= 0 && station_mode < StationCount && station_mode != StationJjy;
+  return station_mode >= 0 && station_mode < StationCount;
 }

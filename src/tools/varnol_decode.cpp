@@ -197,6 +197,26 @@ class EventPrinter : public DocObserver {
     std::fflush(stdout);
   }
 
+  // With --json, JJY's fields besides the time of day, with each minute the clock step accepts:
+  // the JST minute that carried them, the day of the year, year and weekday as read (no check
+  // bit guards them), the leap second announced for the month's end, and whether the call sign
+  // was heard (minutes 15 and 45, which send no year, weekday or leap bits).
+  void OnMinuteAccepted(int, int, int64_t) override {
+    if (!json_ || doc_.StationMode != StationJjy) return;
+    const JjyMinuteInfo& j = doc_.JjyInfo;
+    const char* leap = j.Year < 0            ? "null"
+                       : j.LeapSecond == 1   ? "\"insert\""
+                       : j.LeapSecond == 2   ? "\"delete\""
+                                             : "\"none\"";
+    const auto number = [](int v) { return v < 0 ? std::string("null") : std::to_string(v); };
+    std::printf(
+        "{\"t\": %.3f, \"event\": \"jjy\", \"sent_jst\": \"%02d:%02d\", \"day_of_year\": %d, "
+        "\"year\": %s, \"weekday\": %s, \"leap\": %s, \"call_sign\": %s}\n",
+        T(), j.CodeHour, j.CodeMinute, j.DayOfYear, number(j.Year).c_str(), number(j.Weekday).c_str(),
+        leap, j.CallSign == 1 ? "true" : "false");
+    std::fflush(stdout);
+  }
+
  private:
   double T() const { return static_cast<double>(doc_.BlocksProcessed) * BlockSize / 8000.0; }
   const CVarnolDoc& doc_;
