@@ -49,7 +49,9 @@ constexpr MarkerProbe JjyMarker[] = {
 
 }  // namespace
 
-bool CVarnolDoc::JjyBit(int second) const { return OffScore(second, 6) > 0; }
+bool CVarnolDoc::JjyBit(int second) const {
+  return OffScore(second, 6) > 0;
+}
 
 // Seconds 40..48 keyed as pulses: full carrier in the first tenth and reduced in the last one,
 // as every marker, 1 and 0 is. The Morse call sign breaks that pattern in several of them.

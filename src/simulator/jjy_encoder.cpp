@@ -51,7 +51,9 @@ int Parity(const std::array<int, 60>& s, int first, int last) {
 
 }  // namespace
 
-bool JjyCallSignMinute(int minute) { return minute == 15 || minute == 45; }
+bool JjyCallSignMinute(int minute) {
+  return minute == 15 || minute == 45;
+}
 
 std::array<int, 60> JjySymbols(int64_t minute_start_utc, const JjyLeap& leap) {
   std::array<int, 60> s{};

@@ -47,6 +47,8 @@ class RefclockRunner {
   RefclockRunner(const RefclockOptions& o, int station_mode, bool json, const int64_t* blocks);
   ~RefclockRunner();
   DocObserver* Observer();
+  // The document's LeapAnnounced: a leap second the station announces goes to chrony and SHM.
+  void ReadLeapAnnouncements(const int* leap_announced);
   // A new capture after the sound card was lost: the service starts again.
   void Restart();
   // Says on stderr when the lock is gained or lost (one line each, with the reason), for the

@@ -724,6 +724,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<RefclockRunner> refclock;
   if (ro.Measuring()) {
     refclock = std::make_unique<RefclockRunner>(ro, o.station, o.json, &doc.BlocksProcessed);
+    refclock->ReadLeapAnnouncements(&doc.LeapAnnounced);
     doc.AddObserver(refclock->Observer());
   }
   // A reference clock is a daemon: a missing or lost sound card is tried again, not fatal.

@@ -23,7 +23,8 @@ std::string Symbols(const std::array<int, 60>& s) {
 }
 
 // A BCD field read back from the symbols by the published weights (a marker reads as neither).
-int Field(const std::array<int, 60>& s, std::initializer_list<int> seconds, std::initializer_list<int> weights) {
+int Field(const std::array<int, 60>& s, std::initializer_list<int> seconds,
+          std::initializer_list<int> weights) {
   int value = 0;
   auto w = weights.begin();
   for (int second : seconds) {
@@ -35,9 +36,9 @@ int Field(const std::array<int, 60>& s, std::initializer_list<int> seconds, std:
 
 TEST(JjyCode, GivesThisMinuteInJst) {
   // 2026-12-07 14:07 UTC is 23:07 JST, Monday, day 341; both parity groups hold three ones.
-  EXPECT_EQ(Symbols(JjySymbols(1796652420, JjyLeap{})),
-            std::string("M00000111M") + "001000011M" + "001100100M" + "000100110M" + "000100110M" +
-                "001000000M");
+  EXPECT_EQ(
+      Symbols(JjySymbols(1796652420, JjyLeap{})),
+      std::string("M00000111M") + "001000011M" + "001100100M" + "000100110M" + "000100110M" + "001000000M");
 }
 
 struct JstCase {
@@ -64,7 +65,8 @@ TEST_P(JjyJst, FieldsAreJapanStandardTime) {
   EXPECT_EQ(hour_ones % 2, 0);
   EXPECT_EQ(minute_ones % 2, 0);
   for (int p : {0, 9, 19, 29, 39, 49, 59}) EXPECT_EQ(s[p], JjyMarker) << p;
-  for (int k : {4, 10, 11, 14, 20, 21, 24, 34, 35, 38, 40, 53, 54, 55, 56, 57, 58}) EXPECT_EQ(s[k], JjyZero) << k;
+  for (int k : {4, 10, 11, 14, 20, 21, 24, 34, 35, 38, 40, 53, 54, 55, 56, 57, 58})
+    EXPECT_EQ(s[k], JjyZero) << k;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -158,18 +160,17 @@ TEST_P(JjyFields, BothParitiesHoldAndTheNextMinuteIsRecorded) {
   EXPECT_EQ(OnlyRecord(doc), c.record);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Jjy, JjyFields,
-    ::testing::Values(JjyFieldCase{"Code2207", 22, 7, 0, "Reset 22:08"},
-                      JjyFieldCase{"Code2359", 23, 59, 0, "Reset 00:00"},
-                      JjyFieldCase{"Code0859", 8, 59, 0, "Reset 09:00"},
-                      JjyFieldCase{"HourBitFlipped", 22, 7, 17, ""},
-                      JjyFieldCase{"Pa1Flipped", 22, 7, 36, ""},
-                      JjyFieldCase{"MinuteBitFlipped", 22, 7, 3, ""},
-                      JjyFieldCase{"Pa2Flipped", 22, 7, 37, ""},
-                      JjyFieldCase{"UnusedSecondNotRead", 22, 7, 14, "Reset 22:08"},
-                      JjyFieldCase{"DayOfYearHasNoCheck", 22, 7, 22, "Reset 22:08"}),
-    CaseName<JjyFields::ParamType>);
+INSTANTIATE_TEST_SUITE_P(Jjy, JjyFields,
+                         ::testing::Values(JjyFieldCase{"Code2207", 22, 7, 0, "Reset 22:08"},
+                                           JjyFieldCase{"Code2359", 23, 59, 0, "Reset 00:00"},
+                                           JjyFieldCase{"Code0859", 8, 59, 0, "Reset 09:00"},
+                                           JjyFieldCase{"HourBitFlipped", 22, 7, 17, ""},
+                                           JjyFieldCase{"Pa1Flipped", 22, 7, 36, ""},
+                                           JjyFieldCase{"MinuteBitFlipped", 22, 7, 3, ""},
+                                           JjyFieldCase{"Pa2Flipped", 22, 7, 37, ""},
+                                           JjyFieldCase{"UnusedSecondNotRead", 22, 7, 14, "Reset 22:08"},
+                                           JjyFieldCase{"DayOfYearHasNoCheck", 22, 7, 22, "Reset 22:08"}),
+                         CaseName<JjyFields::ParamType>);
 
 // The parity misses two flipped bits; the hour they make is not a time of day.
 TEST_F(JjyTest, TwoFlippedHourBitsKeepTheParityButHour42IsNoTime) {
