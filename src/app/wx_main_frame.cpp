@@ -47,6 +47,7 @@ constexpr int UpdatedMenuItems[] = {
     cmd::ID_STATION_DCF77, cmd::ID_STATION_WWVB, cmd::ID_STATION_VNG, cmd::ID_STATION_RWM,
     cmd::ID_STATION_WWV, cmd::ID_STATION_JJY, cmd::ID_AUTO_SET_CLOCK};
 constexpr int UpdatedTools[] = {cmd::ID_START_TOOL, cmd::ID_STOP_TOOL};
+static_assert(std::size(UpdatedMenuItems) == CMainFrame::UpdatedMenuItemCount, "one found item per updated command");
 
 const char* Prompt(int command) {
   const cmd::CommandText* t = cmd::FindCommandText(command);
