@@ -74,7 +74,7 @@ def run(build, station, minutes, options, folder):
 def main():
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
     minutes = int(sys.argv[2]) if len(sys.argv) > 2 else 6
-    stations = sys.argv[3:] or ["msf", "hbg", "dcf77", "wwvb", "vng", "rwm", "wwv"]
+    stations = sys.argv[3:] or ["msf", "hbg", "dcf77", "wwvb", "vng", "rwm", "wwv", "jjy"]
     # minutes from 13:05:00: markers at 13:06, 13:07, ...; writes from the second one on
     possible = max(minutes - 2, 0)
     print(f"{'station':7} {'axis':8} {'setting':16} {'right':>5} {'wrong':>5}  (of {possible} possible, "

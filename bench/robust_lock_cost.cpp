@@ -57,7 +57,8 @@ int main(int argc, char** argv) {
     int mode;
   };
   for (const Station& s : {Station{"dcf77", StationDcf77}, Station{"msf", StationMsf},
-                           Station{"wwvb", StationWwvb}, Station{"hbg", StationHbg}}) {
+                           Station{"wwvb", StationWwvb}, Station{"hbg", StationHbg},
+                           Station{"jjy", StationJjy}}) {
     ReceiverSettings rs;
     rs.start_utc = static_cast<double>(StartUtc);
     rs.duration_s = minutes * 60.0;
