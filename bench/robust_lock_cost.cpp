@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
   for (const Station& s :
        {Station{"dcf77", StationDcf77}, Station{"msf", StationMsf}, Station{"wwvb", StationWwvb},
         Station{"hbg", StationHbg}, Station{"wwv", StationWwv}, Station{"vng", StationVng},
-        Station{"rwm", StationRwm}}) {
+        Station{"rwm", StationRwm}, Station{"jjy", StationJjy}}) {
     ReceiverSettings rs;
     rs.start_utc = static_cast<double>(StartUtc);
     rs.duration_s = minutes * 60.0;

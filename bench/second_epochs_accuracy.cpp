@@ -230,6 +230,7 @@ BENCHMARK_CAPTURE(BM_Accuracy, wwvb, std::string("wwvb"), StationWwvb)->Apply(Ac
 BENCHMARK_CAPTURE(BM_Accuracy, wwv, std::string("wwv"), StationWwv)->Apply(AccuracyArgs);
 BENCHMARK_CAPTURE(BM_Accuracy, hbg, std::string("hbg"), StationHbg)->Apply(AccuracyArgs);
 BENCHMARK_CAPTURE(BM_Accuracy, vng, std::string("vng"), StationVng)->Apply(AccuracyArgs);
+BENCHMARK_CAPTURE(BM_Accuracy, jjy, std::string("jjy"), StationJjy)->Apply(AccuracyArgs);
 
 BENCHMARK_CAPTURE(BM_Day, dcf77, std::string("dcf77"), StationDcf77)->Apply(OnceInSeconds);
 BENCHMARK_CAPTURE(BM_Day, msf, std::string("msf"), StationMsf)->Apply(OnceInSeconds);
@@ -237,6 +238,7 @@ BENCHMARK_CAPTURE(BM_Day, wwvb, std::string("wwvb"), StationWwvb)->Apply(OnceInS
 BENCHMARK_CAPTURE(BM_Day, wwv, std::string("wwv"), StationWwv)->Apply(OnceInSeconds);
 BENCHMARK_CAPTURE(BM_Day, hbg, std::string("hbg"), StationHbg)->Apply(OnceInSeconds);
 BENCHMARK_CAPTURE(BM_Day, vng, std::string("vng"), StationVng)->Apply(OnceInSeconds);
+BENCHMARK_CAPTURE(BM_Day, jjy, std::string("jjy"), StationJjy)->Apply(OnceInSeconds);
 
 BENCHMARK(BM_Cost)->Iterations(3)->Unit(benchmark::kSecond)->UseRealTime();
 

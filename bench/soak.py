@@ -28,7 +28,7 @@ import sys
 import tempfile
 
 START = "2026-12-07T13:05:00Z"
-STATIONS = ["msf", "hbg", "dcf77", "wwvb", "vng", "rwm", "wwv"]
+STATIONS = ["msf", "hbg", "dcf77", "wwvb", "vng", "rwm", "wwv", "jjy"]
 CONDITIONS = [
     ("realistic", ["--snr", "3"]),
     ("poor", ["--snr", "-4", "--fade", "0.6"]),

@@ -125,5 +125,9 @@ BENCHMARK_CAPTURE(BM_StationHour, wwv, std::string("wwv"), StationWwv)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3)
     ->UseRealTime();
+BENCHMARK_CAPTURE(BM_StationHour, jjy, std::string("jjy"), StationJjy)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -113,6 +113,7 @@ void CVarnolDoc::DecodeBlock() {
     case StationVng: DecodeVng(); break;
     case StationRwm: DetectRwmMark(); break;
     case StationWwv: DecodeWwv(); break;
+    case StationJjy: DecodeJjy(); break;
     default: break;
   }
 }

@@ -28,14 +28,14 @@ constexpr int MinBlocksPerMinute = 3700;
 constexpr int MaxBlocksPerMinute = 3800;
 constexpr int DefaultBlocksPerMinute = 3756;
 constexpr int MaxMinuteRecords = 7;
-constexpr int StationCount = 7;
 constexpr int UPDATE_HINT_NEW_BUFFER = 99;
 constexpr int UPDATE_HINT_CAPTURE_STARTED = 0;
 constexpr int SyncWindowBlocks = 10;
 constexpr double SyncPhaseStep = 0.07841414786627582;  // radians per sample: 100 Hz at 8012.8 Hz
 constexpr double SyncPhaseWrap = 6.2831853072;          // two pi to ten decimals, as compared
 
-// Stations in the order of the "Transmitter" menu.
+// Stations in the order of the "Transmitter" menu; the number is also the one stored in the
+// settings, so a new station is added at the end.
 enum StationModes : int {
   StationMsf = 0,
   StationHbg = 1,
@@ -44,7 +44,9 @@ enum StationModes : int {
   StationVng = 4,
   StationRwm = 5,
   StationWwv = 6,
+  StationJjy = 7,
 };
+constexpr int StationCount = 8;
 
 // "No minute handed to the clock step yet": no decoded minute of day can follow it.
 constexpr int NoPreviousMinute = -10;
@@ -54,6 +56,17 @@ struct MinuteRecord {
   int Hour = 0;        // as decoded, in the station's own time scale
   int Minute = 0;
   int SummerTime = 0;  // the summer-time bit read on the same block as Hour and Minute
+};
+
+// What a JJY minute gives besides its hour and minute, read with the last minute recorded.
+// Only the hour and minute are guarded by parity bits; the rest is reported as read.
+struct JjyMinuteInfo {
+  int CodeHour = 0, CodeMinute = 0;  // JST at the start of the minute that carried the code
+  int DayOfYear = 0;                 // 1..366 (JST)
+  int Year = -1;                     // of the century; -1 in a call-sign minute (not sent)
+  int Weekday = -1;                  // 0 = Sunday; -1 in a call-sign minute
+  int CallSign = 0;                  // 1: the call sign in Morse was heard in seconds 40..48
+  int LeapSecond = 0;                // at the end of this month: 0 none, 1 inserted, 2 removed
 };
 
 // Where the document's state changes are reported: the window's views redraw on hint 99,
@@ -185,6 +198,9 @@ class CVarnolDoc {
   int MinuteRecordCount = 0;
   int MinuteRecordsStored = 0;      // entries RecordMinute stored since the list was emptied
   int SummerTimeFlag = 0;
+  JjyMinuteInfo JjyInfo;            // JJY's other fields, with the last minute it recorded
+  int LeapAnnounced = 0;            // a leap second the station announces for the end of this
+                                    // month (UTC): 0 none, 1 inserted, 2 removed
   int LastMinuteOfDay = NoPreviousMinute;
   int64_t SyncOffset = 0;           // seconds, decoded minus PC
 
@@ -270,6 +286,9 @@ class CVarnolDoc {
   void DetectRwmMark();
   void SnapToMinuteMark();
   void DecodeWwv();
+  void DecodeJjy();
+  bool JjyBit(int second) const;        // carrier reduced in the seventh tenth: a 1 (or a marker)
+  bool JjyCallSignHeard() const;        // seconds 40..48 not keyed as pulses
 
   // --- Status and notification -----------------------------------------------------------
   void SetStatusText(const char* text);

@@ -92,6 +92,8 @@ struct MenuItemShown {
 
 class CMainFrame : public wxFrame, public CVarnolDoc::SetupUi {
  public:
+  // The menu items the document updates: Start, Stop, every station and Auto set.
+  static constexpr int UpdatedMenuItemCount = 3 + StationCount;
   explicit CMainFrame(CVarnolDoc& doc);
   ~CMainFrame() override;
   // False when the toolbar or status bar could not be built (the window is then not shown).
@@ -183,8 +185,8 @@ class CMainFrame : public wxFrame, public CVarnolDoc::SetupUi {
   wxTimer pane_timer_;
   bool created_ = true;
   char pane_texts_[4][96] = {};  // what the four custom panes show
-  wxMenuItem* menu_items_[10] = {};  // the items the document updates, found once
-  MenuItemShown menu_shown_[10];
+  wxMenuItem* menu_items_[UpdatedMenuItemCount] = {};  // found once
+  MenuItemShown menu_shown_[UpdatedMenuItemCount];
   std::unique_ptr<MenuBarCommand> bar_start_, bar_stop_, bar_mixer_;
   HelpBook help_;
   bool context_help_ = false;

@@ -48,6 +48,7 @@ int HourCorrection(int station_mode, int summer_time) {
     case StationMsf: return summer_time;
     case StationHbg:
     case StationDcf77: return 1 + summer_time;
+    case StationJjy: return 9;  // Japan Standard Time, the whole year
     default: return 0;
   }
 }

@@ -46,9 +46,29 @@ std::array<int, 60> VngBits(int64_t minute_start_utc);
 // 2, 3 at the full hour, 4 at midnight and noon (Swiss legal time).
 int HbgSecondZeroInterruptions(int64_t minute_start_utc);
 
+// JJY: what each second of a minute carries, by its time at full carrier: a 0 (800 ms), a 1
+// (500 ms), a position marker (200 ms), or a part of the Morse call sign (minutes 15 and 45,
+// seconds 40..48).
+enum JjySymbol : int { JjyZero = 0, JjyOne = 1, JjyMarker = 2, JjyMorse = 3 };
+
+// A leap second announced in JJY's LS1 and LS2 bits, for the end of the current month.
+struct JjyLeap {
+  bool announced = false;
+  bool insert = true;  // false: a second removed
+};
+
+// JJY: the 60 symbols of the minute starting at `minute_start_utc`, describing that minute in
+// Japan Standard Time (UTC+9).
+std::array<int, 60> JjySymbols(int64_t minute_start_utc, const JjyLeap& leap);
+// The JST minutes (15 and 45) whose seconds 40..48 carry the call sign.
+bool JjyCallSignMinute(int minute);
+// The call sign's carrier `seconds_into_40` seconds after second 40 began: true when keyed on.
+bool JjyMorseKeyed(double seconds_into_40);
+
 std::unique_ptr<StationEncoder> MakeMsfEncoder();
 std::unique_ptr<StationEncoder> MakeHbgEncoder();
 std::unique_ptr<StationEncoder> MakeWwvbEncoder();
+std::unique_ptr<StationEncoder> MakeJjyEncoder();
 std::unique_ptr<StationEncoder> MakeVngEncoder();
 std::unique_ptr<StationEncoder> MakeRwmEncoder();
 // WWV (1000 Hz seconds ticks) or, with `hawaii`, WWVH (1200 Hz ticks).

@@ -14,5 +14,7 @@ std::unique_ptr<StationEncoder> MakeEncoder(const std::string& station) {
   if (station == "rwm") return MakeRwmEncoder();
   if (station == "wwv") return MakeWwvEncoder(false);
   if (station == "wwvh") return MakeWwvEncoder(true);
+  // JJY's two transmitters send the same code.
+  if (station == "jjy" || station == "jjy40" || station == "jjy60") return MakeJjyEncoder();
   return nullptr;
 }

@@ -20,7 +20,8 @@
 //     ended). Its UTC, less that second's running number, is the label offset. Epochs are handed
 //     out only once three minutes agree on one offset, with no disagreement since, and the
 //     marker shapes at the minute's edge confirm at least two of them (the missing second 59 of
-//     DCF77, HBG, VNG and WWV, MSF's 500 ms minute marker, WWVB's pair of 800 ms markers).
+//     DCF77, HBG, VNG and WWV, MSF's 500 ms minute marker, WWVB's pair of 800 ms markers, JJY's
+//     pair of 200 ms markers).
 //     A disagreeing minute, a break in the audio, a new capture, a station change or the loss
 //     of the seconds drops the labels until three minutes agree again; so does the last minute
 //     of June and of December, which may end with a leap second the count would not see.
@@ -62,6 +63,7 @@ enum class MinuteShape {
   MissingSecond59,  // second 59 carries no marker
   LongSecond0,      // second 0's marker lasts 500 ms, the others at most 300 ms
   LongPair,         // seconds 59 and 0 both carry 800 ms markers
+  ShortPair,        // seconds 59 and 0 both carry 200 ms markers, the others 500 or 800 ms
 };
 
 struct StationProfile {
@@ -110,6 +112,16 @@ StationProfile ProfileFor(int station_mode) {
       p.minute = MinuteShape::LongPair;
       p.late_begin = 5200;  // 650 .. 750 ms: low only under an 800 ms marker
       p.late_end = 6000;
+      break;
+    case StationJjy:
+      // full carrier from the start of the second for 200, 500 or 800 ms, then 10 %
+      p.shape.rising = true;
+      p.shape.post_begin = 48;
+      p.shape.post_end = 1500;
+      p.coarse_rising = true;
+      p.minute = MinuteShape::ShortPair;
+      p.late_begin = 2400;  // 300 .. 400 ms: already reduced only after a 200 ms marker
+      p.late_end = 3200;
       break;
     case StationVng:
     case StationRwm:
@@ -594,6 +606,14 @@ struct SecondEpochs::Impl {
           return Evidence::Neutral;
         if (at->late_fraction > 0.7 || before->late_fraction > 0.7) return Evidence::Contradicts;
         if (at->late_fraction < 0.3 && before->late_fraction < 0.3) return Evidence::Confirms;
+        return Evidence::Neutral;
+      }
+      case MinuteShape::ShortPair: {
+        // The carrier comes up at the edge: a marker's late level is back at the level before.
+        if (at == nullptr || before == nullptr || at->late_fraction < -0.5 || before->late_fraction < -0.5)
+          return Evidence::Neutral;
+        if (at->late_fraction < 0.3 || before->late_fraction < 0.3) return Evidence::Contradicts;
+        if (at->late_fraction > 0.7 && before->late_fraction > 0.7) return Evidence::Confirms;
         return Evidence::Neutral;
       }
       case MinuteShape::None: break;

@@ -71,6 +71,17 @@ bool TimeService::AddOutput(EpochOutput* output) {
   return false;
 }
 
+namespace {
+
+// The UTC day holding `utc` is the last of its month: a leap second announced for the month's
+// end comes at the end of this day.
+bool LastDayOfMonth(int64_t utc) {
+  const int64_t next_day = utc - ((utc % 86400) + 86400) % 86400 + 86400;
+  return SystemTimeFromUnix(next_day).wDay == 1;
+}
+
+}  // namespace
+
 void TimeService::Restart() {
   epochs_ = std::make_unique<SecondEpochs>(station_);
   clock_.Reset();
@@ -195,6 +206,7 @@ void TimeService::Send(int64_t utc, double sample, double quality) {
   const int64_t diff_ns = utc * 1000000000 - m.system_ns;
   m.offset = static_cast<double>(diff_ns) * 1e-9 + delay_s_;
   m.quality = quality;
+  m.leap = leap_ != 0 && LastDayOfMonth(utc) ? leap_ : 0;
   ++measured_;
   offsets_.Add(m.offset);
   for (EpochOutput* o : outputs_)
@@ -207,6 +219,7 @@ void TimeService::OnUpdate(int hint) {
 }
 
 void TimeService::OnMinuteAccepted(int ut_hour, int ut_minute, int64_t block) {
+  if (leap_source_ != nullptr) leap_ = *leap_source_ == 1 || *leap_source_ == 2 ? *leap_source_ : 0;
   epochs_->OnMinuteAccepted(ut_hour, ut_minute, block);
   NoteLock(LockReason::MinuteDisagrees, ut_hour, ut_minute);
 }

@@ -33,6 +33,7 @@ struct EpochMeasurement {
   int64_t system_ns = 0;  // CLOCK_REALTIME at which its marker reached the card
   double offset = 0.0;    // seconds, true time minus system time
   double quality = 0.0;   // 0..1, from the estimator
+  int leap = 0;           // a leap second at the end of this UTC day: 0 none, 1 inserted, 2 removed
 };
 
 class EpochOutput {
@@ -120,6 +121,11 @@ class TimeService : public DocObserver {
   // A new capture (the device was opened again): nothing measured before carries over.
   void Restart();
 
+  // Where the station's announcement of a leap second at the end of the month is read (the
+  // document's LeapAnnounced: 0 none, 1 inserted, 2 removed), taken with each accepted minute
+  // and passed on with the seconds of the month's last day. Without it, no leap is announced.
+  void ReadLeapAnnouncements(const int* leap_announced) { leap_source_ = leap_announced; }
+
   const CaptureClock& Clock() const { return clock_; }
   const SecondEpochs& Epochs() const { return *epochs_; }
   // Labelled seconds measured and handed to the outputs, and those dropped because the
@@ -165,6 +171,8 @@ class TimeService : public DocObserver {
   // Notes a change of the labels' lock since the last look, with `reason` when it was lost.
   void NoteLock(LockReason lost_reason, int hour = -1, int minute = -1);
   bool locked_ = false;
+  const int* leap_source_ = nullptr;
+  int leap_ = 0;                  // as announced with the last accepted minute
   bool capture_started_ = false;  // the document said the capture started again
   int64_t expected_ns_ = 0;       // the next buffer's stamp if the capture runs on unbroken
   LockChange change_;

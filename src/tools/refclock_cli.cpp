@@ -156,7 +156,7 @@ std::string FormatIsoUtcSeconds(int64_t s) {
 class SockOutput : public EpochOutput {
  public:
   explicit SockOutput(const std::string& path) : sock_(path) {}
-  void OnEpoch(const EpochMeasurement& m) override { sock_.Send(m.system_ns, m.offset); }
+  void OnEpoch(const EpochMeasurement& m) override { sock_.Send(m.system_ns, m.offset, m.leap); }
 
  private:
   RefclockSock sock_;
@@ -178,7 +178,7 @@ class ShmOutput : public EpochOutput {
     if (!was && complained_) std::fprintf(stderr, "varnol-decode: NTP shared memory unit %d attached\n", unit_);
     complained_ = false;
     const int64_t true_ns = m.system_ns + static_cast<int64_t>(std::llround(m.offset * 1e9));
-    shm_.Write(true_ns, m.system_ns);
+    shm_.Write(true_ns, m.system_ns, m.leap);
   }
 
  private:
@@ -196,8 +196,9 @@ class PrintOutput : public EpochOutput {
     if (json_)
       std::printf(
           "{\"t\": %.3f, \"event\": \"epoch\", \"utc\": \"%s\", \"system\": \"%s\", \"offset\": %.6f, "
-          "\"quality\": %.3f}\n",
-          t, utc.c_str(), sys.c_str(), m.offset, m.quality);
+          "\"quality\": %.3f%s}\n",
+          t, utc.c_str(), sys.c_str(), m.offset, m.quality,
+          m.leap == 0 ? "" : m.leap == 1 ? ", \"leap\": \"insert\"" : ", \"leap\": \"delete\"");
     else
       std::printf("%10.3f  epoch   %s  system %s  offset %+.6f s  quality %.2f\n", t, utc.c_str(), sys.c_str(),
                   m.offset, m.quality);
@@ -243,6 +244,10 @@ DocObserver* RefclockRunner::Observer() { return &impl_->service; }
 
 void RefclockRunner::SetLabeller(SecondLabeller* labeller) {
   impl_->service.SetLabeller(labeller);
+}
+
+void RefclockRunner::ReadLeapAnnouncements(const int* leap_announced) {
+  impl_->service.ReadLeapAnnouncements(leap_announced);
 }
 
 void RefclockRunner::Restart() {

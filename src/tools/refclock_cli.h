@@ -50,6 +50,8 @@ class RefclockRunner {
   DocObserver* Observer();
   // Labels from a lock on the time of day (see TimeService::SetLabeller).
   void SetLabeller(SecondLabeller* labeller);
+  // The document's LeapAnnounced: a leap second the station announces goes to chrony and SHM.
+  void ReadLeapAnnouncements(const int* leap_announced);
   // A new capture after the sound card was lost: the service starts again.
   void Restart();
   // Says on stderr when the lock is gained or lost (one line each, with the reason), for the

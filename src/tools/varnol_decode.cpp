@@ -60,8 +60,8 @@ const char* const kUsage =
     "                          the receiver is on (default left)\n"
     "\n"
     "Options:\n"
-    "  --station NAME          msf, hbg, dcf77, wwvb, vng, rwm, wwv or wwvh\n                          "
-    "(default dcf77)\n"
+    "  --station NAME          msf, hbg, dcf77, wwvb, vng, rwm, wwv, wwvh or jjy (jjy40 and jjy60\n"
+    "                          name its two transmitters) (default dcf77)\n"
     "  --start TIME            simulated broadcast's first minute, ISO 8601 UTC (default: now)\n"
     "  --minutes N             minutes of simulated signal (default 3), of live capture, or the\n"
     "                          first N minutes of a recording (default: all of it); the sound\n"
@@ -202,6 +202,26 @@ class EventPrinter : public DocObserver {
                   static_cast<long long>(seconds));
     else
       std::printf("%10.3f  sync    %+lld s\n", T(), static_cast<long long>(seconds));
+    std::fflush(stdout);
+  }
+
+  // With --json, JJY's fields besides the time of day, with each minute the clock step accepts:
+  // the JST minute that carried them, the day of the year, year and weekday as read (no check
+  // bit guards them), the leap second announced for the month's end, and whether the call sign
+  // was heard (minutes 15 and 45, which send no year, weekday or leap bits).
+  void OnMinuteAccepted(int, int, int64_t) override {
+    if (!json_ || doc_.StationMode != StationJjy) return;
+    const JjyMinuteInfo& j = doc_.JjyInfo;
+    const char* leap = j.Year < 0            ? "null"
+                       : j.LeapSecond == 1   ? "\"insert\""
+                       : j.LeapSecond == 2   ? "\"delete\""
+                                             : "\"none\"";
+    const auto number = [](int v) { return v < 0 ? std::string("null") : std::to_string(v); };
+    std::printf(
+        "{\"t\": %.3f, \"event\": \"jjy\", \"sent_jst\": \"%02d:%02d\", \"day_of_year\": %d, "
+        "\"year\": %s, \"weekday\": %s, \"leap\": %s, \"call_sign\": %s}\n",
+        T(), j.CodeHour, j.CodeMinute, j.DayOfYear, number(j.Year).c_str(), number(j.Weekday).c_str(),
+        leap, j.CallSign == 1 ? "true" : "false");
     std::fflush(stdout);
   }
 
@@ -375,7 +395,7 @@ int main(int argc, char** argv) {
     } else if (a == "--station") {
       if (!value(v)) return UsageError("--station needs a name");
       const auto s = StationFromName(v);
-      if (!s) return UsageError("unknown station '" + v + "' (msf, hbg, dcf77, wwvb, vng, rwm, wwv, wwvh)");
+      if (!s) return UsageError("unknown station '" + v + "' (" + StationNameList() + ")");
       o.station = *s;
       o.station_name = v;
     } else if (a == "--start") {
@@ -746,6 +766,7 @@ int main(int argc, char** argv) {
     refclock = std::make_unique<RefclockRunner>(ro, o.station, o.json, &doc.BlocksProcessed);
     // Where the robust lock runs, it labels the seconds (added after it: it has seen the buffer).
     if (lock_runs) refclock->SetLabeller(&lock_labels);
+    refclock->ReadLeapAnnouncements(&doc.LeapAnnounced);
     doc.AddObserver(refclock->Observer());
   }
   // A reference clock is a daemon: a missing or lost sound card is tried again, not fatal.

@@ -138,6 +138,40 @@ StationSymbols MakeWwvb() {
   return t;
 }
 
+// --------------------------------------------------------------------------- JJY --
+// Full carrier from the second's start for 800 ms (0), 500 ms (1) or 200 ms (position marker),
+// then 10 %. In minutes 15 and 45 (JST) the Morse call sign keys seconds 40..48 on and off.
+constexpr int JjyMarkers[] = {0, 9, 19, 29, 39, 49, 59};
+constexpr int JjyUnused[] = {4, 10, 11, 14, 20, 21, 24, 34, 35, 38, 56, 57, 58};
+
+void JjyExpected(int64_t minute_start_utc, SymbolMask out[60]) {
+  const std::array<int, 60> s = JjySymbols(minute_start_utc, JjyLeap{});
+  const SymbolMask open = Bit(JjyZero) | Bit(JjyOne);
+  for (int p = 0; p < 60; ++p) out[p] = s[p] == JjyMorse ? open | Bit(JjyMarker) : Bit(s[p]);
+  // Day of year, year, weekday and the leap-second bits are open, and so are the notices of
+  // an interruption that take their place in the call-sign minutes.
+  for (int p : {22, 23, 25, 26, 27, 28, 30, 31, 32, 33}) out[p] = open;
+  for (int p = 41; p <= 48; ++p)
+    if (s[p] != JjyMorse) out[p] = open;
+  for (int p = 50; p <= 55; ++p) out[p] = open;
+}
+
+StationSymbols MakeJjy() {
+  StationSymbols t;
+  t.station = StationJjy;
+  t.symbol_count = 3;
+  t.symbols[JjyZero] = {"0", 0x300};
+  t.symbols[JjyOne] = {"1", 0x3e0};
+  t.symbols[JjyMarker] = {"marker", 0x3fc};
+  t.always_high = 0x003;  // 0..200 ms
+  t.usually_low = 9;      // 900..1000 ms
+  for (SymbolMask& a : t.allowed) a = Bit(JjyZero) | Bit(JjyOne);
+  for (int p : JjyMarkers) t.allowed[p] = Bit(JjyMarker);
+  for (int p : JjyUnused) t.allowed[p] = Bit(JjyZero);
+  t.expected = JjyExpected;
+  return t;
+}
+
 }  // namespace
 
 const StationSymbols* SymbolsFor(int station_mode) {
@@ -148,6 +182,7 @@ const StationSymbols* SymbolsFor(int station_mode) {
   static const StationSymbols wwv = MakeWwvSymbols();
   static const StationSymbols vng = MakeVngSymbols();
   static const StationSymbols rwm = MakeRwmSymbols();
+  static const StationSymbols jjy = MakeJjy();
   switch (station_mode) {
     case StationDcf77: return &dcf77;
     case StationHbg: return &hbg;
@@ -156,6 +191,7 @@ const StationSymbols* SymbolsFor(int station_mode) {
     case StationWwv: return &wwv;
     case StationVng: return &vng;
     case StationRwm: return &rwm;
+    case StationJjy: return &jjy;
     default: return nullptr;
   }
 }

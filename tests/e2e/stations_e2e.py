@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: GPL-3.0-or-later
 """End-to-end checks of varnol-decode and varnol-signal on the simulated MSF, HBG, WWVB, VNG,
-RWM and WWV signals.
+RWM, WWV and JJY signals.
 
 Usage: stations_e2e.py BUILD_DIR
 For every station: consecutive minutes give the station's reset texts and the clock writes its
@@ -35,6 +35,7 @@ WINTER = {
     "vng": (["Reset 13:07 UT+0", "Reset 13:08 UT+0", "Reset 13:09 UT+0"], minutes_utc("2026-12-07", "13:07", 3)),
     "rwm": (["Reset 13:06", "Reset 13:07", "Reset 13:08", "Reset 13:09"], minutes_utc("2026-12-07", "13:06", 4)),
     "wwv": (["Reset 13:07", "Reset 13:08", "Reset 13:09"], minutes_utc("2026-12-07", "13:07", 3)),
+    "jjy": (["Reset 22:07", "Reset 22:08", "Reset 22:09"], minutes_utc("2026-12-07", "13:07", 3)),
 }
 
 
@@ -74,6 +75,29 @@ def main():
             check(f"{station} midnight: clock writes",
                   clocks(ev) == ["2026-12-07T23:59:01Z", "2026-12-08T00:01:01Z"], clocks(ev))
 
+        # 4b. JJY sends Japan Standard Time (UTC+9): its midnight and its new year fall at 15:00
+        #     UTC, and the minutes go on across them; each accepted minute's other fields are
+        #     reported in --json, the call sign heard in minute 15. Both transmitters' names work.
+        for day, doy, year, name in [("2026-12-07", [341, 341, 342], [26, 26, 26], "jjy"),
+                                     ("2026-12-31", [365, 365, 1], [26, 26, 27], "jjy60")]:
+            code, ev, err = decode(["--simulate", "--station", name, "--start", f"{day}T14:57:00Z",
+                                    "--minutes", "5", "--snr", "10"], tmp)
+            jjy = [e for e in ev if e["event"] == "jjy"]
+            check(f"{name} JST midnight {day}: reset texts",
+                  resets(ev) == ["Reset 23:59", "Reset 00:00", "Reset 00:01"], resets(ev))
+            check(f"{name} JST midnight {day}: clock writes", clocks(ev) == minutes_utc(day, "14:59", 3), clocks(ev))
+            check(f"{name} JST midnight {day}: date fields", [e["day_of_year"] for e in jjy] == doy and
+                  [e["year"] for e in jjy] == year and [e["sent_jst"] for e in jjy] == ["23:58", "23:59", "00:00"],
+                  jjy)
+        code, ev, err = decode(["--simulate", "--station", "jjy40", "--start", "2026-12-07T13:13:00Z",
+                                "--minutes", "5", "--snr", "10"], tmp)
+        jjy = {e["sent_jst"]: e for e in ev if e["event"] == "jjy"}
+        check("jjy call sign in minute 15 only",
+              sorted(jjy) == ["22:14", "22:15", "22:16"] and jjy["22:15"]["call_sign"] is True
+              and jjy["22:15"]["year"] is None and jjy["22:15"]["leap"] is None
+              and jjy["22:14"]["call_sign"] is False and jjy["22:16"]["year"] == 26
+              and jjy["22:16"]["weekday"] == 1 and jjy["22:16"]["leap"] == "none", jjy)
+
         # 5. The user's offset from UT goes into the written time (not for RWM, which snaps).
         code, ev, err = decode(["--simulate", "--station", "vng", "--start", "2026-12-07T13:05:00Z",
                                 "--minutes", "3", "--offset", "-3"], tmp)
@@ -106,7 +130,7 @@ def main():
                       all(abs(m - bpm) <= 2 for m in marks(ev)[1:]) and len(marks(ev)) >= 7, marks(ev))
 
         # 8. A recording of each family decodes like the live simulation.
-        for station in ["msf", "wwvb", "vng", "wwv"]:
+        for station in ["msf", "wwvb", "vng", "wwv", "jjy"]:
             wav = os.path.join(tmp, f"{station}.wav")
             code, out, err = run([SIGNAL, "--station", station, "--start", "2026-12-07T13:05:00Z", "--minutes", "4",
                                   "--snr", "10", "--output", wav], tmp)

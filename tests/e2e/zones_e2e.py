@@ -40,6 +40,9 @@ CASES = [
     ("dcf77", "2026-03-29T00:57", 5, "Berlin summer time begins"),
     ("wwvb", "2026-03-08T06:57", 5, "New York summer time begins"),
     ("msf", "2026-04-04T13:57", 5, "Auckland summer time ends"),
+    ("jjy", "2026-12-07T13:05", 4, "afternoon"),
+    ("jjy", "2026-12-07T14:57", 5, "Tokyo midnight"),
+    ("jjy", "2026-12-31T14:57", 5, "Tokyo new year"),
 ]
 
 

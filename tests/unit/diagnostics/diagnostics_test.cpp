@@ -456,10 +456,12 @@ TEST(SignalReport, FullScaleIsTooStrongAndDeepFadingIsReported) {
 
 // ---- Other stations ---------------------------------------------------------------------------
 
-TEST(OtherStations, RecogniseMsfWhileDcf77IsSelected) {
-  Loop run("msf", StationDcf77, Rx(600, 6), 4);
+// `signal` heard while `selected` is chosen: nothing decodes, and the summary says so in `words`,
+// naming the station as `name`.
+void ExpectOtherStationNamed(const char* signal, int selected, const char* words, const char* name) {
+  Loop run(signal, selected, Rx(600, 6), 4);
   SignalHealth health(run.doc, nullptr);
-  OtherStations others(StationDcf77);
+  OtherStations others(selected);
   health.SetOtherStations([&] { return others.Seen(); });
   run.doc.AddObserver(&health);
   run.doc.AddObserver(&others);
@@ -469,8 +471,20 @@ TEST(OtherStations, RecogniseMsfWhileDcf77IsSelected) {
   const RunSummary s = health.Finish();
   EXPECT_EQ(s.in.decoded, 0);
   ASSERT_FALSE(s.reasons.empty());
-  EXPECT_NE(s.reasons[0].find("markers of MSF were seen"), std::string::npos) << s.reasons[0];
+  EXPECT_NE(s.reasons[0].find(words), std::string::npos) << s.reasons[0];
+  EXPECT_NE(s.reasons[0].find(name), std::string::npos) << s.reasons[0];
   EXPECT_EQ(run.doc.LastMinuteOfDay, NoPreviousMinute);  // the shadows never touch the clock's document
+}
+
+TEST(OtherStations, RecogniseMsfWhileDcf77IsSelected) {
+  ExpectOtherStationNamed("msf", StationDcf77, "markers of MSF were seen", "MSF");
+}
+
+// JJY among the other stations looked for. (WWVB's reader, 200 ms out of step, takes JJY's
+// pulses for its own -- the same fields at the same seconds, inverted and shifted -- so WWVB's
+// shadow may be named beside it.)
+TEST(OtherStations, RecogniseJjyWhileDcf77IsSelected) {
+  ExpectOtherStationNamed("jjy", StationDcf77, "is this the right station? markers of", "JJY");
 }
 
 // A document fed the buffers that the clock's document has just measured, taking the blocks'

@@ -2,7 +2,8 @@
 // The time service on the simulated DCF77 receiver through the document's own loop: the offset's
 // sign and the receiver delay, every label right, and nothing sent across a break in the capture
 // stamps (samples lost on the way, or the system clock stepped) or without stamps; each change
-// of the lock told once, with its reason, and the offsets sent summed up.
+// of the lock told once, with its reason, and the offsets sent summed up; a station's leap-second
+// announcement passed on with the seconds of the month's last day.
 #include "timing/time_service.h"
 
 #include <gtest/gtest.h>
@@ -176,5 +177,43 @@ INSTANTIATE_TEST_SUITE_P(
                                    "locked: 3 minutes agree"}},
                       ServiceCase{"unstamped", -1, 0, true, -1, {"locked: 3 minutes agree"}}),
     [](const auto& p) { return std::string(p.param.name); });
+
+// JJY locks the seconds from its rising edges; a leap second the station announces for the end
+// of the month goes out with every second of the month's last UTC day, and with none after it.
+TEST(TimeServiceLeap, AnnouncedLeapGoesWithTheMonthsLastDay) {
+  constexpr int64_t Start = 1796082720;  // 2026-11-30T23:52:00Z
+  constexpr int64_t December = 1796083200;
+  ReceiverSettings rs;
+  rs.start_utc = static_cast<double>(Start);
+  rs.snr_db = 10.0;
+  rs.duration_s = 12 * 60.0;
+  SourceWaveInput wave(std::make_unique<SimulatedReceiver>(MakeEncoder("jjy"), rs));
+  CaptureStamps st;
+  st.first_ns = Start * 1000000000LL;
+  st.samples_per_second = rs.card_rate;
+  wave.SetCaptureStamps(st);
+  SimulatedClock clock(Start);
+  RecordingErrors dialog;
+  CVarnolDoc doc(wave, clock, dialog);
+  doc.StationMode = StationJjy;
+  clock.FollowBlocks(&doc.BlocksProcessed);
+  TimeService service(StationJjy, 0.0);
+  const int inserted = 1;
+  service.ReadLeapAnnouncements(&inserted);
+  Feed feed(service, -1, 0, false, -1);
+  doc.AddObserver(&feed);
+  doc.StartCapture();
+  while (wave.Pump()) doc.ProcessCaptureBuffer();
+  doc.StopCapture();
+
+  int before = 0, after = 0;
+  for (const Sent& s : feed.sent) {
+    EXPECT_EQ(s.m.leap, s.m.utc < December ? 1 : 0) << s.m.utc;
+    EXPECT_NEAR(s.m.offset, 0.0, 0.002) << s.m.utc;
+    (s.m.utc < December ? before : after) += 1;
+  }
+  EXPECT_GT(before, 30);
+  EXPECT_GT(after, 60);
+}
 
 }  // namespace

@@ -203,6 +203,9 @@ INSTANTIATE_TEST_SUITE_P(Stations, DecodesThroughTheLoop,
                                            LoopCase{"WwvWeak", "wwv", StationWwv, 0, 600, 0, 4, 2},
                                            LoopCase{"WwvFading", "wwv", StationWwv, 10, 600, 0.5, 4, 2},
                                            LoopCase{"WwvLoud", "wwv", StationWwv, 10, 1500, 0, 4, 2},
+                                           LoopCase{"Jjy", "jjy", StationJjy, 20, 600, 0, 4, 2},
+                                           LoopCase{"JjyWeak", "jjy40", StationJjy, 3, 600, 0, 4, 2},
+                                           LoopCase{"JjyFading", "jjy60", StationJjy, 10, 600, 0.5, 4, 2},
                                            // receivers as they are: AGC, a CW filter, the
                                            // stations' carrier edges, static, fading across
                                            // the minute
@@ -212,6 +215,8 @@ INSTANTIATE_TEST_SUITE_P(Stations, DecodesThroughTheLoop,
                                                     500.0, 0.0, 60.0, true},
                                            LoopCase{"HbgStatic", "hbg", StationHbg, 10, 600, 0, 4, 2, 0.0,
                                                     0.0, 3.0, 60.0, true},
+                                           LoopCase{"JjyReceiver", "jjy", StationJjy, 10, 600, 0, 4, 2, 2.0,
+                                                    500.0, 0.0, 60.0, true},
                                            LoopCase{"WwvbFadingNotLocked", "wwvb", StationWwvb, 10, 600, 0.5,
                                                     4, 2, 0.0, 200.0, 0.0, 37.0, true}),
                          CaseName<DecodesThroughTheLoop::ParamType>);

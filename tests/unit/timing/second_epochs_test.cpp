@@ -300,6 +300,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StationCase{"msf_slow", "msf", StationMsf, 0.999},
                       StationCase{"hbg", "hbg", StationHbg, 1.0},
                       StationCase{"wwvb_fast", "wwvb", StationWwvb, 1.001},
+                      StationCase{"jjy_slow", "jjy", StationJjy, 0.999},
                       StationCase{"vng_slow", "vng", StationVng, 0.999},
                       StationCase{"wwv", "wwv", StationWwv, 1.0},
                       StationCase{"wwvh_card_at_8000", "wwvh", StationWwv, 8000.0 / 8012.8}),

@@ -127,6 +127,7 @@ INSTANTIATE_TEST_SUITE_P(
         LockCase{"dcf77 -5 dB", "dcf77", StationDcf77, Afternoon, -5.0, 20, 15, -1, 0, true, -1},
         LockCase{"msf -5 dB", "msf", StationMsf, Afternoon, -5.0, 20, 15, -1, 0, true, -1},
         LockCase{"wwvb -5 dB", "wwvb", StationWwvb, Afternoon, -5.0, 20, 15, -1, 0, true, -1},
+        LockCase{"jjy -5 dB", "jjy", StationJjy, Afternoon, -5.0, 20, 15, -1, 0, true, -1},
         LockCase{"dcf77 a 10 minute fade", "dcf77", StationDcf77, Afternoon, 5.0, 24, 8, 9, 10, true, -1},
         LockCase{"dcf77 a 35 minute gap", "dcf77", StationDcf77, Afternoon, 5.0, 46, 8, 9, 35, false, -1},
         LockCase{"dcf77 the station's time jumps", "dcf77", StationDcf77, Afternoon, 5.0, 26, 8, -1, 0, true,

@@ -54,7 +54,9 @@ INSTANTIATE_TEST_SUITE_P(KnownNoise, SymbolPairTest,
                                            PairCase{"msf marker vs AB, 1 sigma", StationMsf, 4, 3, 1.0},
                                            PairCase{"wwvb 1 vs marker, 1 sigma (three slots)", StationWwvb, 1,
                                                     2, 1.0},
-                                           PairCase{"hbg mark 3 vs mark 2, 2 sigma", StationHbg, 4, 3, 2.0}));
+                                           PairCase{"hbg mark 3 vs mark 2, 2 sigma", StationHbg, 4, 3, 2.0},
+                                           PairCase{"jjy marker vs 1, 1 sigma (three slots)", StationJjy, 2,
+                                                    1, 1.0}));
 
 TEST(SoftSymbols, CapBoundsOneWreckedSecond) {
   // A second far outside the model (a static crash) counts at most LikelihoodCap against any
