@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The list of simulated stations, by the names used on the command line; "wwvh" is the
 // Hawaiian twin of WWV (1200 Hz seconds ticks), decoded in the same mode.
+#include "simulator/chu_code.h"
 #include "simulator/dcf77_code.h"
 #include "simulator/encoder.h"
 #include "simulator/station_codes.h"
@@ -14,5 +15,6 @@ std::unique_ptr<StationEncoder> MakeEncoder(const std::string& station) {
   if (station == "rwm") return MakeRwmEncoder();
   if (station == "wwv") return MakeWwvEncoder(false);
   if (station == "wwvh") return MakeWwvEncoder(true);
+  if (station == "chu") return MakeChuEncoder();
   return nullptr;
 }
