@@ -131,9 +131,10 @@ void CVarnolDoc::SetSyncOffset(int64_t seconds) {
     if (o != nullptr) o->OnSyncOffset(seconds);
 }
 
-void CVarnolDoc::NotifyMinuteAccepted(int ut_hour, int ut_minute) {
+void CVarnolDoc::NotifyMinuteAccepted(int ut_hour, int ut_minute, int64_t block) {
+  if (block < 0) block = BlocksProcessed;
   for (DocObserver* o : observers_)
-    if (o != nullptr) o->OnMinuteAccepted(ut_hour, ut_minute, BlocksProcessed);
+    if (o != nullptr) o->OnMinuteAccepted(ut_hour, ut_minute, block);
 }
 
 void CVarnolDoc::UpdateAllViews(int hint) {
