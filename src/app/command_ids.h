@@ -25,7 +25,7 @@ constexpr int ID_STOP_MENU = 32779;
 constexpr int ID_START_TOOL = 32785;
 constexpr int ID_STOP_TOOL = 32792;
 
-// "Transmitter" menu, in menu order (StationMode 0..6).
+// "Transmitter" menu, in menu order (StationMode 0, 1, ...).
 constexpr int ID_STATION_MSF = 32810;
 constexpr int ID_STATION_HBG = 32816;
 constexpr int ID_STATION_DCF77 = 32811;
@@ -33,6 +33,7 @@ constexpr int ID_STATION_WWVB = 32819;
 constexpr int ID_STATION_VNG = 32817;
 constexpr int ID_STATION_RWM = 32818;
 constexpr int ID_STATION_WWV = 32821;
+constexpr int ID_STATION_JJY = 32823;
 
 // "Setup", "Auto set PC clock" and the mixer.
 constexpr int ID_CLOCK_OFFSET = 32813;
@@ -54,14 +55,14 @@ constexpr int ID_INDICATOR_RESET = 59145;
 constexpr int ID_TOOLBAR = 59392;
 constexpr int ID_STATUS_BAR = 59393;
 
-// The station commands in StationMode order.
-constexpr int StationCommands[7] = {ID_STATION_MSF,  ID_STATION_HBG, ID_STATION_DCF77,
-                                    ID_STATION_WWVB, ID_STATION_VNG, ID_STATION_RWM,
-                                    ID_STATION_WWV};
+// The station commands in StationMode order (one per station: the document checks the count).
+constexpr int StationCommands[] = {ID_STATION_MSF, ID_STATION_HBG, ID_STATION_DCF77, ID_STATION_WWVB,
+                                   ID_STATION_VNG, ID_STATION_RWM, ID_STATION_WWV,   ID_STATION_JJY};
+constexpr int StationCommandCount = static_cast<int>(sizeof StationCommands / sizeof StationCommands[0]);
 
 // StationMode of a station command, or -1.
 constexpr int StationOfCommand(int id) {
-  for (int i = 0; i < 7; ++i)
+  for (int i = 0; i < StationCommandCount; ++i)
     if (StationCommands[i] == id) return i;
   return -1;
 }
@@ -85,6 +86,7 @@ constexpr CommandText CommandTexts[] = {
     {ID_STATION_VNG, "Decode VNG format", ""},
     {ID_STATION_RWM, "Look for RWM minute marks", ""},
     {ID_STATION_WWV, "Decode WWV or WWVH time signals.", ""},
+    {ID_STATION_JJY, "Decode JJY format", ""},
     {ID_CLOCK_OFFSET, "Select UT offset for PC clock", ""},
     {ID_CALIBRATION, "Correct the soundcard sampling rate", ""},
     {ID_AUTO_SET_CLOCK, "Automatically update the PC clock", ""},

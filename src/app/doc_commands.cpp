@@ -3,12 +3,16 @@
 // start and stop, the setup dialogs and the mixer, and the texts of the four status panes.
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 
 #include "app/command_ids.h"
 #include "app/varnol_doc.h"
 
+static_assert(cmd::StationCommandCount == StationCount, "one Transmitter menu command per station");
+
 const char* CVarnolDoc::StationShortName(int station_mode) {
-  static const char* const names[StationCount] = {"MSF", "HBG", "DCF77", "WWVB", "VNG", "RWM", "WWV"};
+  static const char* const names[] = {"MSF", "HBG", "DCF77", "WWVB", "VNG", "RWM", "WWV", "JJY"};
+  static_assert(std::size(names) == StationCount);
   if (station_mode < 0 || station_mode >= StationCount) return "";
   return names[station_mode];
 }

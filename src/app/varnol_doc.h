@@ -29,14 +29,14 @@ constexpr int MinBlocksPerMinute = 3700;
 constexpr int MaxBlocksPerMinute = 3800;
 constexpr int DefaultBlocksPerMinute = 3756;
 constexpr int MaxMinuteRecords = 7;
-constexpr int StationCount = 7;
 constexpr int UPDATE_HINT_NEW_BUFFER = 99;
 constexpr int UPDATE_HINT_CAPTURE_STARTED = 0;
 constexpr int SyncWindowBlocks = 10;
 constexpr double SyncPhaseStep = 0.07841414786627582;  // radians per sample: 100 Hz at 8012.8 Hz
 constexpr double SyncPhaseWrap = 6.2831853072;          // two pi to ten decimals, as compared
 
-// Stations in the order of the "Transmitter" menu.
+// Stations in the order of the "Transmitter" menu; the number is also the one stored in the
+// settings, so a new station is added at the end.
 enum StationModes : int {
   StationMsf = 0,
   StationHbg = 1,
@@ -45,7 +45,9 @@ enum StationModes : int {
   StationVng = 4,
   StationRwm = 5,
   StationWwv = 6,
+  StationJjy = 7,
 };
+constexpr int StationCount = 8;
 
 // "No minute handed to the clock step yet": no decoded minute of day can follow it.
 constexpr int NoPreviousMinute = -10;

@@ -45,8 +45,8 @@ const char* const kUsage =
     "The radio clock: sets the PC clock from a time station's signal on the sound card.\n"
     "\n"
     "  --simulate [STATION]  listen to the built-in simulated receiver instead of the sound card\n"
-    "                        (msf, hbg, dcf77, wwvb, vng, rwm, wwv or wwvh; default dcf77) and\n"
-    "                        select that station, as the Transmitter menu does\n"
+    "                        (msf, hbg, dcf77, wwvb, vng, rwm, wwv, wwvh or jjy; default dcf77)\n"
+    "                        and select that station, as the Transmitter menu does\n"
     "  --input FILE          play a recording (WAV, FLAC, ...; 4 to 384 kHz) in real time\n"
     "  --device NAME         listen to this sound input for this run instead of the one chosen\n"
     "                        in Setup > Sound input: a part of a device's name as PortAudio\n"
@@ -118,7 +118,7 @@ bool CVarnolApp::ParseCommandLine(int given_count, wxChar** given, std::string& 
       if (i + 1 < count && (line.Attached(i + 1) || args[i + 1][0] != '-')) station_ = args[++i];
       if (!MakeEncoder(station_)) {
         error = "no simulated signal for station '" + station_ +
-                "' (msf, hbg, dcf77, wwvb, vng, rwm, wwv, wwvh)";
+                "' (" + StationNameList() + ")";
         return false;
       }
     } else if (a == "--input") {

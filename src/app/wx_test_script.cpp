@@ -95,11 +95,11 @@ class TestScript : public wxEvtHandler {
     for (int i = 0; i < bar->GetFieldsCount(); ++i) s << " pane" << i << "=[" << bar->GetStatusText(i) << ']';
     wxMenuBar* menus = frame_->GetMenuBar();
     s << " checked=";
-    for (int command : {cmd::ID_START_MENU, cmd::ID_STOP_MENU, cmd::ID_STATION_MSF, cmd::ID_STATION_HBG,
-                        cmd::ID_STATION_DCF77, cmd::ID_STATION_WWVB, cmd::ID_STATION_VNG,
-                        cmd::ID_STATION_RWM, cmd::ID_STATION_WWV, cmd::ID_AUTO_SET_CLOCK}) {
+    for (int command : {cmd::ID_START_MENU, cmd::ID_STOP_MENU})
       if (frame_->MenuChecked(command)) s << command << ',';
-    }
+    for (int command : cmd::StationCommands)
+      if (frame_->MenuChecked(command)) s << command << ',';
+    if (frame_->MenuChecked(cmd::ID_AUTO_SET_CLOCK)) s << cmd::ID_AUTO_SET_CLOCK << ',';
     if (wxMenuItem* item = menus->FindItem(WxIdOf(cmd::ID_AUTO_SET_CLOCK)); item != nullptr)
       s << " autoset=[" << item->GetItemLabelText() << ']';
     s << " tools=" << frame_->ToolBar()->GetToolState(WxIdOf(cmd::ID_START_TOOL))

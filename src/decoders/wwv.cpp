@@ -58,7 +58,8 @@ void CVarnolDoc::DecodeWwv() {
   });
 }
 
-// Every station of the "Transmitter" menu has its decoder in this build.
+// Every station of the "Transmitter" menu but JJY has its decoder in this build; JJY's menu
+// entry, name and stored number exist already, and its decoder comes next.
 bool StationSupported(int station_mode) {
-  return station_mode >= 0 && station_mode < StationCount;
+  return station_mode >= 0 && station_mode < StationCount && station_mode != StationJjy;
 }

@@ -3,12 +3,14 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "platform/linux_clock.h"
 
 namespace {
 
-const char* const ShortNames[StationCount] = {"msf", "hbg", "dcf77", "wwvb", "vng", "rwm", "wwv"};
+const char* const ShortNames[] = {"msf", "hbg", "dcf77", "wwvb", "vng", "rwm", "wwv", "jjy"};
+static_assert(std::size(ShortNames) == StationCount);
 
 // A wave input that the shadow's owner fills by hand: every call succeeds, a queued buffer
 // waits until its samples are copied in and its done flag set.

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <cstring>
 
 namespace {
@@ -94,7 +95,8 @@ std::string SnrWords(double snr_db, int station_mode) {
 }
 
 const char* StationLabel(int mode) {
-  static const char* const names[] = {"MSF", "HBG", "DCF77", "WWVB", "VNG", "RWM", "WWV/WWVH"};
+  static const char* const names[] = {"MSF", "HBG", "DCF77", "WWVB", "VNG", "RWM", "WWV/WWVH", "JJY"};
+  static_assert(std::size(names) == StationCount);
   return mode >= 0 && mode < StationCount ? names[mode] : "?";
 }
 

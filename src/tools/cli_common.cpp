@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 #include "app/varnol_doc.h"
@@ -54,18 +55,39 @@ std::string CommandLine::StrayValue(int i) const {
 #include "platform/atomic_file.h"
 
 namespace {
-const char* const kStations[] = {"msf", "hbg", "dcf77", "wwvb", "vng", "rwm", "wwv"};
-}
+// Each station's name on the command line, in StationMode order.
+const char* const kStations[] = {"msf", "hbg", "dcf77", "wwvb", "vng", "rwm", "wwv", "jjy"};
+static_assert(std::size(kStations) == StationCount);
+
+// Further names of a station: a transmitter of a pair that sends the same code.
+struct StationAlias {
+  const char* name;
+  int station_mode;
+};
+constexpr StationAlias kAliases[] = {
+    {"wwvh", StationWwv},   // decoded as WWV; simulated with Hawaii's 1200 Hz ticks
+    {"jjy40", StationJjy},  // Ohtakadoya, 40 kHz
+    {"jjy60", StationJjy},  // Hagane, 60 kHz
+};
+}  // namespace
 
 std::optional<int> StationFromName(const std::string& name) {
-  for (int i = 0; i < 7; ++i)
+  for (int i = 0; i < StationCount; ++i)
     if (name == kStations[i]) return i;
-  if (name == "wwvh") return StationWwv;  // decoded as WWV; simulated with Hawaii's 1200 Hz ticks
+  for (const StationAlias& a : kAliases)
+    if (name == a.name) return a.station_mode;
   return std::nullopt;
 }
 
+std::string StationNameList() {
+  std::string list;
+  for (const char* name : kStations) list += (list.empty() ? "" : ", ") + std::string(name);
+  for (const StationAlias& a : kAliases) list += ", " + std::string(a.name);
+  return list;
+}
+
 const char* StationName(int station_mode) {
-  return station_mode >= 0 && station_mode < 7 ? kStations[station_mode] : "?";
+  return station_mode >= 0 && station_mode < StationCount ? kStations[station_mode] : "?";
 }
 
 namespace {

@@ -39,10 +39,12 @@ class CommandLine {
   std::vector<char*> pointers_;
 };
 
-// Station names on the command line, in the order of StationMode: msf hbg dcf77 wwvb vng rwm wwv;
-// wwvh is WWV's mode with Hawaii's signal.
+// Station names on the command line, in the order of StationMode: msf hbg dcf77 wwvb vng rwm wwv
+// jjy; wwvh is WWV's mode with Hawaii's signal, jjy40 and jjy60 are JJY's two transmitters.
 std::optional<int> StationFromName(const std::string& name);
 const char* StationName(int station_mode);
+// Every name StationFromName takes, for messages: "msf, hbg, ..., jjy60".
+std::string StationNameList();
 
 // ISO 8601 UTC: 2026-12-07T13:05:00Z, 2026-12-07T13:05Z, 2026-12-07 13:05:00 (Z optional).
 std::optional<int64_t> ParseIsoUtc(const std::string& text);

@@ -59,8 +59,8 @@ const char* const kUsage =
     "                          the receiver is on (default left)\n"
     "\n"
     "Options:\n"
-    "  --station NAME          msf, hbg, dcf77, wwvb, vng, rwm, wwv or wwvh\n                          "
-    "(default dcf77)\n"
+    "  --station NAME          msf, hbg, dcf77, wwvb, vng, rwm, wwv, wwvh or jjy (jjy40 and jjy60\n"
+    "                          name its two transmitters) (default dcf77)\n"
     "  --start TIME            simulated broadcast's first minute, ISO 8601 UTC (default: now)\n"
     "  --minutes N             minutes of simulated signal (default 3), of live capture, or the\n"
     "                          first N minutes of a recording (default: all of it); the sound\n"
@@ -367,7 +367,7 @@ int main(int argc, char** argv) {
     } else if (a == "--station") {
       if (!value(v)) return UsageError("--station needs a name");
       const auto s = StationFromName(v);
-      if (!s) return UsageError("unknown station '" + v + "' (msf, hbg, dcf77, wwvb, vng, rwm, wwv, wwvh)");
+      if (!s) return UsageError("unknown station '" + v + "' (" + StationNameList() + ")");
       o.station = *s;
       o.station_name = v;
     } else if (a == "--start") {

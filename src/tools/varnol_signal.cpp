@@ -33,8 +33,8 @@ const char* const kUsage =
     "  --output FILE           the file to write (required); its ending chooses the format:\n"
     "                          .wav (16-bit), .flac, .ogg (Vorbis), .mp3 (when this libsndfile\n"
     "                          writes MP3), .aiff, .au\n"
-    "  --station NAME          msf, hbg, dcf77, wwvb, vng, rwm, wwv or wwvh\n                          "
-    "(default dcf77)\n"
+    "  --station NAME          msf, hbg, dcf77, wwvb, vng, rwm, wwv, wwvh or jjy (jjy40 and jjy60\n"
+    "                          name its two transmitters) (default dcf77)\n"
     "  --start TIME            the broadcast's first minute, ISO 8601 UTC (default: now)\n"
     "  --minutes N             length in minutes (default 3)\n"
     "  --snr DB                signal-to-noise ratio in dB over 0..4 kHz (default 3)\n"
@@ -171,7 +171,7 @@ int main(int argc, char** argv) {
     } else if (a == "--output") {
       output = v;
     } else if (a == "--station") {
-      if (!StationFromName(v)) return UsageError("unknown station '" + v + "'");
+      if (!StationFromName(v)) return UsageError("unknown station '" + v + "' (" + StationNameList() + ")");
       station = v;
     } else if (a == "--start") {
       const auto t = ParseIsoUtc(v);

@@ -10,6 +10,7 @@
 
 #include <unistd.h>
 
+#include "app/command_ids.h"
 #include "app/settings_store.h"
 #include "platform/hive_registry.h"
 #include "unit/app/fakes.h"
@@ -112,6 +113,26 @@ TEST_F(HiveSettings, PartialKeyWrittenByHandKeepsDefaults) {
     EXPECT_EQ(doc.AutoSetClock, 0);
     EXPECT_EQ(doc.BlocksPerMinute, 3756);
   });
+}
+
+// A hive written before the stations after WWV were added opens on the station it names, with
+// that station's menu item checked, and keeps its number at exit.
+TEST_F(HiveSettings, OlderHiveOpensOnItsStation) {
+  fs::create_directories(Hive().parent_path());
+  for (const uint32_t tx : {3u, 6u}) {
+    std::ofstream(Hive()) << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\QOVEN\\Marvesta\\1.6]\r\n"
+                          << "\"TX\"=dword:0000000" << tx << "\r\n\"MS\"=dword:00000eb0\r\n\r\n";
+    RunOnce(wave, clock, errors, [&](CVarnolDoc& doc) {
+      EXPECT_EQ(doc.StationMode, static_cast<int>(tx));
+      for (int station = 0; station < StationCount; ++station) {
+        RecordingCmdUI ui;
+        ASSERT_TRUE(doc.OnUpdateCmdUI(cmd::StationCommands[station], ui));
+        EXPECT_EQ(ui.check, station == static_cast<int>(tx) ? 1 : 0) << station;
+      }
+      EXPECT_EQ(doc.BlocksPerMinute, 3760);
+    });
+    EXPECT_EQ(Dword(StoredKey(), "TX"), tx);
+  }
 }
 
 TEST_F(HiveSettings, ChangesReachTheHiveOnlyAtExit) {

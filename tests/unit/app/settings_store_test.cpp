@@ -115,7 +115,8 @@ TEST_P(OutOfRangeSettings, TakeTheirDefault) {
 INSTANTIATE_TEST_SUITE_P(
     Settings, OutOfRangeSettings,
     ::testing::Values(
-        StoredCase{"station7", "TX", 7, 0, 3790, 1, 2.0},
+        StoredCase{"station7", "TX", 7, 7, 3790, 1, 2.0},
+        StoredCase{"stationPastTheList", "TX", StationCount, 0, 3790, 1, 2.0},
         StoredCase{"stationMinus1", "TX", -1, 0, 3790, 1, 2.0},
         StoredCase{"station6", "TX", 6, 6, 3790, 1, 2.0},
         StoredCase{"bpm3699", "MS", 3699, 2, 3756, 1, 2.0},

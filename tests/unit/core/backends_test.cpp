@@ -274,7 +274,17 @@ TEST(CommandLine, TimesAndNumbers) {
   EXPECT_EQ(JsonString("a\"b\\c\n"), "\"a\\\"b\\\\c\\n\"");
   EXPECT_EQ(StationFromName("wwv"), 6);
   EXPECT_EQ(StationFromName("wwvh"), 6);
+  for (const char* jjy : {"jjy", "jjy40", "jjy60"}) EXPECT_EQ(StationFromName(jjy), 7) << jjy;
+  EXPECT_STREQ(StationName(7), "jjy");
+  EXPECT_STREQ(StationName(StationCount), "?");
+  // Every name the list gives is taken, and gives the station back under its own name.
+  std::string list = StationNameList() + ", ";
+  for (size_t at; (at = list.find(", ")) != std::string::npos; list.erase(0, at + 2))
+    EXPECT_TRUE(StationFromName(list.substr(0, at))) << list.substr(0, at);
+  for (int station = 0; station < StationCount; ++station)
+    EXPECT_EQ(StationFromName(StationName(station)), station);
   EXPECT_FALSE(StationFromName("DCF"));
+  EXPECT_FALSE(StationFromName("jjy50"));
 }
 
 }  // namespace
