@@ -90,6 +90,7 @@ void CVarnolDoc::ProcessCaptureBuffer(const CVarnolDoc* measured_by) {
       LevelStep(samples + s);
     }
     DecisionStep();
+    if (StationMode == StationChu) ChuDemod.Process(samples + s, BlockSize);
     DecodeBlock();
     RingIndex = (RingIndex + 1) % BlocksPerMinute;
     if (BlocksSinceMarker != -1) BlocksSinceMarker += 1;
@@ -113,6 +114,7 @@ void CVarnolDoc::DecodeBlock() {
     case StationVng: DecodeVng(); break;
     case StationRwm: DetectRwmMark(); break;
     case StationWwv: DecodeWwv(); break;
+    case StationChu: DecodeChu(); break;
     default: break;
   }
 }

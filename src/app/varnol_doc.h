@@ -46,8 +46,9 @@ enum StationModes : int {
   StationRwm = 5,
   StationWwv = 6,
   StationJjy = 7,
+  StationChu = 8,
 };
-constexpr int StationCount = 8;
+constexpr int StationCount = 9;
 
 // "No minute handed to the clock step yet": no decoded minute of day can follow it.
 constexpr int NoPreviousMinute = -10;

@@ -95,7 +95,7 @@ std::string SnrWords(double snr_db, int station_mode) {
 }
 
 const char* StationLabel(int mode) {
-  static const char* const names[] = {"MSF", "HBG", "DCF77", "WWVB", "VNG", "RWM", "WWV/WWVH", "JJY"};
+  static const char* const names[] = {"MSF", "HBG", "DCF77", "WWVB", "VNG", "RWM", "WWV/WWVH", "JJY", "CHU"};
   static_assert(std::size(names) == StationCount);
   return mode >= 0 && mode < StationCount ? names[mode] : "?";
 }

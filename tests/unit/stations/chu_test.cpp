@@ -9,10 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "capture/source_wave_input.h"
 #include "decoders/chu_fsk.h"
+#include "platform/linux_clock.h"
 #include "simulator/chu_code.h"
 #include "simulator/receiver.h"
 #include "simulator/station_codes.h"
+#include "station_pictures.h"
 
 namespace {
 
@@ -188,5 +191,89 @@ INSTANTIATE_TEST_SUITE_P(Audio, ChuDemodulator,
                          [](const testing::TestParamInfo<AudioCase>& i) {
                            return std::string(i.param.name);
                          });
+
+// ------------------------------------------------------------------- through the loop --
+
+// CHU through the document: the clock is set once a minute, from the first pair of
+// consecutive seconds' format A frames, to the second and millisecond the audio has reached
+// (checked against the true time of the block that wrote it); the reset text gives UTC; format
+// B's year and announcements are kept.
+struct LoopCase {
+  const char* name;
+  double snr_db;
+  double card_rate;
+  double fade_depth;
+  double start_second;  // into the minute 14:05
+  int writes;           // clock writes expected
+};
+
+class ChuThroughTheLoop : public testing::TestWithParam<LoopCase> {
+ protected:
+  static void SetUpTestSuite() {
+    setenv("TZ", "UTC", 1);
+    tzset();
+  }
+};
+
+TEST_P(ChuThroughTheLoop, SetsTheClockToTheSecond) {
+  const LoopCase& c = GetParam();
+  ScratchDirectory scratch;
+  constexpr int64_t Minute1405 = 1796652300;  // 2026-12-07 14:05:00 UTC, day 341
+  ReceiverSettings rs;
+  rs.start_utc = static_cast<double>(Minute1405) + c.start_second;
+  rs.snr_db = c.snr_db;
+  rs.card_rate = c.card_rate;
+  rs.fade_depth = c.fade_depth;
+  rs.seed = 11;
+  rs.duration_s = 160.0 - c.start_second;  // to 14:07:40
+  SourceWaveInput wave(std::make_unique<SimulatedReceiver>(MakeChuEncoder(), rs));
+  // the PC's clock starts 7 s and 300 ms off
+  SimulatedClock clock(Minute1405);
+  clock.StartAtMilliseconds(static_cast<int64_t>(std::llround((rs.start_utc + 7.3) * 1000.0)));
+  RecordingErrors errors;
+  CVarnolDoc doc(wave, clock, errors);
+  doc.StationMode = StationChu;
+  doc.AutoSetClock = 1;
+  clock.FollowBlocks(&doc.BlocksProcessed);
+  struct Writes : DocObserver {
+    void OnClockWrite(const SYSTEMTIME& st, bool ok) override {
+      EXPECT_TRUE(ok);
+      written_ms.push_back(UnixFromSystemTime(st) * 1000 + st.wMilliseconds);
+      at_block.push_back(doc->BlocksProcessed);
+      status.push_back(doc->StatusText);
+    }
+    const CVarnolDoc* doc = nullptr;
+    std::vector<int64_t> written_ms, at_block;
+    std::vector<std::string> status;
+  } log;
+  log.doc = &doc;
+  doc.AddObserver(&log);
+  doc.StartCapture();
+  while (wave.Pump()) doc.ProcessCaptureBuffer();
+  doc.StopCapture();
+  doc.RemoveObserver(&log);
+
+  ASSERT_EQ(static_cast<int>(log.written_ms.size()), c.writes);
+  for (size_t i = 0; i < log.written_ms.size(); ++i) {
+    // true time at the end of the block that wrote the clock
+    const double true_s = rs.start_utc + static_cast<double>(log.at_block[i]) * 128.0 / rs.card_rate;
+    EXPECT_NEAR(static_cast<double>(log.written_ms[i]) / 1000.0 - true_s, 0.0, 0.005) << "write " << i;
+    const int minute_of_hour = static_cast<int>(std::fmod(true_s, 3600.0) / 60.0);
+    EXPECT_EQ(log.status[i], "Reset 14:0" + std::to_string(minute_of_hour)) << "write " << i;
+  }
+  EXPECT_EQ(doc.ChuYearInfo.year, 2026);
+  EXPECT_EQ(doc.ChuYearInfo.tai_minus_utc, SimulatedTaiMinusUtc);
+  EXPECT_EQ(doc.ChuYearInfo.dut1_tenths, SimulatedDut1Tenths);
+}
+
+// From 14:05:20 to 14:07:40 the code of 14:05, 14:06 and 14:07 is heard: three writes; from
+// 14:05:34 the first pair is 34/35. "Weak" is 3 dB of noise over 0..4 kHz; fading swings the
+// gain down to 20 % once a minute.
+INSTANTIATE_TEST_SUITE_P(Stations, ChuThroughTheLoop,
+                         testing::Values(LoopCase{"Clean", 20.0, 8000.0, 0.0, 20.0, 3},
+                                         LoopCase{"TenDbCardFast", 10.0, 3756.0 * 128.0 / 60.0, 0.0, 34.2, 3},
+                                         LoopCase{"WeakCardSlow", 3.0, 7990.0, 0.0, 20.0, 3},
+                                         LoopCase{"Fading", 10.0, 8000.0, 0.8, 20.0, 3}),
+                         CaseName<LoopCase>);
 
 }  // namespace
