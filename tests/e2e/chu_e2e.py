@@ -27,6 +27,9 @@ def main():
         check("chu recording: reset texts in UTC", resets(ev) == ["Reset 13:05", "Reset 13:06"], resets(ev))
         check("chu recording: clock set to the second", clocks(ev) == ["2026-12-07T13:05:33Z", "2026-12-07T13:06:33Z"],
               clocks(ev))
+        tone = [e["text"] for e in ev if e["event"] == "tone"]
+        check("chu recording: the tones left where they are", len(tone) == 1 and "measured where they are" in tone[0],
+              tone)
         first = [e["t"] for e in ev if e["event"] == "clock"][:1]
         check("chu recording: first time within 40 s of audio", first and first[0] <= 40.0, first)
         years = [e for e in ev if e["event"] == "chu_year"]
