@@ -90,7 +90,7 @@ void CVarnolDoc::ProcessCaptureBuffer(const CVarnolDoc* measured_by) {
       LevelStep(samples + s);
     }
     DecisionStep();
-    if (StationMode == StationChu) ChuDemod.Process(samples + s, BlockSize);
+    if (StationMode == StationChu) ChuDemodulate(samples + s);
     DecodeBlock();
     RingIndex = (RingIndex + 1) % BlocksPerMinute;
     if (BlocksSinceMarker != -1) BlocksSinceMarker += 1;

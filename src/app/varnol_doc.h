@@ -202,6 +202,8 @@ class CVarnolDoc {
   ChuTime ChuLastTime;              // the last format A frame and where it ended
   double ChuLastEnd = 0.0;          // samples of ChuDemod
   int ChuLastValid = 0;
+  double ChuAnchorEnd = -1.0;       // samples of ChuDemod: end of the last frame taken, -1 none
+  int ChuAnchorSecond = 0;          // the second of the minute it was sent in
   int ChuStepMinute = NoPreviousMinute;  // minute of day of the last clock step from CHU
   ChuYear ChuYearInfo;              // the last format B frame
   int64_t ChuYearFrames = 0;        // format B frames taken since construction
@@ -285,6 +287,7 @@ class CVarnolDoc {
   void SnapToMinuteMark();
   void DecodeWwv();
   void DecodeChu();
+  void ChuDemodulate(const int16_t* block);  // the demodulator's share of one block
   void TakeChuFrame(const ChuFrame& frame);
 
   // --- Status and notification -----------------------------------------------------------

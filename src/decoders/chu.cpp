@@ -28,6 +28,30 @@ constexpr MarkerProbe ChuMinute[] = {
 
 }  // namespace
 
+// Once a frame has shown where the minute's seconds lie, only seconds 30.5 to 40 are
+// demodulated: the code never lies elsewhere, and the demodulator is the dearest part of the
+// loop. Without a frame for three minutes (a fade, a station lost, a card far off its
+// calibration) every sample is searched again.
+void CVarnolDoc::ChuDemodulate(const int16_t* block) {
+  if (ChuAnchorEnd >= 0.0) {
+    const double second_samples = BlocksPerMinute * BlockSize / 60.0;
+    const double now = static_cast<double>(ChuDemod.SamplesSeen());
+    if (now - ChuAnchorEnd > 180.0 * second_samples) {
+      ChuAnchorEnd = -1.0;
+    } else {
+      // seconds into the minute at this block's first sample
+      const double minute_start = ChuAnchorEnd - (ChuAnchorSecond + 0.5) * second_samples;
+      double into = std::fmod((now - minute_start) / second_samples, 60.0);
+      if (into < 0.0) into += 60.0;
+      if (into < 30.5 || into >= 40.0) {
+        ChuDemod.Skip(BlockSize);
+        return;
+      }
+    }
+  }
+  ChuDemod.Process(block, BlockSize);
+}
+
 void CVarnolDoc::DecodeChu() {
   DecoderFrame(ProbesHold(*this, ChuMinute), [] {});
   ChuFrame frame;
@@ -35,6 +59,8 @@ void CVarnolDoc::DecodeChu() {
 }
 
 void CVarnolDoc::TakeChuFrame(const ChuFrame& f) {
+  ChuAnchorEnd = f.end_sample;
+  ChuAnchorSecond = f.kind == ChuFrameKind::YearB ? 31 : f.time.second;
   if (f.kind == ChuFrameKind::YearB) {
     ChuYearInfo = f.year;
     ChuYearFrames += 1;

@@ -91,6 +91,19 @@ void ChuFsk::Reset() {
   characters_ = rejected_ = 0;
 }
 
+void ChuFsk::Skip(int count) {
+  if (count <= 0) return;
+  for (auto& r : ring_)
+    for (int32_t& v : r) v = 0;
+  for (int64_t& s : sum_) s = 0;
+  ring_pos_ = 0;
+  table_pos_ = static_cast<int>((table_pos_ + count) % TablePeriod);
+  n_ += count;
+  prev_d_ = 0.0;
+  receiving_ = false;
+  char_count_ = 0;
+}
+
 void ChuFsk::Process(const int16_t* samples, int count) {
   for (int i = 0; i < count; ++i) {
     const int32_t x = samples[i];

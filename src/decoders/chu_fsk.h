@@ -61,6 +61,9 @@ class ChuFsk {
 
   // Demodulates `count` samples; frames found are queued for TakeFrame.
   void Process(const int16_t* samples, int count);
+  // Counts `count` samples without demodulating them (audio known to hold no code): the
+  // correlators and the character receiver start afresh after them.
+  void Skip(int count);
 
   // The oldest accepted frame not yet taken; false when there is none. At most four wait; a
   // fifth replaces the oldest.
