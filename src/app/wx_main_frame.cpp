@@ -412,6 +412,7 @@ void CMainFrame::FitStripHeight() {
 }
 
 void CMainFrame::RefreshCommandUi() {
+  static_assert(std::size(UpdatedMenuItems) <= MaxUpdatedMenuItems, "a slot for every updated menu item");
   RefreshReportTip();
   if (menu_items_[0] == nullptr) {
     wxMenuBar* bar = GetMenuBar();

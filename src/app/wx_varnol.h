@@ -155,8 +155,10 @@ class CMainFrame : public wxFrame, public CVarnolDoc::SetupUi {
   wxTimer pane_timer_;
   bool created_ = true;
   char pane_texts_[4][96] = {};  // what the four custom panes show
-  wxMenuItem* menu_items_[10] = {};  // the items the document updates, found once
-  MenuItemShown menu_shown_[10];
+  // The items the document updates, found once; room for every station's item and a few more.
+  static constexpr int MaxUpdatedMenuItems = 16;
+  wxMenuItem* menu_items_[MaxUpdatedMenuItems] = {};
+  MenuItemShown menu_shown_[MaxUpdatedMenuItems];
   std::unique_ptr<MenuBarCommand> bar_start_, bar_stop_, bar_mixer_;
   HelpBook help_;
   bool context_help_ = false;
