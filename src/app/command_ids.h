@@ -34,6 +34,7 @@ constexpr int ID_STATION_VNG = 32817;
 constexpr int ID_STATION_RWM = 32818;
 constexpr int ID_STATION_WWV = 32821;
 constexpr int ID_STATION_JJY = 32823;
+constexpr int ID_STATION_CHU = 32824;
 
 // "Setup", "Auto set PC clock" and the mixer.
 constexpr int ID_CLOCK_OFFSET = 32813;
@@ -63,7 +64,7 @@ constexpr int ID_STATUS_BAR = 59393;
 
 // The station commands in StationMode order (one per station: the document checks the count).
 constexpr int StationCommands[] = {ID_STATION_MSF, ID_STATION_HBG, ID_STATION_DCF77, ID_STATION_WWVB,
-                                   ID_STATION_VNG, ID_STATION_RWM, ID_STATION_WWV,   ID_STATION_JJY};
+                                   ID_STATION_VNG, ID_STATION_RWM, ID_STATION_WWV,   ID_STATION_JJY, ID_STATION_CHU};
 constexpr int StationCommandCount = static_cast<int>(sizeof StationCommands / sizeof StationCommands[0]);
 
 // StationMode of a station command, or -1.
@@ -93,6 +94,7 @@ constexpr CommandText CommandTexts[] = {
     {ID_STATION_RWM, "Look for RWM minute marks", ""},
     {ID_STATION_WWV, "Decode WWV or WWVH time signals.", ""},
     {ID_STATION_JJY, "Decode JJY format", ""},
+    {ID_STATION_CHU, "Decode CHU time code", ""},
     {ID_CLOCK_OFFSET, "Select UT offset for PC clock", ""},
     {ID_CALIBRATION, "Correct the soundcard sampling rate", ""},
     {ID_AUTO_SET_CLOCK, "Automatically update the PC clock", ""},

@@ -11,7 +11,7 @@
 static_assert(cmd::StationCommandCount == StationCount, "one Transmitter menu command per station");
 
 const char* CVarnolDoc::StationShortName(int station_mode) {
-  static const char* const names[] = {"MSF", "HBG", "DCF77", "WWVB", "VNG", "RWM", "WWV", "JJY"};
+  static const char* const names[] = {"MSF", "HBG", "DCF77", "WWVB", "VNG", "RWM", "WWV", "JJY", "CHU"};
   static_assert(std::size(names) == StationCount);
   if (station_mode < 0 || station_mode >= StationCount) return "";
   return names[station_mode];

@@ -90,6 +90,7 @@ void CVarnolDoc::ProcessCaptureBuffer(const CVarnolDoc* measured_by) {
       LevelStep(samples + s);
     }
     DecisionStep();
+    if (StationMode == StationChu) ChuDemodulate(samples + s);
     DecodeBlock();
     RingIndex = (RingIndex + 1) % BlocksPerMinute;
     if (BlocksSinceMarker != -1) BlocksSinceMarker += 1;
@@ -114,6 +115,7 @@ void CVarnolDoc::DecodeBlock() {
     case StationRwm: DetectRwmMark(); break;
     case StationWwv: DecodeWwv(); break;
     case StationJjy: DecodeJjy(); break;
+    case StationChu: DecodeChu(); break;
     default: break;
   }
 }
@@ -132,9 +134,10 @@ void CVarnolDoc::SetSyncOffset(int64_t seconds) {
     if (o != nullptr) o->OnSyncOffset(seconds);
 }
 
-void CVarnolDoc::NotifyMinuteAccepted(int ut_hour, int ut_minute) {
+void CVarnolDoc::NotifyMinuteAccepted(int ut_hour, int ut_minute, int64_t block) {
+  if (block < 0) block = BlocksProcessed;
   for (DocObserver* o : observers_)
-    if (o != nullptr) o->OnMinuteAccepted(ut_hour, ut_minute, BlocksProcessed);
+    if (o != nullptr) o->OnMinuteAccepted(ut_hour, ut_minute, block);
 }
 
 void CVarnolDoc::UpdateAllViews(int hint) {

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "capture/wave_input.h"
+#include "decoders/chu_fsk.h"
 #include "platform/system_clock.h"
 
 class CVarnolDoc;
@@ -45,8 +46,9 @@ enum StationModes : int {
   StationRwm = 5,
   StationWwv = 6,
   StationJjy = 7,
+  StationChu = 8,
 };
-constexpr int StationCount = 8;
+constexpr int StationCount = 9;
 
 // "No minute handed to the clock step yet": no decoded minute of day can follow it.
 constexpr int NoPreviousMinute = -10;
@@ -209,6 +211,17 @@ class CVarnolDoc {
   double SyncSumsI[SyncWindowBlocks] = {};  // oldest first, newest at index 9
   double SyncSumsQ[SyncWindowBlocks] = {};
 
+  // --- CHU's Bell 103 time code ----------------------------------------------------------------
+  ChuFsk ChuDemod;                  // fed every block while CHU is the station
+  ChuTime ChuLastTime;              // the last format A frame and where it ended
+  double ChuLastEnd = 0.0;          // samples of ChuDemod
+  int ChuLastValid = 0;
+  double ChuAnchorEnd = -1.0;       // samples of ChuDemod: end of the last frame taken, -1 none
+  int ChuAnchorSecond = 0;          // the second of the minute it was sent in
+  int ChuStepMinute = NoPreviousMinute;  // minute of day of the last clock step from CHU
+  ChuYear ChuYearInfo;              // the last format B frame
+  int64_t ChuYearFrames = 0;        // format B frames taken since construction
+
   // --- Processing loop ---------------------------------------------------------------------
   int64_t BlocksProcessed = 0;      // blocks taken from the capture since construction,
                                     // counting the one being processed
@@ -260,7 +273,8 @@ class CVarnolDoc {
   void SetPcClock();
   // Writes hour:minute:01 into the UTC system time, with the date nearest the clock's value;
   // reports the write and, when it succeeded, zeroes SyncOffset.
-  void WriteSystemClock(int hour, int minute);
+  // `second` and `milliseconds` (-1: as the clock reads) for a station that gives the second.
+  void WriteSystemClock(int hour, int minute, int second = 1, int milliseconds = -1);
   // The per-block frame: marker flag and run counters, then the field reader on marker blocks,
   // or the end of the run and the clock step on the first block after it.
   template <typename ReadFields>
@@ -289,6 +303,9 @@ class CVarnolDoc {
   void DecodeJjy();
   bool JjyBit(int second) const;        // carrier reduced in the seventh tenth: a 1 (or a marker)
   bool JjyCallSignHeard() const;        // seconds 40..48 not keyed as pulses
+  void DecodeChu();
+  void ChuDemodulate(const int16_t* block);  // the demodulator's share of one block
+  void TakeChuFrame(const ChuFrame& frame);
 
   // --- Status and notification -----------------------------------------------------------
   void SetStatusText(const char* text);
@@ -296,7 +313,8 @@ class CVarnolDoc {
   void BuildUtOffsetLabel();
   void UpdateAllViews(int hint);
   void NotifyClockWrite(const SYSTEMTIME& written, bool ok);
-  void NotifyMinuteAccepted(int ut_hour, int ut_minute);
+  // `block`: where the minute's marker run would have ended (-1: this block).
+  void NotifyMinuteAccepted(int ut_hour, int ut_minute, int64_t block = -1);
   void AddObserver(DocObserver* observer);
   void RemoveObserver(DocObserver* observer);
   // Keeps persisted settings that arrive out of range from breaking the ring arithmetic or

@@ -33,7 +33,7 @@ constexpr int KnownCommands[] = {
     cmd::ID_INDICATOR_SYN,  cmd::ID_INDICATOR_RESET, cmd::ID_TOOLBAR,        cmd::ID_STATUS_BAR,
     cmd::ID_INPUT_DEVICE,   cmd::ID_SIGNAL_REPORT,
     cmd::ID_AUTO_LEVEL,     cmd::ID_TONE_AUTO,     cmd::ID_TONE_OFF,         cmd::ID_TONE_FIXED,
-    cmd::ID_TUNING_AID,     cmd::ID_STATION_JJY,
+    cmd::ID_TUNING_AID,     cmd::ID_STATION_JJY,  cmd::ID_STATION_CHU,
 };
 constexpr int KnownCount = static_cast<int>(sizeof KnownCommands / sizeof KnownCommands[0]);
 constexpr int FirstWxId = wxID_HIGHEST + 1;
@@ -47,7 +47,7 @@ constexpr int PaneCommands[4] = {cmd::ID_INDICATOR_STATION, cmd::ID_INDICATOR_RE
 constexpr int UpdatedMenuItems[] = {
     cmd::ID_START_MENU,  cmd::ID_STOP_MENU,    cmd::ID_STATION_MSF, cmd::ID_STATION_HBG,
     cmd::ID_STATION_DCF77, cmd::ID_STATION_WWVB, cmd::ID_STATION_VNG, cmd::ID_STATION_RWM,
-    cmd::ID_STATION_WWV, cmd::ID_STATION_JJY, cmd::ID_AUTO_SET_CLOCK};
+    cmd::ID_STATION_WWV, cmd::ID_STATION_JJY, cmd::ID_STATION_CHU, cmd::ID_AUTO_SET_CLOCK};
 constexpr int UpdatedTools[] = {cmd::ID_START_TOOL, cmd::ID_STOP_TOOL};
 static_assert(std::size(UpdatedMenuItems) == CMainFrame::UpdatedMenuItemCount, "one found item per updated command");
 
@@ -246,6 +246,7 @@ void CMainFrame::BuildMenus() {
   item(transmitter, cmd::ID_STATION_RWM, "HF &RWM Moscow Russia", wxITEM_CHECK);
   item(transmitter, cmd::ID_STATION_WWV, "HF &WWV/H Colorado/Hawaii", wxITEM_CHECK);
   item(transmitter, cmd::ID_STATION_JJY, "40/60kHz &JJY Fukushima/Saga Japan", wxITEM_CHECK);
+  item(transmitter, cmd::ID_STATION_CHU, "HF &CHU Ottawa Canada", wxITEM_CHECK);
   bar->Append(transmitter, "&Transmitter");
 
   auto* setup = new wxMenu;

@@ -112,6 +112,10 @@ void CVarnolDoc::StartCapture() {
   }
 
   ResetSyncDetector();
+  // CHU's frames are paired by the audio between them: none is paired across a pause.
+  ChuDemod.Reset();
+  ChuLastValid = 0;
+  ChuAnchorEnd = -1.0;
   BlocksSinceMarker = -1;
 }
 

@@ -17,6 +17,11 @@ std::string Format(const char* fmt, auto... args) {
   std::snprintf(buf, sizeof buf, fmt, args...);
   return buf;
 }
+// Stations whose audio is an AM receiver's: every tone in it stands where the station put it
+// (WWV's 100 Hz code, CHU's 1000 Hz pulses and its modem tones), so nothing is moved.
+bool AmAudio(int station_mode) {
+  return station_mode == StationWwv || station_mode == StationChu;
+}
 }  // namespace
 
 std::optional<ToneSetting> ParseToneSetting(const std::string& text) {
@@ -50,6 +55,10 @@ ToneDecision DecideTone(const ToneSetting& setting, const ToneFound& found, int 
   }
   if (station_mode == StationWwv) {
     d.text = "WWV/WWVH audio (AM): the 100 Hz code is measured where it is";
+    return d;
+  }
+  if (station_mode == StationChu) {
+    d.text = "CHU audio (AM): the 1000 Hz pulses and the 2025/2225 Hz code are measured where they are";
     return d;
   }
   if (!found.found) {
@@ -90,7 +99,7 @@ LookAheadOutcome LookAheadRecording(const std::string& path, ChannelChoice chann
     return r->Read(audio.data(), audio.size());
   };
   ToneFound found;
-  if (tone.mode == ToneSetting::Mode::Auto && station_mode != StationWwv) {
+  if (tone.mode == ToneSetting::Mode::Auto && !AmAudio(station_mode)) {
     auto r = RecordingSource::Open(path, error, channel);
     if (!r) return LookAheadOutcome::CannotRead;
     out.file_rate = r->FileRate();
@@ -138,7 +147,7 @@ LookAheadOutcome LookAheadRecording(const std::string& path, ChannelChoice chann
 
 LiveToneStage::LiveToneStage(const ToneSetting& setting, int station_mode)
     : setting_(setting), station_mode_(station_mode) {
-  if (setting.mode != ToneSetting::Mode::Auto || station_mode == StationWwv) {
+  if (setting.mode != ToneSetting::Mode::Auto || AmAudio(station_mode)) {
     decided_ = true;
     decision_ = DecideTone(setting, ToneFound{}, station_mode);
     if (decision_.shifted && ToneShift::Fits(8000.0, decision_.from_hz, FrontEndToneHz)) {

@@ -92,13 +92,13 @@ void CVarnolDoc::SetPcClock() {
   LastMinuteOfDay = total;
 }
 
-void CVarnolDoc::WriteSystemClock(int hour, int minute) {
+void CVarnolDoc::WriteSystemClock(int hour, int minute, int second, int milliseconds) {
   SYSTEMTIME st = Clock.GetSystemTime();
   // The date goes with the time: of the day before, the day read and the day after, take the
-  // one that puts hour:minute:01 nearest to the clock's current value, so that a write near
+  // one that puts hour:minute:second nearest to the clock's current value, so that a write near
   // midnight never moves the clock a day, nor 12 hours or more. An hour of 24 is 00 of the
   // next day.
-  const int64_t best = NearestUtcTimeOfDay(UnixFromSystemTime(st), hour * 3600 + minute * 60 + 1);
+  const int64_t best = NearestUtcTimeOfDay(UnixFromSystemTime(st), hour * 3600 + minute * 60 + second);
   const SYSTEMTIME target = SystemTimeFromUnix(best, st.wMilliseconds);
   st.wYear = target.wYear;
   st.wMonth = target.wMonth;
@@ -106,7 +106,8 @@ void CVarnolDoc::WriteSystemClock(int hour, int minute) {
   st.wDayOfWeek = target.wDayOfWeek;
   st.wHour = target.wHour;
   st.wMinute = target.wMinute;
-  st.wSecond = 1;
+  st.wSecond = static_cast<uint16_t>(second);
+  if (milliseconds >= 0) st.wMilliseconds = static_cast<uint16_t>(milliseconds);
   const bool ok = Clock.SetSystemTime(st);
   NotifyClockWrite(st, ok);
   // A refused write leaves the clock as it was: keep the measured offset on show.

@@ -9,7 +9,7 @@
 
 namespace {
 
-const char* const ShortNames[] = {"msf", "hbg", "dcf77", "wwvb", "vng", "rwm", "wwv", "jjy"};
+const char* const ShortNames[] = {"msf", "hbg", "dcf77", "wwvb", "vng", "rwm", "wwv", "jjy", "chu"};
 static_assert(std::size(ShortNames) == StationCount);
 
 // A wave input that the shadow's owner fills by hand: every call succeeds, a queued buffer

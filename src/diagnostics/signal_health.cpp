@@ -95,7 +95,7 @@ std::string SnrWords(double snr_db, int station_mode) {
 }
 
 const char* StationLabel(int mode) {
-  static const char* const names[] = {"MSF", "HBG", "DCF77", "WWVB", "VNG", "RWM", "WWV/WWVH", "JJY"};
+  static const char* const names[] = {"MSF", "HBG", "DCF77", "WWVB", "VNG", "RWM", "WWV/WWVH", "JJY", "CHU"};
   static_assert(std::size(names) == StationCount);
   return mode >= 0 && mode < StationCount ? names[mode] : "?";
 }
@@ -519,9 +519,11 @@ RunSummary SignalHealth::Finish() {
   in.blocks_per_minute = doc_.BlocksPerMinute;
   in.disagreeing = disagreeing_;
   // Fading: the weakest against the strongest second, each second by its highest level
-  // (every station's tone is on in part of every second).
+  // (every station's tone is on in part of every second, but for CHU's 19 seconds a minute
+  // that carry only a 10 ms tick or nothing: 29, 31..39 and 51..59).
+  const double quiet = doc_.StationMode == StationChu ? 19.0 / 60.0 : 0.0;
   const int strong = Percentile(second_hist_, 0.95);
-  const int weak = Percentile(second_hist_, 0.05);
+  const int weak = Percentile(second_hist_, quiet + 0.05 * (1.0 - quiet));  // among the others
   if (strong > 0) in.fading_depth = 1.0 - static_cast<double>(weak) / strong;
   in.reports = reports_;
   if (others_) in.others = others_();

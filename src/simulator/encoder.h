@@ -60,6 +60,6 @@ CivilTime CivilFromUtc(int64_t utc);
 // March to 01:00 UTC on the last Sunday of October.
 bool CentralEuropeanSummerTime(int64_t utc);
 
-// Station names as given on the command line: msf hbg dcf77 wwvb vng rwm wwv wwvh jjy jjy40 jjy60.
+// Station names as given on the command line: msf hbg dcf77 wwvb vng rwm wwv wwvh jjy jjy40 jjy60 chu.
 // Returns nullptr for a station without an encoder.
 std::unique_ptr<StationEncoder> MakeEncoder(const std::string& station);

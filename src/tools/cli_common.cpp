@@ -56,7 +56,7 @@ std::string CommandLine::StrayValue(int i) const {
 
 namespace {
 // Each station's name on the command line, in StationMode order.
-const char* const kStations[] = {"msf", "hbg", "dcf77", "wwvb", "vng", "rwm", "wwv", "jjy"};
+const char* const kStations[] = {"msf", "hbg", "dcf77", "wwvb", "vng", "rwm", "wwv", "jjy", "chu"};
 static_assert(std::size(kStations) == StationCount);
 
 // Further names of a station: a transmitter of a pair that sends the same code.

@@ -40,7 +40,7 @@ class CommandLine {
 };
 
 // Station names on the command line, in the order of StationMode: msf hbg dcf77 wwvb vng rwm wwv
-// jjy; wwvh is WWV's mode with Hawaii's signal, jjy40 and jjy60 are JJY's two transmitters.
+// jjy chu; wwvh is WWV's mode with Hawaii's signal, jjy40 and jjy60 are JJY's two transmitters.
 std::optional<int> StationFromName(const std::string& name);
 const char* StationName(int station_mode);
 // Every name StationFromName takes, for messages: "msf, hbg, ..., jjy60".

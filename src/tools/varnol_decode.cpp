@@ -60,8 +60,8 @@ const char* const kUsage =
     "                          the receiver is on (default left)\n"
     "\n"
     "Options:\n"
-    "  --station NAME          msf, hbg, dcf77, wwvb, vng, rwm, wwv, wwvh or jjy (jjy40 and jjy60\n"
-    "                          name its two transmitters) (default dcf77)\n"
+    "  --station NAME          msf, hbg, dcf77, wwvb, vng, rwm, wwv, wwvh, jjy or chu (jjy40 and\n"
+    "                          jjy60 name JJY's two transmitters) (default dcf77)\n"
     "  --start TIME            simulated broadcast's first minute, ISO 8601 UTC (default: now)\n"
     "  --minutes N             minutes of simulated signal (default 3), of live capture, or the\n"
     "                          first N minutes of a recording (default: all of it); the sound\n"
@@ -196,6 +196,27 @@ class EventPrinter : public DocObserver {
     std::fflush(stdout);
   }
 
+  // CHU's format B (second 31): the year and the announcements, whenever they change.
+  void OnUpdate(int hint) override {
+    if (hint != UPDATE_HINT_NEW_BUFFER || doc_.ChuYearFrames == 0) return;
+    const ChuYear& y = doc_.ChuYearInfo;
+    if (chu_year_seen_ && y.year == chu_year_.year && y.dut1_tenths == chu_year_.dut1_tenths &&
+        y.tai_minus_utc == chu_year_.tai_minus_utc && y.leap_warning == chu_year_.leap_warning &&
+        y.daylight == chu_year_.daylight)
+      return;
+    chu_year_seen_ = true;
+    chu_year_ = y;
+    if (json_)
+      std::printf("{\"t\": %.3f, \"event\": \"chu_year\", \"year\": %d, \"dut1\": %.1f, \"tai_utc\": %d, "
+                  "\"leap_warning\": %s, \"daylight\": %d}\n",
+                  T(), y.year, y.dut1_tenths / 10.0, y.tai_minus_utc, y.leap_warning ? "true" : "false", y.daylight);
+    else
+      std::printf("%10.3f  chu     year %d, DUT1 %+.1f s, TAI-UTC %d s%s, daylight indicator %02d\n", T(), y.year,
+                  y.dut1_tenths / 10.0, y.tai_minus_utc, y.leap_warning ? ", leap second at the end of the month" : "",
+                  y.daylight);
+    std::fflush(stdout);
+  }
+
   void OnSyncOffset(int64_t seconds) override {
     if (json_)
       std::printf("{\"t\": %.3f, \"event\": \"sync\", \"seconds\": %lld}\n", T(),
@@ -229,6 +250,8 @@ class EventPrinter : public DocObserver {
   double T() const { return static_cast<double>(doc_.BlocksProcessed) * BlockSize / 8000.0; }
   const CVarnolDoc& doc_;
   bool json_, real_clock_, set_clock_;
+  bool chu_year_seen_ = false;
+  ChuYear chu_year_;
 };
 
 // With --json, a "lock" event at each change of the robust lock: its state, the minute its

@@ -56,7 +56,8 @@ INSTANTIATE_TEST_SUITE_P(Transmitter, StationCommand,
                          ::testing::Values(StationCase{32810, 0, "MSF"}, StationCase{32816, 1, "HBG"},
                                            StationCase{32811, 2, "DCF77"}, StationCase{32819, 3, "WWVB"},
                                            StationCase{32817, 4, "VNG"}, StationCase{32818, 5, "RWM"},
-                                           StationCase{32821, 6, "WWV"}, StationCase{32823, 7, "JJY"}));
+                                           StationCase{32821, 6, "WWV"}, StationCase{32823, 7, "JJY"},
+                                           StationCase{32824, 8, "CHU"}));
 
 TEST_F(DocTest, StationChangeWhileStoppedDecodesNothingAndKeepsCaptureState) {
   doc.OnCmdMsg(32811, nullptr);

@@ -237,6 +237,7 @@ TEST(ToneDecision, MovesOnlyWhatNeedsMoving) {
   EXPECT_FALSE(DecideTone(automatic, at1010, StationDcf77).shifted);
   EXPECT_FALSE(DecideTone(automatic, ToneFound{}, StationMsf).shifted);
   EXPECT_FALSE(DecideTone(automatic, at747, StationWwv).shifted);  // AM audio stays
+  EXPECT_FALSE(DecideTone(automatic, at747, StationChu).shifted);
   EXPECT_FALSE(DecideTone(off, at747, StationDcf77).shifted);
   EXPECT_DOUBLE_EQ(DecideTone(fixed, ToneFound{}, StationDcf77).ShiftHz(), -76500.0);
   EXPECT_EQ(ParseToneSetting("77500")->hz, 77500.0);

@@ -276,6 +276,8 @@ TEST(CommandLine, TimesAndNumbers) {
   EXPECT_EQ(StationFromName("wwvh"), 6);
   for (const char* jjy : {"jjy", "jjy40", "jjy60"}) EXPECT_EQ(StationFromName(jjy), 7) << jjy;
   EXPECT_STREQ(StationName(7), "jjy");
+  EXPECT_EQ(StationFromName("chu"), 8);
+  EXPECT_STREQ(StationName(8), "chu");
   EXPECT_STREQ(StationName(StationCount), "?");
   // Every name the list gives is taken, and gives the station back under its own name.
   std::string list = StationNameList() + ", ";

@@ -452,6 +452,11 @@ TEST(SignalReport, FullScaleIsTooStrongAndDeepFadingIsReported) {
   bool fading = false;
   for (const std::string& r : s.reasons) fading = fading || r.find("Deep fading") != std::string::npos;
   EXPECT_TRUE(fading);
+
+  // CHU's seconds with only a tick are the station's pattern, not a fade.
+  rs.fade_depth = 0.0;
+  Reports("chu", StationChu, rs, 3, &s);
+  EXPECT_LT(s.in.fading_depth, 0.2);
 }
 
 // ---- Other stations ---------------------------------------------------------------------------
