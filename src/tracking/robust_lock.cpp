@@ -10,6 +10,9 @@ namespace {
 
 // A locked second whose line was last confirmed this many seconds ago is in holdover.
 constexpr int64_t HoldoverAfterSeconds = 5;
+// ... when the lock follows the seconds it found itself, whose fresh confirmation takes tens of
+// seconds in deep noise (SecondFinder::ConfirmSigmas on the evidence since the last one)
+constexpr int64_t OwnHoldoverAfterSeconds = 120;
 
 int64_t Mod(int64_t a, int64_t b) {
   return ((a % b) + b) % b;
@@ -35,7 +38,9 @@ RobustLock::RobustLock(int station_mode, int tone_cycles, int tone_period)
       levels_(table_ != nullptr ? *table_ : *SymbolsFor(StationDcf77)),
       phase_(table_ != nullptr ? *table_ : *SymbolsFor(StationDcf77)),
       times_(table_ != nullptr ? *table_ : *SymbolsFor(StationDcf77)),
-      ring_(std::make_unique<int16_t[]>(RingSize)),
+      finder_(table_ != nullptr ? *table_ : *SymbolsFor(StationDcf77), tone_cycles, tone_period),
+      // (not cleared: only samples written are read, and pages never written cost nothing)
+      ring_(new int16_t[RingSize]),
       history_(std::make_unique<double[]>(HistorySeconds * MaxSymbols)),
       history_second_(std::make_unique<int64_t[]>(HistorySeconds)) {
   std::fill(history_second_.get(), history_second_.get() + HistorySeconds, INT64_MIN);
@@ -49,7 +54,13 @@ void RobustLock::SetState(LockState state) {
 }
 
 void RobustLock::Reset() {
+  Restart();
   have_audio_ = false;
+  have_external_ = false;
+  finder_.Reset();
+}
+
+void RobustLock::Restart() {
   have_line_ = false;
   levels_.Reset();
   phase_.Reset();
@@ -63,6 +74,18 @@ void RobustLock::Reset() {
 
 void RobustLock::SetSecondLine(double sample, double rate) {
   if (table_ == nullptr || !(std::fabs(sample) < 1e15) || !(rate > 7000.0 && rate < 9000.0)) return;
+  have_external_ = true;
+  external_at_ = next_sample_;
+  own_line_ = false;
+  ApplyLine(sample, rate, true);
+}
+
+int64_t RobustLock::HoldoverAfter() const {
+  return own_line_ ? OwnHoldoverAfterSeconds : HoldoverAfterSeconds;
+}
+
+void RobustLock::ApplyLine(double sample, double rate, bool fresh) {
+  if (!(std::fabs(sample) < 1e15) || !(rate > 7000.0 && rate < 9000.0)) return;
   if (have_line_) {
     const double at = (sample - line_sample_) / rate_ + static_cast<double>(line_second_);
     // (a line ages of seconds away is no continuation of this count either)
@@ -71,16 +94,14 @@ void RobustLock::SetSecondLine(double sample, double rate) {
       line_sample_ = sample;
       line_second_ = k;
       rate_ = rate;
-      line_refreshed_ = std::max(line_refreshed_, next_second_);
-      if (state_ == LockState::Holdover) SetState(LockState::Locked);
+      if (fresh) {
+        line_refreshed_ = std::max(line_refreshed_, next_second_);
+        if (state_ == LockState::Holdover) SetState(LockState::Locked);
+      }
       return;
     }
     // The seconds are not where the count had them: nothing counted so far holds.
-    const bool audio = have_audio_;
-    const int64_t next = next_sample_;
-    Reset();
-    have_audio_ = audio;
-    next_sample_ = next;
+    Restart();
   }
   have_line_ = true;
   line_sample_ = sample;
@@ -106,6 +127,18 @@ void RobustLock::OnBuffer(const int16_t* samples, int count, int64_t first_sampl
     stamp_ns_ = capture_time_ns;
     stamp_sample_ = first_sample;
   }
+  // Without a line from outside (the second-epoch estimator finds no markers in this noise, or
+  // none was given for a while), the seconds found by folding the tone over many of them; such
+  // a line counts as heard only when fresh evidence confirms it, so that a fade is held over
+  // on the capture clock as before.
+  finder_.Add(samples, count, first_sample, capture_time_ns);
+  const bool confirmed = finder_.TakeConfirmation();
+  const bool external =
+      have_external_ && static_cast<double>(next_sample_ - external_at_) <= ExternalLineSeconds * rate_;
+  if (!external && finder_.Found()) {
+    own_line_ = true;
+    ApplyLine(finder_.SecondStart(), finder_.Rate(), confirmed);
+  }
   while (have_line_) {
     const double start = line_sample_ + static_cast<double>(next_second_ - line_second_) * rate_;
     if (start + rate_ + 2.0 > static_cast<double>(next_sample_)) break;
@@ -120,13 +153,10 @@ void RobustLock::ProcessSecond() {
   const int64_t k = next_second_;
   if (k - line_refreshed_ > static_cast<int64_t>(MaxHoldoverSeconds)) {
     // Too long on the capture clock alone: the count may have slipped.
-    const bool audio = have_audio_;
-    Reset();
-    have_audio_ = audio;
+    Restart();
     return;
   }
-  if (state_ == LockState::Locked && k - line_refreshed_ > HoldoverAfterSeconds)
-    SetState(LockState::Holdover);
+  if (state_ == LockState::Locked && k - line_refreshed_ > HoldoverAfter()) SetState(LockState::Holdover);
 
   const double start = line_sample_ + static_cast<double>(k - line_second_) * rate_;
   double levels[SlotsPerSecond];
@@ -210,8 +240,8 @@ void RobustLock::ScoreMinute() {
     locked_utc_ = times_.BestUtc();
     locked_second_ = minute_start_;
     against_ = 0.0;
-    SetState(minute_start_ + 59 - line_refreshed_ > HoldoverAfterSeconds ? LockState::Holdover
-                                                                         : LockState::Locked);
+    SetState(minute_start_ + 59 - line_refreshed_ > HoldoverAfter() ? LockState::Holdover
+                                                                    : LockState::Locked);
     changed_ = true;
   }
 }

@@ -25,6 +25,7 @@
 #include <memory>
 
 #include "tracking/minute_phase.h"
+#include "tracking/second_finder.h"
 #include "tracking/soft_symbols.h"
 #include "tracking/time_candidates.h"
 
@@ -52,7 +53,9 @@ class RobustLock {
 
   // The seconds' phase: a second begins at sample `sample`, and seconds last `rate` samples.
   // Call it whenever the estimator has a fresh line; a line that puts the seconds more than
-  // MaxPhaseJump away from where the count had them starts everything afresh.
+  // MaxPhaseJump away from where the count had them starts everything afresh. While no line
+  // has come this way for ExternalLineSeconds, the lock follows the seconds it finds itself
+  // (SecondFinder: the tone folded over many seconds on the capture clock).
   void SetSecondLine(double sample, double rate);
 
   // A capture buffer: `count` samples, the first being sample `first_sample` of the capture;
@@ -74,24 +77,33 @@ class RobustLock {
   double SecondLength() const { return rate_; }
   // True once after each change of state or of the locked time (for a "lock" event).
   bool TakeChange();
+  // The seconds the lock finds on its own.
+  const SecondFinder& Finder() const { return finder_; }
 
   // Seconds of audio with no fresh seconds' line that the lock lives through: the capture
   // clock's rate, measured over half a minute to a few parts per million, keeps the seconds
   // within a few milliseconds for that long.
   static constexpr double MaxHoldoverSeconds = 1800.0;
   static constexpr double MaxPhaseJump = 0.1;  // seconds
+  static constexpr double ExternalLineSeconds = 3.0;
   // nats: the minute's phase is taken when it leads the next by this much. A wrong phase
   // would be taken with a chance of at most 3600 checks * 59 phases * exp(-25) = 3e-6 an hour;
   // even then it gives no wrong time, only a delay: the seconds of a wrong phase follow none
   // of the time candidates, and a time is reported only when its candidate leads the free
   // symbols as well (TimeCandidates::Sure).
   static constexpr double PhaseMargin = 25.0;
-  static constexpr int RingSize = 1 << 15;  // samples kept: 4 s
+  // Samples kept: 262 s, so that the seconds heard while their phase was still being found
+  // (SecondFinder, a minute or two in deep noise) are read once it is.
+  static constexpr int RingSize = 1 << 21;
   // Seconds whose soft symbols are kept for the time of day to start from once the minute's
   // phase is sure.
   static constexpr int HistorySeconds = 900;
 
  private:
+  void ApplyLine(double sample, double rate, bool fresh);
+  // Everything counted starts afresh; the audio and the seconds found in it stay.
+  void Restart();
+  int64_t HoldoverAfter() const;  // seconds without a fresh line before holdover
   void ProcessSecond();
   void ScoreMinute();
   void SetState(LockState state);
@@ -101,6 +113,10 @@ class RobustLock {
   LevelTracker levels_;
   MinutePhase phase_;
   TimeCandidates times_;
+  SecondFinder finder_;
+  bool have_external_ = false;
+  int64_t external_at_ = 0;  // next_sample_ when a line last came from outside
+  bool own_line_ = false;    // the line followed is the finder's
 
   std::unique_ptr<int16_t[]> ring_;
   bool have_audio_ = false;

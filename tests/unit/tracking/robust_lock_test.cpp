@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The robust lock end to end on simulated receiver audio, the seconds' phase handed over as a
-// perfect estimator would: the time within the minutes the physics allows at each SNR, every
-// label right, and the lock kept through a fade on the capture clock and given up after a gap
-// longer than the capture clock can bridge.
+// perfect estimator would, or found by the lock itself: the time within the minutes the physics
+// allows at each SNR, every label right, and the lock kept through a fade on the capture clock
+// and given up after a gap longer than the capture clock can bridge.
 #include "tracking/robust_lock.h"
 
 #include <gtest/gtest.h>
@@ -29,11 +29,12 @@ struct LockCase {
   int64_t start_utc;
   double snr_300hz_db;
   int minutes;
-  int lock_by_minutes;  // locked by then (measured from the capture's start)
-  int gap_from_minute;  // the signal and the seconds' line gone from here ... (-1: no gap)
-  int gap_minutes;      // ... for this long
-  bool kept;            // the lock still stands at the end
-  int jump_minute;      // from here on the station sends a time 3 h 17 min later (-1: never)
+  int lock_by_minutes;       // locked by then (measured from the capture's start)
+  int gap_from_minute;       // the signal and the seconds' line gone from here ... (-1: no gap)
+  int gap_minutes;           // ... for this long
+  bool kept;                 // the lock still stands at the end
+  int jump_minute;           // from here on the station sends a time 3 h 17 min later (-1: never)
+  bool own_seconds = false;  // no seconds' line handed over: the lock finds the seconds itself
 };
 
 constexpr int64_t JumpSeconds = 3 * 3600 + 17 * 60;
@@ -85,7 +86,7 @@ TEST_P(RobustLockTest, RightTimeOrNone) {
   int64_t labels = 0;
   for (size_t at = 0; at + Buffer <= audio.size(); at += Buffer) {
     const bool in_gap = at + Buffer > gap_begin && at < gap_end;
-    if (!in_gap) lock.SetSecondLine(first_sample, CardRate);
+    if (!in_gap && !c.own_seconds) lock.SetSecondLine(first_sample, CardRate);
     // the capture's stamps: they only choose the candidates' date
     const double stamp = rs.start_utc + static_cast<double>(at) / CardRate;
     lock.OnBuffer(&audio[at], Buffer, static_cast<int64_t>(at), static_cast<int64_t>(stamp * 1e9));
@@ -100,7 +101,7 @@ TEST_P(RobustLockTest, RightTimeOrNone) {
     const double truth = rs.start_utc + start / CardRate + (jumped ? static_cast<double>(JumpSeconds) : 0.0);
     // Until the evidence turns against it, a lock goes on with the time it had.
     if (jumped && at < jump_at + static_cast<size_t>(DropWithinMinutes * 60 * CardRate)) continue;
-    ASSERT_NEAR(truth, static_cast<double>(utc), 0.01)
+    ASSERT_NEAR(truth, static_cast<double>(utc), c.own_seconds ? 0.005 : 0.01)
         << c.name << " at " << static_cast<double>(at) / CardRate << " s";
     ++labels;
   }
@@ -130,6 +131,12 @@ INSTANTIATE_TEST_SUITE_P(
         LockCase{"dcf77 a 10 minute fade", "dcf77", StationDcf77, Afternoon, 5.0, 24, 8, 9, 10, true, -1},
         LockCase{"dcf77 a 35 minute gap", "dcf77", StationDcf77, Afternoon, 5.0, 46, 8, 9, 35, false, -1},
         LockCase{"dcf77 the station's time jumps", "dcf77", StationDcf77, Afternoon, 5.0, 26, 8, -1, 0, true,
-                 9}));
+                 9},
+        LockCase{"dcf77 -5 dB, own seconds", "dcf77", StationDcf77, Afternoon, -5.0, 20, 15, -1, 0, true, -1,
+                 true},
+        LockCase{"msf -5 dB, own seconds", "msf", StationMsf, Afternoon, -5.0, 20, 15, -1, 0, true, -1, true},
+        LockCase{"hbg -5 dB, own seconds", "hbg", StationHbg, Afternoon, -5.0, 20, 15, -1, 0, true, -1, true},
+        LockCase{"dcf77 own seconds, a 10 minute fade", "dcf77", StationDcf77, Afternoon, 5.0, 24, 8, 9, 10,
+                 true, -1, true}));
 
 }  // namespace
