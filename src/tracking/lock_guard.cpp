@@ -35,9 +35,15 @@ bool LockObserver::UtcNow(double* utc) const {
 
 bool GuardedClock::SetSystemTime(const SYSTEMTIME& st) {
   double utc = 0.0;
-  if (lock_.UtcNow(&utc)) {
+  const double written = static_cast<double>(UnixFromSystemTime(st)) + st.wMilliseconds / 1000.0;
+  if (!lock_.UtcNow(&utc)) {
+    if (wait_for_lock_ && lock_.Lock().Supported()) {
+      held_back_ = true;
+      held_back_written_ = written;
+      return false;
+    }
+  } else {
     const double locked = utc + (offset_ != nullptr ? *offset_ : 0.0) * 3600.0;
-    const double written = static_cast<double>(UnixFromSystemTime(st)) + st.wMilliseconds / 1000.0;
     if (std::fabs(written - locked) > ContradictSeconds) {
       refused_ = true;
       refused_written_ = written;
@@ -46,6 +52,13 @@ bool GuardedClock::SetSystemTime(const SYSTEMTIME& st) {
     }
   }
   return inner_.SetSystemTime(st);
+}
+
+bool GuardedClock::TakeHeldBack(double* written) {
+  if (!held_back_) return false;
+  held_back_ = false;
+  *written = held_back_written_;
+  return true;
 }
 
 bool GuardedClock::TakeRefusal(double* written, double* locked) {

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "app/varnol_doc.h"
+#include "platform/system_clock.h"
 
 namespace {
 
@@ -16,6 +17,17 @@ constexpr int64_t OwnHoldoverAfterSeconds = 120;
 
 int64_t Mod(int64_t a, int64_t b) {
   return ((a % b) + b) % b;
+}
+
+// The first midnight after `utc` that may follow a leap second: 1 January or 1 July, 00:00 UTC
+// (the last minute of June and of December may have 61 seconds).
+int64_t NextLeapMidnight(int64_t utc) {
+  SYSTEMTIME st = SystemTimeFromUnix(utc);
+  SYSTEMTIME m{};
+  m.wYear = static_cast<uint16_t>(st.wMonth < 7 ? st.wYear : st.wYear + 1);
+  m.wMonth = static_cast<uint16_t>(st.wMonth < 7 ? 7 : 1);
+  m.wDay = 1;
+  return UnixFromSystemTime(m);
 }
 
 }  // namespace
@@ -56,6 +68,7 @@ void RobustLock::SetState(LockState state) {
 void RobustLock::Reset() {
   Restart();
   have_audio_ = false;
+  fresh_from_ = 0;
   have_external_ = false;
   finder_.Reset();
 }
@@ -108,7 +121,8 @@ void RobustLock::ApplyLine(double sample, double rate, bool fresh) {
   line_second_ = 0;
   rate_ = rate;
   // from the oldest whole second still in the ring
-  const double oldest = static_cast<double>(std::max(next_sample_ - RingSize + 64, stream_start_));
+  const double oldest =
+      static_cast<double>(std::max({next_sample_ - RingSize + 64, stream_start_, fresh_from_}));
   next_second_ = static_cast<int64_t>(std::ceil((oldest - sample) / rate));
   line_refreshed_ = next_second_;
   SetState(LockState::Phasing);
@@ -142,7 +156,8 @@ void RobustLock::OnBuffer(const int16_t* samples, int count, int64_t first_sampl
   while (have_line_) {
     const double start = line_sample_ + static_cast<double>(next_second_ - line_second_) * rate_;
     if (start + rate_ + 2.0 > static_cast<double>(next_sample_)) break;
-    if (start - 1.0 >= static_cast<double>(std::max(stream_start_, next_sample_ - RingSize + 2)))
+    if (start - 1.0 >=
+        static_cast<double>(std::max({stream_start_, fresh_from_, next_sample_ - RingSize + 2})))
       ProcessSecond();
     ++next_second_;
     if (!have_line_) break;
@@ -153,6 +168,15 @@ void RobustLock::ProcessSecond() {
   const int64_t k = next_second_;
   if (k - line_refreshed_ > static_cast<int64_t>(MaxHoldoverSeconds)) {
     // Too long on the capture clock alone: the count may have slipped.
+    Restart();
+    return;
+  }
+  if (Locked() && locked_utc_ + (k - locked_second_) >= leap_midnight_) {
+    // A leap second may have been inserted before this second: the seconds counted and the
+    // minute's phase may both be one off. Everything starts afresh, from this second's audio
+    // on (the seconds before it would carry the old count into the new).
+    fresh_from_ =
+        static_cast<int64_t>(std::floor(line_sample_ + static_cast<double>(k - line_second_) * rate_)) - 8;
     Restart();
     return;
   }
@@ -239,6 +263,7 @@ void RobustLock::ScoreMinute() {
   if (!Locked() && times_.Sure()) {
     locked_utc_ = times_.BestUtc();
     locked_second_ = minute_start_;
+    leap_midnight_ = NextLeapMidnight(locked_utc_);
     against_ = 0.0;
     SetState(minute_start_ + 59 - line_refreshed_ > HoldoverAfter() ? LockState::Holdover
                                                                     : LockState::Locked);
@@ -261,6 +286,9 @@ LockStatus RobustLock::Status() const {
 bool RobustLock::UtcNear(double sample, int64_t* utc, double* second_start) const {
   if (!Locked() || !have_line_) return false;
   const int64_t k = std::llround((sample - line_sample_) / rate_) + line_second_;
+  // From a midnight that may follow a leap second on, the count of seconds may be one ahead
+  // of the station's: no label until the lock is taken again.
+  if (locked_utc_ + (k - locked_second_) >= leap_midnight_) return false;
   if (utc != nullptr) *utc = locked_utc_ + (k - locked_second_);
   if (second_start != nullptr) *second_start = line_sample_ + static_cast<double>(k - line_second_) * rate_;
   return true;

@@ -122,6 +122,7 @@ class RobustLock {
   bool have_audio_ = false;
   int64_t next_sample_ = 0;   // the sample the next buffer should begin with
   int64_t stream_start_ = 0;  // the first sample of the present stretch of audio
+  int64_t fresh_from_ = 0;    // no second before this sample is read again (a leap second)
   int64_t stamp_ns_ = 0, stamp_sample_ = 0;
   int64_t reference_utc_ = 0;
 
@@ -146,6 +147,7 @@ class RobustLock {
   LockState state_ = LockState::Searching;
   int64_t locked_utc_ = 0;  // UTC of second locked_second_
   int64_t locked_second_ = 0;
-  double against_ = 0.0;  // nats: evidence against the lock since it was taken (CUSUM)
+  int64_t leap_midnight_ = INT64_MAX;  // UTC: the lock ends here (a leap second may come first)
+  double against_ = 0.0;               // nats: evidence against the lock since it was taken (CUSUM)
   bool changed_ = false;
 };
