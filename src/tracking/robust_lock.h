@@ -4,7 +4,8 @@
 //
 // Another consumer of the capture buffers beside the document's loop; it reads the samples and
 // the seconds' phase (where each second begins, as the second-epoch estimator measures it to
-// the sample, or as a test gives it) and never writes the document. Per second: the soft
+// the sample, or as a test gives it; in noise where the estimator sees no marker, as the lock
+// finds it itself, second_finder.h) and never writes the document. Per second: the soft
 // symbols (soft_symbols.h); per second as well: the minute's phase (minute_phase.h); per
 // minute, once the phase is sure: the time of day (time_candidates.h).
 //
@@ -12,7 +13,9 @@
 //   searching  no seconds' phase yet (or the station is not read this way)
 //   phasing    seconds followed, the minute's phase not yet sure
 //   timing     the minute's phase sure, the time of day not yet
-//   locked     the time of day sure: UtcOfSecond gives every second's label
+//   locked     the time of day sure: UtcNear gives every second's label, up to the next
+//              midnight that may follow a leap second (1 January, 1 July), where the lock
+//              starts afresh
 //   holdover   locked, but the seconds' phase has not been confirmed for a while: the seconds
 //              are counted on from the last line (the capture clock), and the lock holds until
 //              the evidence turns against it or the gap grows longer than MaxHoldoverSeconds
