@@ -145,10 +145,19 @@ void RobustLock::OnBuffer(const int16_t* samples, int count, int64_t first_sampl
   // none was given for a while), the seconds found by folding the tone over many of them; such
   // a line counts as heard only when fresh evidence confirms it, so that a fade is held over
   // on the capture clock as before.
-  finder_.Add(samples, count, first_sample, capture_time_ns);
-  const bool confirmed = finder_.TakeConfirmation();
+  // While the estimator gives the line the finder rests (it costs about as much as the rest of
+  // the lock); it starts afresh when the line stops coming, and the audio kept covers the
+  // minutes it then takes.
   const bool external =
       have_external_ && static_cast<double>(next_sample_ - external_at_) <= ExternalLineSeconds * rate_;
+  if (external) {
+    finder_resting_ = true;
+  } else {
+    if (finder_resting_) finder_.Reset();
+    finder_resting_ = false;
+    finder_.Add(samples, count, first_sample, capture_time_ns);
+  }
+  const bool confirmed = finder_.TakeConfirmation();
   if (!external && finder_.Found()) {
     own_line_ = true;
     ApplyLine(finder_.SecondStart(), finder_.Rate(), confirmed);

@@ -118,8 +118,9 @@ class RobustLock {
   TimeCandidates times_;
   SecondFinder finder_;
   bool have_external_ = false;
-  int64_t external_at_ = 0;  // next_sample_ when a line last came from outside
-  bool own_line_ = false;    // the line followed is the finder's
+  int64_t external_at_ = 0;      // next_sample_ when a line last came from outside
+  bool own_line_ = false;        // the line followed is the finder's
+  bool finder_resting_ = false;  // not fed while a line comes from outside
 
   std::unique_ptr<int16_t[]> ring_;
   bool have_audio_ = false;

@@ -91,6 +91,8 @@ void SecondFinder::Reset() {
   re_ = im_ = 0.0;
   for (double& r : ref_re_) r = 0.0;
   for (double& r : ref_im_) r = 0.0;
+  counters_set_ = false;
+  tone_k_ = ref_m_ = ref_block_ = 0;
   in_piece_ = 0;
   window_fill_ = window_pos_ = 0;
   mean_power_ = mean_noise_ = -1.0;
@@ -137,28 +139,40 @@ void SecondFinder::Add(const int16_t* samples, int count, int64_t first_sample, 
   const double piece_phase = PieceSamples / rate_;  // seconds per piece
   // the window's middle, from the end of its newest piece
   const double centre = -0.5 * WindowPieces * piece_phase;
+  if (!counters_set_) {
+    counters_set_ = true;
+    tone_k_ = static_cast<int>(first_sample % period_);
+    ref_m_ = static_cast<int>(first_sample % RefPeriod);
+  }
   for (int i = 0; i < count; ++i) {
-    const int k = static_cast<int>((first_sample + i) % period_);
-    re_ += samples[i] * cos_[k];
-    im_ -= samples[i] * sin_[k];
-    if (have_reference_) {
-      const int m = static_cast<int>((first_sample + i) % RefPeriod);
+    const double x_in = samples[i];
+    re_ += x_in * cos_[tone_k_];
+    im_ -= x_in * sin_[tone_k_];
+    tone_k_ = tone_k_ + 1 == period_ ? 0 : tone_k_ + 1;
+    // The noise beside the tone, over one 10 ms window in every NoiseEvery: its mean is all
+    // that is wanted.
+    if (have_reference_ && ref_block_ < RefPeriod) {
       for (int r = 0; r < 2; ++r) {
-        ref_re_[r] += samples[i] * ref_cos_[r][m];
-        ref_im_[r] -= samples[i] * ref_sin_[r][m];
+        ref_re_[r] += x_in * ref_cos_[r][ref_m_];
+        ref_im_[r] -= x_in * ref_sin_[r][ref_m_];
+      }
+      if (ref_block_ == RefPeriod - 1) {
+        const double noise = 0.5 * (ref_re_[0] * ref_re_[0] + ref_im_[0] * ref_im_[0] +
+                                    ref_re_[1] * ref_re_[1] + ref_im_[1] * ref_im_[1]);
+        if (mean_noise_ < 0.0) mean_noise_ = noise;
+        mean_noise_ += (std::min(noise, ClipRatio * ClipRatio * mean_noise_ + 1e-9) - mean_noise_) /
+                       (MeanLevelPieces / NoiseEvery);
+        ref_re_[0] = ref_re_[1] = ref_im_[0] = ref_im_[1] = 0.0;
       }
     }
+    ref_m_ = ref_m_ + 1 == RefPeriod ? 0 : ref_m_ + 1;
+    ref_block_ = ref_block_ + 1 == NoiseEvery * RefPeriod ? 0 : ref_block_ + 1;
     if (++in_piece_ < PieceSamples) continue;
     const int slot = window_pos_;
     window_pos_ = window_pos_ + 1 == WindowPieces ? 0 : window_pos_ + 1;
     window_re_[slot] = re_;
     window_im_[slot] = im_;
     re_ = im_ = 0.0;
-    for (int r = 0; r < 2; ++r) {
-      window_ref_re_[r][slot] = ref_re_[r];
-      window_ref_im_[r][slot] = ref_im_[r];
-      ref_re_[r] = ref_im_[r] = 0.0;
-    }
     in_piece_ = 0;
     phase_ = Wrap(phase_ + piece_phase);
     piece_start_ = first_sample + i + 1;
@@ -166,18 +180,10 @@ void SecondFinder::Add(const int16_t* samples, int count, int64_t first_sample, 
       ++window_fill_;
       continue;
     }
-    double wr = 0.0, wi = 0.0, noise = 0.0;
+    double wr = 0.0, wi = 0.0;
     for (int w = 0; w < WindowPieces; ++w) {
       wr += window_re_[w];
       wi += window_im_[w];
-    }
-    for (int r = 0; r < 2 && have_reference_; ++r) {
-      double nr = 0.0, ni = 0.0;
-      for (int w = 0; w < WindowPieces; ++w) {
-        nr += window_ref_re_[r][w];
-        ni += window_ref_im_[r][w];
-      }
-      noise += 0.5 * (nr * nr + ni * ni);
     }
     // The magnitude, not the power: across a keyed edge the window's coherent sum ramps
     // straight from one level to the other, and so does its magnitude, with its middle where
@@ -189,15 +195,12 @@ void SecondFinder::Add(const int16_t* samples, int count, int64_t first_sample, 
     // The tone's power less the noise's beside it: its mean over many seconds at one phase is
     // the square of the tone's level there, noise or no noise (see Evaluate).
     const double power = level * level;
-    if (mean_power_ < 0.0) {
-      mean_power_ = power;
-      mean_noise_ = noise;
-    }
+    if (mean_power_ < 0.0) mean_power_ = power;
     const double clip = ClipRatio * ClipRatio;
     mean_power_ += (std::min(power, clip * mean_power_) - mean_power_) / MeanLevelPieces;
-    mean_noise_ += (std::min(noise, clip * mean_noise_ + 1e-9) - mean_noise_) / MeanLevelPieces;
     const double tone_power =
-        mean_power_ > 0.0 ? (std::min(power, clip * mean_power_) - mean_noise_) / mean_power_ : 0.0;
+        mean_power_ > 0.0 ? (std::min(power, clip * mean_power_) - std::max(mean_noise_, 0.0)) / mean_power_
+                          : 0.0;
     const int b = std::min(Bins - 1, static_cast<int>(Wrap(phase_ + centre) * Bins));
     power_sum_[b] += tone_power;
     fold_.sum[b] += x;

@@ -117,7 +117,10 @@ class SecondFinder {
   // the last WindowPieces pieces' sums: the window is their sum
   double window_re_[16] = {}, window_im_[16] = {};
   double ref_re_[2] = {}, ref_im_[2] = {};
-  double window_ref_re_[2][16] = {}, window_ref_im_[2][16] = {};
+  static constexpr int NoiseEvery = 8;  // windows: the noise beside the tone is read in one of these
+  bool counters_set_ = false;
+  int tone_k_ = 0, ref_m_ = 0;                    // the tone's and the references' table positions
+  int ref_block_ = 0;                             // samples into the noise reading's cycle
   double mean_power_ = -1.0, mean_noise_ = -1.0;  // running means: the window's power, the noise's
   int window_fill_ = 0, window_pos_ = 0;
   int64_t piece_start_ = 0;
