@@ -92,6 +92,7 @@ void SecondFinder::Reset() {
   for (double& r : ref_re_) r = 0.0;
   for (double& r : ref_im_) r = 0.0;
   counters_set_ = false;
+  inverse_level_ = inverse_power_ = 0.0;
   tone_k_ = ref_m_ = ref_block_ = 0;
   in_piece_ = 0;
   window_fill_ = window_pos_ = 0;
@@ -144,38 +145,58 @@ void SecondFinder::Add(const int16_t* samples, int count, int64_t first_sample, 
     tone_k_ = static_cast<int>(first_sample % period_);
     ref_m_ = static_cast<int>(first_sample % RefPeriod);
   }
-  for (int i = 0; i < count; ++i) {
-    const double x_in = samples[i];
-    re_ += x_in * cos_[tone_k_];
-    im_ -= x_in * sin_[tone_k_];
-    tone_k_ = tone_k_ + 1 == period_ ? 0 : tone_k_ + 1;
+  for (int i = 0; i < count;) {
+    // the rest of the piece being gathered, with the sums in registers
+    const int take = std::min(PieceSamples - in_piece_, count - i);
+    double re = 0.0, im = 0.0;
+    int k = tone_k_;
+    for (int j = 0; j < take; ++j) {
+      const double v = samples[i + j];
+      re += v * cos_[k];
+      im -= v * sin_[k];
+      k = k + 1 == period_ ? 0 : k + 1;
+    }
+    tone_k_ = k;
+    re_ += re;
+    im_ += im;
     // The noise beside the tone, over one 10 ms window in every NoiseEvery: its mean is all
     // that is wanted.
-    if (have_reference_ && ref_block_ < RefPeriod) {
-      for (int r = 0; r < 2; ++r) {
-        ref_re_[r] += x_in * ref_cos_[r][ref_m_];
-        ref_im_[r] -= x_in * ref_sin_[r][ref_m_];
+    if (have_reference_ && (ref_block_ < RefPeriod || ref_block_ + take >= NoiseEvery * RefPeriod)) {
+      for (int j = 0; j < take; ++j) {
+        if (ref_block_ < RefPeriod) {
+          const double v = samples[i + j];
+          for (int r = 0; r < 2; ++r) {
+            ref_re_[r] += v * ref_cos_[r][ref_m_];
+            ref_im_[r] -= v * ref_sin_[r][ref_m_];
+          }
+          if (ref_block_ == RefPeriod - 1) {
+            const double noise = 0.5 * (ref_re_[0] * ref_re_[0] + ref_im_[0] * ref_im_[0] +
+                                        ref_re_[1] * ref_re_[1] + ref_im_[1] * ref_im_[1]);
+            if (mean_noise_ < 0.0) mean_noise_ = noise;
+            mean_noise_ += (std::min(noise, ClipRatio * ClipRatio * mean_noise_ + 1e-9) - mean_noise_) *
+                           (NoiseEvery / MeanLevelPieces);
+            ref_re_[0] = ref_re_[1] = ref_im_[0] = ref_im_[1] = 0.0;
+          }
+        }
+        ref_m_ = ref_m_ + 1 == RefPeriod ? 0 : ref_m_ + 1;
+        ref_block_ = ref_block_ + 1 == NoiseEvery * RefPeriod ? 0 : ref_block_ + 1;
       }
-      if (ref_block_ == RefPeriod - 1) {
-        const double noise = 0.5 * (ref_re_[0] * ref_re_[0] + ref_im_[0] * ref_im_[0] +
-                                    ref_re_[1] * ref_re_[1] + ref_im_[1] * ref_im_[1]);
-        if (mean_noise_ < 0.0) mean_noise_ = noise;
-        mean_noise_ += (std::min(noise, ClipRatio * ClipRatio * mean_noise_ + 1e-9) - mean_noise_) /
-                       (MeanLevelPieces / NoiseEvery);
-        ref_re_[0] = ref_re_[1] = ref_im_[0] = ref_im_[1] = 0.0;
-      }
+    } else {
+      ref_m_ = (ref_m_ + take) % RefPeriod;
+      ref_block_ += take;
     }
-    ref_m_ = ref_m_ + 1 == RefPeriod ? 0 : ref_m_ + 1;
-    ref_block_ = ref_block_ + 1 == NoiseEvery * RefPeriod ? 0 : ref_block_ + 1;
-    if (++in_piece_ < PieceSamples) continue;
+    i += take;
+    in_piece_ += take;
+    if (in_piece_ < PieceSamples) continue;
     const int slot = window_pos_;
     window_pos_ = window_pos_ + 1 == WindowPieces ? 0 : window_pos_ + 1;
     window_re_[slot] = re_;
     window_im_[slot] = im_;
     re_ = im_ = 0.0;
     in_piece_ = 0;
-    phase_ = Wrap(phase_ + piece_phase);
-    piece_start_ = first_sample + i + 1;
+    phase_ += piece_phase;
+    if (phase_ >= 1.0) phase_ -= 1.0;
+    piece_start_ = first_sample + i;
     if (window_fill_ < WindowPieces) {
       ++window_fill_;
       continue;
@@ -190,18 +211,24 @@ void SecondFinder::Add(const int16_t* samples, int count, int64_t first_sample, 
     // the window's middle is on the edge; the power's ramp would bend towards the low side.
     const double level = std::sqrt(wr * wr + wi * wi);
     if (mean_level_ < 0.0) mean_level_ = level;
-    const double x = mean_level_ > 0.0 ? std::min(level / mean_level_, ClipRatio) : 0.0;
-    mean_level_ += (std::min(level, ClipRatio * mean_level_) - mean_level_) / MeanLevelPieces;
+    // (the running means' inverses, taken afresh every 16 windows: they move far slower)
+    if ((pieces_ & 15) == 0) {
+      inverse_level_ = mean_level_ > 0.0 ? 1.0 / mean_level_ : 0.0;
+      inverse_power_ = mean_power_ > 0.0 ? 1.0 / mean_power_ : 0.0;
+    }
+    const double x = std::min(level * inverse_level_, ClipRatio);
+    mean_level_ += (std::min(level, ClipRatio * mean_level_) - mean_level_) * (1.0 / MeanLevelPieces);
     // The tone's power less the noise's beside it: its mean over many seconds at one phase is
     // the square of the tone's level there, noise or no noise (see Evaluate).
     const double power = level * level;
     if (mean_power_ < 0.0) mean_power_ = power;
     const double clip = ClipRatio * ClipRatio;
-    mean_power_ += (std::min(power, clip * mean_power_) - mean_power_) / MeanLevelPieces;
+    mean_power_ += (std::min(power, clip * mean_power_) - mean_power_) * (1.0 / MeanLevelPieces);
     const double tone_power =
-        mean_power_ > 0.0 ? (std::min(power, clip * mean_power_) - std::max(mean_noise_, 0.0)) / mean_power_
-                          : 0.0;
-    const int b = std::min(Bins - 1, static_cast<int>(Wrap(phase_ + centre) * Bins));
+        (std::min(power, clip * mean_power_) - std::max(mean_noise_, 0.0)) * inverse_power_;
+    double middle = phase_ + centre;
+    if (middle < 0.0) middle += 1.0;
+    const int b = std::clamp(static_cast<int>(middle * Bins), 0, Bins - 1);
     power_sum_[b] += tone_power;
     fold_.sum[b] += x;
     fold_.count[b] += 1.0;

@@ -126,7 +126,8 @@ class SecondFinder {
   int64_t piece_start_ = 0;
   double phase_ = 0.0;        // seconds (0..1): phase of the capture clock at piece_start_
   double mean_level_ = -1.0;  // running mean of the window's magnitude
-  int pieces_ = 0;            // pieces since the last look
+  double inverse_level_ = 0.0, inverse_power_ = 0.0;
+  int pieces_ = 0;  // pieces since the last look
 
   double seconds_ = 0.0;
   bool found_ = false;
