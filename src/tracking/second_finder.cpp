@@ -16,6 +16,8 @@ constexpr int LobeBins = BinsPerSlot / 2;  // phases this near the best belong t
 constexpr double MedianChi2One = 0.4549364;
 constexpr double MeanLevelPieces = 3000.0;  // pieces: the running mean's time constant, 3 s
 constexpr double RecentMinSeconds = 5.0;
+// windows between looks at the fold: about 4 s (the phase moves far slower)
+constexpr int EvaluatePieces = 4 * SecondFinder::Bins;
 // bins (ms) from the coarse edge: where the levels on either side are measured, and how far
 // the ramp between them is summed
 constexpr int EdgeLevelFrom = 15, EdgeLevelTo = 60, EdgeReach = 12;
@@ -234,7 +236,7 @@ void SecondFinder::Add(const int16_t* samples, int count, int64_t first_sample, 
     fold_.count[b] += 1.0;
     recent_.sum[b] += x;
     recent_.count[b] += 1.0;
-    if (++pieces_ >= Bins) Evaluate();
+    if (++pieces_ >= EvaluatePieces) Evaluate();
   }
 }
 
@@ -242,8 +244,11 @@ double SecondFinder::Correlate(const Fold& fold, bool all_phases, int at) {
   // The fold's mean second; a bin no piece fell into (the card's second is not a whole number
   // of pieces) takes its neighbour's value.
   double last = 0.0;
-  for (int b = 0; b < Bins; ++b)
-    if (fold.count[b] > 0.0) last = fold.sum[b] / fold.count[b];
+  for (int b = Bins - 1; b >= 0; --b)
+    if (fold.count[b] > 0.0) {
+      last = fold.sum[b] / fold.count[b];
+      break;
+    }
   for (int b = 0; b < Bins; ++b) {
     if (fold.count[b] > 0.0) last = fold.sum[b] / fold.count[b];
     profile_[b] = last;
@@ -319,8 +324,11 @@ void SecondFinder::Evaluate() {
   // away from it; the sum of the ramp's height, as a fraction of the step, over bins from
   // EdgeReach before to EdgeReach after the peak counts the bins before the middle.
   double last = 0.0;
-  for (int b = 0; b < Bins; ++b)
-    if (fold_.count[b] > 0.0) last = power_sum_[b] / fold_.count[b];
+  for (int b = Bins - 1; b >= 0; --b)
+    if (fold_.count[b] > 0.0) {
+      last = power_sum_[b] / fold_.count[b];
+      break;
+    }
   for (int b = 0; b < Bins; ++b) {
     if (fold_.count[b] > 0.0) last = power_sum_[b] / fold_.count[b];
     // without a noise reference, the magnitude's fold as it is
