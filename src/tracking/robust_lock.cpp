@@ -73,7 +73,25 @@ void RobustLock::Reset() {
   finder_.Reset();
 }
 
+int64_t RobustLock::TentativeUtc(int64_t k) const {
+  if (Locked()) return locked_utc_ + (k - locked_second_);
+  if (state_ == LockState::Timing && times_.Minutes() > 0 && last_scored_ != INT64_MIN)
+    return times_.BestUtc() + (k - last_scored_);
+  // the capture's own clock
+  const double start = line_sample_ + static_cast<double>(k - line_second_) * rate_;
+  if (stamp_ns_ > 0)
+    return stamp_ns_ / 1000000000 +
+           static_cast<int64_t>((start - static_cast<double>(stamp_sample_)) / rate_);
+  return reference_utc_ + static_cast<int64_t>(start / rate_);
+}
+
+bool RobustLock::SpansLeapMidnight(int64_t k, int64_t utc) const {
+  if (first_second_ == INT64_MIN || k < first_second_) return false;
+  return NextLeapMidnight(utc - (k - first_second_)) <= utc;
+}
+
 void RobustLock::Restart() {
+  first_second_ = INT64_MIN;
   have_line_ = false;
   levels_.Reset();
   phase_.Reset();
@@ -180,10 +198,12 @@ void RobustLock::ProcessSecond() {
     Restart();
     return;
   }
-  if (Locked() && locked_utc_ + (k - locked_second_) >= leap_midnight_) {
-    // A leap second may have been inserted before this second: the seconds counted and the
-    // minute's phase may both be one off. Everything starts afresh, from this second's audio
-    // on (the seconds before it would carry the old count into the new).
+  if (first_second_ == INT64_MIN) first_second_ = k;
+  if (SpansLeapMidnight(k, TentativeUtc(k))) {
+    // A leap second may have been inserted before this second: the seconds counted, the
+    // minute's phase and the minutes scored (locked or not yet) may all be one off.
+    // Everything starts afresh, from this second's audio on (the seconds before it would
+    // carry the old count into the new).
     fresh_from_ =
         static_cast<int64_t>(std::floor(line_sample_ + static_cast<double>(k - line_second_) * rate_)) - 8;
     Restart();
@@ -223,6 +243,7 @@ void RobustLock::ProcessSecond() {
       }
       minute_start_ = m0;
       if (m0 < current && any) ScoreMinute();
+      if (!have_line_) return;  // started afresh (a leap second)
     }
   }
   if (minute_phase_ < 0) return;
@@ -268,6 +289,15 @@ void RobustLock::ScoreMinute() {
       SetState(LockState::Timing);
       return;
     }
+  }
+  if (!Locked() && times_.Sure() && SpansLeapMidnight(minute_start_ + 59, times_.BestUtc() + 59)) {
+    // The evidence reaches across a midnight that may follow a leap second: by this time, the
+    // minutes before it may be a second off those after it. No lock; afresh from here on.
+    fresh_from_ = static_cast<int64_t>(std::floor(
+                      line_sample_ + static_cast<double>(minute_start_ + 60 - line_second_) * rate_)) -
+                  8;
+    Restart();
+    return;
   }
   if (!Locked() && times_.Sure()) {
     locked_utc_ = times_.BestUtc();

@@ -107,6 +107,12 @@ class RobustLock {
   // Everything counted starts afresh; the audio and the seconds found in it stay.
   void Restart();
   int64_t HoldoverAfter() const;  // seconds without a fresh line before holdover
+  // UTC of running second `k` as far as anything says: the lock, the leading time candidate,
+  // or the capture's own clock.
+  int64_t TentativeUtc(int64_t k) const;
+  // True when the evidence gathered since first_second_ reaches a midnight that may follow a
+  // leap second, `utc` being second `k`'s.
+  bool SpansLeapMidnight(int64_t k, int64_t utc) const;
   void ProcessSecond();
   void ScoreMinute();
   void SetState(LockState state);
@@ -151,6 +157,7 @@ class RobustLock {
   LockState state_ = LockState::Searching;
   int64_t locked_utc_ = 0;  // UTC of second locked_second_
   int64_t locked_second_ = 0;
+  int64_t first_second_ = INT64_MIN;   // the first second read since the count started
   int64_t leap_midnight_ = INT64_MAX;  // UTC: the lock ends here (a leap second may come first)
   double against_ = 0.0;               // nats: evidence against the lock since it was taken (CUSUM)
   bool changed_ = false;

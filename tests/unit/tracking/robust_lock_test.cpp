@@ -155,6 +155,8 @@ INSTANTIATE_TEST_SUITE_P(
         LockCase{"hbg -5 dB, own seconds", "hbg", StationHbg, Afternoon, -5.0, 20, 15, -1, 0, true, -1, true},
         LockCase{"dcf77 a leap second", "dcf77", StationDcf77, NewYearsEve, 5.0, 32, 8, -1, 0, true, 19,
                  false, LeapSecond},
+        LockCase{"dcf77 a leap second while the time is being found", "dcf77", StationDcf77,
+                 NewYearsEve + 17 * 60, 0.0, 20, 16, -1, 0, true, 2, false, LeapSecond},
         LockCase{"dcf77 own seconds, a 10 minute fade", "dcf77", StationDcf77, Afternoon, 5.0, 24, 8, 9, 10,
                  true, -1, true}));
 
