@@ -10,8 +10,9 @@ after the other, so the figures are not disturbed by each other.
 
 Usage: bench/soak.py [--decode PATH ...] [--minutes N] [--stations a,b,...]
                      [--conditions realistic,poor] [--robust-lock] [--markdown]
-With --robust-lock the robust lock guards the clock step; the writes it refuses are counted
-apart (they never reach the clock).
+With --robust-lock the robust lock runs beside the loop (its guard refuses a write that
+contradicts a confident lock); the writes it refused are counted apart, with the wrong ones
+among them, and so are its "lock" events and the minutes it first locked after.
 With several --decode programs (say, builds before and after a change) each station and
 condition is run by each of them in turn, so that paired figures are finished together.
 
@@ -49,11 +50,13 @@ def peak_rss_kib(pid):
     return None
 
 
-def soak(decode, station, extra, minutes):
+def soak(decode, station, extra, minutes, robust_lock=False):
     start = dt.datetime.fromisoformat(START.replace("Z", "+00:00")).timestamp()
     cmd = [decode, "--simulate", "--station", station, "--seed", SEED, "--start", START,
-           "--minutes", str(minutes), "--json"] + extra
-    writes = wrong = refused = 0
+           "--minutes", str(minutes), "--json"] + extra + (["--robust-lock"] if robust_lock else [])
+    writes = wrong = 0
+    refused = refused_wrong = lock_events = 0
+    first_lock_min = None
     worst = 0.0
     rss_1h = rss_day = None
     with tempfile.TemporaryDirectory() as folder:  # the snapshot lands here, not in the tree
@@ -63,7 +66,17 @@ def soak(decode, station, extra, minutes):
             if rss_1h is None and ev["t"] >= 3600:
                 rss_1h = peak_rss_kib(proc.pid)
             rss_day = peak_rss_kib(proc.pid) or rss_day
-            refused += ev["event"] == "refused"
+            if ev["event"] == "lock":
+                lock_events += 1
+                if first_lock_min is None and ev.get("state") in ("locked", "holdover"):
+                    first_lock_min = ev["t"] * 8000.0 / CARD_RATE / 60.0
+                continue
+            if ev["event"] == "refused":
+                truth = start + ev["t"] * 8000.0 / CARD_RATE
+                written = dt.datetime.fromisoformat(ev["utc"].replace("Z", "+00:00")).timestamp()
+                refused += 1
+                refused_wrong += abs(written - truth) > TOLERANCE
+                continue
             if ev["event"] != "clock":
                 continue
             truth = start + ev["t"] * 8000.0 / CARD_RATE
@@ -86,6 +99,10 @@ def soak(decode, station, extra, minutes):
         "rss_1h_kib": rss_1h,
         "rss_day_kib": rss_day,
         "cpu_s": usage.ru_utime + usage.ru_stime,
+        "refused": refused,
+        "refused_wrong": refused_wrong,
+        "lock_events": lock_events,
+        "first_lock_min": first_lock_min,
     }
 
 
@@ -95,7 +112,7 @@ def main():
     ap.add_argument("--minutes", type=int, default=1440)
     ap.add_argument("--stations", default=",".join(STATIONS))
     ap.add_argument("--conditions", default=",".join(name for name, _ in CONDITIONS))
-    ap.add_argument("--robust-lock", action="store_true", help="run varnol-decode with --robust-lock")
+    ap.add_argument("--robust-lock", action="store_true", help="run the robust lock beside the loop")
     ap.add_argument("--markdown", action="store_true", help="print a Markdown table")
     a = ap.parse_args()
     decodes = [os.path.abspath(d) for d in (a.decode or ["build/varnol-decode"])]
@@ -105,7 +122,7 @@ def main():
             continue
         for station in a.stations.split(","):
             for decode in decodes:
-                r = soak(decode, station, extra + (["--robust-lock"] if a.robust_lock else []), a.minutes)
+                r = soak(decode, station, extra, a.minutes, a.robust_lock)
                 rows.append((decode, station, name + " (" + " ".join(extra) + ")", r))
                 if not a.markdown:
                     print(decode, station, name, json.dumps(r), flush=True)

@@ -93,12 +93,15 @@ const char* const kUsage =
     "                          off for the simulated receiver)\n"
     "  --adjust-calibration    let the measured minute nudge the calibration\n"
     "  --set-clock             really write the system clock (only with --device); the robust\n"
-    "                          lock then guards every write\n"
+    "                          lock then guards every write, and for the stations it reads no\n"
+    "                          write is made before it has the time (--wait-for-lock)\n"
     "  --robust-lock           run the robust lock beside the decoder: \"lock\" events with\n"
     "                          --json, no clock write that contradicts a confident lock, and\n"
     "                          RWM's minute snap only where the lock's minute phase agrees\n"
     "                          (always on with --set-clock); with --refclock it labels the\n"
     "                          seconds served\n"
+    "  --wait-for-lock         with the robust lock, hold back every clock write until it has the\n"
+    "                          time (implies --robust-lock; always on with --set-clock)\n"
     "  --snapshot FILE         at the end, write the last quarter second of audio to FILE (WAV)\n"
     "  --json                  one JSON object per line\n"
     "  --verbose               let the audio libraries (ALSA, JACK) print their own messages\n"
@@ -140,8 +143,21 @@ class EventPrinter : public DocObserver {
   }
 
   void OnClockWrite(const SYSTEMTIME& st, bool ok) override {
-    // A write the robust lock contradicts was not made: said as such, with both times.
+    // A write the robust lock contradicts was not made: said as such, with both times; and one
+    // held back until the lock has the time, with the time it would have written.
     double written_utc = 0.0, locked_utc = 0.0;
+    if (!ok && guard != nullptr && guard->TakeHeldBack(&written_utc)) {
+      const std::string written = FormatIsoUtc(st);
+      std::fprintf(stderr, "varnol-decode: clock write of %s held back: the robust lock has no time yet\n",
+                   written.c_str());
+      if (json_)
+        std::printf("{\"t\": %.3f, \"event\": \"refused\", \"utc\": \"%s\", \"lock_utc\": null}\n", T(),
+                    written.c_str());
+      else
+        std::printf("%10.3f  clock   %s  (held back: the robust lock has no time yet)\n", T(), written.c_str());
+      std::fflush(stdout);
+      return;
+    }
     if (!ok && guard != nullptr && guard->TakeRefusal(&written_utc, &locked_utc)) {
       const std::string written = FormatIsoUtc(st);
       // NaN: RWM's minute mark before the lock has the minute's phase
@@ -324,6 +340,7 @@ struct Options {
   bool adjust = false;
   bool set_clock = false;
   bool robust_lock = false;  // the robust lock beside the loop; always when the real clock is set
+  bool wait_for_lock = false;  // no clock write before the lock has the time; likewise
   bool json = false;
   bool verbose = false;
   bool list_devices = false;
@@ -483,6 +500,8 @@ int main(int argc, char** argv) {
       o.set_clock = true;
     } else if (a == "--robust-lock") {
       o.robust_lock = true;
+    } else if (a == "--wait-for-lock") {
+      o.robust_lock = o.wait_for_lock = true;
     } else if (a == "--json") {
       o.json = true;
     } else if (std::string model_error;
@@ -746,6 +765,11 @@ int main(int argc, char** argv) {
   if (lock_runs) {
     doc.AddObserver(&lock);
     doc.AddObserver(&lock_printer);
+    // The machine's own clock is better left alone than set to a time nothing confirms: the
+    // clock step's two consecutive minutes pass a misread time that repeats itself (a fade
+    // locked to the minute misreads the same bits each minute), and the lock needs only a
+    // few minutes more than the clock step at a fair signal.
+    guarded.SetWaitForLock(o.set_clock || o.wait_for_lock);
   }
   DiagnosticsRun diagnostics(doc, o.diag, o.json);
   if (o.input == Options::Input::File) {

@@ -50,9 +50,15 @@ bool GuardedClock::SetSystemTime(const SYSTEMTIME& st) {
     return inner_.SetSystemTime(st);
   }
   double utc = 0.0;
-  if (lock_.UtcNow(&utc)) {
+  const double written = static_cast<double>(UnixFromSystemTime(st)) + st.wMilliseconds / 1000.0;
+  if (!lock_.UtcNow(&utc)) {
+    if (wait_for_lock_ && lock_.Lock().Supported()) {
+      held_back_ = true;
+      held_back_written_ = written;
+      return false;
+    }
+  } else {
     const double locked = utc + offset_s;
-    const double written = static_cast<double>(UnixFromSystemTime(st)) + st.wMilliseconds / 1000.0;
     if (std::fabs(written - locked) > ContradictSeconds) return Refuse(written, locked);
   }
   return inner_.SetSystemTime(st);
@@ -63,6 +69,13 @@ bool GuardedClock::Refuse(double written, double locked) {
   refused_written_ = written;
   refused_locked_ = locked;
   return false;
+}
+
+bool GuardedClock::TakeHeldBack(double* written) {
+  if (!held_back_) return false;
+  held_back_ = false;
+  *written = held_back_written_;
+  return true;
 }
 
 bool GuardedClock::TakeRefusal(double* written, double* locked) {

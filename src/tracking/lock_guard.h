@@ -9,7 +9,9 @@
 // system time that is more than ContradictSeconds away from what a confident lock says it is
 // now (plus the user's offset from UT) is not made: SetSystemTime answers false, as for any
 // write the system refused, and the refusal with both times waits in TakeRefusal. Everything
-// else passes through unchanged, and so does every write while there is no lock.
+// else passes through unchanged, and so does every write while there is no lock, unless the
+// owner asks that such writes wait for one (SetWaitForLock: a write the lock has no evidence
+// for is then held back too, for a station the lock reads, and waits in TakeHeldBack).
 //
 // RWM sends no time of day: its clock step snaps the clock to the nearest whole minute at each
 // minute mark it detects, and a false mark more than half a minute from the true one puts the
@@ -75,6 +77,13 @@ class GuardedClock : public SystemClock {
   // RWM the written time moved onto the minute's phase, NaN while the phase is not sure).
   bool TakeRefusal(double* written, double* locked);
 
+  // Writes while the lock has no time (it is still looking, or lost it) are held back, for a
+  // station the lock reads. Off unless set: the clock step's own rule then decides them.
+  void SetWaitForLock(bool wait) { wait_for_lock_ = wait; }
+  // The last write held back for want of a lock since the last call: the time it would have
+  // written (UT plus the offset; Unix seconds).
+  bool TakeHeldBack(double* written);
+
   // A right write lands within a few seconds of the lock (the clock step writes second 01 of
   // the minute it has just accepted); a wrong one is a minute or more away.
   static constexpr double ContradictSeconds = 30.0;
@@ -90,4 +99,7 @@ class GuardedClock : public SystemClock {
   const double* offset_;
   bool refused_ = false;
   double refused_written_ = 0.0, refused_locked_ = 0.0;
+  bool wait_for_lock_ = false;
+  bool held_back_ = false;
+  double held_back_written_ = 0.0;
 };

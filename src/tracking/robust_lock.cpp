@@ -5,14 +5,29 @@
 #include <cmath>
 
 #include "app/varnol_doc.h"
+#include "platform/system_clock.h"
 
 namespace {
 
 // A locked second whose line was last confirmed this many seconds ago is in holdover.
 constexpr int64_t HoldoverAfterSeconds = 5;
+// ... when the lock follows the seconds it found itself, whose fresh confirmation takes tens of
+// seconds in deep noise (SecondFinder::ConfirmSigmas on the evidence since the last one)
+constexpr int64_t OwnHoldoverAfterSeconds = 120;
 
 int64_t Mod(int64_t a, int64_t b) {
   return ((a % b) + b) % b;
+}
+
+// The first midnight after `utc` that may follow a leap second: 1 January or 1 July, 00:00 UTC
+// (the last minute of June and of December may have 61 seconds).
+int64_t NextLeapMidnight(int64_t utc) {
+  SYSTEMTIME st = SystemTimeFromUnix(utc);
+  SYSTEMTIME m{};
+  m.wYear = static_cast<uint16_t>(st.wMonth < 7 ? st.wYear : st.wYear + 1);
+  m.wMonth = static_cast<uint16_t>(st.wMonth < 7 ? 7 : 1);
+  m.wDay = 1;
+  return UnixFromSystemTime(m);
 }
 
 }  // namespace
@@ -36,7 +51,9 @@ RobustLock::RobustLock(int station_mode, int tone_cycles, int tone_period)
       levels_(table_ != nullptr ? *table_ : *SymbolsFor(StationDcf77)),
       phase_(table_ != nullptr ? *table_ : *SymbolsFor(StationDcf77)),
       times_(table_ != nullptr ? *table_ : *SymbolsFor(StationDcf77)),
-      ring_(std::make_unique<int16_t[]>(RingSize)),
+      finder_(table_ != nullptr ? *table_ : *SymbolsFor(StationDcf77), tone_cycles, tone_period),
+      // (not cleared: only samples written are read, and pages never written cost nothing)
+      ring_(new int16_t[RingSize]),
       history_(std::make_unique<double[]>(HistorySeconds * MaxSymbols)),
       history_second_(std::make_unique<int64_t[]>(HistorySeconds)) {
   std::fill(history_second_.get(), history_second_.get() + HistorySeconds, INT64_MIN);
@@ -50,7 +67,32 @@ void RobustLock::SetState(LockState state) {
 }
 
 void RobustLock::Reset() {
+  Restart();
   have_audio_ = false;
+  fresh_from_ = 0;
+  have_external_ = false;
+  finder_.Reset();
+}
+
+int64_t RobustLock::TentativeUtc(int64_t k) const {
+  if (Locked()) return locked_utc_ + (k - locked_second_);
+  if (state_ == LockState::Timing && times_.Minutes() > 0 && last_scored_ != INT64_MIN)
+    return times_.BestUtc() + (k - last_scored_);
+  // the capture's own clock
+  const double start = line_sample_ + static_cast<double>(k - line_second_) * rate_;
+  if (stamp_ns_ > 0)
+    return stamp_ns_ / 1000000000 +
+           static_cast<int64_t>((start - static_cast<double>(stamp_sample_)) / rate_);
+  return reference_utc_ + static_cast<int64_t>(start / rate_);
+}
+
+bool RobustLock::SpansLeapMidnight(int64_t k, int64_t utc) const {
+  if (first_second_ == INT64_MIN || k < first_second_) return false;
+  return NextLeapMidnight(utc - (k - first_second_)) <= utc;
+}
+
+void RobustLock::Restart() {
+  first_second_ = INT64_MIN;
   have_line_ = false;
   levels_.Reset();
   phase_.Reset();
@@ -64,6 +106,18 @@ void RobustLock::Reset() {
 
 void RobustLock::SetSecondLine(double sample, double rate) {
   if (table_ == nullptr || !(std::fabs(sample) < 1e15) || !(rate > 7000.0 && rate < 9000.0)) return;
+  have_external_ = true;
+  external_at_ = next_sample_;
+  own_line_ = false;
+  ApplyLine(sample, rate, true);
+}
+
+int64_t RobustLock::HoldoverAfter() const {
+  return own_line_ ? OwnHoldoverAfterSeconds : HoldoverAfterSeconds;
+}
+
+void RobustLock::ApplyLine(double sample, double rate, bool fresh) {
+  if (!(std::fabs(sample) < 1e15) || !(rate > 7000.0 && rate < 9000.0)) return;
   if (have_line_) {
     const double at = (sample - line_sample_) / rate_ + static_cast<double>(line_second_);
     // (a line ages of seconds away is no continuation of this count either)
@@ -72,23 +126,22 @@ void RobustLock::SetSecondLine(double sample, double rate) {
       line_sample_ = sample;
       line_second_ = k;
       rate_ = rate;
-      line_refreshed_ = std::max(line_refreshed_, next_second_);
-      if (state_ == LockState::Holdover) SetState(LockState::Locked);
+      if (fresh) {
+        line_refreshed_ = std::max(line_refreshed_, next_second_);
+        if (state_ == LockState::Holdover) SetState(LockState::Locked);
+      }
       return;
     }
     // The seconds are not where the count had them: nothing counted so far holds.
-    const bool audio = have_audio_;
-    const int64_t next = next_sample_;
-    Reset();
-    have_audio_ = audio;
-    next_sample_ = next;
+    Restart();
   }
   have_line_ = true;
   line_sample_ = sample;
   line_second_ = 0;
   rate_ = rate;
   // from the oldest whole second still in the ring
-  const double oldest = static_cast<double>(std::max(next_sample_ - RingSize + 64, stream_start_));
+  const double oldest =
+      static_cast<double>(std::max({next_sample_ - RingSize + 64, stream_start_, fresh_from_}));
   next_second_ = static_cast<int64_t>(std::ceil((oldest - sample) / rate));
   line_refreshed_ = next_second_;
   SetState(LockState::Phasing);
@@ -107,10 +160,32 @@ void RobustLock::OnBuffer(const int16_t* samples, int count, int64_t first_sampl
     stamp_ns_ = capture_time_ns;
     stamp_sample_ = first_sample;
   }
+  // Without a line from outside (the second-epoch estimator finds no markers in this noise, or
+  // none was given for a while), the seconds found by folding the tone over many of them; such
+  // a line counts as heard only when fresh evidence confirms it, so that a fade is held over
+  // on the capture clock as before.
+  // While the estimator gives the line the finder rests (it costs about as much as the rest of
+  // the lock); it starts afresh when the line stops coming, and the audio kept covers the
+  // minutes it then takes.
+  const bool external =
+      have_external_ && static_cast<double>(next_sample_ - external_at_) <= ExternalLineSeconds * rate_;
+  if (external) {
+    finder_resting_ = true;
+  } else {
+    if (finder_resting_) finder_.Reset();
+    finder_resting_ = false;
+    finder_.Add(samples, count, first_sample, capture_time_ns);
+  }
+  const bool confirmed = finder_.TakeConfirmation();
+  if (!external && finder_.Found()) {
+    own_line_ = true;
+    ApplyLine(finder_.SecondStart(), finder_.Rate(), confirmed);
+  }
   while (have_line_) {
     const double start = line_sample_ + static_cast<double>(next_second_ - line_second_) * rate_;
     if (start + rate_ + 2.0 > static_cast<double>(next_sample_)) break;
-    if (start - 1.0 >= static_cast<double>(std::max(stream_start_, next_sample_ - RingSize + 2)))
+    if (start - 1.0 >=
+        static_cast<double>(std::max({stream_start_, fresh_from_, next_sample_ - RingSize + 2})))
       ProcessSecond();
     ++next_second_;
     if (!have_line_) break;
@@ -121,13 +196,21 @@ void RobustLock::ProcessSecond() {
   const int64_t k = next_second_;
   if (k - line_refreshed_ > static_cast<int64_t>(MaxHoldoverSeconds)) {
     // Too long on the capture clock alone: the count may have slipped.
-    const bool audio = have_audio_;
-    Reset();
-    have_audio_ = audio;
+    Restart();
     return;
   }
-  if (state_ == LockState::Locked && k - line_refreshed_ > HoldoverAfterSeconds)
-    SetState(LockState::Holdover);
+  if (first_second_ == INT64_MIN) first_second_ = k;
+  if (SpansLeapMidnight(k, TentativeUtc(k))) {
+    // A leap second may have been inserted before this second: the seconds counted, the
+    // minute's phase and the minutes scored (locked or not yet) may all be one off.
+    // Everything starts afresh, from this second's audio on (the seconds before it would
+    // carry the old count into the new).
+    fresh_from_ =
+        static_cast<int64_t>(std::floor(line_sample_ + static_cast<double>(k - line_second_) * rate_)) - 8;
+    Restart();
+    return;
+  }
+  if (state_ == LockState::Locked && k - line_refreshed_ > HoldoverAfter()) SetState(LockState::Holdover);
 
   const double start = line_sample_ + static_cast<double>(k - line_second_) * rate_;
   double levels[SlotsPerSecond];
@@ -163,6 +246,7 @@ void RobustLock::ProcessSecond() {
       }
       minute_start_ = m0;
       if (m0 < current && any) ScoreMinute();
+      if (!have_line_) return;  // started afresh (a leap second)
     }
   }
   if (minute_phase_ < 0 || table_->expected == nullptr) return;
@@ -209,12 +293,22 @@ void RobustLock::ScoreMinute() {
       return;
     }
   }
+  if (!Locked() && times_.Sure() && SpansLeapMidnight(minute_start_ + 59, times_.BestUtc() + 59)) {
+    // The evidence reaches across a midnight that may follow a leap second: by this time, the
+    // minutes before it may be a second off those after it. No lock; afresh from here on.
+    fresh_from_ = static_cast<int64_t>(std::floor(
+                      line_sample_ + static_cast<double>(minute_start_ + 60 - line_second_) * rate_)) -
+                  8;
+    Restart();
+    return;
+  }
   if (!Locked() && times_.Sure()) {
     locked_utc_ = times_.BestUtc();
     locked_second_ = minute_start_;
+    leap_midnight_ = NextLeapMidnight(locked_utc_);
     against_ = 0.0;
-    SetState(minute_start_ + 59 - line_refreshed_ > HoldoverAfterSeconds ? LockState::Holdover
-                                                                         : LockState::Locked);
+    SetState(minute_start_ + 59 - line_refreshed_ > HoldoverAfter() ? LockState::Holdover
+                                                                    : LockState::Locked);
     changed_ = true;
   }
 }
@@ -234,6 +328,9 @@ LockStatus RobustLock::Status() const {
 bool RobustLock::UtcNear(double sample, int64_t* utc, double* second_start) const {
   if (!Locked() || !have_line_) return false;
   const int64_t k = std::llround((sample - line_sample_) / rate_) + line_second_;
+  // From a midnight that may follow a leap second on, the count of seconds may be one ahead
+  // of the station's: no label until the lock is taken again.
+  if (locked_utc_ + (k - locked_second_) >= leap_midnight_) return false;
   if (utc != nullptr) *utc = locked_utc_ + (k - locked_second_);
   if (second_start != nullptr) *second_start = line_sample_ + static_cast<double>(k - line_second_) * rate_;
   return true;

@@ -4,7 +4,8 @@
 //
 // Another consumer of the capture buffers beside the document's loop; it reads the samples and
 // the seconds' phase (where each second begins, as the second-epoch estimator measures it to
-// the sample, or as a test gives it) and never writes the document. Per second: the soft
+// the sample, or as a test gives it; in noise where the estimator sees no marker, as the lock
+// finds it itself, second_finder.h) and never writes the document. Per second: the soft
 // symbols (soft_symbols.h); per second as well: the minute's phase (minute_phase.h); per
 // minute, once the phase is sure: the time of day (time_candidates.h).
 //
@@ -13,7 +14,9 @@
 //   phasing    seconds followed, the minute's phase not yet sure
 //   timing     the minute's phase sure, the time of day not yet (for a station that sends
 //              no time of day, RWM, the last state reached)
-//   locked     the time of day sure: UtcOfSecond gives every second's label
+//   locked     the time of day sure: UtcNear gives every second's label, up to the next
+//              midnight that may follow a leap second (1 January, 1 July), where the lock
+//              starts afresh
 //   holdover   locked, but the seconds' phase has not been confirmed for a while: the seconds
 //              are counted on from the last line (the capture clock), and the lock holds until
 //              the evidence turns against it or the gap grows longer than MaxHoldoverSeconds
@@ -26,6 +29,7 @@
 #include <memory>
 
 #include "tracking/minute_phase.h"
+#include "tracking/second_finder.h"
 #include "tracking/soft_symbols.h"
 #include "tracking/time_candidates.h"
 
@@ -56,7 +60,9 @@ class RobustLock {
 
   // The seconds' phase: a second begins at sample `sample`, and seconds last `rate` samples.
   // Call it whenever the estimator has a fresh line; a line that puts the seconds more than
-  // MaxPhaseJump away from where the count had them starts everything afresh.
+  // MaxPhaseJump away from where the count had them starts everything afresh. While no line
+  // has come this way for ExternalLineSeconds, the lock follows the seconds it finds itself
+  // (SecondFinder: the tone folded over many seconds on the capture clock).
   void SetSecondLine(double sample, double rate);
 
   // A capture buffer: `count` samples, the first being sample `first_sample` of the capture;
@@ -81,24 +87,39 @@ class RobustLock {
   double SecondLength() const { return rate_; }
   // True once after each change of state or of the locked time (for a "lock" event).
   bool TakeChange();
+  // The seconds the lock finds on its own.
+  const SecondFinder& Finder() const { return finder_; }
 
   // Seconds of audio with no fresh seconds' line that the lock lives through: the capture
   // clock's rate, measured over half a minute to a few parts per million, keeps the seconds
   // within a few milliseconds for that long.
   static constexpr double MaxHoldoverSeconds = 1800.0;
   static constexpr double MaxPhaseJump = 0.1;  // seconds
+  static constexpr double ExternalLineSeconds = 3.0;
   // nats: the minute's phase is taken when it leads the next by this much. A wrong phase
   // would be taken with a chance of at most 3600 checks * 59 phases * exp(-25) = 3e-6 an hour;
   // even then it gives no wrong time, only a delay: the seconds of a wrong phase follow none
   // of the time candidates, and a time is reported only when its candidate leads the free
   // symbols as well (TimeCandidates::Sure).
   static constexpr double PhaseMargin = 25.0;
-  static constexpr int RingSize = 1 << 15;  // samples kept: 4 s
+  // Samples kept: 262 s, so that the seconds heard while their phase was still being found
+  // (SecondFinder, a minute or two in deep noise) are read once it is.
+  static constexpr int RingSize = 1 << 21;
   // Seconds whose soft symbols are kept for the time of day to start from once the minute's
   // phase is sure.
   static constexpr int HistorySeconds = 900;
 
  private:
+  void ApplyLine(double sample, double rate, bool fresh);
+  // Everything counted starts afresh; the audio and the seconds found in it stay.
+  void Restart();
+  int64_t HoldoverAfter() const;  // seconds without a fresh line before holdover
+  // UTC of running second `k` as far as anything says: the lock, the leading time candidate,
+  // or the capture's own clock.
+  int64_t TentativeUtc(int64_t k) const;
+  // True when the evidence gathered since first_second_ reaches a midnight that may follow a
+  // leap second, `utc` being second `k`'s.
+  bool SpansLeapMidnight(int64_t k, int64_t utc) const;
   void ProcessSecond();
   void ScoreMinute();
   void SetState(LockState state);
@@ -108,11 +129,17 @@ class RobustLock {
   LevelTracker levels_;
   MinutePhase phase_;
   TimeCandidates times_;
+  SecondFinder finder_;
+  bool have_external_ = false;
+  int64_t external_at_ = 0;      // next_sample_ when a line last came from outside
+  bool own_line_ = false;        // the line followed is the finder's
+  bool finder_resting_ = false;  // not fed while a line comes from outside
 
   std::unique_ptr<int16_t[]> ring_;
   bool have_audio_ = false;
   int64_t next_sample_ = 0;   // the sample the next buffer should begin with
   int64_t stream_start_ = 0;  // the first sample of the present stretch of audio
+  int64_t fresh_from_ = 0;    // no second before this sample is read again (a leap second)
   int64_t stamp_ns_ = 0, stamp_sample_ = 0;
   int64_t reference_utc_ = 0;
 
@@ -137,6 +164,8 @@ class RobustLock {
   LockState state_ = LockState::Searching;
   int64_t locked_utc_ = 0;  // UTC of second locked_second_
   int64_t locked_second_ = 0;
-  double against_ = 0.0;  // nats: evidence against the lock since it was taken (CUSUM)
+  int64_t first_second_ = INT64_MIN;   // the first second read since the count started
+  int64_t leap_midnight_ = INT64_MAX;  // UTC: the lock ends here (a leap second may come first)
+  double against_ = 0.0;               // nats: evidence against the lock since it was taken (CUSUM)
   bool changed_ = false;
 };

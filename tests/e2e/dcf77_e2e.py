@@ -7,6 +7,7 @@ Runs the real programs and checks the status texts and clock writes they report.
 Prints 'N passed, N failed' at the end and exits non-zero on any failure.
 """
 import datetime
+import datetime as dt
 import json
 import os
 import sys
@@ -222,6 +223,32 @@ def main():
             check(f"{label}: nothing refused, every write the true minute",
                   not [e for e in ev if e["event"] == "refused"] and
                   clocks(ev) == [f"2026-12-07T13:{m:02d}:01Z" for m in range(7, 11)], clocks(ev))
+        # Waiting for the lock: the writes before it are held back, those after it made.
+        code, ev, err = decode(["--simulate", "--start", "2026-12-07T13:05:00Z", "--minutes", "8",
+                                "--wait-for-lock"], tmp)
+        held = [e["utc"] for e in ev if e["event"] == "refused"]
+        first_lock = min([e["t"] for e in ev if e["event"] == "lock" and e["state"] == "locked"], default=None)
+        check("--wait-for-lock: writes held back until the lock, then made, each the true minute",
+              code == 0 and first_lock is not None and held and
+              all(e["t"] < first_lock for e in ev if e["event"] == "refused") and
+              all(e["t"] > first_lock for e in ev if e["event"] == "clock") and
+              sorted(held + clocks(ev)) == [f"2026-12-07T13:{m:02d}:01Z" for m in range(7, 13)],
+              (code, err, held, clocks(ev), first_lock))
+        # A poor hour and a half of WWVB, fading locked to the minute: the estimator finds no
+        # seconds, the lock finds them itself, and the misread times the clock step would write
+        # are refused.
+        start = dt.datetime(2026, 12, 7, 13, 5, tzinfo=dt.timezone.utc).timestamp()
+        code, ev, err = decode(["--simulate", "--station", "wwvb", "--snr", "-4", "--fade", "0.6", "--seed", "7",
+                                "--start", "2026-12-07T13:05:00Z", "--minutes", "90", "--robust-lock"], tmp)
+        def error(e):  # written minus the broadcast's time then (the card runs at 8012.8 a second)
+            written = dt.datetime.fromisoformat(e["utc"].replace("Z", "+00:00")).timestamp()
+            return written - (start + e["t"] * 8000.0 / (3756 * 128 / 60.0))
+        writes = [e for e in ev if e["event"] == "clock"]
+        refused = [e for e in ev if e["event"] == "refused"]
+        check("wwvb poor: no wrong write, the wrong ones refused",
+              code == 0 and writes and refused and all(abs(error(e)) < 5 for e in writes) and
+              all(abs(error(e)) >= 60 for e in refused),
+              (code, err[-300:], [(e["utc"], round(error(e))) for e in writes + refused if abs(error(e)) >= 5]))
 
         # 11. The reference clock in a fade the decoders write nothing through (0 dB over 0..4 kHz,
         #     fading to 40 %): labelled by the robust lock, every second sent is the true one (the

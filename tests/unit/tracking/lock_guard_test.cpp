@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The guard on the clock step: once the robust lock (fed the capture buffers as the document
 // feeds its observers) is confident, a write that contradicts it is refused with both times,
-// a right one passes, and before the lock every write passes.
+// a right one passes, and before the lock every write passes, unless writes are to wait for
+// a lock: then they are held back until it stands.
 #include "tracking/lock_guard.h"
 
 #include <gtest/gtest.h>
@@ -29,8 +30,17 @@ TEST(LockGuard, RefusesOnlyWritesThatContradictTheLock) {
   const double offset_hours = 0.0;
   GuardedClock guarded(inner, lock, &offset_hours);
   auto at = [](int64_t utc) { return SystemTimeFromUnix(utc); };
-  // Before any lock every write goes through.
+  // Before any lock every write goes through, unless it is to wait for one.
+  double held = 0.0;
+  guarded.SetWaitForLock(true);
+  EXPECT_FALSE(guarded.SetSystemTime(at(Start + 3600)));
+  ASSERT_TRUE(guarded.TakeHeldBack(&held));
+  EXPECT_DOUBLE_EQ(held, static_cast<double>(Start + 3600));
+  EXPECT_FALSE(guarded.TakeHeldBack(&held));
+  EXPECT_EQ(inner.WriteCount(), 0);
+  guarded.SetWaitForLock(false);
   EXPECT_TRUE(guarded.SetSystemTime(at(Start + 3600)));
+  EXPECT_FALSE(guarded.TakeHeldBack(&held));
 
   constexpr int Buffer = 2048;  // 16 blocks
   for (size_t n = 0; n + Buffer <= audio.size(); n += Buffer)
@@ -57,6 +67,12 @@ TEST(LockGuard, RefusesOnlyWritesThatContradictTheLock) {
   EXPECT_TRUE(guarded.SetSystemTime(at(static_cast<int64_t>(truth) - 2)));
   EXPECT_EQ(inner.WriteCount(), writes + 1);
   EXPECT_FALSE(guarded.TakeRefusal(&written, &locked));
+  // Waiting for a lock changes nothing once it stands.
+  guarded.SetWaitForLock(true);
+  EXPECT_TRUE(guarded.SetSystemTime(at(static_cast<int64_t>(truth) - 1)));
+  EXPECT_FALSE(guarded.SetSystemTime(at(static_cast<int64_t>(truth) + 60)));
+  EXPECT_FALSE(guarded.TakeHeldBack(&held));
+  EXPECT_EQ(inner.WriteCount(), writes + 2);
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The robust lock end to end on simulated receiver audio, the seconds' phase handed over as a
-// perfect estimator would: the time within the minutes the physics allows at each SNR, every
-// label right, and the lock kept through a fade on the capture clock and given up after a gap
-// longer than the capture clock can bridge.
+// perfect estimator would, or found by the lock itself: the time within the minutes the physics
+// allows at each SNR, every label right, and the lock kept through a fade on the capture clock
+// and given up after a gap longer than the capture clock can bridge.
 #include "tracking/robust_lock.h"
 
 #include <gtest/gtest.h>
@@ -29,14 +29,19 @@ struct LockCase {
   int64_t start_utc;
   double snr_300hz_db;
   int minutes;
-  int lock_by_minutes;  // locked by then (measured from the capture's start)
-  int gap_from_minute;  // the signal and the seconds' line gone from here ... (-1: no gap)
-  int gap_minutes;      // ... for this long
-  bool kept;            // the lock still stands at the end
-  int jump_minute;      // from here on the station sends a time 3 h 17 min later (-1: never)
+  int lock_by_minutes;       // locked by then (measured from the capture's start)
+  int gap_from_minute;       // the signal and the seconds' line gone from here ... (-1: no gap)
+  int gap_minutes;           // ... for this long
+  bool kept;                 // the lock still stands at the end
+  int jump_minute;           // from here on the station sends a time 3 h 17 min later (-1: never)
+  bool own_seconds = false;  // no seconds' line handed over: the lock finds the seconds itself
+  // The jump's size. LeapSecond: a second inserted (the one before the jump sent again), after
+  // which no label may be wrong even for a moment.
+  int64_t jump_seconds = 3 * 3600 + 17 * 60;
 };
 
-constexpr int64_t JumpSeconds = 3 * 3600 + 17 * 60;
+constexpr int64_t LeapSecond = -1;
+
 constexpr int DropWithinMinutes = 2;  // a lock the signal contradicts is gone within
 
 class RobustLockTest : public ::testing::TestWithParam<LockCase> {};
@@ -58,11 +63,16 @@ TEST_P(RobustLockTest, RightTimeOrNone) {
   std::normal_distribution<double> normal(0.0, noise_sigma);
   // The jump: the rest of the audio from a receiver whose broadcast is later, on the same
   // seconds.
+  // (a leap second goes in at the first midnight from there)
+  const double jump_s =
+      c.jump_seconds == LeapSecond
+          ? std::ceil((rs.start_utc + c.jump_minute * 60.0) / 86400.0) * 86400.0 - rs.start_utc
+          : c.jump_minute * 60.0;
   const size_t jump_at =
-      c.jump_minute < 0 ? audio.size() : static_cast<size_t>(std::llround(c.jump_minute * 60 * CardRate));
+      c.jump_minute < 0 ? audio.size() : static_cast<size_t>(std::llround(jump_s * CardRate));
   if (jump_at < audio.size()) {
     ReceiverSettings later = rs;
-    later.start_utc += static_cast<double>(JumpSeconds) + static_cast<double>(jump_at) / CardRate;
+    later.start_utc += static_cast<double>(c.jump_seconds) + static_cast<double>(jump_at) / CardRate;
     later.duration_s = static_cast<double>(audio.size() - jump_at) / CardRate + 1.0;
     later.seed = 4;
     SimulatedReceiver rx2(MakeEncoder(c.station), later);
@@ -85,7 +95,7 @@ TEST_P(RobustLockTest, RightTimeOrNone) {
   int64_t labels = 0;
   for (size_t at = 0; at + Buffer <= audio.size(); at += Buffer) {
     const bool in_gap = at + Buffer > gap_begin && at < gap_end;
-    if (!in_gap) lock.SetSecondLine(first_sample, CardRate);
+    if (!in_gap && !c.own_seconds) lock.SetSecondLine(first_sample, CardRate);
     // the capture's stamps: they only choose the candidates' date
     const double stamp = rs.start_utc + static_cast<double>(at) / CardRate;
     lock.OnBuffer(&audio[at], Buffer, static_cast<int64_t>(at), static_cast<int64_t>(stamp * 1e9));
@@ -94,13 +104,20 @@ TEST_P(RobustLockTest, RightTimeOrNone) {
     held_over |= lock.Status().state == LockState::Holdover;
     int64_t utc = 0;
     double start = 0.0;
-    ASSERT_TRUE(lock.UtcNear(static_cast<double>(at), &utc, &start));
+    // (from a midnight a leap second may precede, no label until the lock is taken again)
+    if (!lock.UtcNear(static_cast<double>(at), &utc, &start)) {
+      ASSERT_EQ(c.jump_seconds, LeapSecond) << c.name << " at " << static_cast<double>(at) / CardRate << " s";
+      continue;
+    }
     const bool jumped = start >= static_cast<double>(jump_at);
     // the UTC at that second's start
-    const double truth = rs.start_utc + start / CardRate + (jumped ? static_cast<double>(JumpSeconds) : 0.0);
+    const double truth =
+        rs.start_utc + start / CardRate + (jumped ? static_cast<double>(c.jump_seconds) : 0.0);
     // Until the evidence turns against it, a lock goes on with the time it had.
-    if (jumped && at < jump_at + static_cast<size_t>(DropWithinMinutes * 60 * CardRate)) continue;
-    ASSERT_NEAR(truth, static_cast<double>(utc), 0.01)
+    if (jumped && c.jump_seconds != LeapSecond &&
+        at < jump_at + static_cast<size_t>(DropWithinMinutes * 60 * CardRate))
+      continue;
+    ASSERT_NEAR(truth, static_cast<double>(utc), c.own_seconds ? 0.005 : 0.01)
         << c.name << " at " << static_cast<double>(at) / CardRate << " s";
     ++labels;
   }
@@ -118,7 +135,8 @@ TEST_P(RobustLockTest, RightTimeOrNone) {
   }
 }
 
-constexpr int64_t Afternoon = 1796648400;  // 2026-12-07 13:00 UTC
+constexpr int64_t Afternoon = 1796648400;    // 2026-12-07 13:00 UTC
+constexpr int64_t NewYearsEve = 1798760400;  // 2026-12-31 23:40 UTC
 
 INSTANTIATE_TEST_SUITE_P(
     Audio, RobustLockTest,
@@ -131,6 +149,16 @@ INSTANTIATE_TEST_SUITE_P(
         LockCase{"dcf77 a 10 minute fade", "dcf77", StationDcf77, Afternoon, 5.0, 24, 8, 9, 10, true, -1},
         LockCase{"dcf77 a 35 minute gap", "dcf77", StationDcf77, Afternoon, 5.0, 46, 8, 9, 35, false, -1},
         LockCase{"dcf77 the station's time jumps", "dcf77", StationDcf77, Afternoon, 5.0, 26, 8, -1, 0, true,
-                 9}));
+                 9},
+        LockCase{"dcf77 -5 dB, own seconds", "dcf77", StationDcf77, Afternoon, -5.0, 20, 15, -1, 0, true, -1,
+                 true},
+        LockCase{"msf -5 dB, own seconds", "msf", StationMsf, Afternoon, -5.0, 20, 15, -1, 0, true, -1, true},
+        LockCase{"hbg -5 dB, own seconds", "hbg", StationHbg, Afternoon, -5.0, 20, 15, -1, 0, true, -1, true},
+        LockCase{"dcf77 a leap second", "dcf77", StationDcf77, NewYearsEve, 5.0, 32, 8, -1, 0, true, 19,
+                 false, LeapSecond},
+        LockCase{"dcf77 a leap second while the time is being found", "dcf77", StationDcf77,
+                 NewYearsEve + 17 * 60, 0.0, 20, 16, -1, 0, true, 2, false, LeapSecond},
+        LockCase{"dcf77 own seconds, a 10 minute fade", "dcf77", StationDcf77, Afternoon, 5.0, 24, 8, 9, 10,
+                 true, -1, true}));
 
 }  // namespace

@@ -1,0 +1,391 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "tracking/second_finder.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int BinsPerSlot = SecondFinder::Bins / SlotsPerSecond;  // 100 ms
+constexpr int GroupBins = 20;  // 20 ms means for the noise: longer than the window
+constexpr int Groups = SecondFinder::Bins / GroupBins;
+constexpr int GroupsPerSlot = BinsPerSlot / GroupBins;
+constexpr int LobeBins = BinsPerSlot / 2;  // phases this near the best belong to its peak
+// Median of a chi-square variable of one degree of freedom: the median of d^2 for a normal d
+// of unit variance.
+constexpr double MedianChi2One = 0.4549364;
+constexpr double MeanLevelPieces = 3000.0;  // pieces: the running mean's time constant, 3 s
+constexpr double RecentMinSeconds = 5.0;
+// windows between looks at the fold: about 4 s (the phase moves far slower)
+constexpr int EvaluatePieces = 4 * SecondFinder::Bins;
+// bins (ms) from the coarse edge: where the levels on either side are measured, and how far
+// the ramp between them is summed
+constexpr int EdgeLevelFrom = 15, EdgeLevelTo = 60, EdgeReach = 12;
+
+double Wrap(double phase) {
+  phase -= std::floor(phase);
+  return phase >= 1.0 ? 0.0 : phase;
+}
+
+}  // namespace
+
+SecondFinder::SecondFinder(const StationSymbols& table, int tone_cycles, int tone_period)
+    : power_sum_(std::make_unique<double[]>(Bins)),
+      profile_(std::make_unique<double[]>(Bins)),
+      prefix_(std::make_unique<double[]>(2 * Bins + 1)),
+      corr_(std::make_unique<double[]>(Bins)) {
+  for (Fold* f : {&fold_, &recent_}) {
+    f->sum = std::make_unique<double[]>(Bins);
+    f->count = std::make_unique<double[]>(Bins);
+  }
+  // The station's mean second: in how many seconds of a minute each tenth is reduced, each
+  // symbol a second allows taken as equally likely. The power there is lower by that fraction
+  // (the reduced carrier's own power, a few per cent of the full one, is left out).
+  double low[SlotsPerSecond] = {};
+  for (int p = 0; p < 60; ++p) {
+    int n = 0;
+    for (int s = 0; s < table.symbol_count; ++s) n += table.allowed[p] >> s & 1;
+    if (n == 0) continue;
+    for (int s = 0; s < table.symbol_count; ++s) {
+      if (!(table.allowed[p] >> s & 1)) continue;
+      for (int j = 0; j < SlotsPerSecond; ++j)
+        if (table.symbols[s].low_slots >> j & 1) low[j] += 1.0 / (60.0 * n);
+    }
+  }
+  double mean = 0.0;
+  for (double l : low) mean += l / SlotsPerSecond;
+  for (int j = 0; j < SlotsPerSecond; ++j) {
+    slot_weight_[j] = mean - low[j];
+    weight_norm2_ += slot_weight_[j] * slot_weight_[j];
+  }
+  supported_ = weight_norm2_ > 1e-6;
+  period_ = std::clamp(tone_period, 1, 64);
+  for (int k = 0; k < period_; ++k) {
+    const double phase = 2.0 * M_PI * tone_cycles * k / period_;
+    cos_[k] = std::cos(phase);
+    sin_[k] = std::sin(phase);
+  }
+  // The noise beside the tone: 100 Hz below and above it, where a 10 ms window of a steady
+  // tone sums to nothing. Only for a tone whose cycles fit RefPeriod samples with those too.
+  have_reference_ = RefPeriod % period_ == 0;
+  if (have_reference_) {
+    const int cycles = tone_cycles * (RefPeriod / period_);
+    for (int r = 0; r < 2; ++r)
+      for (int k = 0; k < RefPeriod; ++k) {
+        const double phase = 2.0 * M_PI * (cycles + (r == 0 ? -1 : 1)) * k / RefPeriod;
+        ref_cos_[r][k] = std::cos(phase);
+        ref_sin_[r][k] = std::sin(phase);
+      }
+  }
+  Reset();
+}
+
+SecondFinder::~SecondFinder() = default;
+
+void SecondFinder::Reset() {
+  std::fill(fold_.sum.get(), fold_.sum.get() + Bins, 0.0);
+  std::fill(fold_.count.get(), fold_.count.get() + Bins, 0.0);
+  std::fill(power_sum_.get(), power_sum_.get() + Bins, 0.0);
+  ClearRecent();
+  started_ = false;
+  have_stamp_ = false;
+  rate_ = 8000.0;
+  re_ = im_ = 0.0;
+  for (double& r : ref_re_) r = 0.0;
+  for (double& r : ref_im_) r = 0.0;
+  counters_set_ = false;
+  inverse_level_ = inverse_power_ = 0.0;
+  tone_k_ = ref_m_ = ref_block_ = 0;
+  in_piece_ = 0;
+  window_fill_ = window_pos_ = 0;
+  mean_power_ = mean_noise_ = -1.0;
+  phase_ = 0.0;
+  mean_level_ = -1.0;
+  pieces_ = 0;
+  seconds_ = 0.0;
+  found_ = false;
+  sigmas_ = lead_sigmas_ = 0.0;
+  confirmed_ = false;
+}
+
+void SecondFinder::UpdateRate(int64_t first_sample, int64_t capture_time_ns) {
+  if (capture_time_ns <= 0) return;
+  if (!have_stamp_) {
+    have_stamp_ = true;
+    stamp0_ns_ = capture_time_ns;
+    stamp0_sample_ = first_sample;
+    phase_ = Wrap(static_cast<double>(capture_time_ns % 1000000000) * 1e-9);
+    return;
+  }
+  const double span = static_cast<double>(capture_time_ns - stamp0_ns_) * 1e-9;
+  const double samples = static_cast<double>(first_sample - stamp0_sample_);
+  const double predicted = samples / rate_;
+  // A capture clock that was stepped (the system time set) starts a new baseline; the rate
+  // measured so far stays.
+  if (!(std::fabs(span - predicted) <= 0.05 + 1e-3 * predicted)) {
+    stamp0_ns_ = capture_time_ns;
+    stamp0_sample_ = first_sample;
+    return;
+  }
+  if (span < 2.0) return;
+  const double rate = samples / span;
+  if (rate > 7000.0 && rate < 9000.0) rate_ = rate;
+}
+
+void SecondFinder::Add(const int16_t* samples, int count, int64_t first_sample, int64_t capture_time_ns) {
+  if (!supported_ || samples == nullptr || count <= 0) return;
+  if (!started_) {
+    started_ = true;
+    piece_start_ = first_sample;
+  }
+  UpdateRate(first_sample, capture_time_ns);
+  const double piece_phase = PieceSamples / rate_;  // seconds per piece
+  // the window's middle, from the end of its newest piece
+  const double centre = -0.5 * WindowPieces * piece_phase;
+  if (!counters_set_) {
+    counters_set_ = true;
+    tone_k_ = static_cast<int>(first_sample % period_);
+    ref_m_ = static_cast<int>(first_sample % RefPeriod);
+  }
+  for (int i = 0; i < count;) {
+    // the rest of the piece being gathered, with the sums in registers
+    const int take = std::min(PieceSamples - in_piece_, count - i);
+    double re = 0.0, im = 0.0;
+    int k = tone_k_;
+    for (int j = 0; j < take; ++j) {
+      const double v = samples[i + j];
+      re += v * cos_[k];
+      im -= v * sin_[k];
+      k = k + 1 == period_ ? 0 : k + 1;
+    }
+    tone_k_ = k;
+    re_ += re;
+    im_ += im;
+    // The noise beside the tone, over one 10 ms window in every NoiseEvery: its mean is all
+    // that is wanted.
+    if (have_reference_ && (ref_block_ < RefPeriod || ref_block_ + take >= NoiseEvery * RefPeriod)) {
+      for (int j = 0; j < take; ++j) {
+        if (ref_block_ < RefPeriod) {
+          const double v = samples[i + j];
+          for (int r = 0; r < 2; ++r) {
+            ref_re_[r] += v * ref_cos_[r][ref_m_];
+            ref_im_[r] -= v * ref_sin_[r][ref_m_];
+          }
+          if (ref_block_ == RefPeriod - 1) {
+            const double noise = 0.5 * (ref_re_[0] * ref_re_[0] + ref_im_[0] * ref_im_[0] +
+                                        ref_re_[1] * ref_re_[1] + ref_im_[1] * ref_im_[1]);
+            if (mean_noise_ < 0.0) mean_noise_ = noise;
+            mean_noise_ += (std::min(noise, ClipRatio * ClipRatio * mean_noise_ + 1e-9) - mean_noise_) *
+                           (NoiseEvery / MeanLevelPieces);
+            ref_re_[0] = ref_re_[1] = ref_im_[0] = ref_im_[1] = 0.0;
+          }
+        }
+        ref_m_ = ref_m_ + 1 == RefPeriod ? 0 : ref_m_ + 1;
+        ref_block_ = ref_block_ + 1 == NoiseEvery * RefPeriod ? 0 : ref_block_ + 1;
+      }
+    } else {
+      ref_m_ = (ref_m_ + take) % RefPeriod;
+      ref_block_ += take;
+    }
+    i += take;
+    in_piece_ += take;
+    if (in_piece_ < PieceSamples) continue;
+    const int slot = window_pos_;
+    window_pos_ = window_pos_ + 1 == WindowPieces ? 0 : window_pos_ + 1;
+    window_re_[slot] = re_;
+    window_im_[slot] = im_;
+    re_ = im_ = 0.0;
+    in_piece_ = 0;
+    phase_ += piece_phase;
+    if (phase_ >= 1.0) phase_ -= 1.0;
+    piece_start_ = first_sample + i;
+    if (window_fill_ < WindowPieces) {
+      ++window_fill_;
+      continue;
+    }
+    double wr = 0.0, wi = 0.0;
+    for (int w = 0; w < WindowPieces; ++w) {
+      wr += window_re_[w];
+      wi += window_im_[w];
+    }
+    // The magnitude, not the power: across a keyed edge the window's coherent sum ramps
+    // straight from one level to the other, and so does its magnitude, with its middle where
+    // the window's middle is on the edge; the power's ramp would bend towards the low side.
+    const double level = std::sqrt(wr * wr + wi * wi);
+    if (mean_level_ < 0.0) mean_level_ = level;
+    // (the running means' inverses, taken afresh every 16 windows: they move far slower)
+    if ((pieces_ & 15) == 0) {
+      inverse_level_ = mean_level_ > 0.0 ? 1.0 / mean_level_ : 0.0;
+      inverse_power_ = mean_power_ > 0.0 ? 1.0 / mean_power_ : 0.0;
+    }
+    const double x = std::min(level * inverse_level_, ClipRatio);
+    mean_level_ += (std::min(level, ClipRatio * mean_level_) - mean_level_) * (1.0 / MeanLevelPieces);
+    // The tone's power less the noise's beside it: its mean over many seconds at one phase is
+    // the square of the tone's level there, noise or no noise (see Evaluate).
+    const double power = level * level;
+    if (mean_power_ < 0.0) mean_power_ = power;
+    const double clip = ClipRatio * ClipRatio;
+    mean_power_ += (std::min(power, clip * mean_power_) - mean_power_) * (1.0 / MeanLevelPieces);
+    const double tone_power =
+        (std::min(power, clip * mean_power_) - std::max(mean_noise_, 0.0)) * inverse_power_;
+    double middle = phase_ + centre;
+    if (middle < 0.0) middle += 1.0;
+    const int b = std::clamp(static_cast<int>(middle * Bins), 0, Bins - 1);
+    power_sum_[b] += tone_power;
+    fold_.sum[b] += x;
+    fold_.count[b] += 1.0;
+    recent_.sum[b] += x;
+    recent_.count[b] += 1.0;
+    if (++pieces_ >= EvaluatePieces) Evaluate();
+  }
+}
+
+double SecondFinder::Correlate(const Fold& fold, bool all_phases, int at) {
+  // The fold's mean second; a bin no piece fell into (the card's second is not a whole number
+  // of pieces) takes its neighbour's value.
+  double last = 0.0;
+  for (int b = Bins - 1; b >= 0; --b)
+    if (fold.count[b] > 0.0) {
+      last = fold.sum[b] / fold.count[b];
+      break;
+    }
+  for (int b = 0; b < Bins; ++b) {
+    if (fold.count[b] > 0.0) last = fold.sum[b] / fold.count[b];
+    profile_[b] = last;
+  }
+  // The noise, from sums over 20 ms groups: the station's shape is flat across all but a few
+  // of them, so the median squared difference of groups two apart (whose windows share no
+  // sample) is twice a group's noise variance alone, and that of neighbouring groups tells how
+  // much of it they share (the window, the receiver's passband).
+  double sums[Groups], d1[Groups], d2[Groups];
+  for (int g = 0; g < Groups; ++g) {
+    double sum = 0.0;
+    for (int b = 0; b < GroupBins; ++b) sum += profile_[g * GroupBins + b];
+    sums[g] = sum;
+  }
+  for (int g = 0; g < Groups; ++g) {
+    const double a1 = sums[(g + 1) % Groups] - sums[g], a2 = sums[(g + 2) % Groups] - sums[g];
+    d1[g] = a1 * a1;
+    d2[g] = a2 * a2;
+  }
+  std::nth_element(d1, d1 + Groups / 2, d1 + Groups);
+  std::nth_element(d2, d2 + Groups / 2, d2 + Groups);
+  const double variance = d2[Groups / 2] / (2.0 * MedianChi2One);
+  const double shared =
+      variance > 0.0 ? std::clamp(1.0 - d1[Groups / 2] / (2.0 * MedianChi2One) / variance, 0.0, 1.0) : 0.0;
+  // A slot's sum is that of GroupsPerSlot groups, each sharing `shared` of its variance with
+  // its neighbours.
+  const double slot_variance = variance * (GroupsPerSlot + 2.0 * (GroupsPerSlot - 1) * shared);
+  const double sigma = std::sqrt(std::max(slot_variance * weight_norm2_, 1e-30));
+
+  prefix_[0] = 0.0;
+  for (int i = 0; i < 2 * Bins; ++i) prefix_[i + 1] = prefix_[i] + profile_[i % Bins];
+  const int from = all_phases ? 0 : at, to = all_phases ? Bins : at + 1;
+  for (int s = from; s < to; ++s) {
+    double c = 0.0;
+    for (int j = 0; j < SlotsPerSecond; ++j)
+      c += slot_weight_[j] * (prefix_[s + (j + 1) * BinsPerSlot] - prefix_[s + j * BinsPerSlot]);
+    corr_[s] = c;
+  }
+  return sigma;
+}
+
+void SecondFinder::Evaluate() {
+  const double elapsed = pieces_ * PieceSamples / rate_;  // seconds
+  pieces_ = 0;
+  const double keep = std::exp(-elapsed / FoldSeconds);
+  for (int b = 0; b < Bins; ++b) {
+    fold_.sum[b] *= keep;
+    fold_.count[b] *= keep;
+    power_sum_[b] *= keep;
+  }
+  seconds_ = seconds_ * keep + elapsed;
+  if (seconds_ < MinSeconds) return;
+
+  const double sigma = Correlate(fold_, true, 0);
+  int best = 0;
+  for (int s = 1; s < Bins; ++s)
+    if (corr_[s] > corr_[best]) best = s;
+  double next = -1e300;
+  for (int s = 0; s < Bins; ++s) {
+    const int d = std::abs(s - best);
+    if (std::min(d, Bins - d) >= LobeBins) next = std::max(next, corr_[s]);
+  }
+  sigmas_ = corr_[best] / sigma;
+  lead_sigmas_ = (corr_[best] - next) / sigma;
+  // Finer than the correlation, whose peak also leans with the share of long and short symbols
+  // in the minutes heard: the edge every second starts with, alone. Across it the tone's level
+  // (its coherent sum over the window) ramps straight from the full carrier to the reduced one
+  // over the window's 10 ms, in every second alike whatever its fading, so the root of the
+  // fold's mean tone power (noise taken off) ramps straight too, its middle on the edge. (The
+  // mean magnitude would not: noise lifts a weak level more than a strong one, and the middle
+  // would move early by a millisecond or more in deep noise.) The levels before the edge
+  // (always the full carrier) and after it (reduced in nearly every second) are measured
+  // away from it; the sum of the ramp's height, as a fraction of the step, over bins from
+  // EdgeReach before to EdgeReach after the peak counts the bins before the middle.
+  double last = 0.0;
+  for (int b = Bins - 1; b >= 0; --b)
+    if (fold_.count[b] > 0.0) {
+      last = power_sum_[b] / fold_.count[b];
+      break;
+    }
+  for (int b = 0; b < Bins; ++b) {
+    if (fold_.count[b] > 0.0) last = power_sum_[b] / fold_.count[b];
+    // without a noise reference, the magnitude's fold as it is
+    profile_[b] = have_reference_ ? std::sqrt(std::max(last, 0.0)) : profile_[b];
+  }
+  double before = 0.0, after = 0.0;
+  for (int b = EdgeLevelFrom; b < EdgeLevelTo; ++b) {
+    before += profile_[(best - b + Bins) % Bins];
+    after += profile_[(best + b) % Bins];
+  }
+  double phase = static_cast<double>(best) / Bins;
+  const double step = (before - after) / (EdgeLevelTo - EdgeLevelFrom);
+  if (step > 0.0) {
+    after /= EdgeLevelTo - EdgeLevelFrom;
+    double high_bins = 0.0;
+    for (int b = -EdgeReach; b < EdgeReach; ++b)
+      high_bins += (profile_[(best + b + Bins) % Bins] - after) / step;
+    if (std::fabs(high_bins - EdgeReach) < EdgeReach) phase = Wrap((best - EdgeReach + high_bins) / Bins);
+  }
+  const bool sure = sigmas_ >= FindSigmas && lead_sigmas_ >= LeadNeeded;
+  if (!found_) {
+    if (!sure) return;
+    found_ = true;
+    best_phase_ = phase;
+    ClearRecent();
+  } else if (sigmas_ < LoseSigmas) {
+    found_ = false;
+    return;
+  } else {
+    const double d = std::fabs(phase - best_phase_);
+    const bool far = std::min(d, 1.0 - d) * Bins >= LobeBins;
+    // A peak elsewhere takes over only once it is sure on its own; until then the phase
+    // found stays.
+    if (!far || sure) best_phase_ = phase;
+    if (far && sure) ClearRecent();
+  }
+  start_sample_ = static_cast<double>(piece_start_) + Wrap(best_phase_ - phase_) * rate_;
+
+  // Is the phase still heard? The evidence since the last confirmation alone.
+  recent_seconds_ += elapsed;
+  if (recent_seconds_ < RecentMinSeconds) return;
+  const int at = static_cast<int>(std::lround(best_phase_ * Bins)) % Bins;
+  const double recent_sigma = Correlate(recent_, false, at);
+  if (corr_[at] >= ConfirmSigmas * recent_sigma) {
+    confirmed_ = true;
+    ClearRecent();
+  }
+}
+
+void SecondFinder::ClearRecent() {
+  std::fill(recent_.sum.get(), recent_.sum.get() + Bins, 0.0);
+  std::fill(recent_.count.get(), recent_.count.get() + Bins, 0.0);
+  recent_seconds_ = 0.0;
+}
+
+bool SecondFinder::TakeConfirmation() {
+  const bool c = confirmed_;
+  confirmed_ = false;
+  return c;
+}
