@@ -17,6 +17,13 @@ std::string Format(const char* fmt, auto... args) {
   std::snprintf(buf, sizeof buf, fmt, args...);
   return buf;
 }
+// The same into `out`, whose capacity is kept: no allocation once it is large enough.
+void FormatInto(std::string& out, const char* fmt, auto... args) {
+  char buf[256];
+  std::snprintf(buf, sizeof buf, fmt, args...);
+  out.assign(buf);
+}
+constexpr size_t DecisionTextCapacity = 256;
 // Stations whose audio is an AM receiver's: every tone in it stands where the station put it
 // (WWV's 100 Hz code, CHU's 1000 Hz pulses and its modem tones), so nothing is moved.
 bool AmAudio(int station_mode) {
@@ -36,46 +43,54 @@ std::optional<ToneSetting> ParseToneSetting(const std::string& text) {
   return ToneSetting{ToneSetting::Mode::Fixed, hz};
 }
 
-ToneDecision DecideTone(const ToneSetting& setting, const ToneFound& found, int station_mode) {
-  ToneDecision d;
+void DecideToneInto(const ToneSetting& setting, const ToneFound& found, int station_mode, ToneDecision& d) {
   d.found = found;
+  d.shifted = false;
+  d.from_hz = 0.0;
+  d.half_width_hz = 0.0;
   if (setting.mode == ToneSetting::Mode::Off) {
-    d.text = "left as it is (measured at 1000 Hz)";
-    return d;
+    d.text.assign("left as it is (measured at 1000 Hz)");
+    return;
   }
   if (setting.mode == ToneSetting::Mode::Fixed) {
     if (std::fabs(setting.hz - FrontEndToneHz) < 0.5) {
-      d.text = "1000 Hz as given, left where it is";
-      return d;
+      d.text.assign("1000 Hz as given, left where it is");
+      return;
     }
     d.shifted = true;
     d.from_hz = setting.hz;
-    d.text = Format("%.0f Hz as given, moved %+.0f Hz to 1000 Hz", setting.hz, d.ShiftHz());
-    return d;
+    FormatInto(d.text, "%.0f Hz as given, moved %+.0f Hz to 1000 Hz", setting.hz, d.ShiftHz());
+    return;
   }
   if (station_mode == StationWwv) {
-    d.text = "WWV/WWVH audio (AM): the 100 Hz code is measured where it is";
-    return d;
+    d.text.assign("WWV/WWVH audio (AM): the 100 Hz code is measured where it is");
+    return;
   }
   if (station_mode == StationChu) {
-    d.text = "CHU audio (AM): the 1000 Hz pulses and the 2025/2225 Hz code are measured where they are";
-    return d;
+    d.text.assign("CHU audio (AM): the 1000 Hz pulses and the 2025/2225 Hz code are measured where they are");
+    return;
   }
   if (!found.found) {
-    d.text = Format("no tone keyed once a second in 300..3000 Hz in the first %.0f s; measured at 1000 Hz",
-                    found.seconds);
-    return d;
+    FormatInto(d.text, "no tone keyed once a second in 300..3000 Hz in the first %.0f s; measured at 1000 Hz",
+               found.seconds);
+    return;
   }
   if (std::fabs(found.hz - FrontEndToneHz) <= ToneToleranceHz) {
-    d.text = Format("found at %.0f Hz (%.0f dB above the noise), where the clock measures it", found.hz,
-                    found.above_noise_db);
-    return d;
+    FormatInto(d.text, "found at %.0f Hz (%.0f dB above the noise), where the clock measures it", found.hz,
+               found.above_noise_db);
+    return;
   }
   d.shifted = true;
   d.from_hz = found.hz;
-  d.text =
-      Format("found at %.1f Hz (%.0f dB above the noise, keyed once a second), moved %+.1f Hz to 1000 Hz",
+  FormatInto(d.text,
+             "found at %.1f Hz (%.0f dB above the noise, keyed once a second), moved %+.1f Hz to 1000 Hz",
              found.hz, found.above_noise_db, d.ShiftHz());
+}
+
+ToneDecision DecideTone(const ToneSetting& setting, const ToneFound& found, int station_mode) {
+  ToneDecision d;
+  d.text.reserve(DecisionTextCapacity);
+  DecideToneInto(setting, found, station_mode, d);
   return d;
 }
 
@@ -147,6 +162,7 @@ LookAheadOutcome LookAheadRecording(const std::string& path, ChannelChoice chann
 
 LiveToneStage::LiveToneStage(const ToneSetting& setting, int station_mode)
     : setting_(setting), station_mode_(station_mode) {
+  decision_.text.reserve(DecisionTextCapacity);
   if (setting.mode != ToneSetting::Mode::Auto || AmAudio(station_mode)) {
     decided_ = true;
     decision_ = DecideTone(setting, ToneFound{}, station_mode);
@@ -161,7 +177,8 @@ void LiveToneStage::Apply(int16_t* samples, int count) {
   if (!decided_) {
     finder_.Add(samples, count);
     if (finder_.Seconds() >= DecideAfterSeconds) {
-      decision_ = DecideTone(setting_, finder_.Result(), station_mode_);
+      // Into the text's kept room: deciding on the audio's path allocates nothing.
+      DecideToneInto(setting_, finder_.Result(), station_mode_, decision_);
       decided_ = true;
       if (decision_.shifted) {
         shift_.emplace(8000.0, decision_.from_hz, FrontEndToneHz);

@@ -47,6 +47,9 @@ struct ToneDecision {
 // The decision for a finder's answer (or a fixed setting) in a station mode. WWV/WWVH audio is
 // a receiver's AM output: its 100 Hz code and its ticks are where they belong, so it is never moved.
 ToneDecision DecideTone(const ToneSetting& setting, const ToneFound& found, int station_mode);
+// The same into `d`, its text written within the capacity it has (no allocation when it has
+// room for a sentence: 256 characters).
+void DecideToneInto(const ToneSetting& setting, const ToneFound& found, int station_mode, ToneDecision& d);
 
 // Whether a recording can be looked ahead in: a regular file can be opened again from its start;
 // a FIFO or a device gives its samples once, so its tone and level are decided as they come, as
