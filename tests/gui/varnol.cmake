@@ -3,7 +3,7 @@
 # toolbar commands are posted as clicks post them, dialogs are filled in and their buttons
 # pressed, and the window's title, size, panes and check marks are recorded and checked.
 if(TARGET varnol-test)
-  foreach(case window jjy dialogs exit_capturing wave_error recording_end played_recording
+  foreach(case window jjy chu dialogs exit_capturing wave_error recording_end played_recording
                input_settings tone_station)
     add_test(NAME gui_varnol_${case}
              COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/varnol_gui.sh $<TARGET_FILE:varnol-test> ${case})

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
 # One window test of varnol under Xvfb: bash varnol_gui.sh VARNOL CASE, where CASE is window,
-# jjy, dialogs, exit_capturing, wave_error, recording_end, played_recording, input_settings,
+# jjy, chu, dialogs, exit_capturing, wave_error, recording_end, played_recording, input_settings,
 # tone_station or robust_lock. Runs in a temporary working folder with a temporary
 # QOVEN_ROOT. Set VARNOL_SHOT_DIR to keep the screenshots.
 set -uo pipefail
@@ -77,15 +77,17 @@ SCRIPT
   keep_shot window-running.png
   keep_shot window-reset.png
   ;;
-jjy)
-  # JJY chosen in the Transmitter menu, after the seven: its check mark and pane, a reset text
-  # in Japan Standard Time (nine hours ahead of the PC's UTC clock), and its number stored.
+jjy | chu)
+  # A station after the specified seven chosen in the Transmitter menu: its check mark and pane,
+  # a reset text in the station's own time (JJY: Japan Standard Time, nine hours ahead of the
+  # PC's UTC clock; CHU: UTC) and its number stored.
+  if [ "$case_name" = jjy ]; then id=32823 label=JJY ahead=540 tx=7; else id=32824 label=CHU ahead=0 tx=8; fi
   cat > script <<SCRIPT
 command 32811
 wait 300
-command 32823
+command $id
 wait 300
-dump jjy
+dump chosen
 command 32787
 wait-pane 2 Reset 240
 dump reset
@@ -93,19 +95,19 @@ command 32779
 wait 500
 close
 SCRIPT
-  TZ=UTC run script --simulate jjy
-  has jjy "pane1=[JJY] pane2=[ready to start]"
-  has jjy "checked=32779,32823,"
+  TZ=UTC run script --simulate "$case_name"
+  has chosen "pane1=[$label] pane2=[ready to start]"
+  has chosen "checked=32779,$id,"
   grep -q "^TIMEOUT" "$work/out" && fail "no reset text within 240 s: $(line reset)"
   reset=$(line reset | sed -n 's/.*pane2=\[Reset \([0-9][0-9]\):\([0-9][0-9]\)\].*pane4=\[PC \([0-9][0-9]\):\([0-9][0-9]\).*/\1 \2 \3 \4/p')
   if [ -z "$reset" ]; then
-    fail "no JST reset text beside the PC time: $(line reset)"
+    fail "no reset text beside the PC time: $(line reset)"
   else
     read -r rh rm ph pm <<< "$reset"
-    behind=$(( ((10#$rh * 60 + 10#$rm) - (10#$ph * 60 + 10#$pm) - 540 + 2880) % 1440 ))
-    [ "$behind" -le 1 ] || fail "reset $rh:$rm is not nine hours ahead of the PC's $ph:$pm"
+    behind=$(( ((10#$rh * 60 + 10#$rm) - (10#$ph * 60 + 10#$pm) - ahead + 2880) % 1440 ))
+    [ "$behind" -le 1 ] || fail "reset $rh:$rm is not $ahead minutes ahead of the PC's $ph:$pm"
   fi
-  hive_has '"TX"=dword:00000007'
+  hive_has "\"TX\"=dword:0000000$tx"
   ;;
 dialogs)
   cat > script <<SCRIPT
