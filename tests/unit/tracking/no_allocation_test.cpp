@@ -20,14 +20,25 @@
 
 namespace {
 
-TEST(RobustLockPath, AllocatesNothingPerBuffer) {
-  constexpr int64_t Start = 1796648400;  // 2026-12-07 13:00:00 UTC
+// Seven minutes of simulated DCF77 from 13:00:17.3 UTC, with the receiver's settings.
+constexpr int64_t Start = 1796648400;  // 2026-12-07 13:00:00 UTC
+
+struct SevenMinutes {
   ReceiverSettings rs;
-  rs.start_utc = static_cast<double>(Start) + 17.3;
-  rs.duration_s = 7 * 60.0;
-  SimulatedReceiver rx(MakeEncoder("dcf77"), rs);
-  std::vector<int16_t> audio(static_cast<size_t>(rs.duration_s * rs.card_rate));
-  audio.resize(rx.Read(audio.data(), audio.size()));
+  std::vector<int16_t> audio;
+  SevenMinutes() {
+    rs.start_utc = static_cast<double>(Start) + 17.3;
+    rs.duration_s = 7 * 60.0;
+    SimulatedReceiver rx(MakeEncoder("dcf77"), rs);
+    audio.resize(static_cast<size_t>(rs.duration_s * rs.card_rate));
+    audio.resize(rx.Read(audio.data(), audio.size()));
+  }
+};
+
+TEST(RobustLockPath, AllocatesNothingPerBuffer) {
+  const SevenMinutes sim;
+  const ReceiverSettings& rs = sim.rs;
+  const std::vector<int16_t>& audio = sim.audio;
   LockObserver lock(StationDcf77);
 
   const long before = g_allocations.load();
@@ -49,13 +60,9 @@ class CountEpochs : public EpochOutput {
 };
 
 TEST(RobustLockPath, LabelsAndTheWindowsLockAllocateNothingPerBuffer) {
-  constexpr int64_t Start = 1796648400;  // 2026-12-07 13:00:00 UTC
-  ReceiverSettings rs;
-  rs.start_utc = static_cast<double>(Start) + 17.3;
-  rs.duration_s = 7 * 60.0;
-  SimulatedReceiver rx(MakeEncoder("dcf77"), rs);
-  std::vector<int16_t> audio(static_cast<size_t>(rs.duration_s * rs.card_rate));
-  audio.resize(rx.Read(audio.data(), audio.size()));
+  const SevenMinutes sim;
+  const ReceiverSettings& rs = sim.rs;
+  const std::vector<int16_t>& audio = sim.audio;
   LockObserver lock(StationDcf77);
   LockLabels labels(lock.Lock());
   TimeService service(StationDcf77, 0.0);
