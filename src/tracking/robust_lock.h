@@ -72,6 +72,9 @@ class RobustLock {
   void OnBuffer(const int16_t* samples, int count, int64_t first_sample, int64_t capture_time_ns);
   // UTC that the samples' first sample is taken to have when the buffers carry no stamps.
   void SetReferenceUtc(int64_t utc) { reference_utc_ = utc; }
+  // The date of the times given is known: the buffers carry stamps, or a reference was set.
+  // Without either only the time of day is (counted from 1970-01-01 by the samples alone).
+  bool DateKnown() const { return stamp_ns_ > 0 || reference_utc_ != 0; }
 
   void Reset();
 

@@ -73,6 +73,19 @@ TEST(LockGuard, RefusesOnlyWritesThatContradictTheLock) {
   EXPECT_FALSE(guarded.SetSystemTime(at(static_cast<int64_t>(truth) + 60)));
   EXPECT_FALSE(guarded.TakeHeldBack(&held));
   EXPECT_EQ(inner.WriteCount(), writes + 2);
+
+  // The same audio with no time stamps: the lock has the time of day but no date, so a right
+  // write on any day passes and a wrong one is refused with the lock's time on the write's day.
+  LockObserver undated(StationDcf77);
+  GuardedClock guarded_undated(inner, undated, &offset_hours);
+  for (size_t n = 0; n + Buffer <= audio.size(); n += Buffer)
+    undated.OnCaptureBuffer(&audio[n], Buffer, static_cast<int64_t>(n / BlockSize) + 1, 0);
+  ASSERT_TRUE(undated.Lock().Locked());
+  EXPECT_FALSE(undated.Lock().DateKnown());
+  EXPECT_TRUE(guarded_undated.SetSystemTime(at(static_cast<int64_t>(truth) - 2)));
+  EXPECT_FALSE(guarded_undated.SetSystemTime(at(static_cast<int64_t>(truth) - 3600)));
+  ASSERT_TRUE(guarded_undated.TakeRefusal(&written, &locked));
+  EXPECT_NEAR(locked, truth, 1.0);
 }
 
 }  // namespace
