@@ -18,6 +18,16 @@ void MinutePhase::Add(int64_t second, const double* ll) {
     const int position = (at - p + 60) % 60;
     score_[p] = score_[p] * (1.0 - LeakPerSecond) + MaskLikelihood(ll, n, table_->allowed[position]);
   }
+  Rank();
+}
+
+void MinutePhase::AddMark(int64_t second, double ratio) {
+  // the phase that makes this second the minute's second 0
+  score_[((second % 60) + 60) % 60] += ratio;
+  Rank();
+}
+
+void MinutePhase::Rank() {
   best_ = 0;
   for (int p = 1; p < 60; ++p)
     if (score_[p] > score_[best_]) best_ = p;

@@ -22,6 +22,9 @@ class MinutePhase {
   void Reset();
   // The soft symbols (log-likelihoods, see SymbolLikelihoods) of running second `second`.
   void Add(int64_t second, const double* ll);
+  // Evidence that running second `second` is second 0 of a minute beyond what its symbols
+  // say: `ratio`, ln of the likelihood ratio of "second 0" to "another second" (MinuteMark).
+  void AddMark(int64_t second, double ratio);
   // The phase that leads: running seconds `s` with s mod 60 == Best() are second 0.
   int Best() const { return best_; }
   // ln of the likelihood ratio of the best phase to the next: nats.
@@ -31,6 +34,8 @@ class MinutePhase {
   static constexpr double LeakPerSecond = 1.0 / 3600.0;
 
  private:
+  void Rank();
+
   const StationSymbols* table_;
   double score_[60] = {};
   int best_ = 0;

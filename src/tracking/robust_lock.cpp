@@ -50,6 +50,7 @@ RobustLock::RobustLock(int station_mode, int tone_cycles, int tone_period)
       tone_period_(table_ != nullptr && table_->code_period > 0 ? table_->code_period : tone_period),
       levels_(table_ != nullptr ? *table_ : *SymbolsFor(StationDcf77)),
       phase_(table_ != nullptr ? *table_ : *SymbolsFor(StationDcf77)),
+      mark_(table_ != nullptr ? table_->mark_tones : MarkTones{}),
       times_(table_ != nullptr ? *table_ : *SymbolsFor(StationDcf77)),
       finder_(table_ != nullptr ? *table_ : *SymbolsFor(StationDcf77), tone_cycles, tone_period),
       // (not cleared: only samples written are read, and pages never written cost nothing)
@@ -96,6 +97,7 @@ void RobustLock::Restart() {
   have_line_ = false;
   levels_.Reset();
   phase_.Reset();
+  mark_.Reset();
   times_.Reset();
   minute_phase_ = -1;
   last_scored_ = INT64_MIN;
@@ -220,6 +222,7 @@ void RobustLock::ProcessSecond() {
   double ll[MaxSymbols] = {};
   SymbolLikelihoods(*table_, levels, levels_.High(), levels_.Low(), levels_.Sigma(), ll);
   phase_.Add(k, ll);
+  if (table_->mark_tones.channels > 0) phase_.AddMark(k, mark_.Add(ring_.get(), RingSize - 1, start, rate_));
   const int64_t slot = Mod(k, HistorySeconds);
   std::copy(ll, ll + MaxSymbols, &history_[slot * MaxSymbols]);
   history_second_[slot] = k;

@@ -131,6 +131,7 @@ class RobustLock {
   int tone_cycles_, tone_period_;
   LevelTracker levels_;
   MinutePhase phase_;
+  MinuteMark mark_;  // the minute's mark on tones of its own, where the station sends one
   TimeCandidates times_;
   SecondFinder finder_;
   bool have_external_ = false;

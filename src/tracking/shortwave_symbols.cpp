@@ -77,6 +77,9 @@ StationSymbols MakeWwvSymbols() {
   for (int p : WwvMarkers) t.allowed[p] = Bit(NistMarker);
   for (int p : WwvUnused) t.allowed[p] = Bit(NistZero);
   t.expected = WwvExpected;
+  // second 0's tone: 1000 Hz (WWV, 1 cycle in 8 samples), 1200 Hz (WWVH, 3 in 20), 1500 Hz at
+  // the hour (3 in 16)
+  t.mark_tones = {3, {1, 3, 3}, {8, 20, 16}};
   return t;
 }
 

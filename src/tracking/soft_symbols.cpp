@@ -103,8 +103,11 @@ void LevelTracker::AddToneKeyed(const double levels[SlotsPerSecond]) {
     variance_ += weight * (spread - variance_);
   }
   // A tone below the scatter cannot be told from none: the level it is taken to have while
-  // nothing is heard (a level that follows the noise would make noise look like pulses).
-  high_ = std::max(high_, low_ + 2.0 * Sigma());
+  // nothing is heard (a level that follows the noise would make noise look like pulses). The
+  // silent slots' scatter only: the keyed slots' is measured about this level, so a floor
+  // from it would feed on itself (a level set too high widens their scatter, which lifts the
+  // level further) and never come back down.
+  high_ = std::max(high_, low_ + 2.0 * std::sqrt(std::max(variance_, 0.0)));
   // The tone's level, fitted together with the second's symbol: for each symbol, the level x
   // above the silent one that best fits its template, level_j = low + w_j x (w_j the share of
   // slot j keyed on), held to the level followed so far, x0, by a weight of half a keyed slot:

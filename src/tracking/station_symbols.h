@@ -19,6 +19,8 @@
 
 #include <cstdint>
 
+#include "tracking/minute_mark.h"
+
 constexpr int SlotsPerSecond = 10;
 constexpr int MaxSymbols = 8;
 
@@ -61,6 +63,9 @@ struct StationSymbols {
   // whole cycles in `code_period` samples at 8000 per second (WWV's 100 Hz: 1 in 80); 0: the
   // tone.
   int code_cycles = 0, code_period = 0;
+  // A minute's mark on tones of its own (WWV/WWVH's 800 ms tone at second 0), weighed for the
+  // minute's phase beside the code's symbols; no channels: none.
+  MarkTones mark_tones;
 };
 
 // The table of `station_mode` (a StationModes value), or nullptr for a station not read this

@@ -8,13 +8,16 @@
 
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "app/varnol_doc.h"
 #include "platform/linux_clock.h"
 #include "simulator/receiver.h"
 #include "tracking/lock_guard.h"
+#include "tracking/minute_mark.h"
 #include "tracking/minute_phase.h"
+#include "tracking/soft_symbols.h"
 #include "tracking/robust_lock.h"
 #include "tracking/time_candidates.h"
 #include "unit/tracking/known_noise.h"
@@ -146,6 +149,7 @@ struct AudioCase {
   double snr_300hz_db;
   int minutes;
   int by_minutes;  // locked (RWM: the phase sure) by then
+  double fade = 0.0;  // depth of a fade locked to the minute
 };
 
 class ShortwaveAudioTest : public ::testing::TestWithParam<AudioCase> {};
@@ -159,6 +163,7 @@ TEST_P(ShortwaveAudioTest, RightLabelsOrNone) {
   rs.snr_db = c.snr_300hz_db - 11.25;  // the simulator's SNR is over 0..4 kHz
   rs.duration_s = c.minutes * 60.0;
   rs.seed = 5;
+  rs.fade_depth = c.fade;
   SimulatedReceiver rx(MakeEncoder(c.station), rs);
   std::vector<int16_t> audio(static_cast<size_t>(rs.duration_s * CardRate) + 4096);
   audio.resize(rx.Read(audio.data(), audio.size()));
@@ -196,8 +201,56 @@ TEST_P(ShortwaveAudioTest, RightLabelsOrNone) {
 INSTANTIATE_TEST_SUITE_P(Audio, ShortwaveAudioTest,
                          ::testing::Values(AudioCase{"wwv -5 dB", "wwv", StationWwv, -5.0, 20, 15},
                                            AudioCase{"wwvh -5 dB", "wwvh", StationWwv, -5.0, 20, 15},
+                                           // the 100 Hz code's markers repeat every ten seconds:
+                                           // the minute's 800 ms tone tells the phase
+                                           AudioCase{"wwv 7 dB fading", "wwv", StationWwv, 7.0, 12, 8, 0.6},
+                                           AudioCase{"wwvh 7 dB fading", "wwvh", StationWwv, 7.0, 12, 8, 0.6},
                                            AudioCase{"vng 0 dB", "vng", StationVng, 0.0, 20, 15},
                                            AudioCase{"rwm -5 dB", "rwm", StationRwm, -5.0, 10, 5}));
+
+// WWV's and WWVH's minute tone (1500 Hz at the hour) in fading noise: every second 0 reads as
+// the mark, every other second tells against it; noise alone leaves every second within the cap.
+TEST(MinuteMark, SecondZeroAndNoOtherOnEitherStation) {
+  constexpr double CardRate = 8012.8;
+  for (const char* station : {"wwv", "wwvh", "none"}) {
+    ReceiverSettings rs;
+    rs.start_utc = static_cast<double>(Afternoon) + 3600.0 - 150.0;  // across 14:00
+    rs.card_rate = CardRate;
+    rs.snr_db = -4.0;
+    rs.fade_depth = 0.6;
+    rs.duration_s = 300.0;
+    rs.seed = 9;
+    const bool silent = std::string(station) == "none";
+    if (silent) rs.amplitude = 0.0;
+    SimulatedReceiver rx(MakeEncoder(silent ? "wwv" : station), rs);
+    std::vector<int16_t> audio(1 << 22);  // 524 s: the whole run fits unwrapped
+    audio.resize(rx.Read(audio.data(), audio.size()));
+    MinuteMark mark(SymbolsFor(StationWwv)->mark_tones);
+    int marks = 0, others_above = 0, others = 0;
+    double others_sum = 0.0;
+    for (int k = 0; k + 2 < 300; ++k) {
+      const double start = (static_cast<double>(k) + 0.0) * CardRate;  // the seconds start on whole UTC
+      const double ratio = mark.Add(audio.data(), (1 << 22) - 1, start, CardRate);
+      ASSERT_LE(std::fabs(ratio), LikelihoodCap) << station;
+      if (k < MinuteMark::History) continue;
+      const bool second_zero = (k + 30) % 60 == 0;  // the run starts at second 30
+      if (silent) continue;
+      if (second_zero) {
+        EXPECT_GT(ratio, 5.0) << station << " second " << k;
+        ++marks;
+      } else {
+        others_above += ratio > 2.0;
+        others_sum += ratio;
+        ++others;
+      }
+    }
+    if (!silent) {
+      EXPECT_EQ(marks, 4) << station;
+      EXPECT_EQ(others_above, 0) << station;
+      EXPECT_LT(others_sum / others, -3.0) << station;  // each tells against being second 0
+    }
+  }
+}
 
 // RWM's snap: refused before the lock has the minute's phase, made where the write lands on
 // the phase, refused a few seconds off it (a false mark), and untouched while no lock runs.

@@ -69,6 +69,32 @@ TEST(SoftSymbols, CapBoundsOneWreckedSecond) {
   EXPECT_DOUBLE_EQ(ll[2], 0.0);  // no reduction fits best
 }
 
+// A keyed tone's levels after a bad start (seconds read tens of milliseconds off, the next
+// pulse in the silent slots): the levels and the scatter come back to the signal's own once
+// the seconds are read right, rather than feeding on their own overestimate.
+TEST(SoftSymbols, KeyedToneLevelsRecoverFromABadStart) {
+  const StationSymbols& t = *SymbolsFor(StationWwv);
+  LevelTracker tracker(t);
+  std::mt19937 rng(3);
+  std::normal_distribution<double> noise(0.0, 50.0);
+  constexpr double High = 575.0, Low = 135.0;
+  for (int second = 0; second < 400; ++second) {
+    const SymbolShape& sent = t.symbols[second % 3 == 0 ? 1 : 0];  // ones and zeros
+    double levels[SlotsPerSecond];
+    for (int j = 0; j < SlotsPerSecond; ++j) levels[j] = SlotTemplate(sent, j, High, Low) + noise(rng);
+    // the first seconds 60 ms early: the next second's pulse fills the last slot, and the
+    // pulse's end is smeared
+    if (second < 12) {
+      levels[9] = High + noise(rng);
+      levels[8] = 0.5 * (High + Low) + noise(rng);
+    }
+    tracker.Add(levels);
+  }
+  EXPECT_NEAR(tracker.High(), High, 0.1 * High);
+  EXPECT_NEAR(tracker.Low(), Low, 0.1 * Low + 20.0);
+  EXPECT_LT(tracker.Sigma(), 2.0 * 50.0);
+}
+
 // The minute's phase from DCF77 minutes at 2 sigma (each bit wrong one time in six, as at
 // -10 dB in a 300 Hz passband): the right phase leads by the margin within the hour, and a
 // clean false "missing second" in one minute, once the phase is sure, does not move it.
