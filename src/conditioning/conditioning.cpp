@@ -174,16 +174,16 @@ LiveToneStage::LiveToneStage(const ToneSetting& setting, int station_mode)
 }
 
 void LiveToneStage::Apply(int16_t* samples, int count) {
-  if (!decided_) {
+  if (!decided_.load(std::memory_order_relaxed)) {
     finder_.Add(samples, count);
     if (finder_.Seconds() >= DecideAfterSeconds) {
       // Into the text's kept room: deciding on the audio's path allocates nothing.
       DecideToneInto(setting_, finder_.Result(), station_mode_, decision_);
-      decided_ = true;
       if (decision_.shifted) {
         shift_.emplace(8000.0, decision_.from_hz, FrontEndToneHz);
         decision_.half_width_hz = ToneShift::HalfWidthFor(8000.0, decision_.from_hz);
       }
+      decided_.store(true, std::memory_order_release);
     }
     return;
   }

@@ -12,6 +12,7 @@
 // The front end's and the decoders' arithmetic stay as they are: they only see other samples.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -95,7 +96,9 @@ class LiveToneStage : public CaptureFilter {
   static constexpr double DecideAfterSeconds = 10.0;
   LiveToneStage(const ToneSetting& setting, int station_mode);
   void Apply(int16_t* samples, int count) override;
-  bool Decided() const { return decided_; }
+  // Apply runs on the capture's thread; these may be read from another. The decision is
+  // complete before Decided() answers true and does not change afterwards.
+  bool Decided() const { return decided_.load(std::memory_order_acquire); }
   const ToneDecision& Decision() const { return decision_; }
   double HeardSeconds() const { return finder_.Seconds(); }  // audio the finder has taken in
 
@@ -103,7 +106,7 @@ class LiveToneStage : public CaptureFilter {
   ToneSetting setting_;
   int station_mode_;
   ToneFinder finder_;
-  bool decided_ = false;
+  std::atomic<bool> decided_{false};
   ToneDecision decision_;
   std::optional<ToneShift> shift_;
 };
