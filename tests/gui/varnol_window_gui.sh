@@ -276,6 +276,11 @@ signals)
     sleep 0.1
   done
   shown || fail "start: no window within 10 s"
+  # The user signals are ignored: the window goes on (and still ends properly below).
+  kill -USR1 "$varnol_pid"
+  kill -USR2 "$varnol_pid"
+  sleep 0.5
+  kill -0 "$varnol_pid" 2>/dev/null || fail "start: SIGUSR1/SIGUSR2 ended the window"
   end_by_signal start TERM
   hive_has '"TX"=dword:00000005'
   for state in "${states[@]}"; do
