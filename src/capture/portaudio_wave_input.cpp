@@ -147,6 +147,11 @@ MMRESULT PortAudioWaveInput::MapError(int pa_error) {
   }
 }
 
+namespace {
+// PULSE_SOURCE was set here (process-wide, as the environment is).
+bool g_source_set = false;
+}  // namespace
+
 MMRESULT PortAudioWaveInput::OnOpen(const WAVEFORMATEX& format) {
   if (!initialized_) {
     const PaError e = Pa_Initialize();
@@ -158,9 +163,15 @@ MMRESULT PortAudioWaveInput::OnOpen(const WAVEFORMATEX& format) {
   }
   PaDeviceIndex device = paNoDevice;
   // A source of the sound server is read through ALSA's "pulse" device, which asks the
-  // server for the source PULSE_SOURCE names when the stream is opened.
+  // server for the source PULSE_SOURCE names when the stream is opened. Any other choice
+  // clears it: the default input often goes through the same server, and would otherwise go
+  // on reading the source chosen before.
   const std::string source = SoundServerSourceOf(device_name_);
-  if (!source.empty()) setenv("PULSE_SOURCE", source.c_str(), 1);
+  if (!source.empty())
+    setenv("PULSE_SOURCE", source.c_str(), 1);
+  else if (g_source_set)
+    unsetenv("PULSE_SOURCE");  // (one the user started the program with stays)
+  g_source_set = !source.empty();
   if (device_name_.empty()) {
     device = Pa_GetDefaultInputDevice();
   } else {
