@@ -222,7 +222,12 @@ void RobustLock::ProcessSecond() {
   double ll[MaxSymbols] = {};
   SymbolLikelihoods(*table_, levels, levels_.High(), levels_.Low(), levels_.Sigma(), ll);
   phase_.Add(k, ll);
-  if (table_->mark_tones.channels > 0) phase_.AddMark(k, mark_.Add(ring_.get(), RingSize - 1, start, rate_));
+  // The minute's tone finds the phase sooner; once locked, the code's symbols keep it, and the
+  // tone's reading (about a fifth of the loop's time) rests until the lock is lost.
+  if (table_->mark_tones.channels > 0 && !Locked())
+    phase_.AddMark(k, mark_.Add(ring_.get(), RingSize - 1, start, rate_));
+  else
+    mark_.Reset();
   const int64_t slot = Mod(k, HistorySeconds);
   std::copy(ll, ll + MaxSymbols, &history_[slot * MaxSymbols]);
   history_second_[slot] = k;
