@@ -61,7 +61,8 @@ void GainStage::Measure() {
   for (int64_t i = 1; i <= fresh; ++i) {
     const int col = static_cast<int>((d.DisplayColumn - i + 2 * TraceColumns) % TraceColumns);
     const int level = d.LevelTrace[col];
-    window_max_ = std::max(window_max_, level);
+    window_levels_[static_cast<size_t>(std::clamp(level, 0, LevelCeiling))] += 1;
+    window_blocks_ += 1;
     bool saturated = false;
     if (d.StationMode == StationWwv)
       saturated = level >= band.ceiling;
@@ -71,6 +72,18 @@ void GainStage::Measure() {
     if (saturated) window_saturated_ += 1;
   }
   window_buffers_ += 1;
+}
+
+int GainStage::WindowLevel() const {
+  // from the top, past the highest hundredth of the blocks (at least one of them once there
+  // are a hundred)
+  const int skip = window_blocks_ / 100;
+  int above = 0;
+  for (int level = LevelCeiling; level > 0; --level) {
+    above += window_levels_[static_cast<size_t>(level)];
+    if (above > skip) return level;
+  }
+  return 0;
 }
 
 void GainStage::MaybeStep() {
@@ -94,24 +107,26 @@ void GainStage::MaybeStep() {
   const Band band = TargetBand(d.StationMode);
   const int blocks = window_buffers_ * (BufferSamples / BlockSize);
   const bool saturated = window_saturated_ * 100 > blocks;  // more than 1 % of the blocks at the ceiling
+  const int window_max = WindowLevel();
   // Leaving the band starts a settling that goes on, step by step, until the level lies within
   // 3 dB of the target: a level just inside the band's edge would be left there otherwise.
-  if (saturated || window_max_ > band.high || window_max_ < band.low) settling_ = true;
+  if (saturated || window_max > band.high || window_max < band.low) settling_ = true;
   double step = 0.0;
   if (settling_) {
     if (saturated) {
       step = -MaxStepDb;
-    } else if (window_max_ <= 0) {
+    } else if (window_max <= 0) {
       step = MaxStepDb;
     } else {
-      step = std::clamp(20.0 * std::log10(band.target / window_max_), -MaxStepDb, MaxStepDb);
+      step = std::clamp(20.0 * std::log10(band.target / window_max), -MaxStepDb, MaxStepDb);
       if (std::fabs(step) <= 3.0) {
         step = 0.0;
         settling_ = false;
       }
     }
   }
-  window_max_ = 0;
+  window_levels_.fill(0);
+  window_blocks_ = 0;
   window_saturated_ = 0;
   window_buffers_ = 0;
   const double next = std::clamp(db_ + step, MinAutoDb, MaxAutoDb);

@@ -13,6 +13,8 @@
 // minute markers). It reads
 // the levels the front end measured on the previous buffers (the document is read, never
 // written) and moves the gain by at most 6 dB a step:
+// The level it reads over the blocks since the last step is the highest that more than one
+// block in a hundred reaches (a static crash fills a few blocks, not the tone's seconds):
 //   - while no minute marker has been seen for over a minute, at most one step every 2 s
 //     (time for the trackers to follow and for the next measurement);
 //   - once markers come, only on the buffer just after a marker run has ended, that is between
@@ -79,7 +81,13 @@ class GainStage : public CaptureFilter {
   std::array<int16_t, 65536> table_{};
   const CVarnolDoc* doc_ = nullptr;
   int64_t seen_block_ = 0;    // BlocksProcessed at the last Measure
-  int window_max_ = 0;        // highest block level since the last step
+  // The block levels since the last step, counted per level (0..LevelCeiling): the window's
+  // level is the highest one that more than one block in a hundred reaches, so that a static
+  // crash (a few blocks, a few times a minute) is not taken for a tone that is too strong.
+  static constexpr int LevelCeiling = 1536;
+  int WindowLevel() const;
+  std::array<int, LevelCeiling + 1> window_levels_{};
+  int window_blocks_ = 0;     // blocks counted in window_levels_
   int window_saturated_ = 0;  // blocks at the measure's ceiling since the last step
   int window_buffers_ = 0;    // buffers measured since the last step
   bool settling_ = false;     // stepping towards the target until within 3 dB of it

@@ -303,6 +303,25 @@ TEST(AutoGain, StepsOnlyBetweenMinutesOnceMarkersCome) {
   EXPECT_GE(r.resets, 3);
 }
 
+// Static crashes (six a minute, 2 to 30 times the carrier, a few blocks each) are not taken
+// for a tone that is too strong: the gain stays where the tone puts it and every minute decodes.
+TEST(AutoGain, StaticCrashesDoNotStepItDown) {
+  for (const uint64_t seed : {1u, 2u, 3u}) {
+    ReceiverSettings rs = Rx(600.0);
+    rs.seed = seed;
+    rs.static_per_minute = 6.0;
+    Loop run("dcf77", StationDcf77, rs, 6);
+    GainStage gain(run.doc);
+    run.doc.InputFilter = &gain;
+    Resets r;
+    run.doc.AddObserver(&r);
+    run.Play();
+    run.doc.RemoveObserver(&r);
+    EXPECT_GE(gain.GainDb(), -6.0) << "seed " << seed;
+    EXPECT_GE(r.resets, 4) << "seed " << seed;
+  }
+}
+
 // ---- Signal report --------------------------------------------------------------------------
 
 std::vector<SignalReport> Reports(const char* station, int mode, ReceiverSettings rs, double minutes,
