@@ -70,9 +70,10 @@ void CVarnolDoc::TakeChuFrame(const ChuFrame& f) {
 
   const double second_samples = BlocksPerMinute * BlockSize / 60.0;  // one second of audio
   const ChuTime& p = ChuLastTime;
+  const double measured_second = f.end_sample - ChuLastEnd;  // samples: the card's second, by the two frames
   const bool confirmed = ChuLastValid != 0 && f.time.day_of_year == p.day_of_year && f.time.hour == p.hour &&
                          f.time.minute == p.minute && f.time.second == p.second + 1 &&
-                         std::fabs(f.end_sample - ChuLastEnd - second_samples) <= 0.01 * second_samples;
+                         std::fabs(measured_second - second_samples) <= 0.01 * second_samples;
   ChuLastTime = f.time;
   ChuLastEnd = f.end_sample;
   ChuLastValid = 1;
@@ -100,11 +101,14 @@ void CVarnolDoc::TakeChuFrame(const ChuFrame& f) {
   milliseconds %= 1000;
 
   // Observers expect the block about one second into the minute, where the other stations'
-  // marker runs end.
-  const double blocks_per_second = BlocksPerMinute / 60.0;
-  const int64_t minute_block =
-      BlocksProcessed -
-      static_cast<int64_t>(std::llround((second - 1 + milliseconds / 1000.0) * blocks_per_second));
+  // marker runs end: second 1 began (second - 0.5) seconds before this frame's end. Counted
+  // back at the card's rate as the two frames measured it, not at the calibration's, which may
+  // be off by up to 1 %: over 39 seconds that would move the block by a third of a second,
+  // enough for an observer to name the wrong second. Before the capture's first block, the
+  // block is 0 or less.
+  const double back = (static_cast<double>(ChuDemod.SamplesSeen()) - f.end_sample) +
+                      (f.time.second - 0.5) * measured_second;  // samples before this block's end
+  const int64_t minute_block = BlocksProcessed - static_cast<int64_t>(std::llround(back / BlockSize));
   NotifyMinuteAccepted(f.time.hour, f.time.minute, minute_block);
 
   const int64_t now = Clock.Now();
