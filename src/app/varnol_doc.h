@@ -223,6 +223,7 @@ class CVarnolDoc {
   int ChuStepMinute = NoPreviousMinute;  // minute of day of the last clock step from CHU
   ChuYear ChuYearInfo;              // the last format B frame
   int64_t ChuYearFrames = 0;        // format B frames taken since construction
+  double ChuYearEnd = -1.0;         // samples of ChuDemod: where the last one ended, -1 none
 
   // --- Processing loop ---------------------------------------------------------------------
   int64_t BlocksProcessed = 0;      // blocks taken from the capture since construction,

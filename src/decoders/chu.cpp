@@ -9,6 +9,9 @@
 // Minute marker (for the "mark" interval and the calibration): seconds 58 and 59 hold only a
 // tick (off from tenth 1 on), second 0 the long minute pulse (on in tenths 0..4).
 //
+// Leap second: format B's warning (second 31) is the document's LeapAnnounced until an hour
+// passes without another format B frame.
+//
 // Clock step: a format A frame confirmed by the next second's, which must give the same day,
 // hour and minute, the next second, and end one second of audio later (within 1 %). The first
 // confirmation of each minute sets the clock to that second; the reset text gives UTC.
@@ -64,6 +67,10 @@ void CVarnolDoc::TakeChuFrame(const ChuFrame& f) {
   if (f.kind == ChuFrameKind::YearB) {
     ChuYearInfo = f.year;
     ChuYearFrames += 1;
+    ChuYearEnd = f.end_sample;
+    // The warning says a leap second ends this month, not which way: one is inserted while UT1
+    // falls behind UTC (DUT1 negative), and could only be removed while UT1 runs ahead.
+    LeapAnnounced = !f.year.leap_warning ? 0 : f.year.dut1_tenths > 0 ? 2 : 1;
     return;
   }
   if (f.kind != ChuFrameKind::TimeA) return;
@@ -78,6 +85,8 @@ void CVarnolDoc::TakeChuFrame(const ChuFrame& f) {
   ChuLastEnd = f.end_sample;
   ChuLastValid = 1;
   if (!confirmed) return;
+  // A warning not heard again for an hour is not carried into another month.
+  if (ChuYearEnd < 0.0 || f.end_sample - ChuYearEnd > 3600.0 * second_samples) LeapAnnounced = 0;
 
   // minutes of day in the PC's time scale: UTC plus the user's offset
   int total =
