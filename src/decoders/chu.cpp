@@ -112,9 +112,9 @@ void CVarnolDoc::TakeChuFrame(const ChuFrame& f) {
   // Observers expect the block about one second into the minute, where the other stations'
   // marker runs end: second 1 began (second - 0.5) seconds before this frame's end. Counted
   // back at the card's rate as the two frames measured it, not at the calibration's, which may
-  // be off by up to 1 %: over 39 seconds that would move the block by a third of a second,
-  // enough for an observer to name the wrong second. Before the capture's first block, the
-  // block is 0 or less.
+  // be off by up to 1 %: over 39 seconds that would move the block by more than a third of a
+  // second, further than the second epochs let a minute stray. Before the capture's first
+  // block, the block is 0 or less.
   const double back = (static_cast<double>(ChuDemod.SamplesSeen()) - f.end_sample) +
                       (f.time.second - 0.5) * measured_second;  // samples before this block's end
   const int64_t minute_block = BlocksProcessed - static_cast<int64_t>(std::llround(back / BlockSize));
