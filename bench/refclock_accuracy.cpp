@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The reference clock's accuracy on the simulated receiver, beside the clock step's own.
 //
-// For every station with a sharp second marker (all but RWM), at 0, 10 and 20 dB, with slow
-// fading, the sound card 0.1 % fast and 0.1 % slow, and capture stamps that a driver gives with
-// +-2 ms of jitter and 20 ms of latency: the broadcast runs 250 ms ahead of the system clock, so
-// every sent offset should read 0.250 s.
+// For DCF77, MSF, WWVB, WWV, HBG, VNG and CHU (stations with a sharp second marker), at 0, 10
+// and 20 dB (or --snrs), with slow fading, the sound card 0.1 % fast and 0.1 % slow (or
+// --cards), and capture stamps that a driver gives with +-2 ms of jitter and 20 ms of latency:
+// the broadcast runs 250 ms ahead of the system clock, so every sent offset should read 0.250 s.
 //   sent       share of the audio's seconds that were sent as samples
 //   med, p95   of |sent offset - true offset|, milliseconds
 //   wrong      samples more than half a second off (a wrong second label)
-// The card's rate is 0.1 % off the default calibration (3756 blocks a minute, 8012.8 samples a
+// The card's rate is off the default calibration (3756 blocks a minute, 8012.8 samples a
 // second), which the document keeps.
 //   step       the clock step's error: the time written at hh:mm:01 against the true time when
 //              the buffer holding the marker's end has been captured (median and p95, ms)
@@ -18,10 +18,13 @@
 // Usage: bench_refclock_accuracy [--minutes N (per case, default 15)] [--stations a,b,...]
 //                                [--day a,b,...  (a simulated day of each, with bursts)]
 //                                [--day-hours H  (instead of 24)]
+//                                [--snrs a,b,... (dB, instead of 0,10,20)]
+//                                [--cards a,b,... (the card's rate off, %, instead of 0.1,-0.1)]
 // Other arguments (those `make bench` gives every benchmark) are ignored.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -233,25 +236,45 @@ bool Chosen(const std::string& list, const char* name) {
   return false;
 }
 
+// A comma-separated list of numbers; `fallback` when it holds none.
+std::vector<double> Numbers(const std::string& list, std::vector<double> fallback) {
+  std::vector<double> v;
+  for (size_t pos = 0; pos < list.size();) {
+    size_t end = list.find(',', pos);
+    if (end == std::string::npos) end = list.size();
+    char* stop = nullptr;
+    const std::string item = list.substr(pos, end - pos);
+    const double x = std::strtod(item.c_str(), &stop);
+    if (stop != item.c_str() && std::isfinite(x)) v.push_back(x);
+    pos = end + 1;
+  }
+  return v.empty() ? fallback : v;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   double minutes = 15.0;
-  std::string only, day;
+  std::string only, day, snr_list, card_list;
   double day_hours = 24.0;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--minutes") == 0 && i + 1 < argc) minutes = std::atof(argv[++i]);
     else if (std::strcmp(argv[i], "--stations") == 0 && i + 1 < argc) only = argv[++i];
     else if (std::strcmp(argv[i], "--day") == 0 && i + 1 < argc) day = argv[++i];
     else if (std::strcmp(argv[i], "--day-hours") == 0 && i + 1 < argc) day_hours = std::atof(argv[++i]);
+    else if (std::strcmp(argv[i], "--snrs") == 0 && i + 1 < argc) snr_list = argv[++i];
+    else if (std::strcmp(argv[i], "--cards") == 0 && i + 1 < argc) card_list = argv[++i];
   }
+  const std::vector<double> snrs = Numbers(snr_list, {0.0, 10.0, 20.0});
+  const std::vector<double> cards_off = Numbers(card_list, {0.1, -0.1});  // %
   if (!(minutes >= 5.0)) minutes = 5.0;
   struct Station {
     const char* name;
     int mode;
   };
   const Station stations[] = {{"dcf77", StationDcf77}, {"msf", StationMsf}, {"wwvb", StationWwvb},
-                              {"wwv", StationWwv},     {"hbg", StationHbg}, {"vng", StationVng}};
+                              {"wwv", StationWwv},     {"hbg", StationHbg}, {"vng", StationVng},
+                              {"chu", StationChu}};
   std::printf("%.0f min per case, slow fading (depth 0.5, 300 s), stamps +-2 ms jitter, 20 ms latency\n", minutes);
   std::printf("%-6s %4s %6s | %6s %7s %7s %5s | %5s %9s %9s\n", "", "SNR", "card", "sent", "med ms",
               "p95 ms", "wrong", "steps", "step med", "step p95");
@@ -259,8 +282,9 @@ int main(int argc, char** argv) {
   size_t total_sent = 0;
   for (const Station& s : stations) {
     if (!Chosen(only, s.name)) continue;
-    for (double snr : {0.0, 10.0, 20.0}) {
-      for (double card : {1.001, 0.999}) {
+    for (double snr : snrs) {
+      for (double off : cards_off) {
+        const double card = 1.0 + off / 100.0;
         const Result r = RunCase(s.name, s.mode, snr, card, minutes, 11);
         total_wrong += r.wrong;
         total_sent += static_cast<size_t>(std::llround(r.sent_share * minutes * 60.0));

@@ -135,7 +135,7 @@ void CVarnolDoc::SetSyncOffset(int64_t seconds) {
 }
 
 void CVarnolDoc::NotifyMinuteAccepted(int ut_hour, int ut_minute, int64_t block) {
-  if (block < 0) block = BlocksProcessed;
+  if (block == ThisBlock) block = BlocksProcessed;
   for (DocObserver* o : observers_)
     if (o != nullptr) o->OnMinuteAccepted(ut_hour, ut_minute, block);
 }

@@ -111,8 +111,10 @@ class DocObserver {
   }
   // The clock step accepted a decoded minute (it followed the previous one): the minute in UT
   // (station's own scale already corrected, the user's PC offset not added), and
-  // BlocksProcessed at the first block after the marker run. The hour may lie outside 0..23
-  // (a station hour 0 less the CET correction, or hour 24): take it modulo the day.
+  // BlocksProcessed at the first block after the marker run (0 or less when that lies before the
+  // capture's first block: CHU names its minute from seconds 32..39, after it began). The hour
+  // may lie outside 0..23 (a station hour 0 less the CET correction, or hour 24): take it
+  // modulo the day.
   virtual void OnMinuteAccepted(int ut_hour, int ut_minute, int64_t block) {
     (void)ut_hour;
     (void)ut_minute;
@@ -221,6 +223,7 @@ class CVarnolDoc {
   int ChuStepMinute = NoPreviousMinute;  // minute of day of the last clock step from CHU
   ChuYear ChuYearInfo;              // the last format B frame
   int64_t ChuYearFrames = 0;        // format B frames taken since construction
+  double ChuYearEnd = -1.0;         // samples of ChuDemod: where the last one ended, -1 none
 
   // --- Processing loop ---------------------------------------------------------------------
   int64_t BlocksProcessed = 0;      // blocks taken from the capture since construction,
@@ -313,8 +316,10 @@ class CVarnolDoc {
   void BuildUtOffsetLabel();
   void UpdateAllViews(int hint);
   void NotifyClockWrite(const SYSTEMTIME& written, bool ok);
-  // `block`: where the minute's marker run would have ended (-1: this block).
-  void NotifyMinuteAccepted(int ut_hour, int ut_minute, int64_t block = -1);
+  // `block`: where the minute's marker run would have ended (ThisBlock: this block). It may be
+  // 0 or less: a minute named by a code sent later within it began before the capture did.
+  static constexpr int64_t ThisBlock = INT64_MIN;
+  void NotifyMinuteAccepted(int ut_hour, int ut_minute, int64_t block = ThisBlock);
   void AddObserver(DocObserver* observer);
   void RemoveObserver(DocObserver* observer);
   // Keeps persisted settings that arrive out of range from breaking the ring arithmetic or

@@ -116,6 +116,7 @@ void CVarnolDoc::StartCapture() {
   ChuDemod.Reset();
   ChuLastValid = 0;
   ChuAnchorEnd = -1.0;
+  ChuYearEnd = -1.0;
   BlocksSinceMarker = -1;
 }
 

@@ -9,6 +9,9 @@
 // Minute marker (for the "mark" interval and the calibration): seconds 58 and 59 hold only a
 // tick (off from tenth 1 on), second 0 the long minute pulse (on in tenths 0..4).
 //
+// Leap second: format B's warning (second 31) is the document's LeapAnnounced until an hour
+// passes without another format B frame.
+//
 // Clock step: a format A frame confirmed by the next second's, which must give the same day,
 // hour and minute, the next second, and end one second of audio later (within 1 %). The first
 // confirmation of each minute sets the clock to that second; the reset text gives UTC.
@@ -64,19 +67,26 @@ void CVarnolDoc::TakeChuFrame(const ChuFrame& f) {
   if (f.kind == ChuFrameKind::YearB) {
     ChuYearInfo = f.year;
     ChuYearFrames += 1;
+    ChuYearEnd = f.end_sample;
+    // The warning says a leap second ends this month, not which way: one is inserted while UT1
+    // falls behind UTC (DUT1 negative), and could only be removed while UT1 runs ahead.
+    LeapAnnounced = !f.year.leap_warning ? 0 : f.year.dut1_tenths > 0 ? 2 : 1;
     return;
   }
   if (f.kind != ChuFrameKind::TimeA) return;
 
   const double second_samples = BlocksPerMinute * BlockSize / 60.0;  // one second of audio
   const ChuTime& p = ChuLastTime;
+  const double measured_second = f.end_sample - ChuLastEnd;  // samples: the card's second, by the two frames
   const bool confirmed = ChuLastValid != 0 && f.time.day_of_year == p.day_of_year && f.time.hour == p.hour &&
                          f.time.minute == p.minute && f.time.second == p.second + 1 &&
-                         std::fabs(f.end_sample - ChuLastEnd - second_samples) <= 0.01 * second_samples;
+                         std::fabs(measured_second - second_samples) <= 0.01 * second_samples;
   ChuLastTime = f.time;
   ChuLastEnd = f.end_sample;
   ChuLastValid = 1;
   if (!confirmed) return;
+  // A warning not heard again for an hour is not carried into another month.
+  if (ChuYearEnd < 0.0 || f.end_sample - ChuYearEnd > 3600.0 * second_samples) LeapAnnounced = 0;
 
   // minutes of day in the PC's time scale: UTC plus the user's offset
   int total =
@@ -100,11 +110,14 @@ void CVarnolDoc::TakeChuFrame(const ChuFrame& f) {
   milliseconds %= 1000;
 
   // Observers expect the block about one second into the minute, where the other stations'
-  // marker runs end.
-  const double blocks_per_second = BlocksPerMinute / 60.0;
-  const int64_t minute_block =
-      BlocksProcessed -
-      static_cast<int64_t>(std::llround((second - 1 + milliseconds / 1000.0) * blocks_per_second));
+  // marker runs end: second 1 began (second - 0.5) seconds before this frame's end. Counted
+  // back at the card's rate as the two frames measured it, not at the calibration's, which may
+  // be off by up to 1 %: over 39 seconds that would move the block by more than a third of a
+  // second, further than the second epochs let a minute stray. Before the capture's first
+  // block, the block is 0 or less.
+  const double back = (static_cast<double>(ChuDemod.SamplesSeen()) - f.end_sample) +
+                      (f.time.second - 0.5) * measured_second;  // samples before this block's end
+  const int64_t minute_block = BlocksProcessed - static_cast<int64_t>(std::llround(back / BlockSize));
   NotifyMinuteAccepted(f.time.hour, f.time.minute, minute_block);
 
   const int64_t now = Clock.Now();

@@ -21,7 +21,7 @@
 //     out only once three minutes agree on one offset, with no disagreement since, and the
 //     marker shapes at the minute's edge confirm at least two of them (the missing second 59 of
 //     DCF77, HBG, VNG and WWV, MSF's 500 ms minute marker, WWVB's pair of 800 ms markers, JJY's
-//     pair of 200 ms markers).
+//     pair of 200 ms markers, CHU's 500 ms minute pulse with its silent second 29).
 //     A disagreeing minute, a break in the audio, a new capture, a station change or the loss
 //     of the seconds drops the labels until three minutes agree again; so does the last minute
 //     of June and of December, which may end with a leap second the count would not see.
@@ -60,10 +60,11 @@ constexpr int WindowMargin = 96;         // samples: see window_lo
 // How the minute announces itself in the seconds' marker shapes.
 enum class MinuteShape {
   None,
-  MissingSecond59,  // second 59 carries no marker
-  LongSecond0,      // second 0's marker lasts 500 ms, the others at most 300 ms
-  LongPair,         // seconds 59 and 0 both carry 800 ms markers
-  ShortPair,        // seconds 59 and 0 both carry 200 ms markers, the others 500 or 800 ms
+  MissingSecond59,      // second 59 carries no marker
+  LongSecond0,          // second 0's marker lasts 500 ms, the others at most 300 ms
+  LongPair,             // seconds 59 and 0 both carry 800 ms markers
+  ShortPair,            // seconds 59 and 0 both carry 200 ms markers, the others 500 or 800 ms
+  LongSecond0Silent29,  // second 0's pulse lasts 500 ms (1 s at the hour), second 29 is silent
 };
 
 struct StationProfile {
@@ -153,6 +154,25 @@ StationProfile ProfileFor(int station_mode) {
       p.coarse_post[1] = 6;
       p.accept_delay = 1.14;
       p.minute = MinuteShape::MissingSecond59;
+      break;
+    case StationChu:
+      // 1000 Hz pulses from the start of the second: 300 ms, 500 ms in second 0 (1 s at the
+      // hour), none in second 29, and only a 10 ms tick in seconds 31..39 and 51..59 (in 31..39
+      // the modem tones at 2025 and 2225 Hz follow it, which the 1000 Hz envelope hardly sees).
+      // The level after the edge is read as a tick's, inside the first 10 ms, so that every
+      // second's marker is measured alike, pulse or tick.
+      p.shape.rising = true;
+      p.shape.tick = true;
+      p.shape.silent_low = true;
+      p.coarse_rising = true;
+      p.coarse_post[0] = 3;
+      p.coarse_post[1] = 9;
+      // the document names its minutes from the code of seconds 32..39, giving the block at
+      // which second 1 began, not one where a minute marker ended
+      p.accept_delay = 1.0;
+      p.minute = MinuteShape::LongSecond0Silent29;
+      p.late_begin = 2800;  // 350 .. 450 ms: the tone still on only in second 0
+      p.late_end = 3600;
       break;
     default:
       p.supported = false;
@@ -614,6 +634,19 @@ struct SecondEpochs::Impl {
           return Evidence::Neutral;
         if (at->late_fraction < 0.3 || before->late_fraction < 0.3) return Evidence::Contradicts;
         if (at->late_fraction > 0.7 && before->late_fraction > 0.7) return Evidence::Confirms;
+        return Evidence::Neutral;
+      }
+      case MinuteShape::LongSecond0Silent29: {
+        // Second 0 still sounds where the others are over, and second 29 of the same minute
+        // (measured by the time a minute is accepted from the code of seconds 32..39) carries
+        // no pulse.
+        const SecondSignature* silent = Signature(k + 29);
+        if (at == nullptr || at->late_fraction < -0.5) return Evidence::Neutral;
+        if (at->late_fraction > 0.7) return Evidence::Contradicts;
+        if (silent != nullptr && silent->presence > 0.7 * typical_presence) return Evidence::Contradicts;
+        if (at->late_fraction < 0.3 && silent != nullptr && !silent->found &&
+            silent->presence < 0.3 * typical_presence)
+          return Evidence::Confirms;
         return Evidence::Neutral;
       }
       case MinuteShape::None: break;

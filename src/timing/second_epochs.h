@@ -5,9 +5,10 @@
 // A second consumer of the capture beside the document's processing loop: it reads each buffer
 // (OnCaptureBuffer) and each minute the clock step accepted (OnMinuteAccepted), never the
 // document's state. For every second it finds the marker's start in the raw 8 kHz samples (the
-// carrier's drop for the long-wave stations, the 5 ms tick of WWV/WWVH, the second tick of VNG),
-// fits the positions of a window of seconds against their second numbers with a robust line
-// (the card's rate may be off by 0.1 % or more), and labels the seconds from accepted minutes.
+// carrier's drop for the long-wave stations, the 5 ms tick of WWV/WWVH, the second tick of VNG,
+// the onset of CHU's 1000 Hz pulse), fits the positions of a window of seconds against their
+// second numbers with a robust line (the card's rate may be off by 0.1 % or more), and labels
+// the seconds from accepted minutes.
 //
 // Labels are only handed out while locked: three accepted minutes agree with one another and
 // with the running count of seconds, the marker shapes about the minute's edge (a missing

@@ -6,7 +6,7 @@ Usage: chu_e2e.py BUILD_DIR
 A recording written by varnol-signal at 10 dB decodes its first time from seconds 32 and 33 of
 the first minute (33.5 s into the audio), sets the clock to that second once a minute and
 reports format B's year and announcements; the live simulation does the same with a sound card
-off nominal. Prints 'N passed, N failed' at the end and exits non-zero on any failure.
+off nominal, and with --epochs labels its measured seconds. Prints 'N passed, N failed' at the end and exits non-zero on any failure.
 """
 import os
 import sys
@@ -44,6 +44,18 @@ def main():
         check("chu live: reset texts", resets(ev) == ["Reset 23:58", "Reset 23:59", "Reset 00:00"], resets(ev))
         check("chu live: clock writes",
               clocks(ev) == ["2026-12-31T23:58:33Z", "2026-12-31T23:59:33Z", "2027-01-01T00:00:33Z"], clocks(ev))
+
+        # 3. The measured seconds: from 13:00:17 the minutes 13:00 (begun before the audio), 13:01
+        #    and 13:02 agree, and every second from 13:02:34 on carries its true label; the
+        #    simulated system clock is the broadcast's, so every offset lies near 0 (a wrong label
+        #    would be a whole second off).
+        code, ev, err = decode(["--simulate", "--station", "chu", "--start", "2026-12-07T13:00:17Z", "--minutes", "5",
+                                "--snr", "10", "--epochs"], tmp)
+        epochs = [e for e in ev if e["event"] == "epoch"]
+        off = [e for e in epochs if abs(e["offset"]) > 0.002]
+        check("chu epochs: locked on the third minute, every second within 2 ms of its label",
+              code == 0 and len(epochs) > 120 and epochs[0]["utc"] <= "2026-12-07T13:02:40Z" and not off,
+              (len(epochs), epochs[:1], off[:3]))
 
     return summary()
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // CHU: the ten-character frames bit for bit against the broadcaster's layout, the frame reader's
-// checks, and the Bell 103 demodulator on simulated receiver audio with noise.
+// checks, and the Bell 103 demodulator on simulated receiver audio with noise; format B's
+// leap-second warning as the document's announcement.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -191,6 +192,64 @@ INSTANTIATE_TEST_SUITE_P(Audio, ChuDemodulator,
                          [](const testing::TestParamInfo<AudioCase>& i) {
                            return std::string(i.param.name);
                          });
+
+// ------------------------------------------------------------------- leap-second warning --
+
+// Format B's warning becomes the document's LeapAnnounced (1 inserted, 2 removed, the way DUT1
+// points), replaces an earlier one, and is dropped when the clock step takes a minute more than
+// an hour after the last format B frame.
+struct LeapCase {
+  const char* name;
+  int announced_before;  // LeapAnnounced left from earlier
+  bool warning;
+  int dut1_tenths;
+  double a_frames_after_s;  // seconds from the format B frame to the first of two format A frames
+  int announced;            // LeapAnnounced after the format A pair
+};
+
+class ChuLeap : public testing::TestWithParam<LeapCase> {};
+
+TEST_P(ChuLeap, FormatBWarningIsTheAnnouncement) {
+  const LeapCase& c = GetParam();
+  ReceiverSettings rs;
+  rs.duration_s = 1.0;
+  SourceWaveInput wave(std::make_unique<SimulatedReceiver>(MakeChuEncoder(), rs));
+  SimulatedClock clock(1796652300);
+  RecordingErrors errors;
+  CVarnolDoc doc(wave, clock, errors);
+  doc.StationMode = StationChu;
+  doc.LeapAnnounced = c.announced_before;
+  const double second = doc.BlocksPerMinute * 128.0 / 60.0;  // samples
+
+  // Each frame is taken a little after it ended, as the demodulator hands it out.
+  auto take = [&](ChuFrame f, double end) {
+    f.end_sample = end;
+    doc.ChuDemod.Skip(static_cast<int>(std::ceil(end + 100.0 - static_cast<double>(doc.ChuDemod.SamplesSeen()))));
+    doc.TakeChuFrame(f);
+  };
+  ChuFrame b;
+  const ChuBytes year = ChuFormatB(Year(2026, c.dut1_tenths, 37, c.warning, 1));
+  ASSERT_EQ(ReadChuFrame(year.data(), b.time, b.year), ChuFrameKind::YearB);
+  b.kind = ChuFrameKind::YearB;
+  take(b, 31.5 * second);
+  ChuFrame a;
+  a.kind = ChuFrameKind::TimeA;
+  a.time = ChuTime{341, 14, 5, 32};
+  take(a, (31.5 + c.a_frames_after_s) * second);
+  a.time.second = 33;
+  take(a, (32.5 + c.a_frames_after_s) * second);
+  EXPECT_EQ(doc.LeapAnnounced, c.announced);
+  EXPECT_EQ(std::string(doc.StatusText), "Reset 14:05");  // the pair was taken
+}
+
+INSTANTIATE_TEST_SUITE_P(Warnings, ChuLeap,
+                         testing::Values(LeapCase{"InsertedDut1Negative", 0, true, -3, 1.0, 1},
+                                         LeapCase{"InsertedDut1Nought", 0, true, 0, 1.0, 1},
+                                         LeapCase{"RemovedDut1Positive", 0, true, 4, 1.0, 2},
+                                         LeapCase{"NoneClearsAnEarlierOne", 1, false, -3, 1.0, 0},
+                                         LeapCase{"KeptWithinTheHour", 0, true, -3, 3500.0, 1},
+                                         LeapCase{"DroppedAfterAnHour", 0, true, -3, 3700.0, 0}),
+                         CaseName<LeapCase>);
 
 // ------------------------------------------------------------------- through the loop --
 

@@ -187,10 +187,13 @@ TEST(SecondEpochsLimits, MinuteMarksOnlyStationAndEmptyRequests) {
 // ------------------------------------------------ every station, through the processing loop --
 
 // Runs the document with `epochs` beside it over the simulated station, its clock starting at
-// `clock_start`; every epoch must lie within 1 ms of the true marker of the second it names.
-// Returns the labels handed out.
+// `clock_start`, the card calibrated to `blocks_per_minute`; every epoch must lie within
+// `within_s` of the true marker of the second it names. Returns the labels handed out, and in
+// `errors_s` (when given) every epoch's |error|.
 std::vector<int64_t> RunStation(SecondEpochs& epochs, const char* signal, int mode,
-                                const ReceiverSettings& rs, int64_t clock_start) {
+                                const ReceiverSettings& rs, int64_t clock_start,
+                                int blocks_per_minute = DefaultBlocksPerMinute, double within_s = 0.001,
+                                std::vector<double>* errors_s = nullptr) {
   auto wave = std::make_unique<SourceWaveInput>(std::make_unique<SimulatedReceiver>(MakeEncoder(signal), rs));
   SourceWaveInput* source = wave.get();
   // buffers stamped with the simulated time: the labels' date comes from the stamps
@@ -202,6 +205,7 @@ std::vector<int64_t> RunStation(SecondEpochs& epochs, const char* signal, int mo
   RecordingErrors dialog;
   CVarnolDoc doc(*wave, clock, dialog);
   doc.StationMode = mode;
+  doc.BlocksPerMinute = blocks_per_minute;
   clock.FollowBlocks(&doc.BlocksProcessed);
   doc.AddObserver(&epochs);
   doc.StartCapture();
@@ -212,8 +216,9 @@ std::vector<int64_t> RunStation(SecondEpochs& epochs, const char* signal, int mo
     const int n = epochs.TakeEpochs(out, 64);
     for (int i = 0; i < n; ++i) {
       const double truth = (static_cast<double>(out[i].utc) - rs.start_utc) * rs.card_rate;
-      EXPECT_NEAR(out[i].sample, truth, rs.card_rate * 0.001) << "labelled " << out[i].utc;
+      EXPECT_NEAR(out[i].sample, truth, rs.card_rate * within_s) << "labelled " << out[i].utc;
       labels.push_back(out[i].utc);
+      if (errors_s != nullptr) errors_s->push_back(std::fabs(out[i].sample - truth) / rs.card_rate);
     }
   }
   doc.StopCapture();
@@ -294,6 +299,51 @@ TEST(TwoToneStation, FindsTheTicksAgainAfterAFade) {
   }
 }
 
+// CHU names its minute from the code of seconds 32..39, half a second into one of them, not at
+// its minute marker: over eight minutes every label names the true second (an epoch half a second
+// or more from its second's true start would be a second mislabelled), in noise, with the card
+// off its nominal rate, and with the calibration far off the card's true rate (the accepted
+// second counted back to the minute's start at the rate the frames measured, not the
+// calibration's). Where the labels come, half the seconds lie within a millisecond.
+struct ChuCase {
+  const char* name;
+  double snr_db;
+  double rate_factor;     // the card against 8012.8 samples/s
+  int blocks_per_minute;  // the document's calibration
+};
+
+class ChuLabels : public ::testing::TestWithParam<ChuCase> {};
+
+TEST_P(ChuLabels, EveryLabelNamesTheTrueSecond) {
+  const ChuCase& c = GetParam();
+  ReceiverSettings rs;
+  rs.start_utc = static_cast<double>(StartUtc) + StartOffset;
+  rs.card_rate *= c.rate_factor;
+  rs.snr_db = c.snr_db;
+  rs.duration_s = 8 * 60.0;
+  SecondEpochs epochs(StationChu);
+  std::vector<double> errors;
+  const std::vector<int64_t> labels =
+      RunStation(epochs, "chu", StationChu, rs, StartUtc, c.blocks_per_minute, 0.5, &errors);
+  EXPECT_TRUE(epochs.Locked());
+  EXPECT_GT(labels.size(), 120u);  // from the third accepted minute on: about 270
+  if (errors.empty()) return;
+  // The capture starts at 13:00:17; the minute accepted at 13:00:33 began before it and counts
+  // as the others do, so the third agreeing minute is 13:02's.
+  EXPECT_LT(labels.front(), StartUtc + 180);
+  std::nth_element(errors.begin(), errors.begin() + static_cast<long>(errors.size() / 2), errors.end());
+  EXPECT_LT(errors[errors.size() / 2], 0.001);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Chu, ChuLabels,
+    ::testing::Values(ChuCase{"snr10", 10.0, 1.0, DefaultBlocksPerMinute},
+                      ChuCase{"snr3_card_fast", 3.0, 1.001, DefaultBlocksPerMinute},
+                      ChuCase{"snr10_card_slow", 10.0, 0.999, DefaultBlocksPerMinute},
+                      // the card 0.9 % slower than its calibration says
+                      ChuCase{"calibration_off", 10.0, 1.0, 3790}),
+    [](const ::testing::TestParamInfo<ChuCase>& case_info) { return std::string(case_info.param.name); });
+
 INSTANTIATE_TEST_SUITE_P(
     Stations, StationEpochs,
     ::testing::Values(StationCase{"dcf77_fast", "dcf77", StationDcf77, 1.001},
@@ -301,6 +351,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StationCase{"hbg", "hbg", StationHbg, 1.0},
                       StationCase{"wwvb_fast", "wwvb", StationWwvb, 1.001},
                       StationCase{"jjy_slow", "jjy", StationJjy, 0.999},
+                      StationCase{"chu_fast", "chu", StationChu, 1.001},
                       StationCase{"vng_slow", "vng", StationVng, 0.999},
                       StationCase{"wwv", "wwv", StationWwv, 1.0},
                       StationCase{"wwvh_card_at_8000", "wwvh", StationWwv, 8000.0 / 8012.8}),
