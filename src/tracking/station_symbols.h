@@ -61,6 +61,9 @@ struct StationSymbols {
   // whole cycles in `code_period` samples at 8000 per second (WWV's 100 Hz: 1 in 80); 0: the
   // tone.
   int code_cycles = 0, code_period = 0;
+  // The time of day is sent in seconds 31..39 as a Bell 103 code (CHU), read by ChuTimes
+  // rather than from the symbols (`expected` stays nullptr).
+  bool fsk_code = false;
 };
 
 // The table of `station_mode` (a StationModes value), or nullptr for a station not read this
@@ -74,3 +77,5 @@ double SlotTemplate(const SymbolShape& symbol, int slot, double high, double low
 StationSymbols MakeWwvSymbols();
 StationSymbols MakeVngSymbols();
 StationSymbols MakeRwmSymbols();
+// CHU's second pulses (chu_symbols.cpp).
+StationSymbols MakeChuSymbols();

@@ -135,6 +135,10 @@ INSTANTIATE_TEST_SUITE_P(
         MinutesCase{"rwm clean", StationRwm, Afternoon, 6, 10.0, 0, 0, -1, -1, 3, 0},
         MinutesCase{"rwm one pulse in six wrong", StationRwm, Afternoon, 12, 2.0, 0, 0, -1, -1, 6, 0},
         MinutesCase{"rwm a false mark every other minute", StationRwm, Afternoon, 20, 10.0, 0, 2, -1, -1, 4,
+                    0},
+        MinutesCase{"chu pulses, clean", StationChu, Afternoon, 6, 10.0, 0, 0, -1, -1, 2, 0},
+        MinutesCase{"chu one pulse in six wrong", StationChu, Afternoon, 12, 2.0, 0, 0, -1, -1, 4, 0},
+        MinutesCase{"chu a false mark every other minute", StationChu, Afternoon, 20, 10.0, 0, 2, -1, -1, 3,
                     0}));
 
 // On simulated receiver audio, the seconds' phase handed over as a perfect estimator would:
@@ -197,7 +201,8 @@ INSTANTIATE_TEST_SUITE_P(Audio, ShortwaveAudioTest,
                          ::testing::Values(AudioCase{"wwv -5 dB", "wwv", StationWwv, -5.0, 20, 15},
                                            AudioCase{"wwvh -5 dB", "wwvh", StationWwv, -5.0, 20, 15},
                                            AudioCase{"vng 0 dB", "vng", StationVng, 0.0, 20, 15},
-                                           AudioCase{"rwm -5 dB", "rwm", StationRwm, -5.0, 10, 5}));
+                                           AudioCase{"rwm -5 dB", "rwm", StationRwm, -5.0, 10, 5},
+                                           AudioCase{"chu -5 dB", "chu", StationChu, -5.0, 10, 8}));
 
 // RWM's snap: refused before the lock has the minute's phase, made where the write lands on
 // the phase, refused a few seconds off it (a false mark), and untouched while no lock runs.
