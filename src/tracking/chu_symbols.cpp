@@ -43,5 +43,6 @@ StationSymbols MakeChuSymbols() {
   for (int p = 31; p <= 39; ++p) t.allowed[p] = Bit(ChuNone);
   for (int p = 51; p <= 59; ++p) t.allowed[p] = Bit(ChuNone);
   t.expected = nullptr;  // the time of day is in the code, not the pulses
+  t.fsk_code = true;
   return t;
 }

@@ -201,8 +201,7 @@ INSTANTIATE_TEST_SUITE_P(Audio, ShortwaveAudioTest,
                          ::testing::Values(AudioCase{"wwv -5 dB", "wwv", StationWwv, -5.0, 20, 15},
                                            AudioCase{"wwvh -5 dB", "wwvh", StationWwv, -5.0, 20, 15},
                                            AudioCase{"vng 0 dB", "vng", StationVng, 0.0, 20, 15},
-                                           AudioCase{"rwm -5 dB", "rwm", StationRwm, -5.0, 10, 5},
-                                           AudioCase{"chu -5 dB", "chu", StationChu, -5.0, 10, 8}));
+                                           AudioCase{"rwm -5 dB", "rwm", StationRwm, -5.0, 10, 5}));
 
 // RWM's snap: refused before the lock has the minute's phase, made where the write lands on
 // the phase, refused a few seconds off it (a false mark), and untouched while no lock runs.
