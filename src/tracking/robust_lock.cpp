@@ -62,6 +62,8 @@ RobustLock::RobustLock(int station_mode, int tone_cycles, int tone_period)
     scorer_ = chu_.get();
     score_at_ = ChuLastCodeSecond;  // the code is complete then
     code_history_ = std::make_unique<float[]>(static_cast<size_t>(HistorySeconds) * ChuSecondValues);
+    code_second_ = std::make_unique<int64_t[]>(HistorySeconds);
+    std::fill(code_second_.get(), code_second_.get() + HistorySeconds, INT64_MIN);
   }
   std::fill(history_second_.get(), history_second_.get() + HistorySeconds, INT64_MIN);
 }
@@ -229,8 +231,16 @@ void RobustLock::ProcessSecond() {
   phase_.Add(k, ll);
   const int64_t slot = Mod(k, HistorySeconds);
   std::copy(ll, ll + MaxSymbols, &history_[slot * MaxSymbols]);
-  if (code_history_ != nullptr)
-    chu_->ReadSecond(ring_.get(), RingSize - 1, start, rate_, &code_history_[slot * ChuSecondValues]);
+  // The code is read in every second while the minute's phase is not sure (those seconds are
+  // scored once it is), then only where the phase puts it.
+  if (code_history_ != nullptr) {
+    const bool phased = minute_phase_ >= 0 && phase_.Best() == minute_phase_;
+    const int64_t position = Mod(k - minute_phase_, 60);
+    if (!phased || (position >= ChuFirstCodeSecond && position <= ChuLastCodeSecond)) {
+      chu_->ReadSecond(ring_.get(), RingSize - 1, start, rate_, &code_history_[slot * ChuSecondValues]);
+      code_second_[slot] = k;
+    }
+  }
   history_second_[slot] = k;
 
   if (phase_.Margin() >= PhaseMargin && phase_.Best() != minute_phase_) {
@@ -286,7 +296,9 @@ void RobustLock::ScoreMinute() {
     for (int i = 0; i < ChuCodeSeconds; ++i) {
       const int64_t second = minute_start_ + ChuFirstCodeSecond + i;
       const int64_t h = Mod(second, HistorySeconds);
-      seconds[i] = history_second_[h] == second ? &code_history_[h * ChuSecondValues] : nullptr;
+      seconds[i] = history_second_[h] == second && code_second_[h] == second
+                       ? &code_history_[h * ChuSecondValues]
+                       : nullptr;
     }
     chu_->AddMinute(reference, DateKnown(), seconds, elapsed);
   } else {
@@ -301,7 +313,8 @@ void RobustLock::ScoreMinute() {
     const double best_score =
         scorer_->Score(static_cast<int>(Mod(scorer_->BestUtc() / 60, CandidateMinutes)));
     // Evidence against the lock, minute by minute: how much worse the minutes since it fit the
-    // locked time than free symbols, summed while they do and forgotten while they do not
+    // locked time than the minute standing alone (free symbols; CHU: its frames naming any one
+    // time, TimeScorer::LastMinuteOverOpen), summed while they do and forgotten while they do not
     // (a CUSUM of the likelihood ratio; while the lock is right it climbs to DropMargin with
     // a chance of at most exp(-DropMargin) ever).
     against_ = std::max(0.0, against_ - scorer_->LastMinuteOverOpen(

@@ -163,6 +163,7 @@ class RobustLock {
   std::unique_ptr<double[]> history_;          // soft symbols by running second mod HistorySeconds
   std::unique_ptr<int64_t[]> history_second_;  // which second each holds (INT64_MIN: none)
   std::unique_ptr<float[]> code_history_;      // CHU: the code's bit statistics, same seconds
+  std::unique_ptr<int64_t[]> code_second_;     // which second each holds (INT64_MIN: none)
 
   // The minute being gathered at the leading phase.
   int minute_phase_ = -1;            // the phase the time candidates were scored with
