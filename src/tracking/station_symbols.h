@@ -2,8 +2,9 @@
 // What each station sends in a second, as the robust lock sees it: the symbols a second can
 // carry (which tenths of the second have the carrier reduced), which symbols each second of the
 // minute allows whatever the time (fixed bits, markers), and which symbols a given minute sends.
-// This table is the only place in src/tracking that knows a station; the minute's code itself
-// comes from the simulator's encoders, so the broadcast formats are written down once.
+// This table is the only place in src/tracking that knows a station, but for CHU's Bell 103
+// code, which chu_times.h reads; the minute's code itself comes from the simulator's encoders,
+// so the broadcast formats are written down once.
 //
 // Every symbol keys the carrier (or a tone, or WWV's 100 Hz subcarrier) in tenths of a second
 // from the second's start, so a second is read as ten slot levels of 100 ms each; where a pulse
