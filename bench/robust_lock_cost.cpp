@@ -6,11 +6,13 @@
 //
 // Usage: bench_robust_lock_cost [--minutes N] (default 60) [--snr DB] (the simulator's, over
 // 0..4 kHz; default 3: the estimator follows the seconds. At -4 and below it finds none, and the
-// lock finds them itself: SecondFinder's cost is then part of the figure.)
+// lock finds them itself: SecondFinder's cost is then part of the figure.) [--stations a,b]
+// (default all).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "loop_bench.h"
@@ -68,9 +70,11 @@ struct Loop {
 
 int main(int argc, char** argv) {
   double minutes = 60.0, snr = 3.0;
+  std::string only;  // comma-separated station names; empty: all
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--minutes") == 0 && i + 1 < argc) minutes = std::atof(argv[++i]);
     if (std::strcmp(argv[i], "--snr") == 0 && i + 1 < argc) snr = std::atof(argv[++i]);
+    if (std::strcmp(argv[i], "--stations") == 0 && i + 1 < argc) only = std::string(",") + argv[++i] + ",";
   }
   if (!(minutes >= 5.0)) minutes = 5.0;
   struct Station {
@@ -80,7 +84,8 @@ int main(int argc, char** argv) {
   for (const Station& s :
        {Station{"dcf77", StationDcf77}, Station{"msf", StationMsf}, Station{"wwvb", StationWwvb},
         Station{"hbg", StationHbg}, Station{"wwv", StationWwv}, Station{"vng", StationVng},
-        Station{"rwm", StationRwm}, Station{"jjy", StationJjy}}) {
+        Station{"rwm", StationRwm}, Station{"jjy", StationJjy}, Station{"chu", StationChu}}) {
+    if (!only.empty() && only.find(std::string(",") + s.name + ",") == std::string::npos) continue;
     ReceiverSettings rs;
     rs.start_utc = static_cast<double>(StartUtc);
     rs.duration_s = minutes * 60.0;

@@ -201,6 +201,7 @@ BENCHMARK_CAPTURE(BM_Lock, dcf77, "dcf77", StationDcf77)->Apply(SnrArgs);
 BENCHMARK_CAPTURE(BM_Lock, msf, "msf", StationMsf)->Apply(SnrArgs);
 BENCHMARK_CAPTURE(BM_Lock, wwvb, "wwvb", StationWwvb)->Apply(SnrArgs);
 BENCHMARK_CAPTURE(BM_Lock, hbg, "hbg", StationHbg)->Apply(SnrArgs);
+BENCHMARK_CAPTURE(BM_Lock, chu, "chu", StationChu)->Apply(SnrArgs);
 BENCHMARK_CAPTURE(BM_Soak, dcf77, "dcf77", StationDcf77)->Apply(SoakArgs);
 BENCHMARK_CAPTURE(BM_Soak, msf, "msf", StationMsf)->Apply(SoakArgs);
 BENCHMARK_CAPTURE(BM_Soak, wwvb, "wwvb", StationWwvb)->Apply(SoakArgs);

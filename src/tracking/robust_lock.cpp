@@ -57,6 +57,15 @@ RobustLock::RobustLock(int station_mode, int tone_cycles, int tone_period)
       ring_(new int16_t[RingSize]),
       history_(std::make_unique<double[]>(HistorySeconds * MaxSymbols)),
       history_second_(std::make_unique<int64_t[]>(HistorySeconds)) {
+  scorer_ = &times_;
+  if (table_ != nullptr && table_->fsk_code) {
+    chu_ = std::make_unique<ChuTimes>();
+    scorer_ = chu_.get();
+    score_at_ = ChuLastCodeSecond;  // the code is complete then
+    code_history_ = std::make_unique<float[]>(static_cast<size_t>(HistorySeconds) * ChuSecondValues);
+    code_second_ = std::make_unique<int64_t[]>(HistorySeconds);
+    std::fill(code_second_.get(), code_second_.get() + HistorySeconds, INT64_MIN);
+  }
   std::fill(history_second_.get(), history_second_.get() + HistorySeconds, INT64_MIN);
 }
 
@@ -77,8 +86,8 @@ void RobustLock::Reset() {
 
 int64_t RobustLock::TentativeUtc(int64_t k) const {
   if (Locked()) return locked_utc_ + (k - locked_second_);
-  if (state_ == LockState::Timing && times_.Minutes() > 0 && last_scored_ != INT64_MIN)
-    return times_.BestUtc() + (k - last_scored_);
+  if (state_ == LockState::Timing && scorer_->Minutes() > 0 && last_scored_ != INT64_MIN)
+    return scorer_->BestUtc() + (k - last_scored_);
   // the capture's own clock
   const double start = line_sample_ + static_cast<double>(k - line_second_) * rate_;
   if (stamp_ns_ > 0)
@@ -98,7 +107,7 @@ void RobustLock::Restart() {
   levels_.Reset();
   phase_.Reset();
   mark_.Reset();
-  times_.Reset();
+  scorer_->Reset();
   minute_phase_ = -1;
   last_scored_ = INT64_MIN;
   std::fill(history_second_.get(), history_second_.get() + HistorySeconds, INT64_MIN);
@@ -230,6 +239,16 @@ void RobustLock::ProcessSecond() {
     mark_.Reset();
   const int64_t slot = Mod(k, HistorySeconds);
   std::copy(ll, ll + MaxSymbols, &history_[slot * MaxSymbols]);
+  // The code is read in every second while the minute's phase is not sure (those seconds are
+  // scored once it is), then only where the phase puts it.
+  if (code_history_ != nullptr) {
+    const bool phased = minute_phase_ >= 0 && phase_.Best() == minute_phase_;
+    const int64_t position = Mod(k - minute_phase_, 60);
+    if (!phased || (position >= ChuFirstCodeSecond && position <= ChuLastCodeSecond)) {
+      chu_->ReadSecond(ring_.get(), RingSize - 1, start, rate_, &code_history_[slot * ChuSecondValues]);
+      code_second_[slot] = k;
+    }
+  }
   history_second_[slot] = k;
 
   if (phase_.Margin() >= PhaseMargin && phase_.Best() != minute_phase_) {
@@ -237,11 +256,11 @@ void RobustLock::ProcessSecond() {
     // the minutes still in the history, so that the seconds heard while the phase was being
     // found count at once.
     minute_phase_ = phase_.Best();
-    times_.Reset();
+    scorer_->Reset();
     last_scored_ = INT64_MIN;
     SetState(LockState::Timing);
     // A station without a time code (RWM) stays here: its minute's phase is all there is.
-    if (table_->expected == nullptr) return;
+    if (PhaseOnly()) return;
     const int64_t current = k - Mod(k - minute_phase_, 60);
     for (int64_t m0 = current - 60 * (HistorySeconds / 60 - 1); m0 <= current; m0 += 60) {
       bool any = false;
@@ -253,11 +272,13 @@ void RobustLock::ProcessSecond() {
         any |= minute_heard_[p];
       }
       minute_start_ = m0;
-      if (m0 < current && any) ScoreMinute();
+      // (every minute whose scored seconds are all past: the minutes before this one, and
+      // this one too where its last scored second has gone by)
+      if (m0 + score_at_ < k && any) ScoreMinute();
       if (!have_line_) return;  // started afresh (a leap second)
     }
   }
-  if (minute_phase_ < 0 || table_->expected == nullptr) return;
+  if (minute_phase_ < 0 || PhaseOnly()) return;
   const int position = static_cast<int>(Mod(k - minute_phase_, 60));
   if (k - position != minute_start_) {
     minute_start_ = k - position;
@@ -265,7 +286,7 @@ void RobustLock::ProcessSecond() {
   }
   std::copy(ll, ll + MaxSymbols, minute_ll_[position]);
   minute_heard_[position] = true;
-  if (position == 59) ScoreMinute();
+  if (position == score_at_) ScoreMinute();
 }
 
 void RobustLock::ScoreMinute() {
@@ -277,31 +298,46 @@ void RobustLock::ScoreMinute() {
       stamp_ns_ > 0 ? stamp_ns_ / 1000000000 +
                           static_cast<int64_t>((start - static_cast<double>(stamp_sample_)) / 8000.0)
                     : reference_utc_ + static_cast<int64_t>(start / 8000.0);
-  times_.AddMinute(reference, minute_ll_, minute_heard_, elapsed);
+  if (chu_ != nullptr) {
+    // the code's seconds of this minute, as far as they are still kept
+    const float* seconds[ChuCodeSeconds];
+    for (int i = 0; i < ChuCodeSeconds; ++i) {
+      const int64_t second = minute_start_ + ChuFirstCodeSecond + i;
+      const int64_t h = Mod(second, HistorySeconds);
+      seconds[i] = history_second_[h] == second && code_second_[h] == second
+                       ? &code_history_[h * ChuSecondValues]
+                       : nullptr;
+    }
+    chu_->AddMinute(reference, DateKnown(), seconds, elapsed);
+  } else {
+    times_.AddMinute(reference, minute_ll_, minute_heard_, elapsed);
+  }
   last_scored_ = minute_start_;
   std::fill(&minute_heard_[0], &minute_heard_[0] + 60, false);
 
   if (Locked()) {
     const int64_t locked_now = locked_utc_ + (minute_start_ - locked_second_);
-    const double locked_score = times_.Score(static_cast<int>(Mod(locked_now / 60, CandidateMinutes)));
-    const double best_score = times_.Score(static_cast<int>(Mod(times_.BestUtc() / 60, CandidateMinutes)));
+    const double locked_score = scorer_->Score(static_cast<int>(Mod(locked_now / 60, CandidateMinutes)));
+    const double best_score =
+        scorer_->Score(static_cast<int>(Mod(scorer_->BestUtc() / 60, CandidateMinutes)));
     // Evidence against the lock, minute by minute: how much worse the minutes since it fit the
-    // locked time than free symbols, summed while they do and forgotten while they do not
+    // locked time than the minute standing alone (free symbols; CHU: its frames naming any one
+    // time, TimeScorer::LastMinuteOverOpen), summed while they do and forgotten while they do not
     // (a CUSUM of the likelihood ratio; while the lock is right it climbs to DropMargin with
     // a chance of at most exp(-DropMargin) ever).
-    against_ = std::max(
-        0.0, against_ - times_.LastMinuteOverOpen(static_cast<int>(Mod(locked_now / 60, CandidateMinutes))));
+    against_ = std::max(0.0, against_ - scorer_->LastMinuteOverOpen(
+                                            static_cast<int>(Mod(locked_now / 60, CandidateMinutes))));
     if (best_score - locked_score >= TimeCandidates::DropMargin || against_ >= TimeCandidates::DropMargin) {
       // The signal no longer follows the time that was locked (the station stepped, the count
       // of seconds slipped): what was heard before says nothing of the time now, and would
       // weigh against every candidate for hours. Start the time of day afresh.
-      times_.Reset();
+      scorer_->Reset();
       last_scored_ = INT64_MIN;
       SetState(LockState::Timing);
       return;
     }
   }
-  if (!Locked() && times_.Sure() && SpansLeapMidnight(minute_start_ + 59, times_.BestUtc() + 59)) {
+  if (!Locked() && scorer_->Sure() && SpansLeapMidnight(minute_start_ + 59, scorer_->BestUtc() + 59)) {
     // The evidence reaches across a midnight that may follow a leap second: by this time, the
     // minutes before it may be a second off those after it. No lock; afresh from here on.
     fresh_from_ = static_cast<int64_t>(std::floor(
@@ -310,13 +346,13 @@ void RobustLock::ScoreMinute() {
     Restart();
     return;
   }
-  if (!Locked() && times_.Sure()) {
-    locked_utc_ = times_.BestUtc();
+  if (!Locked() && scorer_->Sure()) {
+    locked_utc_ = scorer_->BestUtc();
     locked_second_ = minute_start_;
     leap_midnight_ = NextLeapMidnight(locked_utc_);
     against_ = 0.0;
-    SetState(minute_start_ + 59 - line_refreshed_ > HoldoverAfter() ? LockState::Holdover
-                                                                    : LockState::Locked);
+    SetState(minute_start_ + score_at_ - line_refreshed_ > HoldoverAfter() ? LockState::Holdover
+                                                                           : LockState::Locked);
     changed_ = true;
   }
 }
@@ -325,10 +361,10 @@ LockStatus RobustLock::Status() const {
   LockStatus s;
   s.state = state_;
   s.phase_margin = phase_.Margin();
-  s.minutes = times_.Minutes();
+  s.minutes = scorer_->Minutes();
   if (state_ == LockState::Timing || Locked()) {
-    s.minute_utc = Locked() ? locked_utc_ + (last_scored_ - locked_second_) : times_.BestUtc();
-    s.margin = times_.Margin();
+    s.minute_utc = Locked() ? locked_utc_ + (last_scored_ - locked_second_) : scorer_->BestUtc();
+    s.margin = scorer_->Margin();
   }
   return s;
 }

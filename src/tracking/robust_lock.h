@@ -7,7 +7,8 @@
 // the sample, or as a test gives it; in noise where the estimator sees no marker, as the lock
 // finds it itself, second_finder.h) and never writes the document. Per second: the soft
 // symbols (soft_symbols.h); per second as well: the minute's phase (minute_phase.h); per
-// minute, once the phase is sure: the time of day (time_candidates.h).
+// minute, once the phase is sure: the time of day (time_candidates.h; CHU's from the code of
+// its seconds 31..39, chu_times.h, once those have gone by).
 //
 // States:
 //   searching  no seconds' phase yet (or the station is not read this way)
@@ -28,6 +29,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "tracking/chu_times.h"
 #include "tracking/minute_phase.h"
 #include "tracking/second_finder.h"
 #include "tracking/soft_symbols.h"
@@ -56,7 +58,7 @@ class RobustLock {
   bool Supported() const { return table_ != nullptr; }
   // The station sends no time of day (RWM): the lock finds its minute's phase and stays in
   // the timing state; UtcNear never answers.
-  bool PhaseOnly() const { return table_ != nullptr && table_->expected == nullptr; }
+  bool PhaseOnly() const { return table_ != nullptr && table_->expected == nullptr && !table_->fsk_code; }
 
   // The seconds' phase: a second begins at sample `sample`, and seconds last `rate` samples.
   // Call it whenever the estimator has a fresh line; a line that puts the seconds more than
@@ -133,6 +135,10 @@ class RobustLock {
   MinutePhase phase_;
   MinuteMark mark_;  // the minute's mark on tones of its own, where the station sends one
   TimeCandidates times_;
+  // CHU: the time of day from the Bell 103 code of seconds 31..39 (nullptr for the others)
+  std::unique_ptr<ChuTimes> chu_;
+  TimeScorer* scorer_;  // times_ or chu_
+  int score_at_ = 59;   // the second of the minute after which a minute is scored
   SecondFinder finder_;
   bool have_external_ = false;
   int64_t external_at_ = 0;      // next_sample_ when a line last came from outside
@@ -157,6 +163,8 @@ class RobustLock {
 
   std::unique_ptr<double[]> history_;          // soft symbols by running second mod HistorySeconds
   std::unique_ptr<int64_t[]> history_second_;  // which second each holds (INT64_MIN: none)
+  std::unique_ptr<float[]> code_history_;      // CHU: the code's bit statistics, same seconds
+  std::unique_ptr<int64_t[]> code_second_;     // which second each holds (INT64_MIN: none)
 
   // The minute being gathered at the leading phase.
   int minute_phase_ = -1;            // the phase the time candidates were scored with

@@ -183,6 +183,7 @@ const StationSymbols* SymbolsFor(int station_mode) {
   static const StationSymbols vng = MakeVngSymbols();
   static const StationSymbols rwm = MakeRwmSymbols();
   static const StationSymbols jjy = MakeJjy();
+  static const StationSymbols chu = MakeChuSymbols();
   switch (station_mode) {
     case StationDcf77: return &dcf77;
     case StationHbg: return &hbg;
@@ -192,6 +193,7 @@ const StationSymbols* SymbolsFor(int station_mode) {
     case StationVng: return &vng;
     case StationRwm: return &rwm;
     case StationJjy: return &jjy;
+    case StationChu: return &chu;
     default: return nullptr;
   }
 }

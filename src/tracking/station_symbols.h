@@ -2,8 +2,9 @@
 // What each station sends in a second, as the robust lock sees it: the symbols a second can
 // carry (which tenths of the second have the carrier reduced), which symbols each second of the
 // minute allows whatever the time (fixed bits, markers), and which symbols a given minute sends.
-// This table is the only place in src/tracking that knows a station; the minute's code itself
-// comes from the simulator's encoders, so the broadcast formats are written down once.
+// This table is the only place in src/tracking that knows a station, but for CHU's Bell 103
+// code, which chu_times.h reads; the minute's code itself comes from the simulator's encoders,
+// so the broadcast formats are written down once.
 //
 // Every symbol keys the carrier (or a tone, or WWV's 100 Hz subcarrier) in tenths of a second
 // from the second's start, so a second is read as ten slot levels of 100 ms each; where a pulse
@@ -66,6 +67,9 @@ struct StationSymbols {
   // A minute's mark on tones of its own (WWV/WWVH's 800 ms tone at second 0), weighed for the
   // minute's phase beside the code's symbols; no channels: none.
   MarkTones mark_tones;
+  // The time of day is sent in seconds 31..39 as a Bell 103 code (CHU), read by ChuTimes
+  // rather than from the symbols (`expected` stays nullptr).
+  bool fsk_code = false;
 };
 
 // The table of `station_mode` (a StationModes value), or nullptr for a station not read this
@@ -79,3 +83,5 @@ double SlotTemplate(const SymbolShape& symbol, int slot, double high, double low
 StationSymbols MakeWwvSymbols();
 StationSymbols MakeVngSymbols();
 StationSymbols MakeRwmSymbols();
+// CHU's second pulses (chu_symbols.cpp).
+StationSymbols MakeChuSymbols();

@@ -16,13 +16,14 @@
 #include <memory>
 
 #include "tracking/station_symbols.h"
+#include "tracking/time_scorer.h"
 
 constexpr int CandidateMinutes = 1440;
 
-class TimeCandidates {
+class TimeCandidates : public TimeScorer {
  public:
   explicit TimeCandidates(const StationSymbols& table);
-  void Reset();
+  void Reset() override;
   // One minute received: `ll[p]` the soft symbols of its second p, `heard[p]` false where a
   // second gave no evidence. `reference_utc`: the capture's own idea of the minute's start
   // (only its date counts). `elapsed` minutes since the last minute added (1 for the next
@@ -30,25 +31,25 @@ class TimeCandidates {
   void AddMinute(int64_t reference_utc, const double (*ll)[MaxSymbols], const bool* heard, int elapsed);
 
   // UTC of the start of the last minute added, as the leading candidate has it.
-  int64_t BestUtc() const { return best_utc_; }
+  int64_t BestUtc() const override { return best_utc_; }
   // ln of the likelihood ratio of the leading candidate to the next: nats.
-  double Margin() const { return margin_; }
+  double Margin() const override { return margin_; }
   // ln of the likelihood ratio of the leading candidate to the open hypothesis, in which each
   // second carries any symbol its place in the minute allows, as if no time of day bound them:
   // nats. A signal that follows no candidate (no station, another station, interference with
   // a shape of its own) can favour one candidate over the others by chance or by its shape,
   // but it does not make that candidate fit better than the symbols left free.
-  double LeadOverOpen() const { return lead_over_open_; }
+  double LeadOverOpen() const override { return lead_over_open_; }
   // For the minute last added alone: ln of the likelihood ratio of the candidate that names
   // it `minute_of_day` to the open hypothesis (negative: the minute fits that candidate worse
   // than free symbols).
-  double LastMinuteOverOpen(int minute_of_day) const;
+  double LastMinuteOverOpen(int minute_of_day) const override;
   // The leading candidate may be reported (see LockMargin).
-  bool Sure() const { return margin_ >= LockMargin && lead_over_open_ >= LockMargin; }
+  bool Sure() const override { return margin_ >= LockMargin && lead_over_open_ >= LockMargin; }
   // Minutes added since the reset.
-  int Minutes() const { return minutes_; }
+  int Minutes() const override { return minutes_; }
   // The score of the candidate that names the last minute added `minute_of_day` (0..1439).
-  double Score(int minute_of_day) const;
+  double Score(int minute_of_day) const override;
 
   // When the lead makes a wrong pick improbable enough to report.
   //

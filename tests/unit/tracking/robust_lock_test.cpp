@@ -159,6 +159,11 @@ INSTANTIATE_TEST_SUITE_P(
         LockCase{"dcf77 a leap second while the time is being found", "dcf77", StationDcf77,
                  NewYearsEve + 17 * 60, 0.0, 20, 16, -1, 0, true, 2, false, LeapSecond},
         LockCase{"dcf77 own seconds, a 10 minute fade", "dcf77", StationDcf77, Afternoon, 5.0, 24, 8, 9, 10,
-                 true, -1, true}));
+                 true, -1, true},
+        LockCase{"chu +10 dB", "chu", StationChu, Afternoon, 10.0, 4, 2, -1, 0, true, -1},
+        LockCase{"chu 0 dB", "chu", StationChu, Afternoon, 0.0, 18, 15, -1, 0, true, -1},
+        LockCase{"chu +10 dB, own seconds", "chu", StationChu, Afternoon, 10.0, 6, 4, -1, 0, true, -1, true},
+        LockCase{"chu a 10 minute fade", "chu", StationChu, Afternoon, 5.0, 18, 4, 5, 10, true, -1},
+        LockCase{"chu the station's time jumps", "chu", StationChu, Afternoon, 5.0, 14, 4, -1, 0, true, 6}));
 
 }  // namespace

@@ -138,6 +138,10 @@ INSTANTIATE_TEST_SUITE_P(
         MinutesCase{"rwm clean", StationRwm, Afternoon, 6, 10.0, 0, 0, -1, -1, 3, 0},
         MinutesCase{"rwm one pulse in six wrong", StationRwm, Afternoon, 12, 2.0, 0, 0, -1, -1, 6, 0},
         MinutesCase{"rwm a false mark every other minute", StationRwm, Afternoon, 20, 10.0, 0, 2, -1, -1, 4,
+                    0},
+        MinutesCase{"chu pulses, clean", StationChu, Afternoon, 6, 10.0, 0, 0, -1, -1, 2, 0},
+        MinutesCase{"chu one pulse in six wrong", StationChu, Afternoon, 12, 2.0, 0, 0, -1, -1, 4, 0},
+        MinutesCase{"chu a false mark every other minute", StationChu, Afternoon, 20, 10.0, 0, 2, -1, -1, 3,
                     0}));
 
 // On simulated receiver audio, the seconds' phase handed over as a perfect estimator would:
