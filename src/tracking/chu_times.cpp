@@ -29,19 +29,6 @@ struct ToneTables {
 };
 const ToneTables Tones;
 
-int64_t FloorDiv(int64_t a, int64_t b) {
-  return a >= 0 ? a / b : -((-a + b - 1) / b);
-}
-
-// The start of the minute `minute_of_day` nearest `reference_utc` (as TimeCandidates dates its
-// candidates).
-int64_t NearestMinute(int64_t reference_utc, int minute_of_day) {
-  int64_t utc = FloorDiv(reference_utc, 86400) * 86400 + int64_t{minute_of_day} * 60;
-  if (utc - reference_utc > 43200) utc -= 86400;
-  if (reference_utc - utc > 43200) utc += 86400;
-  return utc;
-}
-
 // Where each character's bits lie in the 110: the start bit, eight data bits, two stop bits.
 constexpr int CharBits = 11;
 

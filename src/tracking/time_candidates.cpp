@@ -3,22 +3,6 @@
 
 #include "tracking/soft_symbols.h"
 
-namespace {
-
-int64_t FloorDiv(int64_t a, int64_t b) {
-  return a >= 0 ? a / b : -((-a + b - 1) / b);
-}
-
-// The start of the minute `minute_of_day` nearest `reference_utc`.
-int64_t NearestMinute(int64_t reference_utc, int minute_of_day) {
-  int64_t utc = FloorDiv(reference_utc, 86400) * 86400 + int64_t{minute_of_day} * 60;
-  if (utc - reference_utc > 43200) utc -= 86400;
-  if (reference_utc - utc > 43200) utc += 86400;
-  return utc;
-}
-
-}  // namespace
-
 TimeCandidates::TimeCandidates(const StationSymbols& table)
     : table_(&table), predictions_(std::make_unique<Prediction[]>(CandidateMinutes)) {}
 

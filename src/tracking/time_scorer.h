@@ -32,3 +32,17 @@ class TimeScorer {
   // The score of the candidate that names the last minute added `minute_of_day` (0..1439).
   virtual double Score(int minute_of_day) const = 0;
 };
+
+// a / b rounded down (b > 0), for days before 1970 as after
+inline int64_t FloorDiv(int64_t a, int64_t b) {
+  return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
+
+// The start of the minute `minute_of_day` (0..1439) nearest `reference_utc`: how a candidate
+// minute of the day is dated from the capture's clock.
+inline int64_t NearestMinute(int64_t reference_utc, int minute_of_day) {
+  int64_t utc = FloorDiv(reference_utc, 86400) * 86400 + int64_t{minute_of_day} * 60;
+  if (utc - reference_utc > 43200) utc -= 86400;
+  if (reference_utc - utc > 43200) utc += 86400;
+  return utc;
+}
