@@ -8,11 +8,18 @@ namespace {
 
 constexpr int PiecesPerSlot = 10;  // 10 ms pieces
 constexpr int Pieces = SlotsPerSecond * PiecesPerSlot;
+// The average of the tone's turn follows about a minute of seconds.
+constexpr double TurnWeight = 1.0 / 60.0;
+// ... from a turn of zero with the weight of a tone 10 dB under the noise in 300 Hz: a tenth
+// of a piece's power is the tone's.
+constexpr double TurnPrior = 0.1;
 
-}  // namespace
-
-void SlotLevels(const int16_t* ring, int64_t mask, double start, double rate, int cycles, int period,
-                double levels[SlotsPerSecond]) {
+// The tone's complex sum over each 10 ms piece of the second that begins at `start`, against
+// a reference whose phase comes from the absolute sample number (so that it never drifts
+// between pieces or seconds), the samples in each and each piece's middle (samples from
+// `start`).
+void PieceSums(const int16_t* ring, int64_t mask, double start, double rate, int cycles, int period,
+               double re[Pieces], double im[Pieces], int count[Pieces], double middle[Pieces]) {
   double cos_table[128], sin_table[128];
   period = std::clamp(period, 1, 128);
   for (int k = 0; k < period; ++k) {
@@ -21,30 +28,124 @@ void SlotLevels(const int16_t* ring, int64_t mask, double start, double rate, in
     sin_table[k] = std::sin(phase);
   }
   int64_t from = std::llround(start);
+  for (int piece = 0; piece < Pieces; ++piece) {
+    const int64_t to = std::llround(start + rate * (piece + 1) / Pieces);
+    double r = 0.0, i = 0.0;
+    int k = static_cast<int>(((from % period) + period) % period);
+    for (int64_t n = from; n < to; ++n) {
+      const double x = ring[n & mask];
+      r += x * cos_table[k];
+      i -= x * sin_table[k];
+      k = k + 1 == period ? 0 : k + 1;
+    }
+    re[piece] = r;
+    im[piece] = i;
+    count[piece] = static_cast<int>(std::max<int64_t>(to - from, 0));
+    middle[piece] = 0.5 * static_cast<double>(from + to) - start;
+    from = to;
+  }
+}
+
+}  // namespace
+
+void SlotLevels(const int16_t* ring, int64_t mask, double start, double rate, int cycles, int period,
+                double levels[SlotsPerSecond]) {
+  double re[Pieces], im[Pieces], middle[Pieces];
+  int count[Pieces];
+  PieceSums(ring, mask, start, rate, cycles, period, re, im, count, middle);
   for (int j = 0; j < SlotsPerSecond; ++j) {
     double sum = 0.0;
-    for (int i = 0; i < PiecesPerSlot; ++i) {
-      const int piece = j * PiecesPerSlot + i;
-      const int64_t to = std::llround(start + rate * (piece + 1) / Pieces);
-      double re = 0.0, im = 0.0;
-      // the phase from the absolute sample number, so that it never drifts between pieces
-      int k = static_cast<int>(((from % period) + period) % period);
-      for (int64_t n = from; n < to; ++n) {
-        const double x = ring[n & mask];
-        re += x * cos_table[k];
-        im -= x * sin_table[k];
-        k = k + 1 == period ? 0 : k + 1;
-      }
+    for (int piece = j * PiecesPerSlot; piece < (j + 1) * PiecesPerSlot; ++piece)
       // the tone's amplitude: a tone of peak A sums to A / 2 per sample
-      if (to > from) sum += 2.0 * std::sqrt(re * re + im * im) / static_cast<double>(to - from);
-      from = to;
-    }
+      if (count[piece] > 0)
+        sum += 2.0 * std::sqrt(re[piece] * re[piece] + im[piece] * im[piece]) / count[piece];
     levels[j] = sum / PiecesPerSlot;
+  }
+}
+
+LevelTracker::LevelTracker(const StationSymbols& table) : table_(&table) {
+  // A slot's expected share of the full carrier, the symbols taken as equally likely; none for
+  // the slot that is low in nearly every second.
+  for (int j = 0; j < SlotsPerSecond; ++j) {
+    double high = 0.0;
+    for (int s = 0; s < table.symbol_count; ++s) high += SlotTemplate(table.symbols[s], j, 1.0, 0.0);
+    reference_weight_[j] = table.always_high >> j & 1 ? 1.0 : high / std::max(table.symbol_count, 1);
+  }
+  if (!table.tone_keyed) reference_weight_[table.usually_low] = 0.0;
+  Reset();
+}
+
+double LevelTracker::ToneOffset() const {
+  return std::atan2(turn_im_, turn_re_) / (2.0 * M_PI) * Pieces;
+}
+
+void LevelTracker::Read(const int16_t* ring, int64_t mask, double start, double rate, int cycles, int period,
+                        double levels[SlotsPerSecond]) {
+  if (table_->tone_keyed) {
+    SlotLevels(ring, mask, start, rate, cycles, period, levels);
+    return;
+  }
+  double re[Pieces], im[Pieces], middle[Pieces];
+  int count[Pieces];
+  PieceSums(ring, mask, start, rate, cycles, period, re, im, count, middle);
+
+  // The tone's turn from piece to piece: the lag-one products of the pieces within the second
+  // (a station that keys its carrier's phase does so at the second's start), normalised by the
+  // second's power so that a static crash or a deep fade weighs no more than a second of
+  // noise, averaged over about a minute. Until then the tone is taken to be where the tone
+  // stage puts it: the average starts from a turn of zero with the weight a tone 10 dB under
+  // the noise in 300 Hz would give.
+  double dre = 0.0, dim = 0.0, power = 0.0;
+  for (int p = 1; p < Pieces; ++p) {
+    dre += re[p] * re[p - 1] + im[p] * im[p - 1];
+    dim += im[p] * re[p - 1] - re[p] * im[p - 1];
+    power += re[p] * re[p] + im[p] * im[p];
+  }
+  if (power > 0.0) {
+    turn_re_ += TurnWeight * (dre / power - turn_re_);
+    turn_im_ += TurnWeight * (dim / power - turn_im_);
+  }
+  const double turn = std::atan2(turn_im_, turn_re_);           // radians per piece
+  const double per_sample = turn * Pieces / std::max(rate, 1.0);  // radians per sample
+
+  // Each slot's coherent sum, turned back to the second's start.
+  double sre[SlotsPerSecond], sim[SlotsPerSecond];
+  int samples[SlotsPerSecond];
+  double rre = 0.0, rim = 0.0;
+  for (int j = 0; j < SlotsPerSecond; ++j) {
+    double a = 0.0, b = 0.0;
+    int n = 0;
+    for (int p = j * PiecesPerSlot; p < (j + 1) * PiecesPerSlot; ++p) {
+      const double c = std::cos(per_sample * middle[p]), s = std::sin(per_sample * middle[p]);
+      a += re[p] * c + im[p] * s;
+      b += im[p] * c - re[p] * s;
+      n += count[p];
+    }
+    sre[j] = a;
+    sim[j] = b;
+    samples[j] = n;
+    rre += reference_weight_[j] * a;
+    rim += reference_weight_[j] * b;
+  }
+  for (int j = 0; j < SlotsPerSecond; ++j) {
+    if (samples[j] <= 0) {
+      levels[j] = 0.0;
+      continue;
+    }
+    // the carrier's phase from the rest of the second, so that a slot's own noise does not
+    // pull the reference towards it
+    const double qre = rre - reference_weight_[j] * sre[j], qim = rim - reference_weight_[j] * sim[j];
+    const double q = std::sqrt(qre * qre + qim * qim);
+    const double along = q > 0.0 ? (sre[j] * qre + sim[j] * qim) / q : std::sqrt(sre[j] * sre[j] + sim[j] * sim[j]);
+    // the tone's amplitude: a tone of peak A sums to A / 2 per sample
+    levels[j] = 2.0 * along / samples[j];
   }
 }
 
 void LevelTracker::Reset() {
   seconds_ = 0;
+  turn_re_ = table_->tone_keyed ? 0.0 : TurnPrior;
+  turn_im_ = 0.0;
   high_ = low_ = variance_ = on_variance_ = 0.0;
 }
 

@@ -41,8 +41,21 @@ void SlotLevels(const int16_t* ring, int64_t mask, double start, double rate, in
 // with each second's symbol.
 class LevelTracker {
  public:
-  explicit LevelTracker(const StationSymbols& table) : table_(&table) {}
+  explicit LevelTracker(const StationSymbols& table);
   void Reset();
+  // The ten slot levels of a second (the arguments as SlotLevels'). Where the station keeps a
+  // carrier through every second (not a keyed tone), read coherently: the tone's 10 ms pieces
+  // turned back by the tone's offset from its nominal frequency (followed from second to
+  // second), summed over each slot, and each slot's sum projected onto the carrier's phase in
+  // the rest of the same second. The level is then the carrier's amplitude in phase with the
+  // rest of the second plus Gaussian noise of one dimension and a tenth of the bandwidth, where
+  // the magnitudes of ten pieces carry the noise's own magnitude into the reduced slots. A
+  // keyed tone has no phase to keep between pulses: SlotLevels.
+  void Read(const int16_t* ring, int64_t mask, double start, double rate, int cycles, int period,
+            double levels[SlotsPerSecond]);
+  // The tone's offset from its nominal frequency as followed, in hertz (cycles per second of
+  // the seconds read).
+  double ToneOffset() const;
   void Add(const double levels[SlotsPerSecond]);
   // True once enough seconds have been seen for the levels to mean something.
   bool Ready() const { return seconds_ >= 5; }
@@ -54,6 +67,11 @@ class LevelTracker {
   void AddToneKeyed(const double levels[SlotsPerSecond]);
 
   const StationSymbols* table_;
+  // Each slot's weight in the carrier's phase reference: its expected share of the full carrier.
+  double reference_weight_[SlotsPerSecond] = {};
+  // The average of the pieces' lag-one products, each second's normalised by its power: its
+  // angle is the tone's turn over a piece.
+  double turn_re_ = 0.0, turn_im_ = 0.0;
   int seconds_ = 0;
   double high_ = 0.0, low_ = 0.0, variance_ = 0.0;
   double on_variance_ = 0.0;  // a keyed tone's stations: the scatter of a slot with the tone on
