@@ -8,7 +8,7 @@ namespace {
 
 constexpr int PiecesPerSlot = 10;  // 10 ms pieces
 constexpr int Pieces = SlotsPerSecond * PiecesPerSlot;
-// The average of the tone's turn follows about a minute of seconds.
+// The averages of the tone's turn follow about a minute of seconds.
 constexpr double TurnWeight = 1.0 / 60.0;
 // ... from a turn of zero with the weight of a tone 10 dB under the noise in 300 Hz: a tenth
 // of a piece's power is the tone's.
@@ -76,7 +76,12 @@ LevelTracker::LevelTracker(const StationSymbols& table) : table_(&table) {
 }
 
 double LevelTracker::ToneOffset() const {
-  return std::atan2(turn_im_, turn_re_) / (2.0 * M_PI) * Pieces;
+  // hertz: cycles per piece (a hundredth of a second) times 100
+  const double coarse = std::atan2(coarse_im_, coarse_re_) / (2.0 * M_PI) * Pieces;
+  const double fine = std::atan2(fine_im_, fine_re_) / (2.0 * M_PI) * SlotsPerSecond;
+  // the fine turn is known up to whole cycles per slot: 10 Hz steps
+  const double step = SlotsPerSecond;
+  return fine + step * std::round((coarse - fine) / step);
 }
 
 void LevelTracker::Read(const int16_t* ring, int64_t mask, double start, double rate, int cycles, int period,
@@ -89,24 +94,51 @@ void LevelTracker::Read(const int16_t* ring, int64_t mask, double start, double 
   int count[Pieces];
   PieceSums(ring, mask, start, rate, cycles, period, re, im, count, middle);
 
-  // The tone's turn from piece to piece: the lag-one products of the pieces within the second
-  // (a station that keys its carrier's phase does so at the second's start), normalised by the
-  // second's power so that a static crash or a deep fade weighs no more than a second of
-  // noise, averaged over about a minute. Until then the tone is taken to be where the tone
-  // stage puts it: the average starts from a turn of zero with the weight a tone 10 dB under
-  // the noise in 300 Hz would give.
-  double dre = 0.0, dim = 0.0, power = 0.0;
-  for (int p = 1; p < Pieces; ++p) {
-    dre += re[p] * re[p - 1] + im[p] * im[p - 1];
-    dim += im[p] * re[p - 1] - re[p] * im[p - 1];
-    power += re[p] * re[p] + im[p] * im[p];
+  // The tone's offset, from the turn of its phase over a lag, measured within each second (a
+  // station that keys its carrier's phase does so at the second's start), normalised by the
+  // second's power so that a static crash or a deep fade weighs no more than a second of noise,
+  // and averaged over about a minute. Two lags: from one 10 ms piece to the next (unambiguous
+  // to +-50 Hz but noisy: a hertz or two at -10 dB in 300 Hz), and between 100 ms sums a slot
+  // apart (ten times finer, ambiguous in steps of 10 Hz, the coarse turn chooses the step).
+  // The slots' reference phase spans the second, so the offset must be right to a small
+  // fraction of a hertz. Until the averages have heard the tone, it is taken to be where the
+  // tone stage puts it: both start from a turn of zero with the weight a tone 10 dB under the
+  // noise in 300 Hz would give.
+  {
+    double c_re = 0.0, c_im = 0.0, c_power = 0.0;
+    for (int p = 1; p < Pieces; ++p) {
+      c_re += re[p] * re[p - 1] + im[p] * im[p - 1];
+      c_im += im[p] * re[p - 1] - re[p] * im[p - 1];
+      c_power += re[p] * re[p] + im[p] * im[p];
+    }
+    // sliding 100 ms sums: window[p] ends with piece p
+    double w_re[Pieces], w_im[Pieces];
+    double a = 0.0, b = 0.0;
+    for (int p = 0; p < Pieces; ++p) {
+      a += re[p];
+      b += im[p];
+      if (p >= PiecesPerSlot) {
+        a -= re[p - PiecesPerSlot];
+        b -= im[p - PiecesPerSlot];
+      }
+      w_re[p] = a;
+      w_im[p] = b;
+    }
+    double f_re = 0.0, f_im = 0.0, f_power = 0.0;
+    for (int p = 2 * PiecesPerSlot - 1; p < Pieces; ++p) {
+      const int q = p - PiecesPerSlot;
+      f_re += w_re[p] * w_re[q] + w_im[p] * w_im[q];
+      f_im += w_im[p] * w_re[q] - w_re[p] * w_im[q];
+      f_power += w_re[p] * w_re[p] + w_im[p] * w_im[p];
+    }
+    if (c_power > 0.0 && f_power > 0.0) {
+      coarse_re_ += TurnWeight * (c_re / c_power - coarse_re_);
+      coarse_im_ += TurnWeight * (c_im / c_power - coarse_im_);
+      fine_re_ += TurnWeight * (f_re / f_power - fine_re_);
+      fine_im_ += TurnWeight * (f_im / f_power - fine_im_);
+    }
   }
-  if (power > 0.0) {
-    turn_re_ += TurnWeight * (dre / power - turn_re_);
-    turn_im_ += TurnWeight * (dim / power - turn_im_);
-  }
-  const double turn = std::atan2(turn_im_, turn_re_);           // radians per piece
-  const double per_sample = turn * Pieces / std::max(rate, 1.0);  // radians per sample
+  const double per_sample = 2.0 * M_PI * ToneOffset() / std::max(rate, 1.0);  // radians per sample
 
   // Each slot's coherent sum, turned back to the second's start.
   double sre[SlotsPerSecond], sim[SlotsPerSecond];
@@ -136,7 +168,8 @@ void LevelTracker::Read(const int16_t* ring, int64_t mask, double start, double 
     // pull the reference towards it
     const double qre = rre - reference_weight_[j] * sre[j], qim = rim - reference_weight_[j] * sim[j];
     const double q = std::sqrt(qre * qre + qim * qim);
-    const double along = q > 0.0 ? (sre[j] * qre + sim[j] * qim) / q : std::sqrt(sre[j] * sre[j] + sim[j] * sim[j]);
+    const double along =
+        q > 0.0 ? (sre[j] * qre + sim[j] * qim) / q : std::sqrt(sre[j] * sre[j] + sim[j] * sim[j]);
     // the tone's amplitude: a tone of peak A sums to A / 2 per sample
     levels[j] = 2.0 * along / samples[j];
   }
@@ -144,8 +177,8 @@ void LevelTracker::Read(const int16_t* ring, int64_t mask, double start, double 
 
 void LevelTracker::Reset() {
   seconds_ = 0;
-  turn_re_ = table_->tone_keyed ? 0.0 : TurnPrior;
-  turn_im_ = 0.0;
+  coarse_re_ = fine_re_ = table_->tone_keyed ? 0.0 : TurnPrior;
+  coarse_im_ = fine_im_ = 0.0;
   high_ = low_ = variance_ = on_variance_ = 0.0;
 }
 

@@ -69,9 +69,9 @@ class LevelTracker {
   const StationSymbols* table_;
   // Each slot's weight in the carrier's phase reference: its expected share of the full carrier.
   double reference_weight_[SlotsPerSecond] = {};
-  // The average of the pieces' lag-one products, each second's normalised by its power: its
-  // angle is the tone's turn over a piece.
-  double turn_re_ = 0.0, turn_im_ = 0.0;
+  // Averages of the tone's lag products, each second's normalised by its power: their angles
+  // are the tone's turn over a 10 ms piece (coarse) and over a 100 ms slot (fine).
+  double coarse_re_ = 0.0, coarse_im_ = 0.0, fine_re_ = 0.0, fine_im_ = 0.0;
   int seconds_ = 0;
   double high_ = 0.0, low_ = 0.0, variance_ = 0.0;
   double on_variance_ = 0.0;  // a keyed tone's stations: the scatter of a slot with the tone on
