@@ -111,15 +111,29 @@ void LevelTracker::Read(const int16_t* ring, int64_t mask, double start, double 
       c_im += im[p] * re[p - 1] - re[p] * im[p - 1];
       c_power += re[p] * re[p] + im[p] * im[p];
     }
-    // sliding 100 ms sums: window[p] ends with piece p
+    if (c_power > 0.0) {
+      coarse_re_ += TurnWeight * (c_re / c_power - coarse_re_);
+      coarse_im_ += TurnWeight * (c_im / c_power - coarse_im_);
+    }
+    // Sliding 100 ms sums (window[p] ends with piece p) of the pieces turned back by the coarse
+    // offset, so that the tone barely turns within a window: a window that turns through a
+    // good part of a cycle has the phase of its stronger part, and a carrier reduced in part
+    // of it would bias the turn between two windows. The coarse turn over the lag is given
+    // back to each second's product, so that the average holds the tone's own turn whatever
+    // the coarse offset was that second.
+    const double coarse_hz = std::atan2(coarse_im_, coarse_re_) / (2.0 * M_PI) * Pieces;
+    const double back = 2.0 * M_PI * coarse_hz / std::max(rate, 1.0);  // radians per sample
     double w_re[Pieces], w_im[Pieces];
-    double a = 0.0, b = 0.0;
+    double a = 0.0, b = 0.0, t_re[Pieces], t_im[Pieces];
     for (int p = 0; p < Pieces; ++p) {
-      a += re[p];
-      b += im[p];
+      const double c = std::cos(back * middle[p]), s = std::sin(back * middle[p]);
+      t_re[p] = re[p] * c + im[p] * s;
+      t_im[p] = im[p] * c - re[p] * s;
+      a += t_re[p];
+      b += t_im[p];
       if (p >= PiecesPerSlot) {
-        a -= re[p - PiecesPerSlot];
-        b -= im[p - PiecesPerSlot];
+        a -= t_re[p - PiecesPerSlot];
+        b -= t_im[p - PiecesPerSlot];
       }
       w_re[p] = a;
       w_im[p] = b;
@@ -131,11 +145,11 @@ void LevelTracker::Read(const int16_t* ring, int64_t mask, double start, double 
       f_im += w_im[p] * w_re[q] - w_re[p] * w_im[q];
       f_power += w_re[p] * w_re[p] + w_im[p] * w_im[p];
     }
-    if (c_power > 0.0 && f_power > 0.0) {
-      coarse_re_ += TurnWeight * (c_re / c_power - coarse_re_);
-      coarse_im_ += TurnWeight * (c_im / c_power - coarse_im_);
-      fine_re_ += TurnWeight * (f_re / f_power - fine_re_);
-      fine_im_ += TurnWeight * (f_im / f_power - fine_im_);
+    if (f_power > 0.0) {
+      const double lag = back * rate / SlotsPerSecond;  // the coarse turn over 100 ms
+      const double c = std::cos(lag), s = std::sin(lag);
+      fine_re_ += TurnWeight * ((f_re * c - f_im * s) / f_power - fine_re_);
+      fine_im_ += TurnWeight * ((f_im * c + f_re * s) / f_power - fine_im_);
     }
   }
   const double per_sample = 2.0 * M_PI * ToneOffset() / std::max(rate, 1.0);  // radians per sample
@@ -206,8 +220,15 @@ void LevelTracker::Add(const double levels[SlotsPerSecond]) {
     variance_ = spread;
   } else {
     high_ += 0.5 * (mean - high_);  // follows fading of a few seconds
-    // A second without a reduction in that slot (DCF77's second 59) is not the low level.
-    if (low < 0.5 * (high_ + low_)) low_ += 0.1 * (low - low_);
+    // A second without a reduction in that slot (DCF77's second 59, one in sixty) is not the
+    // low level: each second counts as much as it is likely to have been reduced. (Taking
+    // only the levels below the middle, as a hard choice, would keep the low noise and drop
+    // the high, and carry the low level down by most of the scatter at these SNRs.)
+    const double s2 = 2.0 * std::max(variance_, 1e-12);
+    const double reduced_odds =
+        59.0 *
+        std::exp(std::clamp(((low - high_) * (low - high_) - (low - low_) * (low - low_)) / s2, -50.0, 50.0));
+    low_ += 0.1 * reduced_odds / (1.0 + reduced_odds) * (low - low_);
     variance_ += (seconds_ < 20 ? 1.0 / (seconds_ + 1) : 0.05) * (spread - variance_);
   }
   ++seconds_;
