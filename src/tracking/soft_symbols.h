@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Soft symbols: how likely each symbol of the station is in one second, from the tone's
-// envelope, instead of a hard 0 or 1.
+// Soft symbols: how likely each symbol of the station is in one second, from the tone,
+// instead of a hard 0 or 1.
 //
 // The second is cut into 100 ms slots (every symbol keys the carrier in whole slots) and each
-// slot's level is the matched filter of a rectangular reduction: the mean over the slot of the
-// tone's magnitude in 10 ms pieces (long enough to average the noise coherently, short enough
-// that a tone a few tens of hertz off its nominal frequency loses nothing). With the levels of
-// the full and of the reduced carrier and the scatter of a slot's level, each symbol's
+// slot's level is the matched filter of a rectangular reduction. Where the station keeps its
+// carrier's phase through the second, the tone's sum over the slot, turned back by the tone's
+// offset from its nominal frequency and projected onto the carrier's phase in the rest of the
+// second (LevelTracker::Read); for a keyed tone, the mean over the slot of the tone's magnitude
+// in 10 ms pieces (SlotLevels: long enough to average the noise coherently, short enough that a
+// tone a few tens of hertz off its nominal frequency loses nothing). With the levels of the
+// full and of the reduced carrier and the scatter of a slot's level, each symbol's
 // log-likelihood is that of Gaussian noise about its template:
 //
 //   ln P(levels | symbol) = - sum over slots (level - template level)^2 / (2 sigma^2) + const
