@@ -225,7 +225,7 @@ void RobustLock::ProcessSecond() {
 
   const double start = line_sample_ + static_cast<double>(k - line_second_) * rate_;
   double levels[SlotsPerSecond];
-  SlotLevels(ring_.get(), RingSize - 1, start, rate_, tone_cycles_, tone_period_, levels);
+  levels_.Read(ring_.get(), RingSize - 1, start, rate_, tone_cycles_, tone_period_, levels);
   levels_.Add(levels);
   if (!levels_.Ready()) return;
   double ll[MaxSymbols] = {};

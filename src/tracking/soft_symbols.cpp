@@ -8,11 +8,18 @@ namespace {
 
 constexpr int PiecesPerSlot = 10;  // 10 ms pieces
 constexpr int Pieces = SlotsPerSecond * PiecesPerSlot;
+// The averages of the tone's turn follow about a minute of seconds.
+constexpr double TurnWeight = 1.0 / 60.0;
+// ... from a turn of zero with the weight of a tone 10 dB under the noise in 300 Hz: a tenth
+// of a piece's power is the tone's.
+constexpr double TurnPrior = 0.1;
 
-}  // namespace
-
-void SlotLevels(const int16_t* ring, int64_t mask, double start, double rate, int cycles, int period,
-                double levels[SlotsPerSecond]) {
+// The tone's complex sum over each 10 ms piece of the second that begins at `start`, against
+// a reference whose phase comes from the absolute sample number (so that it never drifts
+// between pieces or seconds), the samples in each and each piece's middle (samples from
+// `start`).
+void PieceSums(const int16_t* ring, int64_t mask, double start, double rate, int cycles, int period,
+               double re[Pieces], double im[Pieces], int count[Pieces], double middle[Pieces]) {
   double cos_table[128], sin_table[128];
   period = std::clamp(period, 1, 128);
   for (int k = 0; k < period; ++k) {
@@ -21,30 +28,171 @@ void SlotLevels(const int16_t* ring, int64_t mask, double start, double rate, in
     sin_table[k] = std::sin(phase);
   }
   int64_t from = std::llround(start);
+  for (int piece = 0; piece < Pieces; ++piece) {
+    const int64_t to = std::llround(start + rate * (piece + 1) / Pieces);
+    double r = 0.0, i = 0.0;
+    int k = static_cast<int>(((from % period) + period) % period);
+    for (int64_t n = from; n < to; ++n) {
+      const double x = ring[n & mask];
+      r += x * cos_table[k];
+      i -= x * sin_table[k];
+      k = k + 1 == period ? 0 : k + 1;
+    }
+    re[piece] = r;
+    im[piece] = i;
+    count[piece] = static_cast<int>(std::max<int64_t>(to - from, 0));
+    middle[piece] = 0.5 * static_cast<double>(from + to) - start;
+    from = to;
+  }
+}
+
+}  // namespace
+
+void SlotLevels(const int16_t* ring, int64_t mask, double start, double rate, int cycles, int period,
+                double levels[SlotsPerSecond]) {
+  double re[Pieces], im[Pieces], middle[Pieces];
+  int count[Pieces];
+  PieceSums(ring, mask, start, rate, cycles, period, re, im, count, middle);
   for (int j = 0; j < SlotsPerSecond; ++j) {
     double sum = 0.0;
-    for (int i = 0; i < PiecesPerSlot; ++i) {
-      const int piece = j * PiecesPerSlot + i;
-      const int64_t to = std::llround(start + rate * (piece + 1) / Pieces);
-      double re = 0.0, im = 0.0;
-      // the phase from the absolute sample number, so that it never drifts between pieces
-      int k = static_cast<int>(((from % period) + period) % period);
-      for (int64_t n = from; n < to; ++n) {
-        const double x = ring[n & mask];
-        re += x * cos_table[k];
-        im -= x * sin_table[k];
-        k = k + 1 == period ? 0 : k + 1;
-      }
+    for (int piece = j * PiecesPerSlot; piece < (j + 1) * PiecesPerSlot; ++piece)
       // the tone's amplitude: a tone of peak A sums to A / 2 per sample
-      if (to > from) sum += 2.0 * std::sqrt(re * re + im * im) / static_cast<double>(to - from);
-      from = to;
-    }
+      if (count[piece] > 0)
+        sum += 2.0 * std::sqrt(re[piece] * re[piece] + im[piece] * im[piece]) / count[piece];
     levels[j] = sum / PiecesPerSlot;
+  }
+}
+
+LevelTracker::LevelTracker(const StationSymbols& table) : table_(&table) {
+  // A slot's expected share of the full carrier, the symbols taken as equally likely; none for
+  // the slot that is low in nearly every second.
+  for (int j = 0; j < SlotsPerSecond; ++j) {
+    double high = 0.0;
+    for (int s = 0; s < table.symbol_count; ++s) high += SlotTemplate(table.symbols[s], j, 1.0, 0.0);
+    reference_weight_[j] = table.always_high >> j & 1 ? 1.0 : high / std::max(table.symbol_count, 1);
+  }
+  if (!table.tone_keyed) reference_weight_[table.usually_low] = 0.0;
+  Reset();
+}
+
+double LevelTracker::ToneOffset() const {
+  // hertz: cycles per piece (a hundredth of a second) times 100
+  const double coarse = std::atan2(coarse_im_, coarse_re_) / (2.0 * M_PI) * Pieces;
+  const double fine = std::atan2(fine_im_, fine_re_) / (2.0 * M_PI) * SlotsPerSecond;
+  // the fine turn is known up to whole cycles per slot: 10 Hz steps
+  const double step = SlotsPerSecond;
+  return fine + step * std::round((coarse - fine) / step);
+}
+
+void LevelTracker::Read(const int16_t* ring, int64_t mask, double start, double rate, int cycles, int period,
+                        double levels[SlotsPerSecond]) {
+  if (table_->tone_keyed) {
+    SlotLevels(ring, mask, start, rate, cycles, period, levels);
+    return;
+  }
+  double re[Pieces], im[Pieces], middle[Pieces];
+  int count[Pieces];
+  PieceSums(ring, mask, start, rate, cycles, period, re, im, count, middle);
+
+  // The tone's offset, from the turn of its phase over a lag, measured within each second (a
+  // station that keys its carrier's phase does so at the second's start), normalised by the
+  // second's power so that a static crash or a deep fade weighs no more than a second of noise,
+  // and averaged over about a minute. Two lags: from one 10 ms piece to the next (unambiguous
+  // to +-50 Hz but noisy: a hertz or two at -10 dB in 300 Hz), and between 100 ms sums a slot
+  // apart (ten times finer, ambiguous in steps of 10 Hz, the coarse turn chooses the step).
+  // The slots' reference phase spans the second, so the offset must be right to a small
+  // fraction of a hertz. Until the averages have heard the tone, it is taken to be where the
+  // tone stage puts it: both start from a turn of zero with the weight a tone 10 dB under the
+  // noise in 300 Hz would give.
+  {
+    double c_re = 0.0, c_im = 0.0, c_power = 0.0;
+    for (int p = 1; p < Pieces; ++p) {
+      c_re += re[p] * re[p - 1] + im[p] * im[p - 1];
+      c_im += im[p] * re[p - 1] - re[p] * im[p - 1];
+      c_power += re[p] * re[p] + im[p] * im[p];
+    }
+    if (c_power > 0.0) {
+      coarse_re_ += TurnWeight * (c_re / c_power - coarse_re_);
+      coarse_im_ += TurnWeight * (c_im / c_power - coarse_im_);
+    }
+    // Sliding 100 ms sums (window[p] ends with piece p) of the pieces turned back by the coarse
+    // offset, so that the tone barely turns within a window: a window that turns through a
+    // good part of a cycle has the phase of its stronger part, and a carrier reduced in part
+    // of it would bias the turn between two windows. The coarse turn over the lag is given
+    // back to each second's product, so that the average holds the tone's own turn whatever
+    // the coarse offset was that second.
+    const double coarse_hz = std::atan2(coarse_im_, coarse_re_) / (2.0 * M_PI) * Pieces;
+    const double back = 2.0 * M_PI * coarse_hz / std::max(rate, 1.0);  // radians per sample
+    double w_re[Pieces], w_im[Pieces];
+    double a = 0.0, b = 0.0, t_re[Pieces], t_im[Pieces];
+    for (int p = 0; p < Pieces; ++p) {
+      const double c = std::cos(back * middle[p]), s = std::sin(back * middle[p]);
+      t_re[p] = re[p] * c + im[p] * s;
+      t_im[p] = im[p] * c - re[p] * s;
+      a += t_re[p];
+      b += t_im[p];
+      if (p >= PiecesPerSlot) {
+        a -= t_re[p - PiecesPerSlot];
+        b -= t_im[p - PiecesPerSlot];
+      }
+      w_re[p] = a;
+      w_im[p] = b;
+    }
+    double f_re = 0.0, f_im = 0.0, f_power = 0.0;
+    for (int p = 2 * PiecesPerSlot - 1; p < Pieces; ++p) {
+      const int q = p - PiecesPerSlot;
+      f_re += w_re[p] * w_re[q] + w_im[p] * w_im[q];
+      f_im += w_im[p] * w_re[q] - w_re[p] * w_im[q];
+      f_power += w_re[p] * w_re[p] + w_im[p] * w_im[p];
+    }
+    if (f_power > 0.0) {
+      const double lag = back * rate / SlotsPerSecond;  // the coarse turn over 100 ms
+      const double c = std::cos(lag), s = std::sin(lag);
+      fine_re_ += TurnWeight * ((f_re * c - f_im * s) / f_power - fine_re_);
+      fine_im_ += TurnWeight * ((f_im * c + f_re * s) / f_power - fine_im_);
+    }
+  }
+  const double per_sample = 2.0 * M_PI * ToneOffset() / std::max(rate, 1.0);  // radians per sample
+
+  // Each slot's coherent sum, turned back to the second's start.
+  double sre[SlotsPerSecond], sim[SlotsPerSecond];
+  int samples[SlotsPerSecond];
+  double rre = 0.0, rim = 0.0;
+  for (int j = 0; j < SlotsPerSecond; ++j) {
+    double a = 0.0, b = 0.0;
+    int n = 0;
+    for (int p = j * PiecesPerSlot; p < (j + 1) * PiecesPerSlot; ++p) {
+      const double c = std::cos(per_sample * middle[p]), s = std::sin(per_sample * middle[p]);
+      a += re[p] * c + im[p] * s;
+      b += im[p] * c - re[p] * s;
+      n += count[p];
+    }
+    sre[j] = a;
+    sim[j] = b;
+    samples[j] = n;
+    rre += reference_weight_[j] * a;
+    rim += reference_weight_[j] * b;
+  }
+  for (int j = 0; j < SlotsPerSecond; ++j) {
+    if (samples[j] <= 0) {
+      levels[j] = 0.0;
+      continue;
+    }
+    // the carrier's phase from the rest of the second, so that a slot's own noise does not
+    // pull the reference towards it
+    const double qre = rre - reference_weight_[j] * sre[j], qim = rim - reference_weight_[j] * sim[j];
+    const double q = std::sqrt(qre * qre + qim * qim);
+    const double along =
+        q > 0.0 ? (sre[j] * qre + sim[j] * qim) / q : std::sqrt(sre[j] * sre[j] + sim[j] * sim[j]);
+    // the tone's amplitude: a tone of peak A sums to A / 2 per sample
+    levels[j] = 2.0 * along / samples[j];
   }
 }
 
 void LevelTracker::Reset() {
   seconds_ = 0;
+  coarse_re_ = fine_re_ = table_->tone_keyed ? 0.0 : TurnPrior;
+  coarse_im_ = fine_im_ = 0.0;
   high_ = low_ = variance_ = on_variance_ = 0.0;
 }
 
@@ -72,8 +220,15 @@ void LevelTracker::Add(const double levels[SlotsPerSecond]) {
     variance_ = spread;
   } else {
     high_ += 0.5 * (mean - high_);  // follows fading of a few seconds
-    // A second without a reduction in that slot (DCF77's second 59) is not the low level.
-    if (low < 0.5 * (high_ + low_)) low_ += 0.1 * (low - low_);
+    // A second without a reduction in that slot (DCF77's second 59, one in sixty) is not the
+    // low level: each second counts as much as it is likely to have been reduced. (Taking
+    // only the levels below the middle, as a hard choice, would keep the low noise and drop
+    // the high, and carry the low level down by most of the scatter at these SNRs.)
+    const double s2 = 2.0 * std::max(variance_, 1e-12);
+    const double reduced_odds =
+        59.0 *
+        std::exp(std::clamp(((low - high_) * (low - high_) - (low - low_) * (low - low_)) / s2, -50.0, 50.0));
+    low_ += 0.1 * reduced_odds / (1.0 + reduced_odds) * (low - low_);
     variance_ += (seconds_ < 20 ? 1.0 / (seconds_ + 1) : 0.05) * (spread - variance_);
   }
   ++seconds_;

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Soft symbols: how likely each symbol of the station is in one second, from the tone's
-// envelope, instead of a hard 0 or 1.
+// Soft symbols: how likely each symbol of the station is in one second, from the tone,
+// instead of a hard 0 or 1.
 //
 // The second is cut into 100 ms slots (every symbol keys the carrier in whole slots) and each
-// slot's level is the matched filter of a rectangular reduction: the mean over the slot of the
-// tone's magnitude in 10 ms pieces (long enough to average the noise coherently, short enough
-// that a tone a few tens of hertz off its nominal frequency loses nothing). With the levels of
-// the full and of the reduced carrier and the scatter of a slot's level, each symbol's
+// slot's level is the matched filter of a rectangular reduction. Where the station keeps its
+// carrier's phase through the second, the tone's sum over the slot, turned back by the tone's
+// offset from its nominal frequency and projected onto the carrier's phase in the rest of the
+// second (LevelTracker::Read); for a keyed tone, the mean over the slot of the tone's magnitude
+// in 10 ms pieces (SlotLevels: long enough to average the noise coherently, short enough that a
+// tone a few tens of hertz off its nominal frequency loses nothing). With the levels of the
+// full and of the reduced carrier and the scatter of a slot's level, each symbol's
 // log-likelihood is that of Gaussian noise about its template:
 //
 //   ln P(levels | symbol) = - sum over slots (level - template level)^2 / (2 sigma^2) + const
@@ -41,8 +44,21 @@ void SlotLevels(const int16_t* ring, int64_t mask, double start, double rate, in
 // with each second's symbol.
 class LevelTracker {
  public:
-  explicit LevelTracker(const StationSymbols& table) : table_(&table) {}
+  explicit LevelTracker(const StationSymbols& table);
   void Reset();
+  // The ten slot levels of a second (the arguments as SlotLevels'). Where the station keeps a
+  // carrier through every second (not a keyed tone), read coherently: the tone's 10 ms pieces
+  // turned back by the tone's offset from its nominal frequency (followed from second to
+  // second), summed over each slot, and each slot's sum projected onto the carrier's phase in
+  // the rest of the same second. The level is then the carrier's amplitude in phase with the
+  // rest of the second plus Gaussian noise of one dimension and a tenth of the bandwidth, where
+  // the magnitudes of ten pieces carry the noise's own magnitude into the reduced slots. A
+  // keyed tone has no phase to keep between pulses: SlotLevels.
+  void Read(const int16_t* ring, int64_t mask, double start, double rate, int cycles, int period,
+            double levels[SlotsPerSecond]);
+  // The tone's offset from its nominal frequency as followed, in hertz (cycles per second of
+  // the seconds read).
+  double ToneOffset() const;
   void Add(const double levels[SlotsPerSecond]);
   // True once enough seconds have been seen for the levels to mean something.
   bool Ready() const { return seconds_ >= 5; }
@@ -54,6 +70,11 @@ class LevelTracker {
   void AddToneKeyed(const double levels[SlotsPerSecond]);
 
   const StationSymbols* table_;
+  // Each slot's weight in the carrier's phase reference: its expected share of the full carrier.
+  double reference_weight_[SlotsPerSecond] = {};
+  // Averages of the tone's lag products, each second's normalised by its power: their angles
+  // are the tone's turn over a 10 ms piece (coarse) and over a 100 ms slot (fine).
+  double coarse_re_ = 0.0, coarse_im_ = 0.0, fine_re_ = 0.0, fine_im_ = 0.0;
   int seconds_ = 0;
   double high_ = 0.0, low_ = 0.0, variance_ = 0.0;
   double on_variance_ = 0.0;  // a keyed tone's stations: the scatter of a slot with the tone on

@@ -154,6 +154,8 @@ INSTANTIATE_TEST_SUITE_P(
                  true},
         LockCase{"msf -5 dB, own seconds", "msf", StationMsf, Afternoon, -5.0, 20, 15, -1, 0, true, -1, true},
         LockCase{"hbg -5 dB, own seconds", "hbg", StationHbg, Afternoon, -5.0, 20, 15, -1, 0, true, -1, true},
+        LockCase{"dcf77 -10 dB, own seconds", "dcf77", StationDcf77, Afternoon, -10.0, 60, 60, -1, 0, true,
+                 -1, true},
         LockCase{"dcf77 a leap second", "dcf77", StationDcf77, NewYearsEve, 5.0, 32, 8, -1, 0, true, 19,
                  false, LeapSecond},
         LockCase{"dcf77 a leap second while the time is being found", "dcf77", StationDcf77,

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <random>
+#include <vector>
 
 #include "app/varnol_doc.h"
 #include "simulator/dcf77_code.h"
@@ -45,18 +47,94 @@ TEST_P(SymbolPairTest, ErrorRateIsThePhysicsOne) {
   EXPECT_NEAR(rate, expected, tolerance) << c.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(KnownNoise, SymbolPairTest,
-                         ::testing::Values(PairCase{"dcf77 0 vs 1, 1 sigma", StationDcf77, 0, 1, 1.0},
-                                           PairCase{"dcf77 1 vs 0, 2 sigma", StationDcf77, 1, 0, 2.0},
-                                           PairCase{"dcf77 0 vs 1, 3 sigma", StationDcf77, 0, 1, 3.0},
-                                           PairCase{"dcf77 59 vs 0, 2 sigma", StationDcf77, 2, 0, 2.0},
-                                           PairCase{"msf A vs B, 2 sigma (two slots)", StationMsf, 1, 2, 2.0},
-                                           PairCase{"msf marker vs AB, 1 sigma", StationMsf, 4, 3, 1.0},
-                                           PairCase{"wwvb 1 vs marker, 1 sigma (three slots)", StationWwvb, 1,
-                                                    2, 1.0},
-                                           PairCase{"hbg mark 3 vs mark 2, 2 sigma", StationHbg, 4, 3, 2.0},
-                                           PairCase{"jjy marker vs 1, 1 sigma (three slots)", StationJjy, 2,
-                                                    1, 1.0}));
+INSTANTIATE_TEST_SUITE_P(
+    KnownNoise, SymbolPairTest,
+    ::testing::Values(PairCase{"dcf77 0 vs 1, 1 sigma", StationDcf77, 0, 1, 1.0},
+                      PairCase{"dcf77 1 vs 0, 2 sigma", StationDcf77, 1, 0, 2.0},
+                      PairCase{"dcf77 0 vs 1, 3 sigma", StationDcf77, 0, 1, 3.0},
+                      PairCase{"dcf77 59 vs 0, 2 sigma", StationDcf77, 2, 0, 2.0},
+                      PairCase{"msf A vs B, 2 sigma (two slots)", StationMsf, 1, 2, 2.0},
+                      PairCase{"msf marker vs AB, 1 sigma", StationMsf, 4, 3, 1.0},
+                      PairCase{"wwvb 1 vs marker, 1 sigma (three slots)", StationWwvb, 1, 2, 1.0},
+                      PairCase{"hbg mark 3 vs mark 2, 2 sigma", StationHbg, 4, 3, 2.0},
+                      PairCase{"jjy marker vs 1, 1 sigma (three slots)", StationJjy, 2, 1, 1.0}));
+
+// The carrier's slots read coherently: DCF77's carrier (reduced to 15 % in the low slots, its
+// phase kept) at a tone off its nominal 1000 Hz, perhaps drifting, in white noise. After two
+// minutes the offset is followed, the full slots read the carrier's amplitude (a frequency or
+// phase followed wrongly reads less), the reduced level is the carrier's 15 % (no bias from the
+// noise: a magnitude or a choice of the levels below the middle reads more or less), and the
+// scatter of a slot is that of the noise in one 100 ms, one-dimensional matched filter.
+struct CoherentCase {
+  const char* name;
+  double offset_hz;       // the tone's offset at the start
+  double drift_hz_per_s;  // and its drift
+  double snr_300hz_db;    // full carrier to noise in a 300 Hz passband
+};
+
+class CoherentLevelsTest : public ::testing::TestWithParam<CoherentCase> {};
+
+TEST_P(CoherentLevelsTest, ReadsTheCarrierAsTheMatchedFilter) {
+  const CoherentCase& c = GetParam();
+  const StationSymbols& t = *SymbolsFor(StationDcf77);
+  constexpr double Rate = 8000.0, Amplitude = 600.0, Reduced = 0.15;
+  // white noise over 0..4 kHz: a 300 Hz passband holds 300 / 4000 of it
+  const double sigma = Amplitude / std::sqrt(2.0 * std::pow(10.0, c.snr_300hz_db / 10.0) * 300.0 / 4000.0);
+  // the scatter of 2 / N sum x cos over a slot of N samples
+  const double slot_sigma = sigma * std::sqrt(2.0 / (Rate / SlotsPerSecond));
+  constexpr int Mask = (1 << 15) - 1;
+  std::vector<int16_t> ring(Mask + 1);
+  std::mt19937_64 rng(31);
+  std::normal_distribution<double> normal(0.0, sigma);
+  std::bernoulli_distribution bit(0.5);
+  LevelTracker tracker(t);
+  constexpr int Warmup = 120, Seconds = 420;
+  double high_sum = 0.0, high_sq = 0.0, low_sum = 0.0;
+  int high_n = 0, low_n = 0;
+  double phase = 0.3;
+  for (int k = 0; k < Seconds; ++k) {
+    const int symbol = k % 60 == 59 ? 2 : (bit(rng) ? 1 : 0);
+    for (int n = 0; n < static_cast<int>(Rate); ++n) {
+      const double time = k + n / Rate;
+      phase += 2.0 * M_PI * (1000.0 + c.offset_hz + c.drift_hz_per_s * time) / Rate;
+      const int slot = n * SlotsPerSecond / static_cast<int>(Rate);
+      const double a = SlotTemplate(t.symbols[symbol], slot, Amplitude, Reduced * Amplitude);
+      const double x = std::round(a * std::cos(phase) + normal(rng));
+      ring[(k * static_cast<int>(Rate) + n) & Mask] = static_cast<int16_t>(std::clamp(x, -32768.0, 32767.0));
+    }
+    double levels[SlotsPerSecond];
+    tracker.Read(ring.data(), Mask, k * Rate, Rate, 1, 8, levels);
+    tracker.Add(levels);
+    if (k < Warmup) continue;
+    for (int j = 0; j < SlotsPerSecond; ++j) {
+      if (!(t.always_high >> j & 1)) continue;
+      high_sum += levels[j];
+      high_sq += levels[j] * levels[j];
+      ++high_n;
+    }
+    low_sum += tracker.Low();
+    ++low_n;
+  }
+  const double offset_now = c.offset_hz + c.drift_hz_per_s * Seconds;
+  EXPECT_NEAR(tracker.ToneOffset(), offset_now, 0.15) << c.name;
+  const double high_mean = high_sum / high_n;
+  const double high_scatter = std::sqrt(high_sq / high_n - high_mean * high_mean);
+  // the mean of thousands of slots: within a few of its standard errors, plus 2 % for what
+  // the phase reference's own noise and the tone's turn within a slot take
+  EXPECT_NEAR(high_mean, Amplitude, 0.02 * Amplitude + 4.0 * slot_sigma / std::sqrt(high_n)) << c.name;
+  EXPECT_NEAR(high_scatter, slot_sigma, 0.1 * slot_sigma) << c.name;
+  EXPECT_NEAR(tracker.Sigma(), slot_sigma, 0.25 * slot_sigma) << c.name;
+  // the reduced level followed over about ten seconds, averaged over the run
+  EXPECT_NEAR(low_sum / low_n, Reduced * Amplitude, 0.25 * slot_sigma) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dcf77Carrier, CoherentLevelsTest,
+    ::testing::Values(CoherentCase{"on frequency, -10 dB", 0.0, 0.0, -10.0},
+                      CoherentCase{"3.7 Hz high, -10 dB", 3.7, 0.0, -10.0},
+                      CoherentCase{"13.2 Hz low (past the fine turn's 10 Hz step), -5 dB", -13.2, 0.0, -5.0},
+                      CoherentCase{"2 Hz high drifting 3 Hz in half an hour, -5 dB", 2.0, 3.0 / 1800.0, -5.0},
+                      CoherentCase{"on frequency, +10 dB", 0.0, 0.0, 10.0}));
 
 TEST(SoftSymbols, CapBoundsOneWreckedSecond) {
   // A second far outside the model (a static crash) counts at most LikelihoodCap against any
