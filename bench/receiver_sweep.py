@@ -30,7 +30,7 @@ import sys
 import tempfile
 
 START = datetime.datetime(2026, 12, 7, 13, 5, tzinfo=datetime.timezone.utc)
-AM_STATIONS = ("wwv", "wwvh")
+AM_STATIONS = ("wwv", "wwvh", "chu")
 CW_FILTERS = (100, 250, 500, 3000)   # Hz, a CW or SSB receiver's filters around the tone
 AM_FILTERS = (2400, 4000, 6000, 9000)  # Hz, a short-wave receiver's AM filters around the carrier
 REPORTED_ONLY = ("static", "fading")  # axes shown but not in the goal
@@ -94,7 +94,7 @@ def run(build, station, minutes, options, folder):
 def main():
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
     minutes = int(sys.argv[2]) if len(sys.argv) > 2 else 6
-    stations = sys.argv[3:] or ["msf", "hbg", "dcf77", "wwvb", "vng", "rwm", "wwv", "jjy"]
+    stations = sys.argv[3:] or ["msf", "hbg", "dcf77", "wwvb", "vng", "rwm", "wwv", "jjy", "chu"]
     # Markers at 13:06, 13:07, ...; every minute from the second marker on is to be written.
     wanted = {minute_name(60 * m + 1) for m in range(2, minutes)}
     print(f"{'station':7} {'axis':8} {'setting':18} {'right':>5} {'wrong':>5}  every minute from the second "
