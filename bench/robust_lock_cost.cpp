@@ -48,6 +48,13 @@ struct Loop {
     doc.StationMode = mode;
     doc.AutoSetClock = 1;
     clock.FollowBlocks(&doc.BlocksProcessed);
+    // Stamped as a sound card's buffers are: the lock finding the seconds itself folds the
+    // audio at the capture clock's second, which without stamps is the nominal 8000 samples
+    // and slips 12.8 samples a second against the simulated card's rate.
+    CaptureStamps stamps;
+    stamps.first_ns = StartUtc * 1000000000;
+    stamps.samples_per_second = ReceiverSettings{}.card_rate;
+    wave.SetCaptureStamps(stamps);
     if (with == 1) doc.AddObserver(&lock);
     if (with == 2) doc.AddObserver(&bare);
     doc.StartCapture();
