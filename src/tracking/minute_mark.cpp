@@ -8,35 +8,15 @@
 
 namespace {
 
-// The mean magnitude of the tone (`cycles` in `period` samples) in 10 ms pieces from `from_ms`
-// to `to_ms` of the second: sample units of the tone's amplitude.
+// The mean magnitude of the tone (`cycles` in `period` samples) in the 10 ms pieces from
+// `from_ms` to `to_ms` of the second: sample units of the tone's amplitude.
 double ToneLevel(const int16_t* ring, int64_t mask, double start, double rate, int cycles, int period,
                  int from_ms, int to_ms) {
-  double cos_table[128], sin_table[128];
-  period = std::clamp(period, 1, 128);
-  for (int k = 0; k < period; ++k) {
-    const double phase = 2.0 * M_PI * cycles * k / period;
-    cos_table[k] = std::cos(phase);
-    sin_table[k] = std::sin(phase);
-  }
+  double pieces[TonePieces];
+  PieceLevels(ring, mask, start, rate, cycles, period, pieces);
   double sum = 0.0;
-  int pieces = 0;
-  for (int ms = from_ms; ms + 10 <= to_ms; ms += 10) {
-    const int64_t from = std::llround(start + rate * ms / 1000.0);
-    const int64_t to = std::llround(start + rate * (ms + 10) / 1000.0);
-    if (to <= from) continue;
-    double re = 0.0, im = 0.0;
-    int k = static_cast<int>(((from % period) + period) % period);
-    for (int64_t n = from; n < to; ++n) {
-      const double x = ring[n & mask];
-      re += x * cos_table[k];
-      im -= x * sin_table[k];
-      k = k + 1 == period ? 0 : k + 1;
-    }
-    sum += 2.0 * std::sqrt(re * re + im * im) / static_cast<double>(to - from);
-    ++pieces;
-  }
-  return pieces > 0 ? sum / pieces : 0.0;
+  for (int piece = from_ms / 10; piece < to_ms / 10; ++piece) sum += pieces[piece];
+  return sum / (to_ms / 10 - from_ms / 10);
 }
 
 }  // namespace

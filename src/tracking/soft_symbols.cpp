@@ -48,17 +48,25 @@ void PieceSums(const int16_t* ring, int64_t mask, double start, double rate, int
 
 }  // namespace
 
-void SlotLevels(const int16_t* ring, int64_t mask, double start, double rate, int cycles, int period,
-                double levels[SlotsPerSecond]) {
+void PieceLevels(const int16_t* ring, int64_t mask, double start, double rate, int cycles, int period,
+                 double levels[TonePieces]) {
+  static_assert(TonePieces == Pieces);
   double re[Pieces], im[Pieces], middle[Pieces];
   int count[Pieces];
   PieceSums(ring, mask, start, rate, cycles, period, re, im, count, middle);
+  for (int piece = 0; piece < Pieces; ++piece)
+    // the tone's amplitude: a tone of peak A sums to A / 2 per sample
+    levels[piece] =
+        count[piece] > 0 ? 2.0 * std::sqrt(re[piece] * re[piece] + im[piece] * im[piece]) / count[piece] : 0.0;
+}
+
+void SlotLevels(const int16_t* ring, int64_t mask, double start, double rate, int cycles, int period,
+                double levels[SlotsPerSecond]) {
+  double pieces[Pieces];
+  PieceLevels(ring, mask, start, rate, cycles, period, pieces);
   for (int j = 0; j < SlotsPerSecond; ++j) {
     double sum = 0.0;
-    for (int piece = j * PiecesPerSlot; piece < (j + 1) * PiecesPerSlot; ++piece)
-      // the tone's amplitude: a tone of peak A sums to A / 2 per sample
-      if (count[piece] > 0)
-        sum += 2.0 * std::sqrt(re[piece] * re[piece] + im[piece] * im[piece]) / count[piece];
+    for (int piece = j * PiecesPerSlot; piece < (j + 1) * PiecesPerSlot; ++piece) sum += pieces[piece];
     levels[j] = sum / PiecesPerSlot;
   }
 }

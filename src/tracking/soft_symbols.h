@@ -28,6 +28,15 @@
 // ln(1 / 1e-3): one second in a thousand taken as wrecked whatever the symbol.
 constexpr double LikelihoodCap = 6.9;
 
+// 10 ms pieces in a second.
+constexpr int TonePieces = 100;
+
+// The tone's amplitude (sample units) in each 10 ms piece of the second that begins at sample
+// `start` and lasts `rate` samples, read as SlotLevels reads them (see below); 0 for a piece
+// without samples.
+void PieceLevels(const int16_t* ring, int64_t mask, double start, double rate, int cycles, int period,
+                 double levels[TonePieces]);
+
 // The ten slot levels of a second that begins at sample `start` (fractional, samples since the
 // capture's first) and lasts `rate` samples, read from `ring` (`mask + 1` samples, a power of
 // two, indexed by absolute sample number). The tone makes `cycles` whole cycles in `period`
