@@ -15,8 +15,13 @@
 //     second after 23:59:59 is sent again, and every later one is a second later than the
 //     audio's count); segment 1:
 //     6 hours across the spring change to summer time (the night of 27/28 March 2027 for the
-//     European stations, 14 March 2027 for WWVB). Counters: seconds labelled, wrong labels,
-//     lock_min, locks (times it locked), med_ms.
+//     European stations, 14 March 2027 for WWVB and WWV). Counters: seconds labelled, wrong
+//     labels, lock_min, locks (times it locked), med_ms.
+//   BM_Week/<station>: a week centred on a leap second, the SNR stepping through +10, 0, -5
+//     and -10 dB, with the same fading, crashes, gaps and hours off (see BM_Week); the same
+//     counters.
+//
+// The receiver's noise is seeded from the environment's BENCH_SEED (5 when unset).
 //
 // Every label is checked against the true time of the second it names.
 #include <benchmark/benchmark.h>
@@ -24,6 +29,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -51,6 +57,11 @@ struct Run {
   double fade_depth, fade_period_s;
   std::vector<Gap> gaps;
   double leap_at_s = -1.0;  // seconds of audio at which a second is inserted (-1: none)
+  // When not empty: the SNR in 300 Hz (dB) for each stretch of `snr_every_s` seconds in turn,
+  // over and over (snr_300hz_db is then unused): the receiver's own noise is kept 30 dB under
+  // the best of them and the rest is added here.
+  std::vector<double> snr_steps = {};
+  double snr_every_s = 0.0;
 };
 
 struct Result {
@@ -70,11 +81,13 @@ Result RunLock(const Run& run) {
   ReceiverSettings rs;
   rs.start_utc = run.start_utc;
   rs.card_rate = CardRate;
-  rs.snr_db = run.snr_300hz_db - PassbandGainDb;
+  const double best_snr =
+      run.snr_steps.empty() ? run.snr_300hz_db : *std::max_element(run.snr_steps.begin(), run.snr_steps.end()) + 30.0;
+  rs.snr_db = best_snr - PassbandGainDb;
   rs.fade_depth = run.fade_depth;
   rs.fade_period_s = run.fade_period_s;
   rs.static_per_minute = 2.0;
-  rs.seed = 5;
+  rs.seed = std::getenv("BENCH_SEED") ? std::atoi(std::getenv("BENCH_SEED")) : 5;
   // The audio after an inserted second comes from a receiver whose broadcast is a second later.
   SimulatedReceiver before(MakeEncoder(run.station), rs);
   const int64_t leap_sample = run.leap_at_s < 0.0 ? INT64_MAX : std::llround(run.leap_at_s * CardRate);
@@ -86,7 +99,11 @@ Result RunLock(const Run& run) {
   SimulatedReceiver after(MakeEncoder(run.station), after_rs);
   const double noise_sigma = rs.amplitude / std::sqrt(2.0) / std::pow(10.0, rs.snr_db / 20.0);
   std::mt19937_64 rng(9);
-  std::normal_distribution<double> normal(0.0, noise_sigma);
+  std::normal_distribution<double> normal(0.0, 1.0);
+  // the noise's deviation at a given SNR in 300 Hz
+  auto sigma_at = [&](double snr_300hz_db) {
+    return rs.amplitude / std::sqrt(2.0) / std::pow(10.0, (snr_300hz_db - PassbandGainDb) / 20.0);
+  };
 
   RobustLock lock(run.station_mode);
   Result r;
@@ -105,10 +122,19 @@ Result RunLock(const Run& run) {
       after.Read(audio.data() + n, Buffer - n);
     }
     const double t = static_cast<double>(at) / CardRate;
-    for (const Gap& g : run.gaps)
-      if (t + Buffer / CardRate > g.from_s && t < g.from_s + g.seconds)
-        for (int16_t& x : audio)
-          x = static_cast<int16_t>(std::clamp(std::lround(normal(rng)), -32768L, 32767L));
+    double sigma = noise_sigma, extra = 0.0;
+    if (!run.snr_steps.empty()) {
+      const auto step = static_cast<size_t>(t / run.snr_every_s) % run.snr_steps.size();
+      sigma = sigma_at(run.snr_steps[step]);
+      extra = std::sqrt(std::max(sigma * sigma - noise_sigma * noise_sigma, 0.0));
+    }
+    bool gone = false;
+    for (const Gap& g : run.gaps) gone = gone || (t + Buffer / CardRate > g.from_s && t < g.from_s + g.seconds);
+    if (gone || extra > 0.0)
+      for (int16_t& x : audio) {
+        const double v = (gone ? 0.0 : x) + normal(rng) * (gone ? sigma : extra);
+        x = static_cast<int16_t>(std::clamp(std::lround(v), -32768L, 32767L));
+      }
     lock.OnBuffer(audio.data(), Buffer, at, static_cast<int64_t>((run.start_utc + t) * 1e9));
     const bool locked = lock.Locked();
     if (locked && !was_locked) {
@@ -168,7 +194,7 @@ void BM_Soak(benchmark::State& state, const char* station, int mode) {
   Run run{station, mode, 0.0, snr, hours * 60.0, 0.6, 60.0, {}};
   if (summer) {
     // 22:00 UTC the evening before the change: 2027-03-27 for Europe, 2027-03-13 for WWVB
-    run.start_utc = (mode == StationWwvb ? 1804975200.0 : 1806184800.0) + 0.4;
+    run.start_utc = (mode == StationWwvb || mode == StationWwv ? 1804975200.0 : 1806184800.0) + 0.4;
     run.gaps = {{1800, 10}, {5400, 60}, {9000, 300}};
   } else {
     const double h = hours / 24.0;                        // the gaps' places scale with the run
@@ -179,6 +205,29 @@ void BM_Soak(benchmark::State& state, const char* station, int mode) {
                 {6 * 3600 * h, 300},
                 {9 * 3600 * h, 1800},
                 {15 * 3600 * h, 3600}};
+  }
+  Result r;
+  for (auto _ : state) r = RunLock(run);
+  Report(state, r);
+}
+
+// A simulated week centred on the leap second at midnight of 31 December: the SNR in 300 Hz
+// +10, 0, -5 and -10 dB by turns for six hours each, fading of depth 0.6 locked to the minute,
+// two static crashes a minute, and every day the signal gone for 10 s, 1 min, 5 min and
+// 30 min, and on two of the days the station off for an hour.
+void BM_Week(benchmark::State& state, const char* station, int mode) {
+  constexpr double Day = 86400.0;
+  Run run{station, mode, 1798761600.0 - 3.5 * Day + 0.4, 0.0, 7.0 * 24.0 * 60.0, 0.6, 60.0, {}};
+  run.leap_at_s = 3.5 * Day - 0.4;
+  run.snr_steps = {10.0, 0.0, -5.0, -10.0};
+  run.snr_every_s = 6.0 * 3600.0;
+  for (int d = 0; d < 7; ++d) {
+    const double day = d * Day;
+    run.gaps.push_back({day + 2.5 * 3600.0, 10});
+    run.gaps.push_back({day + 8.5 * 3600.0, 60});
+    run.gaps.push_back({day + 14.5 * 3600.0, 300});
+    run.gaps.push_back({day + 20.5 * 3600.0, 1800});
+    if (d == 1 || d == 5) run.gaps.push_back({day + 16.0 * 3600.0, 3600});
   }
   Result r;
   for (auto _ : state) r = RunLock(run);
@@ -201,10 +250,17 @@ BENCHMARK_CAPTURE(BM_Lock, dcf77, "dcf77", StationDcf77)->Apply(SnrArgs);
 BENCHMARK_CAPTURE(BM_Lock, msf, "msf", StationMsf)->Apply(SnrArgs);
 BENCHMARK_CAPTURE(BM_Lock, wwvb, "wwvb", StationWwvb)->Apply(SnrArgs);
 BENCHMARK_CAPTURE(BM_Lock, hbg, "hbg", StationHbg)->Apply(SnrArgs);
+BENCHMARK_CAPTURE(BM_Lock, wwv, "wwv", StationWwv)->Apply(SnrArgs);
 BENCHMARK_CAPTURE(BM_Lock, chu, "chu", StationChu)->Apply(SnrArgs);
 BENCHMARK_CAPTURE(BM_Soak, dcf77, "dcf77", StationDcf77)->Apply(SoakArgs);
 BENCHMARK_CAPTURE(BM_Soak, msf, "msf", StationMsf)->Apply(SoakArgs);
 BENCHMARK_CAPTURE(BM_Soak, wwvb, "wwvb", StationWwvb)->Apply(SoakArgs);
 BENCHMARK_CAPTURE(BM_Soak, hbg, "hbg", StationHbg)->Apply(SoakArgs);
+BENCHMARK_CAPTURE(BM_Soak, wwv, "wwv", StationWwv)->Apply(SoakArgs);
+BENCHMARK_CAPTURE(BM_Week, dcf77, "dcf77", StationDcf77)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Week, msf, "msf", StationMsf)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Week, wwvb, "wwvb", StationWwvb)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Week, hbg, "hbg", StationHbg)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Week, wwv, "wwv", StationWwv)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -66,7 +66,12 @@ bool CVarnolDoc::OnUpdateCmdUI(int id, CCmdUI& ui) {
 
 void CVarnolDoc::OnStation(int station_mode) {
   // Nothing else changes: the capture, trackers, ring and decoded minutes carry over, and the
-  // new decoder runs from the next block.
+  // new decoder runs from the next block. Only a leap second one station announced is not
+  // carried over to another.
+  if (station_mode != StationMode) {
+    LeapAnnounced = 0;
+    ChuYearEnd = -1.0;
+  }
   StationMode = station_mode;
   SetStatusText("decoding...");
 }

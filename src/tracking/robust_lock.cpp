@@ -165,7 +165,16 @@ void RobustLock::OnBuffer(const int16_t* samples, int count, int64_t first_sampl
     have_audio_ = true;
     stream_start_ = first_sample;
   }
-  for (int i = 0; i < count; ++i) ring_[(first_sample + i) & (RingSize - 1)] = samples[i];
+  {
+    // into the ring in at most two stretches (of a buffer longer than the ring, its end)
+    const int64_t skip = std::max<int64_t>(0, count - RingSize);
+    const int16_t* from = samples + skip;
+    const int64_t n = count - skip;
+    const int64_t at = (first_sample + skip) & (RingSize - 1);
+    const int64_t first_part = std::min<int64_t>(n, RingSize - at);
+    std::copy(from, from + first_part, ring_.get() + at);
+    std::copy(from + first_part, from + n, ring_.get());
+  }
   next_sample_ = first_sample + count;
   if (capture_time_ns > 0) {
     stamp_ns_ = capture_time_ns;

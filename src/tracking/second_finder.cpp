@@ -22,6 +22,39 @@ constexpr int EvaluatePieces = 4 * SecondFinder::Bins;
 // the ramp between them is summed
 constexpr int EdgeLevelFrom = 15, EdgeLevelTo = 60, EdgeReach = 12;
 
+// The mean of each bin, `sum` / `count`; a bin no window fell into is read on the straight
+// line between the nearest bins that have one (around the second's end too), so that the
+// shape of an edge keeps its middle. All zero when no bin has any.
+void FillProfile(const double* sum, const double* count, double* out) {
+  constexpr int Bins = SecondFinder::Bins;
+  int first = -1;
+  for (int b = 0; b < Bins; ++b)
+    if (count[b] > 0.0) {
+      first = b;
+      break;
+    }
+  if (first < 0) {
+    std::fill(out, out + Bins, 0.0);
+    return;
+  }
+  int from = first;
+  const double first_value = sum[first] / count[first];
+  double from_value = first_value;
+  out[first] = first_value;
+  for (int step = 1; step <= Bins; ++step) {
+    const int b = (first + step) % Bins;
+    if (step < Bins && !(count[b] > 0.0)) continue;
+    const double value = step < Bins ? sum[b] / count[b] : first_value;
+    const int gap = (b - from + Bins) % Bins == 0 ? Bins : (b - from + Bins) % Bins;
+    for (int g = 1; g < gap; ++g)
+      out[(from + g) % Bins] = from_value + (value - from_value) * g / gap;
+    if (step == Bins) break;
+    out[b] = value;
+    from = b;
+    from_value = value;
+  }
+}
+
 double Wrap(double phase) {
   phase -= std::floor(phase);
   return phase >= 1.0 ? 0.0 : phase;
@@ -65,6 +98,14 @@ SecondFinder::SecondFinder(const StationSymbols& table, int tone_cycles, int ton
     cos_[k] = std::cos(phase);
     sin_[k] = std::sin(phase);
   }
+  // A whole piece's reference from each place in the tone's cycle, so that a piece is summed
+  // without stepping through the table sample by sample.
+  for (int k = 0; k < period_; ++k) piece_next_[k] = (k + PieceSamples) % period_;
+  for (int k = 0; k < period_; ++k)
+    for (int j = 0; j < PieceSamples; ++j) {
+      piece_cos_[k][j] = cos_[(k + j) % period_];
+      piece_sin_[k][j] = sin_[(k + j) % period_];
+    }
   // The noise beside the tone: 100 Hz below and above it, where a 10 ms window of a steady
   // tone sums to nothing. Only for a tone whose cycles fit RefPeriod samples with those too.
   have_reference_ = RefPeriod % period_ == 0;
@@ -98,6 +139,9 @@ void SecondFinder::Reset() {
   tone_k_ = ref_m_ = ref_block_ = 0;
   in_piece_ = 0;
   window_fill_ = window_pos_ = 0;
+  sum_re_ = sum_im_ = 0.0;
+  for (double& w : window_re_) w = 0.0;
+  for (double& w : window_im_) w = 0.0;
   mean_power_ = mean_noise_ = -1.0;
   phase_ = 0.0;
   mean_level_ = -1.0;
@@ -150,17 +194,32 @@ void SecondFinder::Add(const int16_t* samples, int count, int64_t first_sample, 
   for (int i = 0; i < count;) {
     // the rest of the piece being gathered, with the sums in registers
     const int take = std::min(PieceSamples - in_piece_, count - i);
-    double re = 0.0, im = 0.0;
-    int k = tone_k_;
-    for (int j = 0; j < take; ++j) {
-      const double v = samples[i + j];
-      re += v * cos_[k];
-      im -= v * sin_[k];
-      k = k + 1 == period_ ? 0 : k + 1;
+    if (take == PieceSamples) {
+      // a whole piece at once (nearly always): the sums in independent lanes
+      const double* c = piece_cos_[tone_k_];
+      const double* sn = piece_sin_[tone_k_];
+      double re[PieceSamples], im[PieceSamples];
+      for (int j = 0; j < PieceSamples; ++j) {
+        const double v = samples[i + j];
+        re[j] = v * c[j];
+        im[j] = v * sn[j];
+      }
+      re_ += ((re[0] + re[1]) + (re[2] + re[3])) + ((re[4] + re[5]) + (re[6] + re[7]));
+      im_ -= ((im[0] + im[1]) + (im[2] + im[3])) + ((im[4] + im[5]) + (im[6] + im[7]));
+      tone_k_ = piece_next_[tone_k_];
+    } else {
+      double re = 0.0, im = 0.0;
+      int k = tone_k_;
+      for (int j = 0; j < take; ++j) {
+        const double v = samples[i + j];
+        re += v * cos_[k];
+        im -= v * sin_[k];
+        k = k + 1 == period_ ? 0 : k + 1;
+      }
+      tone_k_ = k;
+      re_ += re;
+      im_ += im;
     }
-    tone_k_ = k;
-    re_ += re;
-    im_ += im;
     // The noise beside the tone, over one 10 ms window in every NoiseEvery: its mean is all
     // that is wanted.
     if (have_reference_ && (ref_block_ < RefPeriod || ref_block_ + take >= NoiseEvery * RefPeriod)) {
@@ -192,6 +251,17 @@ void SecondFinder::Add(const int16_t* samples, int count, int64_t first_sample, 
     if (in_piece_ < PieceSamples) continue;
     const int slot = window_pos_;
     window_pos_ = window_pos_ + 1 == WindowPieces ? 0 : window_pos_ + 1;
+    // The window's sum runs on, the newest piece in and the oldest out; added up afresh once a
+    // round, so that rounding never gathers.
+    if (slot == 0) {
+      const double* r = window_re_;
+      const double* m = window_im_;
+      sum_re_ = ((r[1] + r[2]) + (r[3] + r[4])) + ((r[5] + r[6]) + (r[7] + r[8])) + (r[9] + re_);
+      sum_im_ = ((m[1] + m[2]) + (m[3] + m[4])) + ((m[5] + m[6]) + (m[7] + m[8])) + (m[9] + im_);
+    } else {
+      sum_re_ += re_ - window_re_[slot];
+      sum_im_ += im_ - window_im_[slot];
+    }
     window_re_[slot] = re_;
     window_im_[slot] = im_;
     re_ = im_ = 0.0;
@@ -203,11 +273,7 @@ void SecondFinder::Add(const int16_t* samples, int count, int64_t first_sample, 
       ++window_fill_;
       continue;
     }
-    double wr = 0.0, wi = 0.0;
-    for (int w = 0; w < WindowPieces; ++w) {
-      wr += window_re_[w];
-      wi += window_im_[w];
-    }
+    const double wr = sum_re_, wi = sum_im_;
     // The magnitude, not the power: across a keyed edge the window's coherent sum ramps
     // straight from one level to the other, and so does its magnitude, with its middle where
     // the window's middle is on the edge; the power's ramp would bend towards the low side.
@@ -241,18 +307,8 @@ void SecondFinder::Add(const int16_t* samples, int count, int64_t first_sample, 
 }
 
 double SecondFinder::Correlate(const Fold& fold, bool all_phases, int at) {
-  // The fold's mean second; a bin no piece fell into (the card's second is not a whole number
-  // of pieces) takes its neighbour's value.
-  double last = 0.0;
-  for (int b = Bins - 1; b >= 0; --b)
-    if (fold.count[b] > 0.0) {
-      last = fold.sum[b] / fold.count[b];
-      break;
-    }
-  for (int b = 0; b < Bins; ++b) {
-    if (fold.count[b] > 0.0) last = fold.sum[b] / fold.count[b];
-    profile_[b] = last;
-  }
+  // The fold's mean second.
+  FillProfile(fold.sum.get(), fold.count.get(), profile_.get());
   // The noise, from sums over 20 ms groups: the station's shape is flat across all but a few
   // of them, so the median squared difference of groups two apart (whose windows share no
   // sample) is twice a group's noise variance alone, and that of neighbouring groups tells how
@@ -323,16 +379,10 @@ void SecondFinder::Evaluate() {
   // (always the full carrier) and after it (reduced in nearly every second) are measured
   // away from it; the sum of the ramp's height, as a fraction of the step, over bins from
   // EdgeReach before to EdgeReach after the peak counts the bins before the middle.
-  double last = 0.0;
-  for (int b = Bins - 1; b >= 0; --b)
-    if (fold_.count[b] > 0.0) {
-      last = power_sum_[b] / fold_.count[b];
-      break;
-    }
-  for (int b = 0; b < Bins; ++b) {
-    if (fold_.count[b] > 0.0) last = power_sum_[b] / fold_.count[b];
-    // without a noise reference, the magnitude's fold as it is
-    profile_[b] = have_reference_ ? std::sqrt(std::max(last, 0.0)) : profile_[b];
+  // (without a noise reference, the magnitude's fold as Correlate left it)
+  if (have_reference_) {
+    FillProfile(power_sum_.get(), fold_.count.get(), profile_.get());
+    for (int b = 0; b < Bins; ++b) profile_[b] = std::sqrt(std::max(profile_[b], 0.0));
   }
   double before = 0.0, after = 0.0;
   for (int b = EdgeLevelFrom; b < EdgeLevelTo; ++b) {

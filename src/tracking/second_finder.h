@@ -72,6 +72,7 @@ class SecondFinder {
   static constexpr int Bins = 1000;  // phases per second: 1 ms each
   static constexpr int PieceSamples = 8;
   static constexpr int WindowPieces = 10;  // the tone over 10 ms, every millisecond
+  static_assert(PieceSamples == 8 && WindowPieces == 10, "the sums in Add are written out for these");
   static constexpr double FoldSeconds = 600.0;
   static constexpr double ClipRatio = 6.0;
   static constexpr double FindSigmas = 8.0;
@@ -96,6 +97,8 @@ class SecondFinder {
   bool supported_ = false;
 
   double cos_[64] = {}, sin_[64] = {};
+  double piece_cos_[64][8] = {}, piece_sin_[64][8] = {};  // [place in the cycle][sample]
+  int piece_next_[64] = {};  // the place in the cycle a piece later
   int period_ = 8;
   static constexpr int RefPeriod = 80;  // samples: 100 Hz at 8000 per second
   bool have_reference_ = false;
@@ -116,6 +119,7 @@ class SecondFinder {
   int in_piece_ = 0;
   // the last WindowPieces pieces' sums: the window is their sum
   double window_re_[16] = {}, window_im_[16] = {};
+  double sum_re_ = 0.0, sum_im_ = 0.0;  // their running sum
   double ref_re_[2] = {}, ref_im_[2] = {};
   static constexpr int NoiseEvery = 8;  // windows: the noise beside the tone is read in one of these
   bool counters_set_ = false;

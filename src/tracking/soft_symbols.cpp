@@ -20,23 +20,51 @@ constexpr double TurnPrior = 0.1;
 // `start`).
 void PieceSums(const int16_t* ring, int64_t mask, double start, double rate, int cycles, int period,
                double re[Pieces], double im[Pieces], int count[Pieces], double middle[Pieces]) {
-  double cos_table[128], sin_table[128];
-  period = std::clamp(period, 1, 128);
+  // The reference's cycle, repeated far enough that a whole piece reads it straight on from
+  // any place in the cycle (a piece is at most MaxPiece samples: 90 at 9000 per second).
+  constexpr int MaxPeriod = 128, MaxPiece = 96;
+  double cos_table[MaxPeriod + MaxPiece], sin_table[MaxPeriod + MaxPiece];
+  period = std::clamp(period, 1, MaxPeriod);
   for (int k = 0; k < period; ++k) {
     const double phase = 2.0 * M_PI * cycles * k / period;
     cos_table[k] = std::cos(phase);
     sin_table[k] = std::sin(phase);
+  }
+  for (int k = period; k < period + MaxPiece; ++k) {
+    cos_table[k] = cos_table[k - period];
+    sin_table[k] = sin_table[k - period];
   }
   int64_t from = std::llround(start);
   for (int piece = 0; piece < Pieces; ++piece) {
     const int64_t to = std::llround(start + rate * (piece + 1) / Pieces);
     double r = 0.0, i = 0.0;
     int k = static_cast<int>(((from % period) + period) % period);
-    for (int64_t n = from; n < to; ++n) {
-      const double x = ring[n & mask];
-      r += x * cos_table[k];
-      i -= x * sin_table[k];
-      k = k + 1 == period ? 0 : k + 1;
+    const int64_t length = to - from;
+    if (length > 0 && length <= MaxPiece && (from & mask) + length <= mask + 1) {
+      // the usual case, the piece in one stretch of the ring: four independent sums
+      const int16_t* x = ring + (from & mask);
+      const double* c = cos_table + k;
+      const double* sn = sin_table + k;
+      double r4[4] = {}, i4[4] = {};
+      int64_t n = 0;
+      for (; n + 4 <= length; n += 4)
+        for (int j = 0; j < 4; ++j) {
+          r4[j] += x[n + j] * c[n + j];
+          i4[j] += x[n + j] * sn[n + j];
+        }
+      for (; n < length; ++n) {
+        r4[0] += x[n] * c[n];
+        i4[0] += x[n] * sn[n];
+      }
+      r = (r4[0] + r4[1]) + (r4[2] + r4[3]);
+      i = -((i4[0] + i4[1]) + (i4[2] + i4[3]));
+    } else {
+      for (int64_t n = from; n < to; ++n) {
+        const double x = ring[n & mask];
+        r += x * cos_table[k];
+        i -= x * sin_table[k];
+        k = k + 1 == period ? 0 : k + 1;
+      }
     }
     re[piece] = r;
     im[piece] = i;

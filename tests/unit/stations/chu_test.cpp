@@ -197,7 +197,7 @@ INSTANTIATE_TEST_SUITE_P(Audio, ChuDemodulator,
 
 // Format B's warning becomes the document's LeapAnnounced (1 inserted, 2 removed, the way DUT1
 // points), replaces an earlier one, and is dropped when the clock step takes a minute more than
-// an hour after the last format B frame.
+// an hour after the last format B frame, and with a change of station.
 struct LeapCase {
   const char* name;
   int announced_before;  // LeapAnnounced left from earlier
@@ -240,6 +240,11 @@ TEST_P(ChuLeap, FormatBWarningIsTheAnnouncement) {
   take(a, (32.5 + c.a_frames_after_s) * second);
   EXPECT_EQ(doc.LeapAnnounced, c.announced);
   EXPECT_EQ(std::string(doc.StatusText), "Reset 14:05");  // the pair was taken
+  // kept while CHU stays chosen, dropped with a change of station
+  doc.OnStation(StationChu);
+  EXPECT_EQ(doc.LeapAnnounced, c.announced);
+  doc.OnStation(StationDcf77);
+  EXPECT_EQ(doc.LeapAnnounced, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Warnings, ChuLeap,
