@@ -165,6 +165,12 @@ Result RunLock(const Run& run) {
       r.errors_ms.push_back(std::fabs(error) * 1000.0);
     }
   }
+  if (std::getenv("BENCH_TRACE") != nullptr) {
+    const LockStatus st = lock.Status();
+    std::fprintf(stderr, "%s end: %s, finder %s %.1f sigma (lead %.1f), phase margin %.1f, margin %.1f, %d minutes\n",
+                 run.station, LockStateName(st.state), lock.Finder().Found() ? "found" : "searching",
+                 lock.Finder().Sigmas(), lock.Finder().LeadSigmas(), st.phase_margin, st.margin, st.minutes);
+  }
   return r;
 }
 

@@ -52,7 +52,7 @@ RobustLock::RobustLock(int station_mode, int tone_cycles, int tone_period)
       phase_(table_ != nullptr ? *table_ : *SymbolsFor(StationDcf77)),
       mark_(table_ != nullptr ? table_->mark_tones : MarkTones{}),
       times_(table_ != nullptr ? *table_ : *SymbolsFor(StationDcf77)),
-      finder_(table_ != nullptr ? *table_ : *SymbolsFor(StationDcf77), tone_cycles, tone_period),
+      finder_(table_ != nullptr ? *table_ : *SymbolsFor(StationDcf77), tone_cycles_, tone_period_),
       // (not cleared: only samples written are read, and pages never written cost nothing)
       ring_(new int16_t[RingSize]),
       history_(std::make_unique<double[]>(HistorySeconds * MaxSymbols)),

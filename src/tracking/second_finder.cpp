@@ -92,7 +92,9 @@ SecondFinder::SecondFinder(const StationSymbols& table, int tone_cycles, int ton
     weight_norm2_ += slot_weight_[j] * slot_weight_[j];
   }
   supported_ = weight_norm2_ > 1e-6;
-  period_ = std::clamp(tone_period, 1, 64);
+  edge_bins_ = std::clamp(table.edge_ms, 0, BinsPerSlot - EdgeLevelTo) * (Bins / 1000);
+  edge_rises_ = table.edge_rises;
+  period_ = std::clamp(tone_period, 1, MaxPeriod);
   for (int k = 0; k < period_; ++k) {
     const double phase = 2.0 * M_PI * tone_cycles * k / period_;
     cos_[k] = std::cos(phase);
@@ -108,12 +110,14 @@ SecondFinder::SecondFinder(const StationSymbols& table, int tone_cycles, int ton
     }
   // The noise beside the tone: 100 Hz below and above it, where a 10 ms window of a steady
   // tone sums to nothing. Only for a tone whose cycles fit RefPeriod samples with those too.
+  // (For a tone of 100 Hz itself, 200 and 300 Hz: the audio's DC is no noise.)
   have_reference_ = RefPeriod % period_ == 0;
   if (have_reference_) {
     const int cycles = tone_cycles * (RefPeriod / period_);
+    const int below = cycles > 1 ? cycles - 1 : cycles + 2;
     for (int r = 0; r < 2; ++r)
       for (int k = 0; k < RefPeriod; ++k) {
-        const double phase = 2.0 * M_PI * (cycles + (r == 0 ? -1 : 1)) * k / RefPeriod;
+        const double phase = 2.0 * M_PI * (r == 0 ? below : cycles + 1) * k / RefPeriod;
         ref_cos_[r][k] = std::cos(phase);
         ref_sin_[r][k] = std::sin(phase);
       }
@@ -384,19 +388,37 @@ void SecondFinder::Evaluate() {
     FillProfile(power_sum_.get(), fold_.count.get(), profile_.get());
     for (int b = 0; b < Bins; ++b) profile_[b] = std::sqrt(std::max(profile_[b], 0.0));
   }
+  // A code that rises some way into the second (WWV's) is placed by that edge the same way:
+  // the sum then counts the bins before its middle on the silent side. The correlation's
+  // peak lies somewhere between the second's start and that edge, so the edge is first found
+  // as the steepest rise there.
+  int edge = best;
+  if (edge_rises_) {
+    double steepest = -1e300;
+    for (int c = best - EdgeReach; c <= best + edge_bins_ + EdgeReach; ++c) {
+      double rise = 0.0;
+      for (int b = EdgeReach / 2; b < EdgeReach + EdgeReach / 2; ++b)
+        rise += profile_[(c + b + Bins) % Bins] - profile_[(c - b + 2 * Bins) % Bins];
+      if (rise > steepest) {
+        steepest = rise;
+        edge = c;
+      }
+    }
+  }
   double before = 0.0, after = 0.0;
   for (int b = EdgeLevelFrom; b < EdgeLevelTo; ++b) {
-    before += profile_[(best - b + Bins) % Bins];
-    after += profile_[(best + b) % Bins];
+    before += profile_[(edge - b + Bins) % Bins];
+    after += profile_[(edge + b) % Bins];
   }
   double phase = static_cast<double>(best) / Bins;
   const double step = (before - after) / (EdgeLevelTo - EdgeLevelFrom);
-  if (step > 0.0) {
+  if (edge_rises_ ? step < 0.0 : step > 0.0) {
     after /= EdgeLevelTo - EdgeLevelFrom;
-    double high_bins = 0.0;
+    double before_bins = 0.0;
     for (int b = -EdgeReach; b < EdgeReach; ++b)
-      high_bins += (profile_[(best + b + Bins) % Bins] - after) / step;
-    if (std::fabs(high_bins - EdgeReach) < EdgeReach) phase = Wrap((best - EdgeReach + high_bins) / Bins);
+      before_bins += (profile_[(edge + b + Bins) % Bins] - after) / step;
+    if (std::fabs(before_bins - EdgeReach) < EdgeReach)
+      phase = Wrap(static_cast<double>(edge - edge_bins_ - EdgeReach + before_bins) / Bins);
   }
   const bool sure = sigmas_ >= FindSigmas && lead_sigmas_ >= LeadNeeded;
   if (!found_) {

@@ -95,10 +95,13 @@ class SecondFinder {
   double slot_weight_[SlotsPerSecond] = {};  // the station's mean second, zero mean
   double weight_norm2_ = 0.0;                // sum over slots of the weight squared
   bool supported_ = false;
+  int edge_bins_ = 0;        // the edge's place in the second
+  bool edge_rises_ = false;
+  static constexpr int MaxPeriod = 128;  // samples of the tone's table
 
-  double cos_[64] = {}, sin_[64] = {};
-  double piece_cos_[64][8] = {}, piece_sin_[64][8] = {};  // [place in the cycle][sample]
-  int piece_next_[64] = {};  // the place in the cycle a piece later
+  double cos_[MaxPeriod] = {}, sin_[MaxPeriod] = {};
+  double piece_cos_[MaxPeriod][8] = {}, piece_sin_[MaxPeriod][8] = {};  // [place in the cycle][sample]
+  int piece_next_[MaxPeriod] = {};  // the place in the cycle a piece later
   int period_ = 8;
   static constexpr int RefPeriod = 80;  // samples: 100 Hz at 8000 per second
   bool have_reference_ = false;

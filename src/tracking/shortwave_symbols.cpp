@@ -72,6 +72,8 @@ StationSymbols MakeWwvSymbols() {
   t.always_low = 0x300;  // 800..1000 ms
   t.code_cycles = 1;     // 100 Hz
   t.code_period = 80;
+  t.edge_ms = 30;
+  t.edge_rises = true;
   for (SymbolMask& a : t.allowed) a = Bit(NistZero) | Bit(NistOne);
   t.allowed[0] = Bit(NistNoPulse);
   for (int p : WwvMarkers) t.allowed[p] = Bit(NistMarker);

@@ -64,6 +64,11 @@ struct StationSymbols {
   // whole cycles in `code_period` samples at 8000 per second (WWV's 100 Hz: 1 in 80); 0: the
   // tone.
   int code_cycles = 0, code_period = 0;
+  // The edge the seconds are placed by, in milliseconds after the second's start, and whether
+  // the tone (or subcarrier) rises there: the carrier stations' reduction at 0 ms falls; WWV's
+  // 100 Hz code rises 30 ms in (the first 30 ms are kept for the tick).
+  int edge_ms = 0;
+  bool edge_rises = false;
   // A minute's mark on tones of its own (WWV/WWVH's 800 ms tone at second 0), weighed for the
   // minute's phase beside the code's symbols; no channels: none.
   MarkTones mark_tones;

@@ -54,7 +54,10 @@ TEST_P(SecondFinderTest, FindsThePhase) {
   std::vector<int16_t> audio(static_cast<size_t>(rs.duration_s * CardRate) + 4096);
   audio.resize(rx.Read(audio.data(), audio.size()));
 
-  SecondFinder finder(*SymbolsFor(c.station_mode), 1, 8);
+  // the station's tone at 1000 Hz, or its code's subcarrier (WWV's 100 Hz)
+  const StationSymbols& table = *SymbolsFor(c.station_mode);
+  SecondFinder finder(table, table.code_period > 0 ? table.code_cycles : 1,
+                      table.code_period > 0 ? table.code_period : 8);
   const double first_start = (std::ceil(rs.start_utc) - rs.start_utc) * CardRate;
   constexpr int Buffer = 2048;
   double found_at = -1.0;
@@ -96,6 +99,10 @@ INSTANTIATE_TEST_SUITE_P(
                       FinderCase{"hbg", StationHbg, -5.0, 0.5, 2.0, 8, 240, 3.0},
                       FinderCase{"wwvb", StationWwvb, -5.0, 0.5, 2.0, 8, 240, 3.0},
                       FinderCase{"wwvb", StationWwvb, -10.0, 0.5, 2.0, 20, 900, 6.0},
+                      // WWV by its code, which rises 30 ms into the second
+                      FinderCase{"wwv", StationWwv, 10.0, 0.0, 0.0, 2, 60, 1.0},
+                      FinderCase{"wwv", StationWwv, 0.0, 0.5, 2.0, 8, 240, 2.0},
+                      FinderCase{"wwv", StationWwv, 0.0, 0.0, 0.0, 20, 0, 0.0, false},
                       FinderCase{"dcf77", StationDcf77, 0.0, 0.0, 0.0, 20, 0, 0.0, false},
                       FinderCase{"wwvb", StationWwvb, 0.0, 0.5, 0.0, 20, 0, 0.0, false}));
 
