@@ -74,6 +74,7 @@ StationSymbols MakeWwvSymbols() {
   t.code_period = 80;
   t.edge_ms = 30;
   t.edge_rises = true;
+  t.keyed_coherent = true;
   for (SymbolMask& a : t.allowed) a = Bit(NistZero) | Bit(NistOne);
   t.allowed[0] = Bit(NistNoPulse);
   for (int p : WwvMarkers) t.allowed[p] = Bit(NistMarker);

@@ -122,7 +122,7 @@ double LevelTracker::ToneOffset() const {
 
 void LevelTracker::Read(const int16_t* ring, int64_t mask, double start, double rate, int cycles, int period,
                         double levels[SlotsPerSecond]) {
-  if (table_->tone_keyed) {
+  if (table_->tone_keyed && !table_->keyed_coherent) {
     SlotLevels(ring, mask, start, rate, cycles, period, levels);
     return;
   }

@@ -69,6 +69,10 @@ struct StationSymbols {
   // 100 Hz code rises 30 ms in (the first 30 ms are kept for the tick).
   int edge_ms = 0;
   bool edge_rises = false;
+  // A keyed tone whose phase runs on through the second (WWV's 100 Hz, locked to the
+  // second): its slots are read coherently against the phase of the rest of the second, as a
+  // carrier's are, rather than as the mean of 10 ms magnitudes.
+  bool keyed_coherent = false;
   // A minute's mark on tones of its own (WWV/WWVH's 800 ms tone at second 0), weighed for the
   // minute's phase beside the code's symbols; no channels: none.
   MarkTones mark_tones;

@@ -154,6 +154,7 @@ INSTANTIATE_TEST_SUITE_P(
                  true},
         LockCase{"msf -5 dB, own seconds", "msf", StationMsf, Afternoon, -5.0, 20, 15, -1, 0, true, -1, true},
         LockCase{"hbg -5 dB, own seconds", "hbg", StationHbg, Afternoon, -5.0, 20, 15, -1, 0, true, -1, true},
+        LockCase{"wwv -5 dB, own seconds", "wwv", StationWwv, Afternoon, -5.0, 22, 20, -1, 0, true, -1, true},
         LockCase{"dcf77 -10 dB, own seconds", "dcf77", StationDcf77, Afternoon, -10.0, 60, 60, -1, 0, true,
                  -1, true},
         LockCase{"dcf77 a leap second", "dcf77", StationDcf77, NewYearsEve, 5.0, 32, 8, -1, 0, true, 19,
