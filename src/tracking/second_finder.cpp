@@ -20,7 +20,7 @@ constexpr double RecentMinSeconds = 5.0;
 constexpr int EvaluatePieces = 4 * SecondFinder::Bins;
 // bins (ms) from the coarse edge: where the levels on either side are measured, and how far
 // the ramp between them is summed
-constexpr int EdgeLevelFrom = 15, EdgeLevelTo = 60, EdgeReach = 12;
+constexpr int EdgeLevelFrom = 15, EdgeLevelTo = 60, EdgeReach = 12, NearReach = 7;
 
 // The mean of each bin, `sum` / `count`; a bin no window fell into is read on the straight
 // line between the nearest bins that have one (around the second's end too), so that the
@@ -417,8 +417,17 @@ void SecondFinder::Evaluate() {
     double before_bins = 0.0;
     for (int b = -EdgeReach; b < EdgeReach; ++b)
       before_bins += (profile_[(edge + b + Bins) % Bins] - after) / step;
-    if (std::fabs(before_bins - EdgeReach) < EdgeReach)
-      phase = Wrap(static_cast<double>(edge - edge_bins_ - EdgeReach + before_bins) / Bins);
+    if (std::fabs(before_bins - EdgeReach) < EdgeReach) {
+      // Once more over the ramp and a little beside it alone, centred where the first sum put
+      // the middle: fewer bins, less of their noise.
+      const double middle = edge - EdgeReach + before_bins;
+      const int centre = static_cast<int>(std::lround(middle));
+      double near_bins = 0.0;
+      for (int b = -NearReach; b < NearReach; ++b)
+        near_bins += (profile_[((centre + b) % Bins + Bins) % Bins] - after) / step;
+      const double fine = std::fabs(near_bins - NearReach) < NearReach ? centre - NearReach + near_bins : middle;
+      phase = Wrap((fine - edge_bins_) / Bins);
+    }
   }
   const bool sure = sigmas_ >= FindSigmas && lead_sigmas_ >= LeadNeeded;
   if (!found_) {
