@@ -257,6 +257,7 @@ BENCHMARK_CAPTURE(BM_Lock, msf, "msf", StationMsf)->Apply(SnrArgs);
 BENCHMARK_CAPTURE(BM_Lock, wwvb, "wwvb", StationWwvb)->Apply(SnrArgs);
 BENCHMARK_CAPTURE(BM_Lock, hbg, "hbg", StationHbg)->Apply(SnrArgs);
 BENCHMARK_CAPTURE(BM_Lock, wwv, "wwv", StationWwv)->Apply(SnrArgs);
+BENCHMARK_CAPTURE(BM_Lock, jjy, "jjy", StationJjy)->Apply(SnrArgs);
 BENCHMARK_CAPTURE(BM_Lock, chu, "chu", StationChu)->Apply(SnrArgs);
 BENCHMARK_CAPTURE(BM_Soak, dcf77, "dcf77", StationDcf77)->Apply(SoakArgs);
 BENCHMARK_CAPTURE(BM_Soak, msf, "msf", StationMsf)->Apply(SoakArgs);

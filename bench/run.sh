@@ -12,7 +12,11 @@ export VARNOL_DECODE
 for b in "$BUILD"/bench/bench_*; do
   [ -x "$b" ] || continue
   echo "== $(basename "$b")"
-  "$b" --benchmark_counters_tabular=true
+  # (the simulated weeks of the robust lock, two hours on two cores, only when asked for:
+  # build/bench/bench_robust_lock_sweep --benchmark_filter=BM_Week)
+  filter=.
+  [ "$(basename "$b")" = bench_robust_lock_sweep ] && filter='BM_(Lock|Soak)'
+  "$b" --benchmark_counters_tabular=true --benchmark_filter="$filter"
 done
 
 tmp=$(mktemp -d)

@@ -165,6 +165,7 @@ StationSymbols MakeJjy() {
   t.symbols[JjyMarker] = {"marker", 0x3fc};
   t.always_high = 0x003;  // 0..200 ms
   t.usually_low = 9;      // 900..1000 ms
+  t.edge_rises = true;    // the full carrier comes back at the second's start
   for (SymbolMask& a : t.allowed) a = Bit(JjyZero) | Bit(JjyOne);
   for (int p : JjyMarkers) t.allowed[p] = Bit(JjyMarker);
   for (int p : JjyUnused) t.allowed[p] = Bit(JjyZero);

@@ -65,8 +65,9 @@ struct StationSymbols {
   // tone.
   int code_cycles = 0, code_period = 0;
   // The edge the seconds are placed by, in milliseconds after the second's start, and whether
-  // the tone (or subcarrier) rises there: the carrier stations' reduction at 0 ms falls; WWV's
-  // 100 Hz code rises 30 ms in (the first 30 ms are kept for the tick).
+  // the tone (or subcarrier) rises there: the reduction DCF77, MSF, WWVB and HBG start each
+  // second with falls; JJY's full carrier rises at 0 ms; WWV's 100 Hz code rises 30 ms in (the
+  // first 30 ms are kept for the tick).
   int edge_ms = 0;
   bool edge_rises = false;
   // A keyed tone whose phase runs on through the second (WWV's 100 Hz, locked to the

@@ -99,6 +99,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FinderCase{"hbg", StationHbg, -5.0, 0.5, 2.0, 8, 240, 3.0},
                       FinderCase{"wwvb", StationWwvb, -5.0, 0.5, 2.0, 8, 240, 3.0},
                       FinderCase{"wwvb", StationWwvb, -10.0, 0.5, 2.0, 20, 900, 6.0},
+                      // JJY by the full carrier's return at the second's start
+                      FinderCase{"jjy", StationJjy, 10.0, 0.0, 0.0, 2, 60, 0.5},
                       // WWV by its code, which rises 30 ms into the second
                       FinderCase{"wwv", StationWwv, 10.0, 0.0, 0.0, 2, 60, 1.0},
                       FinderCase{"wwv", StationWwv, 0.0, 0.5, 2.0, 8, 240, 2.0},
