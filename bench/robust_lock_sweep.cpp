@@ -21,7 +21,8 @@
 //     and -10 dB, with the same fading, crashes, gaps and hours off (see BM_Week); the same
 //     counters.
 //
-// The receiver's noise is seeded from the environment's BENCH_SEED (5 when unset).
+// The receiver's noise is seeded from the environment's BENCH_SEED (5 when unset); with BENCH_TRACE
+// set, each run ends with a line on stderr: the lock's state, the finder's and the margins.
 //
 // Every label is checked against the true time of the second it names.
 #include <benchmark/benchmark.h>
