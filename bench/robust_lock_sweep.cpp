@@ -82,8 +82,9 @@ Result RunLock(const Run& run) {
   ReceiverSettings rs;
   rs.start_utc = run.start_utc;
   rs.card_rate = CardRate;
-  const double best_snr =
-      run.snr_steps.empty() ? run.snr_300hz_db : *std::max_element(run.snr_steps.begin(), run.snr_steps.end()) + 30.0;
+  const double best_snr = run.snr_steps.empty()
+                              ? run.snr_300hz_db
+                              : *std::max_element(run.snr_steps.begin(), run.snr_steps.end()) + 30.0;
   rs.snr_db = best_snr - PassbandGainDb;
   rs.fade_depth = run.fade_depth;
   rs.fade_period_s = run.fade_period_s;
@@ -130,7 +131,8 @@ Result RunLock(const Run& run) {
       extra = std::sqrt(std::max(sigma * sigma - noise_sigma * noise_sigma, 0.0));
     }
     bool gone = false;
-    for (const Gap& g : run.gaps) gone = gone || (t + Buffer / CardRate > g.from_s && t < g.from_s + g.seconds);
+    for (const Gap& g : run.gaps)
+      gone = gone || (t + Buffer / CardRate > g.from_s && t < g.from_s + g.seconds);
     if (gone || extra > 0.0)
       for (int16_t& x : audio) {
         const double v = (gone ? 0.0 : x) + normal(rng) * (gone ? sigma : extra);
@@ -168,7 +170,8 @@ Result RunLock(const Run& run) {
   }
   if (std::getenv("BENCH_TRACE") != nullptr) {
     const LockStatus st = lock.Status();
-    std::fprintf(stderr, "%s end: %s, finder %s %.1f sigma (lead %.1f), phase margin %.1f, margin %.1f, %d minutes\n",
+    std::fprintf(stderr,
+                 "%s end: %s, finder %s %.1f sigma (lead %.1f), phase margin %.1f, margin %.1f, %d minutes\n",
                  run.station, LockStateName(st.state), lock.Finder().Found() ? "found" : "searching",
                  lock.Finder().Sigmas(), lock.Finder().LeadSigmas(), st.phase_margin, st.margin, st.minutes);
   }
@@ -265,7 +268,10 @@ BENCHMARK_CAPTURE(BM_Soak, msf, "msf", StationMsf)->Apply(SoakArgs);
 BENCHMARK_CAPTURE(BM_Soak, wwvb, "wwvb", StationWwvb)->Apply(SoakArgs);
 BENCHMARK_CAPTURE(BM_Soak, hbg, "hbg", StationHbg)->Apply(SoakArgs);
 BENCHMARK_CAPTURE(BM_Soak, wwv, "wwv", StationWwv)->Apply(SoakArgs);
-BENCHMARK_CAPTURE(BM_Week, dcf77, "dcf77", StationDcf77)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Week, dcf77, "dcf77", StationDcf77)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(BM_Week, msf, "msf", StationMsf)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Week, wwvb, "wwvb", StationWwvb)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Week, hbg, "hbg", StationHbg)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();

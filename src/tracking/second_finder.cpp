@@ -46,8 +46,7 @@ void FillProfile(const double* sum, const double* count, double* out) {
     if (step < Bins && !(count[b] > 0.0)) continue;
     const double value = step < Bins ? sum[b] / count[b] : first_value;
     const int gap = (b - from + Bins) % Bins == 0 ? Bins : (b - from + Bins) % Bins;
-    for (int g = 1; g < gap; ++g)
-      out[(from + g) % Bins] = from_value + (value - from_value) * g / gap;
+    for (int g = 1; g < gap; ++g) out[(from + g) % Bins] = from_value + (value - from_value) * g / gap;
     if (step == Bins) break;
     out[b] = value;
     from = b;
@@ -425,7 +424,8 @@ void SecondFinder::Evaluate() {
       double near_bins = 0.0;
       for (int b = -NearReach; b < NearReach; ++b)
         near_bins += (profile_[((centre + b) % Bins + Bins) % Bins] - after) / step;
-      const double fine = std::fabs(near_bins - NearReach) < NearReach ? centre - NearReach + near_bins : middle;
+      const double fine =
+          std::fabs(near_bins - NearReach) < NearReach ? centre - NearReach + near_bins : middle;
       phase = Wrap((fine - edge_bins_) / Bins);
     }
   }

@@ -95,7 +95,7 @@ class SecondFinder {
   double slot_weight_[SlotsPerSecond] = {};  // the station's mean second, zero mean
   double weight_norm2_ = 0.0;                // sum over slots of the weight squared
   bool supported_ = false;
-  int edge_bins_ = 0;        // the edge's place in the second
+  int edge_bins_ = 0;  // the edge's place in the second
   bool edge_rises_ = false;
   static constexpr int MaxPeriod = 128;  // samples of the tone's table
 

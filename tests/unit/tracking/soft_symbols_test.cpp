@@ -193,12 +193,17 @@ TEST(SoftSymbols, WwvCodeIsReadCoherently) {
     for (int n = 0; n < Rate; ++n) {
       // on from 30 ms to 200, 500 or 800 ms
       const double f = static_cast<double>(n) / Rate;
-      const double on = f >= 0.03 && f < (symbol == NistZero ? 0.2 : symbol == NistOne ? 0.5 : 0.8) ? 1.0 : 0.0;
+      const double on = f >= 0.03 && f < (symbol == NistZero  ? 0.2
+                                          : symbol == NistOne ? 0.5
+                                                              : 0.8)
+                            ? 1.0
+                            : 0.0;
       const double x = std::round(on * Amplitude * std::sin(2.0 * M_PI * 100.0 * n / Rate) + normal(rng));
       ring[(k * Rate + n) & Mask] = static_cast<int16_t>(std::clamp(x, -32768.0, 32767.0));
     }
     double levels[SlotsPerSecond];
-    tracker.Read(ring.data(), Mask, static_cast<double>(k) * Rate, Rate, t.code_cycles, t.code_period, levels);
+    tracker.Read(ring.data(), Mask, static_cast<double>(k) * Rate, Rate, t.code_cycles, t.code_period,
+                 levels);
     tracker.Add(levels);
     if (k < 60) continue;
     silent += (levels[8] + levels[9]) / 2.0 / (Seconds - 60);
