@@ -244,14 +244,19 @@ void BM_Week(benchmark::State& state, const char* station, int mode) {
   Report(state, r);
 }
 
+// each run once, timed in seconds of wall time
+void OnceArgs(benchmark::internal::Benchmark* b) {
+  b->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+}
+
 void SnrArgs(benchmark::internal::Benchmark* b) {
   for (int snr : {10, 0, -5, -10}) b->Arg(snr);
-  b->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+  OnceArgs(b);
 }
 
 void SoakArgs(benchmark::internal::Benchmark* b) {
   b->Args({-5, 0, 24})->Args({-5, 0, 12})->Args({-5, 1, 6});
-  b->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+  OnceArgs(b);
 }
 
 }  // namespace
@@ -268,13 +273,10 @@ BENCHMARK_CAPTURE(BM_Soak, msf, "msf", StationMsf)->Apply(SoakArgs);
 BENCHMARK_CAPTURE(BM_Soak, wwvb, "wwvb", StationWwvb)->Apply(SoakArgs);
 BENCHMARK_CAPTURE(BM_Soak, hbg, "hbg", StationHbg)->Apply(SoakArgs);
 BENCHMARK_CAPTURE(BM_Soak, wwv, "wwv", StationWwv)->Apply(SoakArgs);
-BENCHMARK_CAPTURE(BM_Week, dcf77, "dcf77", StationDcf77)
-    ->Iterations(1)
-    ->Unit(benchmark::kSecond)
-    ->UseRealTime();
-BENCHMARK_CAPTURE(BM_Week, msf, "msf", StationMsf)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Week, wwvb, "wwvb", StationWwvb)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Week, hbg, "hbg", StationHbg)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Week, wwv, "wwv", StationWwv)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Week, dcf77, "dcf77", StationDcf77)->Apply(OnceArgs);
+BENCHMARK_CAPTURE(BM_Week, msf, "msf", StationMsf)->Apply(OnceArgs);
+BENCHMARK_CAPTURE(BM_Week, wwvb, "wwvb", StationWwvb)->Apply(OnceArgs);
+BENCHMARK_CAPTURE(BM_Week, hbg, "hbg", StationHbg)->Apply(OnceArgs);
+BENCHMARK_CAPTURE(BM_Week, wwv, "wwv", StationWwv)->Apply(OnceArgs);
 
 BENCHMARK_MAIN();

@@ -45,7 +45,8 @@ void FillProfile(const double* sum, const double* count, double* out) {
     const int b = (first + step) % Bins;
     if (step < Bins && !(count[b] > 0.0)) continue;
     const double value = step < Bins ? sum[b] / count[b] : first_value;
-    const int gap = (b - from + Bins) % Bins == 0 ? Bins : (b - from + Bins) % Bins;
+    int gap = (b - from + Bins) % Bins;
+    if (gap == 0) gap = Bins;  // one bin alone: the line runs round the whole second
     for (int g = 1; g < gap; ++g) out[(from + g) % Bins] = from_value + (value - from_value) * g / gap;
     if (step == Bins) break;
     out[b] = value;

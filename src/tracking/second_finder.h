@@ -100,7 +100,8 @@ class SecondFinder {
   static constexpr int MaxPeriod = 128;  // samples of the tone's table
 
   double cos_[MaxPeriod] = {}, sin_[MaxPeriod] = {};
-  double piece_cos_[MaxPeriod][8] = {}, piece_sin_[MaxPeriod][8] = {};  // [place in the cycle][sample]
+  // [place in the cycle][sample]
+  double piece_cos_[MaxPeriod][PieceSamples] = {}, piece_sin_[MaxPeriod][PieceSamples] = {};
   int piece_next_[MaxPeriod] = {};  // the place in the cycle a piece later
   int period_ = 8;
   static constexpr int RefPeriod = 80;  // samples: 100 Hz at 8000 per second
