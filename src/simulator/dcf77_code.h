@@ -13,4 +13,8 @@
 // they describe the following minute in CET/CEST.
 std::array<int, 60> Dcf77Bits(int64_t minute_start_utc, bool german_time_zone_rules = true);
 
+// The same minute sent in CEST (`summer`) or CET whatever the date, without the announcement
+// of a change (bit 16 stays 0).
+std::array<int, 60> Dcf77BitsInZone(int64_t minute_start_utc, bool summer);
+
 std::unique_ptr<StationEncoder> MakeDcf77Encoder();

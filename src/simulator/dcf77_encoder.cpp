@@ -42,16 +42,12 @@ void PutParity(std::array<int, 60>& bits, int first, int last, int parity_bit) {
 
 }  // namespace
 
-std::array<int, 60> Dcf77Bits(int64_t minute_start_utc, bool german_time_zone_rules) {
+std::array<int, 60> Dcf77BitsInZone(int64_t minute_start_utc, bool summer) {
   std::array<int, 60> bits{};
   const int64_t announced = minute_start_utc + 60;
-  const bool summer = german_time_zone_rules && CentralEuropeanSummerTime(announced);
   const int offset_hours = summer ? 2 : 1;
   const CivilTime local = CivilFromUtc(announced + offset_hours * 3600);
 
-  // A1 during the hour before a change of zone.
-  if (german_time_zone_rules && CentralEuropeanSummerTime(announced + 3600) != summer)
-    bits[16] = 1;
   bits[17] = summer ? 1 : 0;
   bits[18] = summer ? 0 : 1;
   bits[20] = 1;
@@ -65,6 +61,16 @@ std::array<int, 60> Dcf77Bits(int64_t minute_start_utc, bool german_time_zone_ru
   PutBcd(bits, 45, 5, local.month);
   PutBcd(bits, 50, 8, local.year % 100);
   PutParity(bits, 36, 57, 58);
+  return bits;
+}
+
+std::array<int, 60> Dcf77Bits(int64_t minute_start_utc, bool german_time_zone_rules) {
+  const int64_t announced = minute_start_utc + 60;
+  const bool summer = german_time_zone_rules && CentralEuropeanSummerTime(announced);
+  std::array<int, 60> bits = Dcf77BitsInZone(minute_start_utc, summer);
+  // A1 during the hour before a change of zone.
+  if (german_time_zone_rules && CentralEuropeanSummerTime(announced + 3600) != summer)
+    bits[16] = 1;
   return bits;
 }
 

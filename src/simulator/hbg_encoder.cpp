@@ -11,7 +11,10 @@
 #include "simulator/station_codes.h"
 
 int HbgSecondZeroInterruptions(int64_t minute_start_utc) {
-  const bool summer = CentralEuropeanSummerTime(minute_start_utc);
+  return HbgSecondZeroInterruptionsInZone(minute_start_utc, CentralEuropeanSummerTime(minute_start_utc));
+}
+
+int HbgSecondZeroInterruptionsInZone(int64_t minute_start_utc, bool summer) {
   const CivilTime swiss = CivilFromUtc(minute_start_utc + (summer ? 7200 : 3600));
   if (swiss.minute != 0) return 2;
   return swiss.hour == 0 || swiss.hour == 12 ? 4 : 3;

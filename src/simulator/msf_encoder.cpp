@@ -39,17 +39,24 @@ int OddParity(const std::array<int, 60>& bits, int first, int last) {
   return ones % 2 == 0 ? 1 : 0;
 }
 
+}  // namespace
+
 // British Summer Time starts and ends at 01:00 UTC on the same Sundays as CEST.
 bool BritishSummerTime(int64_t utc) {
   return CentralEuropeanSummerTime(utc);
 }
 
-}  // namespace
-
 MsfCode MsfBits(int64_t minute_start_utc) {
-  MsfCode c;
   const int64_t announced = minute_start_utc + 60;
   const bool bst = BritishSummerTime(announced);
+  MsfCode c = MsfBitsInZone(minute_start_utc, bst);
+  c.b[53] = BritishSummerTime(announced + 61 * 60) != bst ? 1 : 0;
+  return c;
+}
+
+MsfCode MsfBitsInZone(int64_t minute_start_utc, bool bst) {
+  MsfCode c;
+  const int64_t announced = minute_start_utc + 60;
   const CivilTime uk = CivilFromUtc(announced + (bst ? 3600 : 0));
 
   const int dut1 = SimulatedDut1Tenths;
@@ -65,7 +72,6 @@ MsfCode MsfBits(int64_t minute_start_utc) {
   static constexpr int Identifier[8] = {0, 1, 1, 1, 1, 1, 1, 0};
   for (int k = 0; k < 8; ++k) c.a[52 + k] = Identifier[k];
 
-  c.b[53] = BritishSummerTime(announced + 61 * 60) != bst ? 1 : 0;
   c.b[54] = OddParity(c.a, 17, 24);
   c.b[55] = OddParity(c.a, 25, 35);
   c.b[56] = OddParity(c.a, 36, 38);

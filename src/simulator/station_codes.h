@@ -22,11 +22,17 @@ int DayOfYear(int64_t utc);
 // MSF (NPL): the A and B bits sent during the minute starting at `minute_start_utc`; they
 // describe the following minute in UK civil time. a[0] and b[0] are unused (second 0 is the
 // 500 ms minute marker).
+// British Summer Time in force at `utc`.
+bool BritishSummerTime(int64_t utc);
+
 struct MsfCode {
   std::array<int, 60> a{};
   std::array<int, 60> b{};
 };
 MsfCode MsfBits(int64_t minute_start_utc);
+// The same minute sent in BST (`bst`) or GMT whatever the date, without the warning of a
+// change (B of 53 stays 0).
+MsfCode MsfBitsInZone(int64_t minute_start_utc, bool bst);
 
 // Pulse kinds of the NIST codes (WWVB carrier reductions, WWV/WWVH 100 Hz pulses).
 enum NistSymbol : int { NistZero = 0, NistOne = 1, NistMarker = 2, NistNoPulse = 3 };
@@ -45,6 +51,8 @@ std::array<int, 60> VngBits(int64_t minute_start_utc);
 // HBG: carrier interruptions in second 0 of the minute starting at `minute_start_utc`:
 // 2, 3 at the full hour, 4 at midnight and noon (Swiss legal time).
 int HbgSecondZeroInterruptions(int64_t minute_start_utc);
+// The same in Swiss summer time (`summer`) or standard time whatever the date.
+int HbgSecondZeroInterruptionsInZone(int64_t minute_start_utc, bool summer);
 
 // JJY: what each second of a minute carries, by its time at full carrier: a 0 (800 ms), a 1
 // (500 ms), a position marker (200 ms), or a part of the Morse call sign (minutes 15 and 45,

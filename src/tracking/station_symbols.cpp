@@ -38,6 +38,20 @@ void HbgExpected(int64_t minute_start_utc, SymbolMask out[60]) {
   out[0] = Bit(HbgMark2 + HbgSecondZeroInterruptions(minute_start_utc) - 2);
 }
 
+// In the other zone the announcement of a change (bit 16) is open: it follows the date.
+void Dcf77OtherZone(int64_t minute_start_utc, SymbolMask out[60]) {
+  DcfExpected(Dcf77BitsInZone(minute_start_utc, !CentralEuropeanSummerTime(minute_start_utc + 60)), out);
+  out[16] = Bit(DcfZero) | Bit(DcfOne);
+}
+
+void HbgOtherZone(int64_t minute_start_utc, SymbolMask out[60]) {
+  Dcf77OtherZone(minute_start_utc, out);
+  out[0] = Bit(HbgMark2 +
+               HbgSecondZeroInterruptionsInZone(minute_start_utc,
+                                                !CentralEuropeanSummerTime(minute_start_utc)) -
+               2);
+}
+
 StationSymbols MakeDcf(int station) {
   StationSymbols t;
   t.station = station;
@@ -52,6 +66,7 @@ StationSymbols MakeDcf(int station) {
   t.allowed[20] = Bit(DcfOne);  // start of the time code
   t.allowed[59] = Bit(DcfNone);
   t.expected = Dcf77Expected;
+  t.expected_other_zone = Dcf77OtherZone;
   if (station == StationHbg) {
     t.symbol_count = 6;
     t.symbols[HbgMark2] = {"mark 2", 0x005};
@@ -60,6 +75,7 @@ StationSymbols MakeDcf(int station) {
     t.always_high = 0x380;  // 700..1000 ms
     t.allowed[0] = Bit(HbgMark2) | Bit(HbgMark3) | Bit(HbgMark4);
     t.expected = HbgExpected;
+    t.expected_other_zone = HbgOtherZone;
   }
   return t;
 }
@@ -73,8 +89,7 @@ SymbolMask MsfSymbol(int a, int b) {
   return Bit(a ? (b ? MsfAB : MsfA) : (b ? MsfB : Msf00));
 }
 
-void MsfExpected(int64_t minute_start_utc, SymbolMask out[60]) {
-  const MsfCode code = MsfBits(minute_start_utc);
+void MsfCodeExpected(const MsfCode& code, SymbolMask out[60]) {
   for (int p = 0; p < 60; ++p) out[p] = MsfSymbol(code.a[p], code.b[p]);
   out[0] = Bit(MsfMarker);
   // DUT1 (B of 1..16) is announced by the station, not known here.
@@ -82,6 +97,17 @@ void MsfExpected(int64_t minute_start_utc, SymbolMask out[60]) {
   // The date (A of 17..38) and its parity bits (B of 54..56) are open.
   for (int p = 17; p <= 38; ++p) out[p] = MsfSymbol(0, code.b[p]) | MsfSymbol(1, code.b[p]);
   for (int p = 54; p <= 56; ++p) out[p] = MsfSymbol(code.a[p], 0) | MsfSymbol(code.a[p], 1);
+}
+
+void MsfExpected(int64_t minute_start_utc, SymbolMask out[60]) {
+  MsfCodeExpected(MsfBits(minute_start_utc), out);
+}
+
+// In the other zone the warning of a change (B of 53) is open: it follows the date.
+void MsfOtherZone(int64_t minute_start_utc, SymbolMask out[60]) {
+  const MsfCode code = MsfBitsInZone(minute_start_utc, !BritishSummerTime(minute_start_utc + 60));
+  MsfCodeExpected(code, out);
+  out[53] = MsfSymbol(code.a[53], 0) | MsfSymbol(code.a[53], 1);
 }
 
 StationSymbols MakeMsf() {
@@ -103,6 +129,7 @@ StationSymbols MakeMsf() {
   for (int p = 53; p <= 58; ++p) t.allowed[p] = a1;
   t.allowed[59] = a0;
   t.expected = MsfExpected;
+  t.expected_other_zone = MsfOtherZone;
   return t;
 }
 

@@ -53,6 +53,12 @@ struct StationSymbols {
   // the encoders cannot know), so that those seconds weigh alike for every candidate time.
   // nullptr: the station sends no time of day (RWM), only its minute's phase is found.
   void (*expected)(int64_t minute_start_utc, SymbolMask out[60]) = nullptr;
+  // The same minute as the station sends it in the other of its two offsets from UTC (summer
+  // time where the date has standard time, and the reverse), for stations that send their
+  // country's civil time: the hour sent, with the summer-time bits, decides the offset, not
+  // the capture clock's date, which may be in the wrong season. nullptr: the station sends
+  // UTC or a time without summer time.
+  void (*expected_other_zone)(int64_t minute_start_utc, SymbolMask out[60]) = nullptr;
 
   // A tone keyed on for the pulses (the short-wave stations): no slot is high in every second,
   // so the silent level and the scatter come from `always_low` (slots no symbol keys), and the

@@ -1,10 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tracking/time_candidates.h"
 
+#include <algorithm>
+
 #include "tracking/soft_symbols.h"
 
 TimeCandidates::TimeCandidates(const StationSymbols& table)
-    : table_(&table), predictions_(std::make_unique<Prediction[]>(CandidateMinutes)) {}
+    : table_(&table),
+      zones_(table.expected_other_zone != nullptr ? 2 : 1),
+      predictions_(std::make_unique<Prediction[]>(2 * CandidateMinutes)) {}
 
 void TimeCandidates::Reset() {
   for (double& s : score_) s = 0.0;
@@ -17,12 +21,15 @@ void TimeCandidates::Reset() {
 }
 
 double TimeCandidates::LastMinuteOverOpen(int minute_of_day) const {
-  return last_[((minute_of_day - shift_) % CandidateMinutes + CandidateMinutes) % CandidateMinutes] -
-         last_open_;
+  double best = last_[Index(minute_of_day, 0)];
+  if (zones_ == 2) best = std::max(best, last_[Index(minute_of_day, 1)]);
+  return best - last_open_;
 }
 
 double TimeCandidates::Score(int minute_of_day) const {
-  return score_[((minute_of_day - shift_) % CandidateMinutes + CandidateMinutes) % CandidateMinutes];
+  double best = score_[Index(minute_of_day, 0)];
+  if (zones_ == 2) best = std::max(best, score_[Index(minute_of_day, 1)] - OtherZonePrior);
+  return best;
 }
 
 void TimeCandidates::AddMinute(int64_t reference_utc, const double (*ll)[MaxSymbols], const bool* heard,
@@ -42,25 +49,33 @@ void TimeCandidates::AddMinute(int64_t reference_utc, const double (*ll)[MaxSymb
   open_score_ = open_score_ * keep + open;
   last_open_ = open;
   double best = -1e300, next = -1e300;
-  int best_minute = 0;
-  for (int i = 0; i < CandidateMinutes; ++i) {
-    const int minute_of_day = (i + shift_) % CandidateMinutes;
-    const int64_t minute_utc = NearestMinute(reference_utc, minute_of_day);
-    Prediction& prediction = predictions_[minute_of_day];
-    if (prediction.minute_utc != minute_utc) {
-      table_->expected(minute_utc, prediction.expected);
-      prediction.minute_utc = minute_utc;
-    }
-    double sum = 0.0;
-    for (int p = 0; p < 60; ++p) sum += by_mask[p][prediction.expected[p]];
-    score_[i] = score_[i] * keep + sum;
-    last_[i] = sum;
-    if (score_[i] > best) {
-      next = best;
-      best = score_[i];
-      best_minute = minute_of_day;
-    } else if (score_[i] > next) {
-      next = score_[i];
+  int best_minute = -1;
+  for (int zone = 0; zone < zones_; ++zone) {
+    const auto expected = zone == 0 ? table_->expected : table_->expected_other_zone;
+    const double prior = zone == 0 ? 0.0 : OtherZonePrior;
+    for (int i = 0; i < CandidateMinutes; ++i) {
+      const int minute_of_day = (i + shift_) % CandidateMinutes;
+      const int64_t minute_utc = NearestMinute(reference_utc, minute_of_day);
+      Prediction& prediction = predictions_[zone * CandidateMinutes + minute_of_day];
+      if (prediction.minute_utc != minute_utc) {
+        expected(minute_utc, prediction.expected);
+        prediction.minute_utc = minute_utc;
+      }
+      double sum = 0.0;
+      for (int p = 0; p < 60; ++p) sum += by_mask[p][prediction.expected[p]];
+      double& score = score_[zone * CandidateMinutes + i];
+      score = score * keep + sum;
+      last_[zone * CandidateMinutes + i] = sum;
+      // The two candidates of one minute of the day name the same UTC: the runner-up is the
+      // best candidate that names another.
+      const double s = score - prior;
+      if (s > best) {
+        if (minute_of_day != best_minute) next = best;
+        best = s;
+        best_minute = minute_of_day;
+      } else if (s > next && minute_of_day != best_minute) {
+        next = s;
+      }
     }
   }
   ++minutes_;

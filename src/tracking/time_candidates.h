@@ -8,6 +8,11 @@
 // nearest the capture's own clock; the date fields themselves are left open (see
 // StationSymbols::expected), so a machine whose date is off does not pull the time of day.
 //
+// A station that sends its country's civil time (DCF77, HBG, MSF) has each minute of the day a
+// candidate twice: in the offset from UTC the capture's date has, and in the other (summer
+// time where the date has standard time, and the reverse). A date in the wrong season then
+// costs the lock a few minutes rather than putting it an hour off.
+//
 // The scores leak slowly (a minute's evidence halves in about three hours) so that a candidate
 // that was right and no longer is (the station stepped, the seconds slipped) can be overtaken.
 #pragma once
@@ -71,6 +76,12 @@ class TimeCandidates : public TimeScorer {
   // has the same 60 * 1440 * exp(-T) bound an hour. A report needs both leads: over the next
   // candidate and over O.
   //
+  // The candidates in the other zone start OtherZonePrior behind (see there), so the bound
+  // holds as it stands while the capture's date is in the right season. In the wrong season
+  // the true candidate starts that much behind, and the bound for its 1440 rivals becomes
+  //     60 * 1440 * exp(-(T - OtherZonePrior)) = 3.6e-10 an hour at T = 40,
+  // still below 1e-9, with the model's margin spent.
+  //
   // What it costs: a DCF77 minute differs from the next or the previous in at least two bits
   // (the parity keeps the distance of the minute and hour fields at two), each worth up to
   // LikelihoodCap = 6.9 nats clean, d'^2 / 2 in noise (d' = level step over sigma): a clean
@@ -80,14 +91,29 @@ class TimeCandidates : public TimeScorer {
   // chance in 8000 an hour that noise alone drops a right lock.
   static constexpr double DropMargin = 20.0;
   static constexpr double LeakPerMinute = 1.0 / 240.0;
+  // How much less likely, in nats, a candidate in the other zone is before any minute is
+  // heard: ln 1000, one capture clock in a thousand dated in the wrong season. A minute in the
+  // other zone sends the same hour and minute as the minute an hour before or after it in the
+  // date's zone, and differs from it only in DCF77's two summer-time bits (MSF's one): that
+  // rival of the true candidate starts this much of LockMargin behind.
+  static constexpr double OtherZonePrior = 6.9;
 
  private:
+  // The index of the candidate naming `minute_of_day` in zone `zone` (0: the date's).
+  int Index(int minute_of_day, int zone) const {
+    return zone * CandidateMinutes +
+           ((minute_of_day - shift_) % CandidateMinutes + CandidateMinutes) % CandidateMinutes;
+  }
+
   const StationSymbols* table_;
-  double score_[CandidateMinutes] = {};  // index (minute_of_day - shift_) mod 1440
-  double last_[CandidateMinutes] = {};   // the last minute's part of each score, same index
+  int zones_ = 1;  // 2 where the station sends summer time
+  // index zone * 1440 + (minute_of_day - shift_) mod 1440; the other zone's prior not in it
+  double score_[2 * CandidateMinutes] = {};
+  double last_[2 * CandidateMinutes] = {};  // the last minute's part of each score, same index
   double last_open_ = 0.0;
-  // The predicted symbols of each absolute minute a candidate names, kept by minute of day:
-  // from one minute to the next only one candidate names a minute not predicted before.
+  // The predicted symbols of each absolute minute a candidate names, kept by zone and minute
+  // of day: from one minute to the next only one candidate of each zone names a minute not
+  // predicted before.
   struct Prediction {
     int64_t minute_utc = INT64_MIN;
     SymbolMask expected[60] = {};

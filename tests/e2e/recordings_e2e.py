@@ -54,6 +54,17 @@ def main():
         check("dcf77 recording: no fading made by the gain",
               len(fine) == 1 and not any("fading" in r for r in fine[0]["reasons"]), fine)
 
+        # The same with the robust lock and the PC clock's date in winter: the summer-time bits,
+        # not the date, decide the hour (the candidate after two minutes is 20:29Z, not 21:29Z).
+        code, events, err = decode(["--input", os.path.join(folder, DCF77), "--station", "dcf77",
+                                    "--robust-lock", "--clock", "2023-12-25T20:27:58Z"], tmp)
+        timing = [e["utc"] for e in of(events, "lock") if e["utc"] is not None]
+        check("dcf77 recording, date in winter: the lock's candidate is 20:29Z",
+              code == 0 and timing == ["2023-12-25T20:29:00Z"], (timing, err))
+        check("dcf77 recording, date in winter: the same clock steps, none refused",
+              [s[-9:] for s in clocks(events)] == ["20:30:01Z", "20:31:01Z"] and not of(events, "refused"),
+              clocks(events))
+
         code, events, err = decode(["--input", os.path.join(folder, WWV), "--station", "wwv"], tmp)
         check("wwv recording: read to its end", code == 0, err)
         check("wwv recording: no clock step", clocks(events) == [], clocks(events))

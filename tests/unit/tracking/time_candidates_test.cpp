@@ -25,6 +25,8 @@ struct TimeCase {
   int missing_minute;  // a minute not received at all (-1: none)
   int shifted_minute;  // a minute read one second off, as after a false marker (-1: none)
   int lock_by;         // minutes received by which the lock must stand
+  // how far ahead of the signal the capture's clock is: it only chooses the candidates' date
+  int64_t clock_ahead = 3 * 3600;
 };
 
 // The symbol sent in each second: the first the candidate's prediction allows (where the
@@ -65,11 +67,12 @@ TEST_P(TimeCandidatesTest, LocksOnlyOnTheRightTime) {
       const int wrong = Sent(expected[at]) == 0 ? 1 : 0;
       for (int s = 0; s < t.symbol_count; ++s) ll[at][s] = s == wrong ? 0.0 : -LikelihoodCap;
     }
-    // the capture's clock three hours fast: it only chooses the candidates' date
-    times.AddMinute(minute + 3 * 3600, ll, heard, elapsed);
+    times.AddMinute(minute + c.clock_ahead, ll, heard, elapsed);
     elapsed = 1;
     if (times.Sure()) {
-      ASSERT_EQ(times.BestUtc(), minute) << c.name << ", minute " << m;
+      // (on the capture clock's date)
+      ASSERT_EQ(times.BestUtc(), minute + 86400 * FloorDiv(c.clock_ahead + 43200, 86400))
+          << c.name << ", minute " << m;
       if (locked_at < 0) locked_at = m + 1;
     }
   }
@@ -79,6 +82,8 @@ TEST_P(TimeCandidatesTest, LocksOnlyOnTheRightTime) {
 }
 
 constexpr int64_t Afternoon = 1796648400;    // 2026-12-07 13:00 UTC
+constexpr int64_t Summer = 1783429200;       // 2026-07-07 13:00 UTC
+constexpr int64_t Months = 153 * 86400;      // from 7 July to 7 December
 constexpr int64_t DayEnd = 1796687700;       // 2026-12-07 23:55 UTC
 constexpr int64_t SpringAhead = 1774745400;  // 2026-03-29 00:50 UTC, CEST and BST from 01:00
 constexpr int64_t FallBack = 1792889400;     // 2026-10-25 00:50 UTC, CET and GMT from 01:00
@@ -94,9 +99,16 @@ INSTANTIATE_TEST_SUITE_P(
         TimeCase{"dcf77 the day's end", StationDcf77, DayEnd, 12, 3.0, 0, -1, -1, 10},
         TimeCase{"dcf77 summer time begins", StationDcf77, SpringAhead, 20, 3.0, 0, -1, -1, 10},
         TimeCase{"dcf77 summer time ends", StationDcf77, FallBack, 20, 3.0, 0, -1, -1, 10},
+        TimeCase{"dcf77 summer, the clock's date in winter", StationDcf77, Summer, 20, 3.0, 0, -1, -1, 12,
+                 Months},
+        TimeCase{"dcf77 winter, the clock's date in summer", StationDcf77, Afternoon, 20, 3.0, 0, -1, -1, 12,
+                 -Months},
         TimeCase{"hbg clean", StationHbg, Afternoon, 12, 10.0, 0, -1, -1, 4},
+        TimeCase{"hbg summer, the clock's date in winter", StationHbg, Summer + 3540, 12, 10.0, 0, -1, -1, 8,
+                 Months},
         TimeCase{"msf one bit in six wrong", StationMsf, Afternoon, 40, 2.0, 0, -1, -1, 25},
         TimeCase{"msf summer time ends", StationMsf, FallBack, 20, 3.0, 1, -1, -1, 12},
+        TimeCase{"msf summer, the clock's date in winter", StationMsf, Summer, 30, 3.0, 0, -1, -1, 20, Months},
         TimeCase{"wwvb clean", StationWwvb, DayEnd, 12, 10.0, 0, -1, -1, 6},
         TimeCase{"wwvb one bit in six wrong", StationWwvb, Afternoon, 40, 2.0, 0, -1, -1, 25}));
 
