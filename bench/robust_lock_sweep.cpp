@@ -6,8 +6,9 @@
 //     lower), slow fading of depth 0.5 and period 97 s (not locked to the minute) and two static
 //     crashes a minute; 30 minutes (60 at -10 dB). Counters: lock_min = minutes of audio before
 //     the first lock (-1: none); med_ms, p95_ms = median and 95th percentile of |the labelled
-//     second's start - the true one| in milliseconds; seconds = seconds labelled; wrong = labels
-//     naming another second (must be 0).
+//     second's start - the true one| in milliseconds; bias_ms = the median of that error with its
+//     sign (positive: placed late); seconds = seconds labelled; wrong = labels naming another
+//     second (must be 0).
 //   BM_Soak/<station>/<snr>/<segment>: the "no wrong label" run. Fading of depth 0.6 locked to the
 //     minute (the same seconds faded every minute), two static crashes a minute, the signal gone
 //     for 10 s, 1 min, 5 min and 30 min, and the station off for an hour. Segment 0: <hours>
@@ -70,6 +71,7 @@ struct Result {
   int locks = 0;
   int64_t seconds = 0, wrong = 0;
   std::vector<double> errors_ms;
+  std::vector<double> signed_ms;  // positive: the second placed late
 };
 
 double Percentile(std::vector<double> v, double p) {
@@ -166,6 +168,7 @@ Result RunLock(const Run& run) {
                      static_cast<long long>(utc), truth);
     } else {
       r.errors_ms.push_back(std::fabs(error) * 1000.0);
+      r.signed_ms.push_back(error * 1000.0);
     }
   }
   if (std::getenv("BENCH_TRACE") != nullptr) {
@@ -185,6 +188,7 @@ void Report(benchmark::State& state, const Result& r) {
   state.counters["wrong"] = static_cast<double>(r.wrong);
   state.counters["med_ms"] = Percentile(r.errors_ms, 0.5);
   state.counters["p95_ms"] = Percentile(r.errors_ms, 0.95);
+  state.counters["bias_ms"] = r.signed_ms.empty() ? 0.0 : Percentile(r.signed_ms, 0.5);
 }
 
 constexpr double Afternoon = 1796648400.0 + 17.3;  // 2026-12-07 13:00:17.3 UTC

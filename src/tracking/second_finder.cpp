@@ -55,6 +55,38 @@ void FillProfile(const double* sum, const double* count, double* out) {
   }
 }
 
+// The mean, over the window's places across the seconds' edge, of the window's power
+// normalised between the edge's low side (0) and its high side (1) (see Evaluate). The level
+// steps from 1 to `rho` (or back, `rises`) under a tone of `cycles` cycles in `period`
+// samples. A code phase-locked to the second (`locked`: WWV's 100 Hz, one cycle in the window)
+// starts at its zero crossing; a carrier's beat meets the edge at any phase, so the mean is
+// taken over 16 of them (with many cycles in the window the phase hardly counts).
+double RampMean(double rho, bool rises, int cycles, int period, bool locked) {
+  constexpr int n = SecondFinder::WindowPieces * SecondFinder::PieceSamples;
+  const double w = 2.0 * M_PI * cycles / period;
+  const int phases = locked ? 1 : 16;
+  double mean = 0.0;
+  for (int q = 0; q < phases; ++q) {
+    const double phi = 2.0 * M_PI * q / phases;
+    auto power = [&](int step) {  // the step just before sample `step` of the window
+      double re = 0.0, im = 0.0;
+      for (int k = 0; k < n; ++k) {
+        const bool high = rises ? k >= step : k < step;
+        const double v = (high ? 1.0 : rho) * std::sin(w * (k - step) + phi);
+        re += v * std::cos(w * k);
+        im -= v * std::sin(w * k);
+      }
+      return re * re + im * im;
+    };
+    const double high = rises ? power(0) : power(n), low = rises ? power(n) : power(0);
+    if (!(high - low > 0.0)) return 0.5;
+    double sum = 0.0;
+    for (int j = 0; j <= n; ++j) sum += (j == 0 || j == n ? 0.5 : 1.0) * (power(j) - low) / (high - low);
+    mean += sum / n / phases;
+  }
+  return mean;
+}
+
 double Wrap(double phase) {
   phase -= std::floor(phase);
   return phase >= 1.0 ? 0.0 : phase;
@@ -108,20 +140,10 @@ SecondFinder::SecondFinder(const StationSymbols& table, int tone_cycles, int ton
       piece_cos_[k][j] = cos_[(k + j) % period_];
       piece_sin_[k][j] = sin_[(k + j) % period_];
     }
-  // The noise beside the tone: 100 Hz below and above it, where a 10 ms window of a steady
-  // tone sums to nothing. Only for a tone whose cycles fit RefPeriod samples with those too.
-  // (For a tone of 100 Hz itself, 200 and 300 Hz: the audio's DC is no noise.)
-  have_reference_ = RefPeriod % period_ == 0;
-  if (have_reference_) {
-    const int cycles = tone_cycles * (RefPeriod / period_);
-    const int below = cycles > 1 ? cycles - 1 : cycles + 2;
-    for (int r = 0; r < 2; ++r)
-      for (int k = 0; k < RefPeriod; ++k) {
-        const double phase = 2.0 * M_PI * (r == 0 ? below : cycles + 1) * k / RefPeriod;
-        ref_cos_[r][k] = std::cos(phase);
-        ref_sin_[r][k] = std::sin(phase);
-      }
-  }
+  // The edge's low side as a fraction of its high side, and what that makes of the mean of the
+  // power's ramp across it (see Evaluate).
+  ramp_mean_ = RampMean(std::clamp(static_cast<double>(table.edge_low), 0.0, 0.99), table.edge_rises,
+                        tone_cycles, std::max(tone_period, 1), table.code_cycles > 0);
   Reset();
 }
 
@@ -136,17 +158,15 @@ void SecondFinder::Reset() {
   have_stamp_ = false;
   rate_ = 8000.0;
   re_ = im_ = 0.0;
-  for (double& r : ref_re_) r = 0.0;
-  for (double& r : ref_im_) r = 0.0;
   counters_set_ = false;
   inverse_level_ = inverse_power_ = 0.0;
-  tone_k_ = ref_m_ = ref_block_ = 0;
+  tone_k_ = 0;
   in_piece_ = 0;
   window_fill_ = window_pos_ = 0;
   sum_re_ = sum_im_ = 0.0;
   for (double& w : window_re_) w = 0.0;
   for (double& w : window_im_) w = 0.0;
-  mean_power_ = mean_noise_ = -1.0;
+  mean_power_ = -1.0;
   phase_ = 0.0;
   mean_level_ = -1.0;
   pieces_ = 0;
@@ -193,7 +213,6 @@ void SecondFinder::Add(const int16_t* samples, int count, int64_t first_sample, 
   if (!counters_set_) {
     counters_set_ = true;
     tone_k_ = static_cast<int>(first_sample % period_);
-    ref_m_ = static_cast<int>(first_sample % RefPeriod);
   }
   for (int i = 0; i < count;) {
     // the rest of the piece being gathered, with the sums in registers
@@ -223,32 +242,6 @@ void SecondFinder::Add(const int16_t* samples, int count, int64_t first_sample, 
       tone_k_ = k;
       re_ += re;
       im_ += im;
-    }
-    // The noise beside the tone, over one 10 ms window in every NoiseEvery: its mean is all
-    // that is wanted.
-    if (have_reference_ && (ref_block_ < RefPeriod || ref_block_ + take >= NoiseEvery * RefPeriod)) {
-      for (int j = 0; j < take; ++j) {
-        if (ref_block_ < RefPeriod) {
-          const double v = samples[i + j];
-          for (int r = 0; r < 2; ++r) {
-            ref_re_[r] += v * ref_cos_[r][ref_m_];
-            ref_im_[r] -= v * ref_sin_[r][ref_m_];
-          }
-          if (ref_block_ == RefPeriod - 1) {
-            const double noise = 0.5 * (ref_re_[0] * ref_re_[0] + ref_im_[0] * ref_im_[0] +
-                                        ref_re_[1] * ref_re_[1] + ref_im_[1] * ref_im_[1]);
-            if (mean_noise_ < 0.0) mean_noise_ = noise;
-            mean_noise_ += (std::min(noise, ClipRatio * ClipRatio * mean_noise_ + 1e-9) - mean_noise_) *
-                           (NoiseEvery / MeanLevelPieces);
-            ref_re_[0] = ref_re_[1] = ref_im_[0] = ref_im_[1] = 0.0;
-          }
-        }
-        ref_m_ = ref_m_ + 1 == RefPeriod ? 0 : ref_m_ + 1;
-        ref_block_ = ref_block_ + 1 == NoiseEvery * RefPeriod ? 0 : ref_block_ + 1;
-      }
-    } else {
-      ref_m_ = (ref_m_ + take) % RefPeriod;
-      ref_block_ += take;
     }
     i += take;
     in_piece_ += take;
@@ -290,14 +283,13 @@ void SecondFinder::Add(const int16_t* samples, int count, int64_t first_sample, 
     }
     const double x = std::min(level * inverse_level_, ClipRatio);
     mean_level_ += (std::min(level, ClipRatio * mean_level_) - mean_level_) * (1.0 / MeanLevelPieces);
-    // The tone's power less the noise's beside it: its mean over many seconds at one phase is
-    // the square of the tone's level there, noise or no noise (see Evaluate).
+    // The window's power: its mean over many seconds at one phase is the square of the tone's
+    // level there plus the noise's power, the same at every phase (see Evaluate).
     const double power = level * level;
     if (mean_power_ < 0.0) mean_power_ = power;
     const double clip = ClipRatio * ClipRatio;
     mean_power_ += (std::min(power, clip * mean_power_) - mean_power_) * (1.0 / MeanLevelPieces);
-    const double tone_power =
-        (std::min(power, clip * mean_power_) - std::max(mean_noise_, 0.0)) * inverse_power_;
+    const double tone_power = std::min(power, clip * mean_power_) * inverse_power_;
     double middle = phase_ + centre;
     if (middle < 0.0) middle += 1.0;
     const int b = std::clamp(static_cast<int>(middle * Bins), 0, Bins - 1);
@@ -376,18 +368,21 @@ void SecondFinder::Evaluate() {
   // Finer than the correlation, whose peak also leans with the share of long and short symbols
   // in the minutes heard: the edge every second starts with, alone. Across it the tone's level
   // (its coherent sum over the window) ramps straight from the full carrier to the reduced one
-  // over the window's 10 ms, in every second alike whatever its fading, so the root of the
-  // fold's mean tone power (noise taken off) ramps straight too, its middle on the edge. (The
-  // mean magnitude would not: noise lifts a weak level more than a strong one, and the middle
-  // would move early by a millisecond or more in deep noise.) The levels before the edge
-  // (always the full carrier) and after it (reduced in nearly every second) are measured
-  // away from it; the sum of the ramp's height, as a fraction of the step, over bins from
-  // EdgeReach before to EdgeReach after the peak counts the bins before the middle.
-  // (without a noise reference, the magnitude's fold as Correlate left it)
-  if (have_reference_) {
-    FillProfile(power_sum_.get(), fold_.count.get(), profile_.get());
-    for (int b = 0; b < Bins; ++b) profile_[b] = std::sqrt(std::max(profile_[b], 0.0));
-  }
+  // over the window's 10 ms, in every second alike whatever its fading. The fold of the
+  // window's power follows the square of that ramp, plus the noise's power, the same at every
+  // phase. Between the levels before the edge (always the full carrier) and after it (reduced
+  // in nearly every second), measured away from it, the ramp's height as a fraction of the
+  // step, summed over bins from EdgeReach before to EdgeReach after the peak, counts the bins
+  // before the ramp's start plus the ramp's width times the mean of its normalised square,
+  // ramp_mean_ (RampMean): for a level falling straight from 1 to rho,
+  //     integral over 0..1 of ((rho + (1 - rho) u)^2 - rho^2) / (1 - rho^2) du
+  //         = (1 + 2 rho) / (3 (1 + rho)),
+  // a third for a carrier switched off, a half for a step too small to bend the square (WWV's
+  // 100 Hz, one cycle in the window, bends it a little more: 0.359). The noise's power, the same in every bin, falls out of the differences: nothing of it is
+  // estimated, so nothing of it biases the middle. (The root of the power less an estimate
+  // of the noise would ramp straight, but near a carrier switched off that root of a small
+  // difference is lifted by the noise, and the middle moved early by a millisecond at -5 dB.)
+  FillProfile(power_sum_.get(), fold_.count.get(), profile_.get());
   // A code that rises some way into the second (WWV's) is placed by that edge the same way:
   // the sum then counts the bins before its middle on the silent side. The correlation's
   // peak lies somewhere between the second's start and that edge, so the edge is first found
@@ -414,15 +409,21 @@ void SecondFinder::Evaluate() {
   const double step = (before - after) / (EdgeLevelTo - EdgeLevelFrom);
   if (edge_rises_ ? step < 0.0 : step > 0.0) {
     after /= EdgeLevelTo - EdgeLevelFrom;
+    // The window's width in bins, and how many bins the ramp's fractions fall short of its
+    // middle: on a falling edge the sum counts w * ramp_mean_ of the ramp's w bins where a
+    // straight ramp gives w / 2; on a rising one (the low side first) w * (1 - ramp_mean_).
+    const double width = WindowPieces * PieceSamples * Bins / rate_;
+    const double short_of_middle = width * (edge_rises_ ? ramp_mean_ - 0.5 : 0.5 - ramp_mean_);
     double before_bins = 0.0;
     for (int b = -EdgeReach; b < EdgeReach; ++b)
       before_bins += (profile_[(edge + b + Bins) % Bins] - after) / step;
+    before_bins += short_of_middle;
     if (std::fabs(before_bins - EdgeReach) < EdgeReach) {
       // Once more over the ramp and a little beside it alone, centred where the first sum put
       // the middle: fewer bins, less of their noise.
       const double middle = edge - EdgeReach + before_bins;
       const int centre = static_cast<int>(std::lround(middle));
-      double near_bins = 0.0;
+      double near_bins = short_of_middle;
       for (int b = -NearReach; b < NearReach; ++b)
         near_bins += (profile_[((centre + b) % Bins + Bins) % Bins] - after) / step;
       const double fine =

@@ -104,10 +104,8 @@ class SecondFinder {
   double piece_cos_[MaxPeriod][PieceSamples] = {}, piece_sin_[MaxPeriod][PieceSamples] = {};
   int piece_next_[MaxPeriod] = {};  // the place in the cycle a piece later
   int period_ = 8;
-  static constexpr int RefPeriod = 80;  // samples: 100 Hz at 8000 per second
-  bool have_reference_ = false;
-  double ref_cos_[2][RefPeriod] = {}, ref_sin_[2][RefPeriod] = {};
-  std::unique_ptr<double[]> power_sum_;  // the fold of the tone's power less the noise's
+  double ramp_mean_ = 0.5;               // see Evaluate
+  std::unique_ptr<double[]> power_sum_;  // the fold of the window's power
 
   Fold fold_, recent_;
   std::unique_ptr<double[]> profile_, prefix_, corr_;
@@ -124,12 +122,9 @@ class SecondFinder {
   // the last WindowPieces pieces' sums: the window is their sum
   double window_re_[16] = {}, window_im_[16] = {};
   double sum_re_ = 0.0, sum_im_ = 0.0;  // their running sum
-  double ref_re_[2] = {}, ref_im_[2] = {};
-  static constexpr int NoiseEvery = 8;  // windows: the noise beside the tone is read in one of these
   bool counters_set_ = false;
-  int tone_k_ = 0, ref_m_ = 0;                    // the tone's and the references' table positions
-  int ref_block_ = 0;                             // samples into the noise reading's cycle
-  double mean_power_ = -1.0, mean_noise_ = -1.0;  // running means: the window's power, the noise's
+  int tone_k_ = 0;             // the tone's table position
+  double mean_power_ = -1.0;   // running mean of the window's power
   int window_fill_ = 0, window_pos_ = 0;
   int64_t piece_start_ = 0;
   double phase_ = 0.0;        // seconds (0..1): phase of the capture clock at piece_start_

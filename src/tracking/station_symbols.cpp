@@ -67,7 +67,9 @@ StationSymbols MakeDcf(int station) {
   t.allowed[59] = Bit(DcfNone);
   t.expected = Dcf77Expected;
   t.expected_other_zone = Dcf77OtherZone;
+  t.edge_low = 0.15f;
   if (station == StationHbg) {
+    t.edge_low = 0.0f;  // the carrier interrupted
     t.symbol_count = 6;
     t.symbols[HbgMark2] = {"mark 2", 0x005};
     t.symbols[HbgMark3] = {"mark 3", 0x015};
@@ -158,6 +160,7 @@ StationSymbols MakeWwvb() {
   t.symbols[NistMarker] = {"marker", 0x0ff};
   t.always_high = 0x300;  // 800..1000 ms
   t.usually_low = 0;
+  t.edge_low = 0.141f;  // -17 dB
   for (SymbolMask& a : t.allowed) a = Bit(NistZero) | Bit(NistOne);
   for (int p : WwvbMarkers) t.allowed[p] = Bit(NistMarker);
   for (int p : WwvbUnused) t.allowed[p] = Bit(NistZero);
@@ -193,6 +196,7 @@ StationSymbols MakeJjy() {
   t.always_high = 0x003;  // 0..200 ms
   t.usually_low = 9;      // 900..1000 ms
   t.edge_rises = true;    // the full carrier comes back at the second's start
+  t.edge_low = 0.1f;
   for (SymbolMask& a : t.allowed) a = Bit(JjyZero) | Bit(JjyOne);
   for (int p : JjyMarkers) t.allowed[p] = Bit(JjyMarker);
   for (int p : JjyUnused) t.allowed[p] = Bit(JjyZero);

@@ -76,6 +76,9 @@ struct StationSymbols {
   // first 30 ms are kept for the tick).
   int edge_ms = 0;
   bool edge_rises = false;
+  // The level on that edge's low side as a fraction of its high side: DCF77's carrier reduced
+  // to 15 %, WWVB's by 17 dB, JJY's to 10 %; 0 where the carrier or the tone is switched off.
+  float edge_low = 0.0f;
   // A keyed tone whose phase runs on through the second (WWV's 100 Hz, locked to the
   // second): its slots are read coherently against the phase of the rest of the second, as a
   // carrier's are, rather than as the mean of 10 ms magnitudes.
