@@ -95,6 +95,9 @@ INSTANTIATE_TEST_SUITE_P(
                       FinderCase{"dcf77", StationDcf77, 0.0, 0.5, 2.0, 4, 60, 1.0},
                       FinderCase{"dcf77", StationDcf77, -5.0, 0.5, 2.0, 8, 240, 3.0},
                       FinderCase{"dcf77", StationDcf77, -10.0, 0.5, 2.0, 20, 900, 6.0},
+                      // a carrier switched off: its edge's ramp read without a lean
+                      FinderCase{"msf", StationMsf, 10.0, 0.0, 0.0, 4, 40, 0.3},
+                      FinderCase{"hbg", StationHbg, 10.0, 0.0, 0.0, 4, 40, 0.3},
                       FinderCase{"msf", StationMsf, -5.0, 0.5, 2.0, 8, 240, 3.0},
                       FinderCase{"hbg", StationHbg, -5.0, 0.5, 2.0, 8, 240, 3.0},
                       FinderCase{"wwvb", StationWwvb, -5.0, 0.5, 2.0, 8, 240, 3.0},
