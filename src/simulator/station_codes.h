@@ -19,12 +19,12 @@ bool UsDaylightSavingAtDayEnd(int64_t utc);
 // Day of the year of the UTC date holding `utc`, 1 = 1 January.
 int DayOfYear(int64_t utc);
 
-// MSF (NPL): the A and B bits sent during the minute starting at `minute_start_utc`; they
-// describe the following minute in UK civil time. a[0] and b[0] are unused (second 0 is the
-// 500 ms minute marker).
 // British Summer Time in force at `utc`.
 bool BritishSummerTime(int64_t utc);
 
+// MSF (NPL): the A and B bits sent during the minute starting at `minute_start_utc`; they
+// describe the following minute in UK civil time. a[0] and b[0] are unused (second 0 is the
+// 500 ms minute marker).
 struct MsfCode {
   std::array<int, 60> a{};
   std::array<int, 60> b{};

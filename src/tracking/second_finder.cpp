@@ -271,10 +271,11 @@ void SecondFinder::Add(const int16_t* samples, int count, int64_t first_sample, 
       continue;
     }
     const double wr = sum_re_, wi = sum_im_;
-    // The magnitude, not the power: across a keyed edge the window's coherent sum ramps
-    // straight from one level to the other, and so does its magnitude, with its middle where
-    // the window's middle is on the edge; the power's ramp would bend towards the low side.
-    const double level = std::sqrt(wr * wr + wi * wi);
+    // The correlation folds the magnitude: across a keyed edge the window's coherent sum ramps
+    // straight from one level to the other, and so does its magnitude. (The edge itself is
+    // placed in the fold of the power, below.)
+    const double power = wr * wr + wi * wi;
+    const double level = std::sqrt(power);
     if (mean_level_ < 0.0) mean_level_ = level;
     // (the running means' inverses, taken afresh every 16 windows: they move far slower)
     if ((pieces_ & 15) == 0) {
@@ -285,15 +286,14 @@ void SecondFinder::Add(const int16_t* samples, int count, int64_t first_sample, 
     mean_level_ += (std::min(level, ClipRatio * mean_level_) - mean_level_) * (1.0 / MeanLevelPieces);
     // The window's power: its mean over many seconds at one phase is the square of the tone's
     // level there plus the noise's power, the same at every phase (see Evaluate).
-    const double power = level * level;
     if (mean_power_ < 0.0) mean_power_ = power;
     const double clip = ClipRatio * ClipRatio;
     mean_power_ += (std::min(power, clip * mean_power_) - mean_power_) * (1.0 / MeanLevelPieces);
-    const double tone_power = std::min(power, clip * mean_power_) * inverse_power_;
+    const double relative_power = std::min(power, clip * mean_power_) * inverse_power_;
     double middle = phase_ + centre;
     if (middle < 0.0) middle += 1.0;
     const int b = std::clamp(static_cast<int>(middle * Bins), 0, Bins - 1);
-    power_sum_[b] += tone_power;
+    power_sum_[b] += relative_power;
     fold_.sum[b] += x;
     fold_.count[b] += 1.0;
     recent_.sum[b] += x;
@@ -378,8 +378,9 @@ void SecondFinder::Evaluate() {
   //     integral over 0..1 of ((rho + (1 - rho) u)^2 - rho^2) / (1 - rho^2) du
   //         = (1 + 2 rho) / (3 (1 + rho)),
   // a third for a carrier switched off, a half for a step too small to bend the square (WWV's
-  // 100 Hz, one cycle in the window, bends it a little more: 0.359). The noise's power, the same in every bin, falls out of the differences: nothing of it is
-  // estimated, so nothing of it biases the middle. (The root of the power less an estimate
+  // 100 Hz, one cycle in the window, bends it a little more: 0.352). The noise's power, the
+  // same in every bin, falls out of the differences: nothing of it is estimated, so nothing of
+  // it biases the middle. (The root of the power less an estimate
   // of the noise would ramp straight, but near a carrier switched off that root of a small
   // difference is lifted by the noise, and the middle moved early by a millisecond at -5 dB.)
   FillProfile(power_sum_.get(), fold_.count.get(), profile_.get());

@@ -8,7 +8,7 @@
 TimeCandidates::TimeCandidates(const StationSymbols& table)
     : table_(&table),
       zones_(table.expected_other_zone != nullptr ? 2 : 1),
-      predictions_(std::make_unique<Prediction[]>(2 * CandidateMinutes)) {}
+      predictions_(std::make_unique<Prediction[]>(static_cast<size_t>(zones_) * CandidateMinutes)) {}
 
 void TimeCandidates::Reset() {
   for (double& s : score_) s = 0.0;
