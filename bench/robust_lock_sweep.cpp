@@ -22,7 +22,9 @@
 //     and -10 dB, with the same fading, crashes, gaps and hours off (see BM_Week); the same
 //     counters.
 //
-// The receiver's noise is seeded from the environment's BENCH_SEED (5 when unset); with BENCH_TRACE
+// The receiver's noise is seeded from the environment's BENCH_SEED (5 when unset), and BM_Lock's
+// run starts BENCH_START_MIN minutes after 13:00:17.3 UTC (0 when unset: the hour's mark of WWV
+// and WWVH comes only at the run's end, so that start shows the lock without it); with BENCH_TRACE
 // set, each run ends with a line on stderr: the lock's state, the finder's and the margins.
 //
 // Every label is checked against the true time of the second it names.
@@ -193,11 +195,15 @@ void Report(benchmark::State& state, const Result& r) {
 
 constexpr double Afternoon = 1796648400.0 + 17.3;  // 2026-12-07 13:00:17.3 UTC
 
+int StartMinutes() {
+  return std::getenv("BENCH_START_MIN") ? std::atoi(std::getenv("BENCH_START_MIN")) : 0;
+}
+
 void BM_Lock(benchmark::State& state, const char* station, int mode) {
   const double snr = static_cast<double>(state.range(0));
   Result r;
   for (auto _ : state)
-    r = RunLock({station, mode, Afternoon, snr, snr <= -10.0 ? 60.0 : 30.0, 0.5, 97.0, {}});
+    r = RunLock({station, mode, Afternoon + 60.0 * StartMinutes(), snr, snr <= -10.0 ? 60.0 : 30.0, 0.5, 97.0, {}});
   Report(state, r);
 }
 
