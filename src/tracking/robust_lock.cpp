@@ -238,7 +238,7 @@ void RobustLock::ProcessSecond() {
   levels_.Add(levels);
   if (!levels_.Ready()) return;
   double ll[MaxSymbols] = {};
-  SymbolLikelihoods(*table_, levels, levels_.High(), levels_.Low(), levels_.Sigma(), ll);
+  SymbolLikelihoods(*table_, levels, levels_.High(), levels_.Low(), levels_.Sigma(), ll, levels_.LevelVariance());
   phase_.Add(k, ll);
   // The minute's tone finds the phase sooner; once locked, the code's symbols keep it, and the
   // tone's reading (about a fifth of the loop's time) rests until the lock is lost.

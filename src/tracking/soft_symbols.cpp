@@ -209,14 +209,41 @@ void LevelTracker::Read(const int16_t* ring, int64_t mask, double start, double 
     rre += reference_weight_[j] * a;
     rim += reference_weight_[j] * b;
   }
+  // A keyed subcarrier locked to the seconds (WWV's 100 Hz starts every second in the same
+  // phase: within a degree over a minute of the off-air recording) has its phase in the seconds
+  // before this one too, where the rest of this second may hold only a 200 ms pulse. Each
+  // second's reference is turned by the reference cycle's phase at the second's start (the
+  // pieces are read against a cycle that runs on through the samples), which leaves the
+  // subcarrier's own phase at the start, and summed over about SecondsAveraged seconds, each
+  // normalised by its power as the turns are (a static crash weighs no more than a second of
+  // noise). Turned back to this second and scaled to its power, the average joins the rest of
+  // the second in each slot's reference: it holds far more of the subcarrier than one second
+  // does, so it sets the phase, and this second's own pulses keep it to a line that moved.
+  double earlier_re = 0.0, earlier_im = 0.0;
+  if (table_->keyed_coherent) {
+    constexpr double SecondsAveraged = 30.0;
+    const double turn = 2.0 * M_PI * std::fmod(start * cycles, static_cast<double>(std::max(period, 1))) /
+                        std::max(period, 1);
+    const double c = std::cos(turn), s = std::sin(turn);
+    double power = 0.0;
+    for (int p = 0; p < Pieces; ++p) power += re[p] * re[p] + im[p] * im[p];
+    if (power > 0.0) {
+      const double scale = std::sqrt(power);
+      earlier_re = (keyed_re_ * c + keyed_im_ * s) * scale;
+      earlier_im = (keyed_im_ * c - keyed_re_ * s) * scale;
+      keyed_re_ += ((rre * c - rim * s) / scale - keyed_re_ / SecondsAveraged);
+      keyed_im_ += ((rim * c + rre * s) / scale - keyed_im_ / SecondsAveraged);
+    }
+  }
   for (int j = 0; j < SlotsPerSecond; ++j) {
     if (samples[j] <= 0) {
       levels[j] = 0.0;
       continue;
     }
-    // the carrier's phase from the rest of the second, so that a slot's own noise does not
-    // pull the reference towards it
-    const double qre = rre - reference_weight_[j] * sre[j], qim = rim - reference_weight_[j] * sim[j];
+    // the carrier's phase from the rest of the second (and the seconds before it, see above),
+    // so that a slot's own noise does not pull the reference towards it
+    const double qre = rre - reference_weight_[j] * sre[j] + earlier_re,
+                 qim = rim - reference_weight_[j] * sim[j] + earlier_im;
     const double q = std::sqrt(qre * qre + qim * qim);
     const double along =
         q > 0.0 ? (sre[j] * qre + sim[j] * qim) / q : std::sqrt(sre[j] * sre[j] + sim[j] * sim[j]);
@@ -230,6 +257,7 @@ void LevelTracker::Reset() {
   coarse_re_ = fine_re_ = table_->tone_keyed ? 0.0 : TurnPrior;
   coarse_im_ = fine_im_ = 0.0;
   high_ = low_ = variance_ = on_variance_ = 0.0;
+  keyed_re_ = keyed_im_ = level_variance_ = 0.0;
 }
 
 void LevelTracker::Add(const double levels[SlotsPerSecond]) {
@@ -341,7 +369,15 @@ void LevelTracker::AddToneKeyed(const double levels[SlotsPerSecond]) {
   }
   bool keyed = false;
   for (int j = 0; j < SlotsPerSecond; ++j) keyed |= SlotTemplate(shape, j, 1.0, 0.0) > 0.0;
-  if (keyed) high_ += 0.5 * (low_ + best_x - high_);  // follows fading of a few seconds
+  if (keyed) {
+    // How far the followed level may be from the tone's: it moves half way to each second's
+    // fit, so its error is a third of a fit's scatter (R a / (2 - a) for a = 1/2), and the
+    // step to the fit (the fit's scatter and the level's error: 4R/3) scatters four times as
+    // much as that error. Fading between seconds counts in the step, as it should.
+    const double step = low_ + best_x - high_;
+    level_variance_ += weight * (step * step / 4.0 - level_variance_);
+    high_ += 0.5 * step;  // follows fading of a few seconds
+  }
   // The scatter of a keyed slot (a tone plus noise scatters more than noise alone), slowly.
   if (on > 0) on_variance_ += weight * (on_spread / on - on_variance_);
   ++seconds_;
@@ -357,16 +393,30 @@ double LevelTracker::Sigma() const {
 }
 
 void SymbolLikelihoods(const StationSymbols& table, const double levels[SlotsPerSecond], double high,
-                       double low, double sigma, double* out) {
-  const double scale = 1.0 / (2.0 * sigma * sigma);
+                       double low, double sigma, double* out, double level_variance) {
+  const double variance = sigma * sigma;
+  const double scale = 1.0 / (2.0 * variance);
   double best = -1e300;
   for (int s = 0; s < table.symbol_count; ++s) {
-    double d2 = 0.0;
+    double d2 = 0.0, wr = 0.0, ww = 0.0;
     for (int j = 0; j < SlotsPerSecond; ++j) {
       const double expected = SlotTemplate(table.symbols[s], j, high, low);
-      d2 += (levels[j] - expected) * (levels[j] - expected);
+      const double r = levels[j] - expected;
+      d2 += r * r;
+      const double w = SlotTemplate(table.symbols[s], j, 1.0, 0.0);
+      wr += w * r;
+      ww += w * w;
     }
     out[s] = -d2 * scale;
+    if (level_variance > 0.0) {
+      // The level's own error e (variance t2) moves every keyed slot of the symbol together,
+      // by w_j e: the levels are Gaussian about the template with covariance
+      // sigma^2 I + t2 w w', whose inverse (Sherman-Morrison) and determinant give
+      //   ln P = -|r|^2 / 2 sigma^2 + t2 (w.r)^2 / (2 sigma^2 (sigma^2 + t2 |w|^2))
+      //          - ln(1 + t2 |w|^2 / sigma^2) / 2.
+      const double t2 = level_variance;
+      out[s] += t2 * wr * wr * scale / (variance + t2 * ww) - 0.5 * std::log1p(t2 * ww / variance);
+    }
     best = std::max(best, out[s]);
   }
   for (int s = 0; s < table.symbol_count; ++s) out[s] = std::max(out[s] - best, -LikelihoodCap);

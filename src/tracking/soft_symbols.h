@@ -62,7 +62,9 @@ class LevelTracker {
   // the rest of the same second. The level is then the carrier's amplitude in phase with the
   // rest of the second plus Gaussian noise of one dimension and a tenth of the bandwidth, where
   // the magnitudes of ten pieces carry the noise's own magnitude into the reduced slots. A
-  // keyed tone has no phase to keep between pulses: SlotLevels.
+  // keyed tone has no phase to keep between pulses: SlotLevels; a keyed subcarrier locked to
+  // the seconds (StationSymbols::keyed_coherent) is read as a carrier is, its phase taken from
+  // the seconds before as well.
   void Read(const int16_t* ring, int64_t mask, double start, double rate, int cycles, int period,
             double levels[SlotsPerSecond]);
   // The tone's offset from its nominal frequency as followed, in hertz (cycles per second of
@@ -74,6 +76,10 @@ class LevelTracker {
   double High() const { return high_; }
   double Low() const { return low_; }
   double Sigma() const;
+  // The variance of High()'s error about the tone's true level (sample units squared), for a
+  // subcarrier read coherently (StationSymbols::keyed_coherent): its slots read with little
+  // noise, the level's error is then what moves a second's likelihoods most; 0 otherwise.
+  double LevelVariance() const { return table_->keyed_coherent ? level_variance_ : 0.0; }
 
  private:
   void AddToneKeyed(const double levels[SlotsPerSecond]);
@@ -87,12 +93,16 @@ class LevelTracker {
   int seconds_ = 0;
   double high_ = 0.0, low_ = 0.0, variance_ = 0.0;
   double on_variance_ = 0.0;  // a keyed tone's stations: the scatter of a slot with the tone on
+  // A keyed subcarrier's phase reference, summed over the seconds read (see Read).
+  double keyed_re_ = 0.0, keyed_im_ = 0.0;
+  double level_variance_ = 0.0;  // see LevelVariance
 };
 
 // Log-likelihood of each symbol of `table` for one second's slot levels, the best one 0 and
-// none below -LikelihoodCap; `out` holds table.symbol_count values.
+// none below -LikelihoodCap; `out` holds table.symbol_count values. `level_variance`: the
+// variance of `high`'s error about the true level where it is known (LevelTracker).
 void SymbolLikelihoods(const StationSymbols& table, const double levels[SlotsPerSecond], double high,
-                       double low, double sigma, double* out);
+                       double low, double sigma, double* out, double level_variance = 0.0);
 
 // ln of the mean of exp(ll[s]) over the symbols in `mask` (each equally likely a priori):
 // the log-likelihood of a second that may carry any of them. Empty mask: 0.

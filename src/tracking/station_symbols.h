@@ -80,8 +80,8 @@ struct StationSymbols {
   // to 15 %, WWVB's by 17 dB, JJY's to 10 %; 0 where the carrier or the tone is switched off.
   float edge_low = 0.0f;
   // A keyed tone whose phase runs on through the second (WWV's 100 Hz, locked to the
-  // second): its slots are read coherently against the phase of the rest of the second, as a
-  // carrier's are, rather than as the mean of 10 ms magnitudes.
+  // second): its slots are read coherently against the phase of the rest of the second and of
+  // the seconds before, as a carrier's are, rather than as the mean of 10 ms magnitudes.
   bool keyed_coherent = false;
   // A minute's mark on tones of its own (WWV/WWVH's 800 ms tone at second 0), weighed for the
   // minute's phase beside the code's symbols; no channels: none.

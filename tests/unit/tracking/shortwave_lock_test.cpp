@@ -14,6 +14,7 @@
 #include "app/varnol_doc.h"
 #include "platform/linux_clock.h"
 #include "simulator/receiver.h"
+#include "simulator/station_codes.h"
 #include "tracking/lock_guard.h"
 #include "tracking/minute_mark.h"
 #include "tracking/minute_phase.h"
@@ -211,6 +212,52 @@ INSTANTIATE_TEST_SUITE_P(Audio, ShortwaveAudioTest,
                                            AudioCase{"wwvh 7 dB fading", "wwvh", StationWwv, 7.0, 12, 8, 0.6},
                                            AudioCase{"vng 0 dB", "vng", StationVng, 0.0, 20, 15},
                                            AudioCase{"rwm -5 dB", "rwm", StationRwm, -5.0, 10, 5}));
+
+// WWV's code bits read from simulated audio at -10 dB in 300 Hz, with and without fading and
+// crashes: the log-likelihood ratio of the bit sent over the other one says how often such a
+// second is read wrong, and the lock's margin rests on that. Over the seconds whose ratio is 3
+// nats or more, the wrong ones may be at most twice what the ratios say (a level that follows
+// each second's fit, taken as exact, makes them three times as many under fading).
+TEST(SoftSymbols, WwvBitRatiosSayHowOftenTheyAreWrong) {
+  constexpr double CardRate = 8012.8;
+  for (const double fade : {0.0, 0.5}) {
+    ReceiverSettings rs;
+    rs.start_utc = static_cast<double>(Afternoon) + 17.3;
+    rs.card_rate = CardRate;
+    rs.snr_db = -10.0 - 11.25;
+    rs.fade_depth = fade;
+    rs.fade_period_s = 97.0;
+    rs.static_per_minute = fade > 0.0 ? 2.0 : 0.0;
+    rs.seed = 1;
+    constexpr int Seconds = 3600;
+    SimulatedReceiver rx(MakeEncoder("wwv"), rs);
+    std::vector<int16_t> audio(static_cast<size_t>((Seconds + 3) * CardRate));
+    audio.resize(rx.Read(audio.data(), audio.size()));
+    const StationSymbols& t = *SymbolsFor(StationWwv);
+    LevelTracker tracker(t);
+    int confident = 0, wrong = 0;
+    double said = 0.0;
+    for (int m = 0; m < Seconds; ++m) {
+      const int64_t utc = Afternoon + 18 + m;
+      double levels[SlotsPerSecond];
+      tracker.Read(audio.data(), (int64_t{1} << 40) - 1, (static_cast<double>(utc) - rs.start_utc) * CardRate,
+                   CardRate, t.code_cycles, t.code_period, levels);
+      tracker.Add(levels);
+      if (m < 60) continue;
+      double ll[MaxSymbols];
+      SymbolLikelihoods(t, levels, tracker.High(), tracker.Low(), tracker.Sigma(), ll, tracker.LevelVariance());
+      const int sent = WwvSymbols(utc - utc % 60)[utc % 60];
+      if (sent != NistZero && sent != NistOne) continue;
+      const double ratio = ll[sent] - ll[1 - sent];
+      if (std::fabs(ratio) < 3.0) continue;
+      ++confident;
+      wrong += ratio < 0.0;
+      said += 1.0 / (1.0 + std::exp(std::fabs(ratio)));
+    }
+    EXPECT_GT(confident, 1000) << "fade " << fade;
+    EXPECT_LE(wrong, 2.0 * said) << "fade " << fade << ": " << wrong << " of " << confident;
+  }
+}
 
 // WWV's and WWVH's minute tone (1500 Hz at the hour) in fading noise: every second 0 reads as
 // the mark, every other second tells against it; noise alone leaves every second within the cap.
