@@ -216,9 +216,9 @@ void LevelTracker::Read(const int16_t* ring, int64_t mask, double start, double 
   // pieces are read against a cycle that runs on through the samples), which leaves the
   // subcarrier's own phase at the start, and summed over about SecondsAveraged seconds, each
   // normalised by its power as the turns are (a static crash weighs no more than a second of
-  // noise). Turned back to this second and scaled to its power, the average joins the rest of
-  // the second in each slot's reference: it holds far more of the subcarrier than one second
-  // does, so it sets the phase, and this second's own pulses keep it to a line that moved.
+  // noise). Turned back to this second and scaled to its power, the sum joins the rest of the
+  // second in each slot's reference: it holds far more of the subcarrier than one second does,
+  // so it sets the phase, and this second's own pulses keep it to a line that moved.
   double earlier_re = 0.0, earlier_im = 0.0;
   if (table_->keyed_coherent) {
     constexpr double SecondsAveraged = 30.0;
@@ -371,9 +371,9 @@ void LevelTracker::AddToneKeyed(const double levels[SlotsPerSecond]) {
   for (int j = 0; j < SlotsPerSecond; ++j) keyed |= SlotTemplate(shape, j, 1.0, 0.0) > 0.0;
   if (keyed) {
     // How far the followed level may be from the tone's: it moves half way to each second's
-    // fit, so its error is a third of a fit's scatter (R a / (2 - a) for a = 1/2), and the
-    // step to the fit (the fit's scatter and the level's error: 4R/3) scatters four times as
-    // much as that error. Fading between seconds counts in the step, as it should.
+    // fit, so its error's variance is a third of a fit's, R (R a / (2 - a) for a = 1/2), and
+    // the step to the fit (the fit's scatter and the level's error: 4R/3) has four times the
+    // variance of that error. Fading between seconds counts in the step, as it should.
     const double step = low_ + best_x - high_;
     level_variance_ += weight * (step * step / 4.0 - level_variance_);
     high_ += 0.5 * step;  // follows fading of a few seconds
