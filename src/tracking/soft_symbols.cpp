@@ -403,9 +403,11 @@ void SymbolLikelihoods(const StationSymbols& table, const double levels[SlotsPer
       const double expected = SlotTemplate(table.symbols[s], j, high, low);
       const double r = levels[j] - expected;
       d2 += r * r;
-      const double w = SlotTemplate(table.symbols[s], j, 1.0, 0.0);
-      wr += w * r;
-      ww += w * w;
+      if (level_variance > 0.0) {
+        const double w = SlotTemplate(table.symbols[s], j, 1.0, 0.0);
+        wr += w * r;
+        ww += w * w;
+      }
     }
     out[s] = -d2 * scale;
     if (level_variance > 0.0) {
