@@ -211,6 +211,7 @@ bool CVarnolApp::Initialize(int& count, wxChar** args) {
 }
 
 bool CVarnolApp::OnInit() {
+  IgnoreUserSignals();
   SetAppName("varnol");
   SetAppDisplayName(ProgramName);
   wxHelpProvider::Set(new wxSimpleHelpProvider);
@@ -315,13 +316,14 @@ bool CVarnolApp::OnInit() {
   SetTopWindow(frame_);
   frame_->SetTitle(ProgramName);
   frame_->SetIcon(ProgramIcon(32));
-  RealizeBeforeShowing(frame_);
-  frame_->Show();
-
   // SIGTERM, SIGINT and SIGHUP close the window as File > Exit does (snapshot and settings
   // written), whatever it shows; without a display there is no window to close, but the same
   // saving is done. (Until here the signals end the program at once: nothing has changed yet.)
+  // Watched before the window is shown: a signal sent as soon as it appears on the screen is
+  // handled by the event loop once it runs.
   WatchTerminationSignals([this] { OnTerminationSignal(); });
+  RealizeBeforeShowing(frame_);
+  frame_->Show();
   OnDisplayLost([this] { doc_.reset(); },
                 "varnol: lost the connection to the display; capture stopped, settings saved", 1);
   frame_->CallAfter([f = frame_] { f->FitStripHeight(); });

@@ -215,8 +215,9 @@ void WatchTerminationSignals(std::function<void()> on_signal) {
   // A hang-up (the terminal the window was started from closed, or a service manager's
   // "reload") ends the program as the other two do rather than cutting it off unsaved.
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) g_unix_signal_add(sig, &OnTerminationSignal, nullptr);
-  // The user signals mean nothing to the window (as to the command-line tools); their default
-  // action would end it at once, settings and snapshot unsaved.
+}
+
+void IgnoreUserSignals() {
   std::signal(SIGUSR1, SIG_IGN);
   std::signal(SIGUSR2, SIG_IGN);
 }

@@ -65,6 +65,11 @@ void OnEscapeKey(wxTopLevelWindow* window, std::function<bool()> on_escape);
 // signal handler only wakes the loop; nothing else runs inside it).
 void WatchTerminationSignals(std::function<void()> on_signal);
 
+// SIGUSR1 and SIGUSR2 mean nothing to the window (as to the command-line tools); their default
+// action would end it at once, settings and snapshot unsaved. Called first thing at start, so
+// that a window already on the screen never ends by them.
+void IgnoreUserSignals();
+
 // Calls `save` once when the connection to the X display is lost, prints `message` as one line
 // on stderr and ends the process with `exit_code` (the toolkit cannot go on without a display).
 void OnDisplayLost(std::function<void()> save, std::string message, int exit_code);
