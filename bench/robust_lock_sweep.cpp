@@ -176,9 +176,11 @@ Result RunLock(const Run& run) {
   if (std::getenv("BENCH_TRACE") != nullptr) {
     const LockStatus st = lock.Status();
     std::fprintf(stderr,
-                 "%s end: %s, finder %s %.1f sigma (lead %.1f), phase margin %.1f, margin %.1f, %d minutes\n",
+                 "%s end: %s, finder %s %.1f sigma (lead %.1f), tick %.1f sigma, phase margin %.1f, margin %.1f, "
+                 "%d minutes\n",
                  run.station, LockStateName(st.state), lock.Finder().Found() ? "found" : "searching",
-                 lock.Finder().Sigmas(), lock.Finder().LeadSigmas(), st.phase_margin, st.margin, st.minutes);
+                 lock.Finder().Sigmas(), lock.Finder().LeadSigmas(), lock.Tick().Sigmas(), st.phase_margin,
+                 st.margin, st.minutes);
   }
   return r;
 }

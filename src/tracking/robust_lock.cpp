@@ -53,6 +53,7 @@ RobustLock::RobustLock(int station_mode, int tone_cycles, int tone_period)
       mark_(table_ != nullptr ? table_->mark_tones : MarkTones{}),
       times_(table_ != nullptr ? *table_ : *SymbolsFor(StationDcf77)),
       finder_(table_ != nullptr ? *table_ : *SymbolsFor(StationDcf77), tone_cycles_, tone_period_),
+      tick_(table_ != nullptr ? table_->ticks : TickTones{}),
       // (not cleared: only samples written are read, and pages never written cost nothing)
       ring_(new int16_t[RingSize]),
       history_(std::make_unique<double[]>(HistorySeconds * MaxSymbols)),
@@ -82,6 +83,7 @@ void RobustLock::Reset() {
   fresh_from_ = 0;
   have_external_ = false;
   finder_.Reset();
+  tick_.Reset();
 }
 
 int64_t RobustLock::TentativeUtc(int64_t k) const {
@@ -192,14 +194,23 @@ void RobustLock::OnBuffer(const int16_t* samples, int count, int64_t first_sampl
   if (external) {
     finder_resting_ = true;
   } else {
-    if (finder_resting_) finder_.Reset();
+    if (finder_resting_) {
+      finder_.Reset();
+      tick_.Reset();
+    }
     finder_resting_ = false;
     finder_.Add(samples, count, first_sample, capture_time_ns);
   }
   const bool confirmed = finder_.TakeConfirmation();
   if (!external && finder_.Found()) {
     own_line_ = true;
-    ApplyLine(finder_.SecondStart(), finder_.Rate(), confirmed);
+    // The tick, where it stands out, places the seconds finer than the edge they were found by.
+    double sample = finder_.SecondStart();
+    if (tick_.Sure()) {
+      const double at = (tick_.Onset() - sample) / finder_.Rate();
+      if (std::fabs(at - std::round(at)) * 1000.0 <= MaxTickMs) sample = tick_.Onset();
+    }
+    ApplyLine(sample, finder_.Rate(), confirmed);
   }
   while (have_line_) {
     const double start = line_sample_ + static_cast<double>(next_second_ - line_second_) * rate_;
@@ -233,6 +244,14 @@ void RobustLock::ProcessSecond() {
   if (state_ == LockState::Locked && k - line_refreshed_ > HoldoverAfter()) SetState(LockState::Holdover);
 
   const double start = line_sample_ + static_cast<double>(k - line_second_) * rate_;
+  if (own_line_ && table_->ticks.count > 0 &&
+      start - TickOnset::ReadsBeforeMs / 1000.0 * rate_ >=
+          static_cast<double>(std::max({stream_start_, fresh_from_, next_sample_ - RingSize + 2}))) {
+    // (no tick in seconds 29 and 59, and the minute's long tone in second 0, where the
+    // minute's phase is known)
+    const int64_t position = minute_phase_ >= 0 ? Mod(k - minute_phase_, 60) : 1;
+    tick_.Add(ring_.get(), RingSize - 1, start, rate_, position != 0 && position != 29 && position != 59);
+  }
   double levels[SlotsPerSecond];
   levels_.Read(ring_.get(), RingSize - 1, start, rate_, tone_cycles_, tone_period_, levels);
   levels_.Add(levels);

@@ -94,6 +94,8 @@ class RobustLock {
   bool TakeChange();
   // The seconds the lock finds on its own.
   const SecondFinder& Finder() const { return finder_; }
+  // Where the seconds' tick begins, for a station that sends one.
+  const TickOnset& Tick() const { return tick_; }
 
   // Seconds of audio with no fresh seconds' line that the lock lives through: the capture
   // clock's rate, measured over half a minute to a few parts per million, keeps the seconds
@@ -101,6 +103,9 @@ class RobustLock {
   static constexpr double MaxHoldoverSeconds = 1800.0;
   static constexpr double MaxPhaseJump = 0.1;  // seconds
   static constexpr double ExternalLineSeconds = 3.0;
+  // ms: the tick's onset places the seconds found only where it lies this near the finder's
+  // edge (further off, it is another station's tick, or not the tick at all)
+  static constexpr double MaxTickMs = 4.0;
   // nats: the minute's phase is taken when it leads the next by this much. A wrong phase
   // would be taken with a chance of at most 3600 checks * 59 phases * exp(-25) = 3e-6 an hour;
   // even then it gives no wrong time, only a delay: the seconds of a wrong phase follow none
@@ -140,6 +145,7 @@ class RobustLock {
   TimeScorer* scorer_;  // times_ or chu_
   int score_at_ = 59;   // the second of the minute after which a minute is scored
   SecondFinder finder_;
+  TickOnset tick_;
   bool have_external_ = false;
   int64_t external_at_ = 0;      // next_sample_ when a line last came from outside
   bool own_line_ = false;        // the line followed is the finder's

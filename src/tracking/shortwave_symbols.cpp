@@ -83,6 +83,8 @@ StationSymbols MakeWwvSymbols() {
   // second 0's tone: 1000 Hz (WWV, 1 cycle in 8 samples), 1200 Hz (WWVH, 3 in 20), 1500 Hz at
   // the hour (3 in 16)
   t.mark_tones = {3, {1, 3, 3}, {8, 20, 16}};
+  // the seconds' ticks: 5 ms of those two tones
+  t.ticks = {2, {1, 3}, {8, 20}, 5};
   return t;
 }
 

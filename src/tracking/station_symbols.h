@@ -21,6 +21,7 @@
 #include <cstdint>
 
 #include "tracking/minute_mark.h"
+#include "tracking/tick_onset.h"
 
 constexpr int SlotsPerSecond = 10;
 constexpr int MaxSymbols = 8;
@@ -86,6 +87,10 @@ struct StationSymbols {
   // A minute's mark on tones of its own (WWV/WWVH's 800 ms tone at second 0), weighed for the
   // minute's phase beside the code's symbols; no channels: none.
   MarkTones mark_tones;
+  // A short tick of its own tone at each second's start (WWV's 5 ms of 1000 Hz, WWVH's of
+  // 1200 Hz): where the lock finds the seconds itself, they are placed by its onset once it
+  // stands out of the noise (TickOnset); no tones: by the edge above.
+  TickTones ticks;
   // The time of day is sent in seconds 31..39 as a Bell 103 code (CHU), read by ChuTimes
   // rather than from the symbols (`expected` stays nullptr).
   bool fsk_code = false;
