@@ -11,6 +11,7 @@ namespace {
 constexpr int SmearPlaces = 4;
 // ms: the fold is moved under the peak once it lies this far from the count's second start
 constexpr double ShiftMs = 2.0;
+constexpr int EvaluateEvery = 4;  // seconds folded between looks at the fold
 
 }  // namespace
 
@@ -52,6 +53,16 @@ void TickOnset::Add(const int16_t* ring, int64_t mask, double start, double rate
     from_ = from;
     places_ = places;
     box_ = box;
+    // Boxes d places apart share samples: their sums' noise is correlated by 1 - |d| / box.
+    // The centroid's noise takes the sums of that correlation over the peak's places.
+    const int half = box_ + SmearPlaces;
+    spread_jl_ = spread_0_ = 0.0;
+    for (int j = -half; j <= half; ++j)
+      for (int l = -half; l <= half; ++l) {
+        const double correlation = std::max(0.0, 1.0 - std::abs(j - l) / static_cast<double>(box_));
+        spread_jl_ += j * l * correlation;
+        spread_0_ += correlation;
+      }
     ClearFold();
   } else {
     // the fold's own count of seconds, brought up to this one
@@ -118,7 +129,8 @@ void TickOnset::Add(const int16_t* ring, int64_t mask, double start, double rate
     }
   }
   ++added_;
-  Evaluate(rate);
+  // (the onset moves far slower than a look every few seconds follows)
+  if (added_ % EvaluateEvery == 0) Evaluate(rate);
 }
 
 void TickOnset::Evaluate(double rate) {
@@ -126,8 +138,6 @@ void TickOnset::Evaluate(double rate) {
   sigmas_ = 0.0;
   if (added_ < MinSeconds) return;
   const int half = box_ + SmearPlaces;
-  // Boxes d places apart share samples: their sums' noise is correlated by 1 - |d| / box.
-  auto correlation = [&](int d) { return std::max(0.0, 1.0 - std::abs(d) / static_cast<double>(box_)); };
   double best_sigmas = 0.0, best_place = 0.0, best_sd = 0.0;
   bool any = false;
   for (int c = 0; c < tones_.count; ++c) {
@@ -171,10 +181,9 @@ void TickOnset::Evaluate(double rate) {
       }
       const double mid = moment / sum;
       place = centre + mid;
-      double spread = 0.0;
-      for (int j = -half; j <= half; ++j)
-        for (int l = -half; l <= half; ++l) spread += (j - mid) * (l - mid) * correlation(j - l);
-      place_sd = std::sqrt(0.5 * noise * spread) / sum;
+      // sum over j, l of (j - mid) (l - mid) correlation(j - l); the terms odd in mid cancel
+      const double spread = spread_jl_ + mid * mid * spread_0_;
+      place_sd = std::sqrt(0.5 * noise * std::max(spread, 0.0)) / sum;
     }
     if (!ok) continue;
     if (!any || sigmas > best_sigmas) {

@@ -83,7 +83,8 @@ class TickOnset {
   double cos_[2][128] = {}, sin_[2][128] = {};
   bool have_origin_ = false;
   double origin_ = 0.0;  // sample of the fold's place 0 in the last second added
-  int from_ = 0, places_ = 0, box_ = 0;  // the fold's first place (samples from origin), count, box
+  int from_ = 0, places_ = 0, box_ = 0;
+  double spread_jl_ = 0.0, spread_0_ = 0.0;  // see Add  // the fold's first place (samples from origin), count, box
   double fold_re_[2][MaxPlaces] = {}, fold_im_[2][MaxPlaces] = {};  // the boxes' sums, turned
   int64_t added_ = 0;  // seconds folded since the fold was cleared
   bool sure_ = false;

@@ -70,7 +70,9 @@ TEST_P(TickOnsetTest, PlacesTheTick) {
              second != 0 && second != 29 && second != 59);
     ever_sure = ever_sure || tick.Sure();
     if (k + 1 == c.minutes * 60) {
-      const double error_ms = (tick.Onset() - truth) / CardRate * 1000.0;
+      // (the onset of one of the last seconds: any second's start is the truth's plus whole seconds)
+      const double seconds = (tick.Onset() - truth) / CardRate;
+      const double error_ms = (seconds - std::round(seconds)) * 1000.0;
       std::printf("%s %+.0f dB, line %+.1f ms: %s, %.1f sigmas, sd %.2f ms, error %+.3f ms\n", c.station,
                   c.snr_300hz_db, c.line_off_ms, tick.Sure() ? "sure" : "not sure", tick.Sigmas(), tick.SpreadMs(),
                   error_ms);
