@@ -5,7 +5,8 @@
 // Another consumer of the capture buffers beside the document's loop; it reads the samples and
 // the seconds' phase (where each second begins, as the second-epoch estimator measures it to
 // the sample, or as a test gives it; in noise where the estimator sees no marker, as the lock
-// finds it itself, second_finder.h) and never writes the document. Per second: the soft
+// finds it itself, second_finder.h, placed finer by WWV's tick where that stands out,
+// tick_onset.h) and never writes the document. Per second: the soft
 // symbols (soft_symbols.h); per second as well: the minute's phase (minute_phase.h); per
 // minute, once the phase is sure: the time of day (time_candidates.h; CHU's from the code of
 // its seconds 31..39, chu_times.h, once those have gone by).
