@@ -12,13 +12,11 @@
 
 #include "app/varnol_doc.h"
 #include "simulator/receiver.h"
+#include "unit/tracking/afternoon_receiver.h"
 
 namespace {
 
-constexpr double CardRate = 3756.0 * 128.0 / 60.0;  // 8012.8 samples per second
-// The simulator's SNR is over 0..4 kHz; a 300 Hz receiver passband holds 11.25 dB less noise.
-constexpr double PassbandGainDb = 11.25;
-constexpr int64_t Afternoon = 1796648400;  // 2026-12-07 13:00 UTC
+constexpr double CardRate = AfternoonCardRate;  // 8012.8 samples per second
 
 struct FinderCase {
   const char* station;
@@ -36,20 +34,8 @@ class SecondFinderTest : public ::testing::TestWithParam<FinderCase> {};
 
 TEST_P(SecondFinderTest, FindsThePhase) {
   const FinderCase& c = GetParam();
-  ReceiverSettings rs;
-  rs.start_utc = static_cast<double>(Afternoon) + 17.3;
-  rs.card_rate = CardRate;
-  rs.snr_db = c.snr_300hz_db - PassbandGainDb;
-  rs.fade_depth = c.fade_depth;
-  rs.fade_period_s = 97.0;  // not locked to the minute
-  rs.static_per_minute = c.static_per_minute;
+  ReceiverSettings rs = AfternoonReceiver(c.snr_300hz_db, c.fade_depth, c.static_per_minute, 11, c.signal);
   rs.duration_s = c.minutes * 60.0;
-  rs.seed = 11;
-  if (!c.signal) {
-    // the receiver's noise as loud as usual, the station 60 dB below it
-    rs.amplitude = 0.4;
-    rs.snr_db = -60.0;
-  }
   SimulatedReceiver rx(MakeEncoder(c.station), rs);
   std::vector<int16_t> audio(static_cast<size_t>(rs.duration_s * CardRate) + 4096);
   audio.resize(rx.Read(audio.data(), audio.size()));

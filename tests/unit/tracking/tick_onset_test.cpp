@@ -13,12 +13,11 @@
 #include "app/varnol_doc.h"
 #include "simulator/receiver.h"
 #include "tracking/station_symbols.h"
+#include "unit/tracking/afternoon_receiver.h"
 
 namespace {
 
-constexpr double CardRate = 3756.0 * 128.0 / 60.0;  // 8012.8 samples per second
-constexpr double PassbandGainDb = 11.25;            // the simulator's SNR is over 0..4 kHz
-constexpr int64_t Afternoon = 1796648400;           // 2026-12-07 13:00 UTC
+constexpr double CardRate = AfternoonCardRate;
 
 struct TickCase {
   const char* station;
@@ -34,19 +33,7 @@ class TickOnsetTest : public ::testing::TestWithParam<TickCase> {};
 
 TEST_P(TickOnsetTest, PlacesTheTick) {
   const TickCase& c = GetParam();
-  ReceiverSettings rs;
-  rs.start_utc = static_cast<double>(Afternoon) + 17.3;
-  rs.card_rate = CardRate;
-  rs.snr_db = c.snr_300hz_db - PassbandGainDb;
-  rs.fade_depth = c.fade_depth;
-  rs.fade_period_s = 97.0;
-  rs.static_per_minute = c.static_per_minute;
-  rs.seed = 4;
-  if (c.error_ms == 0.0) {
-    // the receiver's noise as loud as usual, the station 60 dB below it
-    rs.amplitude = 0.4;
-    rs.snr_db = -60.0;
-  }
+  const ReceiverSettings rs = AfternoonReceiver(c.snr_300hz_db, c.fade_depth, c.static_per_minute, 4, c.error_ms != 0.0);
   SimulatedReceiver rx(MakeEncoder(c.station), rs);
 
   TickOnset tick(SymbolsFor(StationWwv)->ticks);
