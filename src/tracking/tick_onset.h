@@ -52,7 +52,8 @@ class TickOnset {
 
   // True while the tick's onset is sure (see SureSigmas).
   bool Sure() const { return sure_; }
-  // Where the tick of the last second added began (samples, fractional). Meaningful while Sure().
+  // Where the tick began in one of the last few seconds added (samples, fractional; the fold is
+  // looked at every few seconds): a point of the seconds' line. Meaningful while Sure().
   double Onset() const { return onset_; }
   // The peak's amplitude over the fold's noise, in the noise's root power (the stronger tone's).
   double Sigmas() const { return sigmas_; }
